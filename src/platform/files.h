@@ -1,0 +1,95 @@
+#pragma once
+
+// File-system operations the program needs, declared once. posix/files.cpp
+// implements them for Linux; callers never see a system header.
+//
+// Paths and names are byte strings as the file system holds them; folder
+// texts end with "/".
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace qor::platform {
+
+// The folder separator the rest of the program joins names with.
+inline constexpr char kSeparator = '/';
+
+// One entry of a folder listing.
+struct FolderEntry {
+  std::string name;
+  bool is_folder = false;  // a real folder; a link to a folder is not one
+  // Calendar date of the last write, in UTC.
+  int year = 0;
+  int month = 0;
+  int day = 0;
+  std::uint64_t size = 0;  // bytes; a link's own size
+};
+
+// An open listing of one folder. "." and ".." come as entries. Symbolic links
+// are never followed: a link is an entry of its own, never a folder.
+class FolderListing {
+ public:
+  // Opens `folder` (its text may end with "/").
+  explicit FolderListing(const std::string& folder);
+  // Opens the subfolder `name` of an open listing, without following a link
+  // and without resolving the whole path again.
+  FolderListing(const FolderListing& parent, const std::string& name);
+  ~FolderListing();
+  FolderListing(const FolderListing&) = delete;
+  FolderListing& operator=(const FolderListing&) = delete;
+
+  bool IsOpen() const;
+  // The errno of a failed open, 0 when open.
+  int OpenError() const;
+  // The next entry; false when there is none left. An entry whose details
+  // cannot be read (it vanished) is still delivered, with date and size 0.
+  bool Next(FolderEntry& entry);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// Outcome of an operation that can fail: `error` is the errno, 0 on success.
+struct Outcome {
+  int error = 0;
+  bool ok() const { return error == 0; }
+};
+
+// Moves the file (or link) `from` to the full name `to`. Never replaces
+// anything at `to`. Across file systems it copies into a "."-prefixed
+// temporary in the destination folder (permission bits and times carried
+// over, synced), links that into place without replacing and only then
+// removes `from`; on any failure the temporary is removed and `from` is left
+// as it was.
+Outcome MoveFileNoReplace(const std::string& from, const std::string& to);
+
+// Creates every missing folder of `path` (mode 0777 less the umask). Success
+// when the whole path is a folder at the end.
+Outcome MakeSureFolderPathExists(const std::string& path);
+
+// True exactly when `path` is a folder holding no entry but "." and "..".
+bool IsFolderEmpty(const std::string& path);
+
+// Removes an empty folder.
+Outcome RemoveFolder(const std::string& path);
+
+// True when `path` names an existing folder (links followed).
+bool IsDirectory(const std::string& path);
+
+// True when anything exists at `path` (links followed).
+bool PathExists(const std::string& path);
+
+// True when `path`, made absolute against the current folder, fits the
+// system's limits: no longer than PATH_MAX, no component longer than NAME_MAX.
+bool IsWellFormedPath(const std::string& path);
+
+// The canonical absolute form of an existing path (links, "." and ".."
+// resolved); empty when it cannot be resolved.
+std::string RealPath(const std::string& path);
+
+// The system's text for an errno value, for example "File exists".
+std::string ErrorText(int error);
+
+}  // namespace qor::platform

@@ -1,0 +1,224 @@
+// Linux implementation of the file-system layer.
+
+#include "platform/files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/posix/civil_date.h"
+#include "platform/posix/cross_device_move.h"
+
+namespace qor::platform {
+
+namespace {
+
+int OpenFolderFd(int at, const char* name) {
+  int fd;
+  do {
+    fd = ::openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// Fills date and size from a stat record.
+void FillDetails(const struct stat& st, FolderEntry& entry) {
+  const CivilDate date = CivilDateFromUnixSeconds(st.st_mtim.tv_sec);
+  entry.year = date.year;
+  entry.month = date.month;
+  entry.day = date.day;
+  entry.size = st.st_size < 0 ? 0 : static_cast<std::uint64_t>(st.st_size);
+}
+
+}  // namespace
+
+struct FolderListing::State {
+  DIR* dir = nullptr;
+  int error = 0;
+};
+
+FolderListing::FolderListing(const std::string& folder) : state_(std::make_unique<State>()) {
+  // A folder typed by the user may itself be a link to a folder; the walk
+  // below it follows none.
+  int fd;
+  do {
+    fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    state_->error = errno;
+    return;
+  }
+  state_->dir = ::fdopendir(fd);
+  if (state_->dir == nullptr) {
+    state_->error = errno;
+    ::close(fd);
+  }
+}
+
+FolderListing::FolderListing(const FolderListing& parent, const std::string& name)
+    : state_(std::make_unique<State>()) {
+  if (!parent.IsOpen()) {
+    state_->error = EBADF;
+    return;
+  }
+  const int fd = OpenFolderFd(::dirfd(parent.state_->dir), name.c_str());
+  if (fd < 0) {
+    state_->error = errno;
+    return;
+  }
+  state_->dir = ::fdopendir(fd);
+  if (state_->dir == nullptr) {
+    state_->error = errno;
+    ::close(fd);
+  }
+}
+
+FolderListing::~FolderListing() {
+  if (state_ && state_->dir != nullptr) ::closedir(state_->dir);
+}
+
+bool FolderListing::IsOpen() const { return state_->dir != nullptr; }
+
+int FolderListing::OpenError() const { return state_->error; }
+
+bool FolderListing::Next(FolderEntry& entry) {
+  if (state_->dir == nullptr) return false;
+  errno = 0;
+  const struct dirent* d = ::readdir(state_->dir);
+  if (d == nullptr) return false;
+
+  entry.name.assign(d->d_name);
+  entry.is_folder = false;
+  entry.year = entry.month = entry.day = 0;
+  entry.size = 0;
+
+  // "." and ".." are passed over by every caller; they need no details.
+  if (d->d_name[0] == '.' && (d->d_name[1] == '\0' || (d->d_name[1] == '.' && d->d_name[2] == '\0'))) {
+    entry.is_folder = true;
+    return true;
+  }
+  if (d->d_type == DT_DIR) {
+    entry.is_folder = true;
+    return true;
+  }
+  struct stat st;
+  if (::fstatat(::dirfd(state_->dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return true;  // vanished since the listing was read: a move of it fails later
+  }
+  entry.is_folder = S_ISDIR(st.st_mode);
+  if (!entry.is_folder) FillDetails(st, entry);
+  return true;
+}
+
+Outcome MoveFileNoReplace(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+    return {};
+  }
+  const int error = errno;
+  if (error == EXDEV) return MoveAcrossFileSystems(from, to);
+  if (error == EINVAL || error == ENOSYS) {
+    // The file system cannot rename without replacing: a hard link refuses an
+    // existing name just the same.
+    if (::link(from.c_str(), to.c_str()) != 0) {
+      if (errno == EXDEV) return MoveAcrossFileSystems(from, to);
+      return {errno};
+    }
+    if (::unlink(from.c_str()) != 0) {
+      const int unlink_error = errno;
+      ::unlink(to.c_str());
+      return {unlink_error};
+    }
+    return {};
+  }
+  return {error};
+}
+
+Outcome MakeSureFolderPathExists(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? Outcome{} : Outcome{ENOTDIR};
+
+  std::string partial;
+  partial.reserve(path.size());
+  std::size_t pos = 0;
+  while (pos < path.size()) {
+    std::size_t next = path.find(kSeparator, pos);
+    if (next == std::string::npos) next = path.size();
+    partial.assign(path, 0, next);
+    pos = next + 1;
+    if (partial.empty() || partial.back() == kSeparator) continue;
+    if (::mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST) return {errno};
+  }
+  if (::stat(path.c_str(), &st) != 0) return {errno};
+  return S_ISDIR(st.st_mode) ? Outcome{} : Outcome{ENOTDIR};
+}
+
+bool IsFolderEmpty(const std::string& path) {
+  DIR* dir = ::opendir(path.c_str());
+  if (dir == nullptr) return false;
+  bool empty = true;
+  while (const struct dirent* d = ::readdir(dir)) {
+    if (std::strcmp(d->d_name, ".") != 0 && std::strcmp(d->d_name, "..") != 0) {
+      empty = false;
+      break;
+    }
+  }
+  ::closedir(dir);
+  return empty;
+}
+
+Outcome RemoveFolder(const std::string& path) {
+  if (::rmdir(path.c_str()) != 0) return {errno};
+  return {};
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool PathExists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+bool IsWellFormedPath(const std::string& path) {
+  if (path.empty() || path.find('\0') != std::string::npos) return false;
+  std::string absolute = path;
+  if (path.front() != kSeparator) {
+    char buffer[PATH_MAX];
+    if (::getcwd(buffer, sizeof buffer) == nullptr) return false;
+    absolute = std::string(buffer) + kSeparator + path;
+  }
+  if (absolute.size() >= PATH_MAX) return false;
+  std::size_t start = 0;
+  while (start <= absolute.size()) {
+    std::size_t end = absolute.find(kSeparator, start);
+    if (end == std::string::npos) end = absolute.size();
+    if (end - start > NAME_MAX) return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+std::string RealPath(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return {};
+  std::string result(resolved);
+  ::free(resolved);
+  return result;
+}
+
+std::string ErrorText(int error) {
+  char buffer[256];
+  // GNU strerror_r may return a static text instead of filling the buffer.
+  const char* text = ::strerror_r(error, buffer, sizeof buffer);
+  return text != nullptr ? std::string(text) : std::string("error ") + std::to_string(error);
+}
+
+}  // namespace qor::platform

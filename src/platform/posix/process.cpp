@@ -1,0 +1,36 @@
+#include "platform/process.h"
+
+#include <limits.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace qor::platform {
+
+std::string ExecutableFolder() {
+  char buffer[PATH_MAX];
+  const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (length <= 0) return ".";
+  std::string path(buffer, static_cast<std::size_t>(length));
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string CurrentFolder() {
+  char buffer[PATH_MAX];
+  if (::getcwd(buffer, sizeof buffer) == nullptr) return {};
+  return buffer;
+}
+
+void RaiseOpenFileLimit() {
+  // The walk keeps one open listing per folder level; a tree a thousand
+  // levels deep needs more than the usual soft limit of 1024.
+  struct rlimit limit;
+  if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+  }
+}
+
+}  // namespace qor::platform

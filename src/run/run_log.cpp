@@ -1,0 +1,33 @@
+#include "run/run_log.h"
+
+#include "core/message_box.h"
+
+namespace qor {
+
+platform::Outcome RunLog::Create(const std::string& path) {
+  write_error_ = 0;
+  return file_.Create(path);
+}
+
+bool RunLog::Append(std::string_view text) {
+  if (IsBroken()) return false;
+  const platform::Outcome written = file_.Write(text);
+  if (!written.ok()) write_error_ = written.error;
+  return written.ok();
+}
+
+bool RunLog::AppendLine(std::string_view text) {
+  std::string line(text);
+  line += kLineBreak;
+  return Append(line);
+}
+
+platform::Outcome RunLog::Close() {
+  const platform::Outcome closed = file_.Close();
+  if (!closed.ok() && write_error_ == 0) write_error_ = closed.error;
+  return closed;
+}
+
+std::string RunLogName(const std::string& date_stamp) { return "FileFind" + date_stamp + ".txt"; }
+
+}  // namespace qor

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/text_file.h"
+
+namespace qor {
+
+// The log of one run: one entry per taken file, CR LF line ends. Every piece
+// reaches the file as it is written. Once a write fails the log counts as
+// broken and the walk takes no further file.
+class RunLog {
+ public:
+  // Creates the log, or empties an existing one of the same name.
+  platform::Outcome Create(const std::string& path);
+  // Appends `text` as written.
+  bool Append(std::string_view text);
+  // Appends `text` and a line end.
+  bool AppendLine(std::string_view text);
+  platform::Outcome Close();
+
+  bool IsBroken() const { return write_error_ != 0; }
+  int WriteError() const { return write_error_; }
+
+ private:
+  platform::TextFile file_;
+  int write_error_ = 0;
+};
+
+// "FileFind" + DateStamp + ".txt".
+std::string RunLogName(const std::string& date_stamp);
+
+}  // namespace qor

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace qor {
+
+// How a file's date is compared with the reference date, component by
+// component.
+inline constexpr std::int16_t kCompareEqual = 0;   // "="
+inline constexpr std::int16_t kCompareBefore = 1;  // "<"
+inline constexpr std::int16_t kCompareAfter = 2;   // ">"
+
+// The one record that carries a move run: what to take, from where to where,
+// and the running counters.
+struct SearchParams {
+  bool Recurse = false;
+  std::int32_t MovedCount = 0;  // files taken, whether or not the move worked
+  std::int64_t MovedKB = 0;     // whole kilobytes of the files taken
+  std::int32_t SearchedCount = 0;
+  std::string SourcePath;  // ends with "/"
+  std::int16_t CompareMode = kCompareEqual;
+  std::int32_t Month = 0;
+  std::int32_t Day = 0;
+  std::int32_t Year = 0;
+  std::string TargetPath;  // ends with "/"
+  bool DeleteEmpty = false;
+  // Taken files whose move failed; counted in MovedCount as well, so the
+  // final message can tell how many did not move.
+  std::int32_t FailedCount = 0;
+};
+
+}  // namespace qor
