@@ -22,6 +22,9 @@ class RunWindow : public MessageBoxes, public WindowInputs, public WalkObserver 
   virtual void SetInputsEnabled(bool enabled) = 0;
   // 0 stops the timer.
   virtual void SetTimerInterval(int milliseconds) = 0;
+  // True once the window has agreed to close during the run (for instance
+  // while the closing message was open): the run then touches it no more.
+  virtual bool IsClosing() = 0;
 };
 
 enum class RunOutcome {
