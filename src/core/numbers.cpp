@@ -8,8 +8,12 @@ namespace qor {
 
 namespace {
 
-bool IsIgnoredBlank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsIgnoredBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n';
+}
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 }  // namespace
 
@@ -80,6 +84,8 @@ std::int32_t RoundClampInt32(double value) {
   return static_cast<std::int32_t>(rounded);
 }
 
-std::string IntegerText(std::int64_t value) { return std::to_string(value); }
+std::string IntegerText(std::int64_t value) {
+  return std::to_string(value);
+}
 
 }  // namespace qor

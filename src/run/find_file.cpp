@@ -38,8 +38,8 @@ class Walker {
     if (relative.size() == 1) relative.clear();
 
     {
-      platform::FolderListing listing =
-          parent == nullptr ? platform::FolderListing(path) : platform::FolderListing(*parent, name);
+      platform::FolderListing listing = parent == nullptr ? platform::FolderListing(path)
+                                                          : platform::FolderListing(*parent, name);
       platform::FolderEntry entry;
       while (listing.Next(entry)) {
         if (TakeEntry(path, relative, listing, entry) == WalkEnd::Abandoned) {
@@ -111,8 +111,7 @@ class Walker {
 
 }  // namespace
 
-WalkEnd FindFile(const std::string& path, SearchParams& params, RunLog& log,
-                 WalkObserver& window) {
+WalkEnd FindFile(const std::string& path, SearchParams& params, RunLog& log, WalkObserver& window) {
   Walker walker(params, log, window);
   return walker.Walk(path, nullptr, std::string());
 }

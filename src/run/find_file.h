@@ -23,8 +23,7 @@ enum class WalkEnd { Finished, Abandoned };
 // counters; descends into subfolders first when params.Recurse is set and
 // removes walked folders that end up empty when params.DeleteEmpty is set.
 // Returns Abandoned when a yield told it to give up.
-WalkEnd FindFile(const std::string& path, SearchParams& params, RunLog& log,
-                 WalkObserver& window);
+WalkEnd FindFile(const std::string& path, SearchParams& params, RunLog& log, WalkObserver& window);
 
 // The text up to, not including, its first NUL byte.
 std::string TrimAtNull(std::string_view text);

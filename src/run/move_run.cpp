@@ -2,12 +2,98 @@
 
 #include <cstdio>
 
+#include "core/numbers.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "run/find_file.h"
+#include "run/run_log.h"
+
 namespace qor {
+
+namespace {
+
+constexpr int kTimerInterval = 800;
+
+// The closing message: the number of files taken, then what went wrong, if
+// anything, so that a failure never reads as plain success.
+std::string ClosingMessage(const SearchParams& params, const RunLog& log,
+                           const std::string& log_name) {
+  std::string text = IntegerText(params.MovedCount);
+  if (params.FailedCount > 0) {
+    text += kLineBreak;
+    text += IntegerText(params.FailedCount) + " of them could not be moved; see " + log_name;
+  }
+  if (log.IsBroken()) {
+    text += kLineBreak;
+    text += "The run log could not be written (" + platform::ErrorText(log.WriteError()) +
+            "); no further file was taken";
+  }
+  return text;
+}
+
+}  // namespace
 
 std::string MakeDateStamp(int year, int month, int day) {
   char buffer[64];
   std::snprintf(buffer, sizeof buffer, "%04d%02d%02d", year, month, day);
   return buffer;
+}
+
+RunOutcome RunMove(RunWindow& window, SearchParams& params) {
+  if (!window.CheckDate()) return RunOutcome::Refused;
+  if (!window.CheckPaths()) return RunOutcome::Refused;
+
+  const std::string date_stamp = MakeDateStamp(params.Year, params.Month, params.Day);
+  params.SourcePath = window.PathText(kSourceBox);
+  params.TargetPath = window.PathText(kTargetBox);
+  if (window.CheckValue(CheckBox::AddDateTarget) != 0) {
+    params.TargetPath += date_stamp + platform::kSeparator;
+  }
+
+  if (!platform::MakeSureFolderPathExists(params.TargetPath).ok()) {
+    window.ShowMessage(std::string("fail") + kLineBreak + params.TargetPath, "Target create");
+    return RunOutcome::Refused;
+  }
+
+  // The log lies in the current folder. Without it no file may move, since
+  // a moved file must never lack its record.
+  const std::string log_name = RunLogName(date_stamp);
+  RunLog log;
+  if (const platform::Outcome created = log.Create(log_name); !created.ok()) {
+    const std::string folder = platform::CurrentFolder();
+    const std::string full_path =
+        folder.empty() ? log_name : folder + platform::kSeparator + log_name;
+    window.ShowMessage(std::string("Run log cannot be created") + kLineBreak + full_path +
+                           kLineBreak + platform::ErrorText(created.error),
+                       "Arrgh");
+    return RunOutcome::Refused;
+  }
+
+  window.SetGoEnabled(false);
+  window.SetRunActive(true);
+  for (int label = 0; label < 3; ++label) window.SetCounterLabel(label, "0");
+  params.MovedCount = 0;
+  params.MovedKB = 0;
+  params.SearchedCount = 0;
+  params.FailedCount = 0;
+  window.SetInputsEnabled(false);
+  window.SetTimerInterval(kTimerInterval);
+  window.SetGoCaption("working...");
+
+  if (FindFile(params.SourcePath, params, log, window) == WalkEnd::Abandoned) {
+    log.Close();
+    return RunOutcome::Abandoned;
+  }
+
+  window.SetGoCaption("GO");
+  window.SetInputsEnabled(true);
+  window.SetTimerInterval(0);
+  window.ShowMessage(ClosingMessage(params, log, log_name), "DONE moving");
+  log.Close();
+  if (window.IsClosing()) return RunOutcome::Abandoned;
+  window.SetRunActive(false);
+  window.SetGoEnabled(true);
+  return RunOutcome::Completed;
 }
 
 }  // namespace qor

@@ -28,6 +28,8 @@ platform::Outcome RunLog::Close() {
   return closed;
 }
 
-std::string RunLogName(const std::string& date_stamp) { return "FileFind" + date_stamp + ".txt"; }
+std::string RunLogName(const std::string& date_stamp) {
+  return "FileFind" + date_stamp + ".txt";
+}
 
 }  // namespace qor

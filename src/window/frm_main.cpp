@@ -2,6 +2,8 @@
 
 namespace qor {
 
-frmMain::frmMain(QWidget* parent) : QWidget(parent) { setWindowTitle("Sorvane"); }
+frmMain::frmMain(QWidget* parent) : QWidget(parent) {
+  setWindowTitle("Sorvane");
+}
 
 }  // namespace qor

@@ -21,7 +21,8 @@ constexpr CivilDate CivilDateFromUnixSeconds(std::int64_t seconds) {
   const std::int64_t day_of_era = days - era * 146097;
   const std::int64_t year_of_era =
       (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-  const std::int64_t day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+  const std::int64_t day_of_year =
+      day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
   const std::int64_t month_index = (5 * day_of_year + 2) / 153;  // 0 = March
   const int day = static_cast<int>(day_of_year - (153 * month_index + 2) / 5 + 1);
   const int month = static_cast<int>(month_index < 10 ? month_index + 3 : month_index - 9);

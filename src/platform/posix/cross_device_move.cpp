@@ -113,7 +113,8 @@ int CopyRegularFile(const std::string& from, const struct stat& source, int dir_
   // a copy that may be torn.
   struct stat after;
   if (::fstat(in.get(), &after) != 0) return fail(errno);
-  if (copied != static_cast<std::uint64_t>(after.st_size) || after.st_mtim.tv_sec != source.st_mtim.tv_sec ||
+  if (copied != static_cast<std::uint64_t>(after.st_size) ||
+      after.st_mtim.tv_sec != source.st_mtim.tv_sec ||
       after.st_mtim.tv_nsec != source.st_mtim.tv_nsec) {
     return fail(EAGAIN);
   }
@@ -146,7 +147,8 @@ int CopySymbolicLink(const std::string& from, const struct stat& source, int dir
     return error;
   }
   const struct timespec times[2] = {source.st_atim, source.st_mtim};
-  ::utimensat(dir_fd, temp.c_str(), times, AT_SYMLINK_NOFOLLOW);  // best effort: not all file systems keep link times
+  ::utimensat(dir_fd, temp.c_str(), times,
+              AT_SYMLINK_NOFOLLOW);  // best effort: not all file systems keep link times
   return 0;
 }
 
@@ -159,7 +161,8 @@ Outcome MoveAcrossFileSystems(const std::string& from, const std::string& to) {
   if (!S_ISREG(source.st_mode) && !S_ISLNK(source.st_mode)) return {EOPNOTSUPP};
 
   const std::size_t slash = to.rfind(kSeparator);
-  const std::string folder = slash == std::string::npos ? std::string(".") : to.substr(0, slash + 1);
+  const std::string folder =
+      slash == std::string::npos ? std::string(".") : to.substr(0, slash + 1);
   const std::string name = slash == std::string::npos ? to : to.substr(slash + 1);
   if (name.empty()) return {EINVAL};
 

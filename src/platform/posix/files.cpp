@@ -83,9 +83,13 @@ FolderListing::~FolderListing() {
   if (state_ && state_->dir != nullptr) ::closedir(state_->dir);
 }
 
-bool FolderListing::IsOpen() const { return state_->dir != nullptr; }
+bool FolderListing::IsOpen() const {
+  return state_->dir != nullptr;
+}
 
-int FolderListing::OpenError() const { return state_->error; }
+int FolderListing::OpenError() const {
+  return state_->error;
+}
 
 bool FolderListing::Next(FolderEntry& entry) {
   if (state_->dir == nullptr) return false;
@@ -99,7 +103,8 @@ bool FolderListing::Next(FolderEntry& entry) {
   entry.size = 0;
 
   // "." and ".." are passed over by every caller; they need no details.
-  if (d->d_name[0] == '.' && (d->d_name[1] == '\0' || (d->d_name[1] == '.' && d->d_name[2] == '\0'))) {
+  if (d->d_name[0] == '.' &&
+      (d->d_name[1] == '\0' || (d->d_name[1] == '.' && d->d_name[2] == '\0'))) {
     entry.is_folder = true;
     return true;
   }

@@ -5,7 +5,9 @@
 
 namespace qor::platform {
 
-void UseUserLocale() { std::setlocale(LC_ALL, ""); }
+void UseUserLocale() {
+  std::setlocale(LC_ALL, "");
+}
 
 NumberFormat CurrentNumberFormat() {
   NumberFormat format;

@@ -1,0 +1,347 @@
+#include "run/find_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <functional>
+#include <vector>
+
+#include "support/temp_tree.h"
+
+namespace qor {
+namespace {
+
+using testing::Exists;
+using testing::ReadFile;
+using testing::TempFolder;
+using testing::UtcSeconds;
+using testing::WriteFile;
+
+// Records what the walk does to the window; can tell it to give up.
+class RecordingWindow : public WalkObserver {
+ public:
+  void SetCounterLabel(int index, const std::string& text) override {
+    labels.push_back({index, text});
+  }
+  bool Yield() override {
+    ++yields;
+    if (on_yield) on_yield();
+    return yields != abandon_at_yield;
+  }
+
+  struct Label {
+    int index;
+    std::string text;
+  };
+  std::vector<Label> labels;
+  int yields = 0;
+  int abandon_at_yield = -1;
+  std::function<void()> on_yield;
+};
+
+class FindFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    source_ = root_.slash() + "in/";
+    target_ = root_.slash() + "out/";
+    ::mkdir(source_.c_str(), 0777);
+    ::mkdir(target_.c_str(), 0777);
+    params_.SourcePath = source_;
+    params_.TargetPath = target_;
+    params_.Day = 15;
+    params_.Month = 6;
+    params_.Year = 2021;
+    log_path_ = root_.slash() + "FileFind20210615.txt";
+    ASSERT_TRUE(log_.Create(log_path_).ok());
+  }
+
+  WalkEnd Walk() {
+    const WalkEnd end = FindFile(params_.SourcePath, params_, log_, window_);
+    log_.Close();
+    return end;
+  }
+  std::string Log() { return ReadFile(log_path_); }
+
+  TempFolder root_;
+  std::string source_;
+  std::string target_;
+  SearchParams params_;
+  RunLog log_;
+  std::string log_path_;
+  RecordingWindow window_;
+};
+
+struct CompareCase {
+  std::int16_t mode;
+  int year, month, day;
+  bool taken;
+};
+
+TEST_F(FindFileTest, ComparesYearMonthAndDayEachOnItsOwn) {
+  // Reference date 15 June 2021.
+  const std::vector<CompareCase> cases = {
+      {kCompareEqual, 2021, 6, 15, true},    {kCompareEqual, 2021, 6, 14, false},
+      {kCompareEqual, 2020, 6, 15, false},   {kCompareBefore, 2020, 5, 10, true},
+      {kCompareBefore, 2020, 12, 20, false},  // 12 is not less than 6
+      {kCompareBefore, 2021, 6, 14, false},   // 2021 is not less than 2021
+      {kCompareBefore, 2020, 5, 15, false},  {kCompareAfter, 2022, 7, 20, true},
+      {kCompareAfter, 2022, 12, 10, false},                           // 10 is not more than 15
+      {kCompareAfter, 2022, 6, 20, false},   {7, 2022, 7, 20, true},  // unknown modes act as ">"
+  };
+  for (const CompareCase& c : cases) {
+    params_.CompareMode = c.mode;
+    EXPECT_EQ(IsTaken(params_, c.year, c.month, c.day), c.taken)
+        << "mode " << c.mode << " date " << c.year << "-" << c.month << "-" << c.day;
+  }
+}
+
+TEST_F(FindFileTest, MovesTakenFilesIntoTheSameRelativeFoldersAndLogsThem) {
+  params_.CompareMode = kCompareBefore;
+  params_.Recurse = true;
+  const auto old_date = UtcSeconds(2020, 5, 10);
+  const auto new_date = UtcSeconds(2021, 6, 20);
+  WriteFile(source_ + "top.txt", "top", old_date);
+  WriteFile(source_ + "a/b/deep.txt", "deep", old_date);
+  WriteFile(source_ + "a/keep.txt", "keep", new_date);
+
+  ASSERT_EQ(Walk(), WalkEnd::Finished);
+
+  EXPECT_EQ(ReadFile(target_ + "top.txt"), "top");
+  EXPECT_EQ(ReadFile(target_ + "a/b/deep.txt"), "deep");
+  EXPECT_FALSE(Exists(source_ + "top.txt"));
+  EXPECT_FALSE(Exists(source_ + "a/b/deep.txt"));
+  EXPECT_TRUE(Exists(source_ + "a/keep.txt"));
+  EXPECT_FALSE(Exists(target_ + "a/keep.txt"));
+  // Subfolders are walked when met, so the log order follows the listing;
+  // compare the set of lines and the exact bytes of each.
+  const std::string log = Log();
+  EXPECT_NE(log.find("top.txt      MOVED to   " + target_ + "\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("a/b/deep.txt      MOVED to   " + target_ + "\r\n"), std::string::npos) << log;
+  EXPECT_EQ(log.size(), std::string("top.txt      MOVED to   " + target_ + "\r\n").size() +
+                            std::string("a/b/deep.txt      MOVED to   " + target_ + "\r\n").size());
+  EXPECT_EQ(params_.MovedCount, 2);
+  EXPECT_EQ(params_.FailedCount, 0);
+  // in: . .. top.txt a ; a: . .. keep.txt b ; b: . .. deep.txt
+  EXPECT_EQ(params_.SearchedCount, 4 + 4 + 3);
+}
+
+TEST_F(FindFileTest, NeverReplacesAnExistingFileAndEndsItsEntryWithTheReason) {
+  params_.CompareMode = kCompareEqual;
+  const auto date = UtcSeconds(2021, 6, 15);
+  WriteFile(source_ + "same.txt", "new bytes", date);
+  WriteFile(target_ + "same.txt", "old bytes", date);
+  WriteFile(source_ + "other.txt", "other", date);
+
+  Walk();
+
+  EXPECT_EQ(ReadFile(target_ + "same.txt"), "old bytes");
+  EXPECT_EQ(ReadFile(source_ + "same.txt"), "new bytes");
+  EXPECT_EQ(ReadFile(target_ + "other.txt"), "other");
+  EXPECT_NE(Log().find("same.txt      NOT MOVED: File exists\r\n"), std::string::npos) << Log();
+  EXPECT_NE(Log().find("other.txt      MOVED to   " + target_ + "\r\n"), std::string::npos);
+  EXPECT_EQ(params_.MovedCount, 2);  // a failed move still counts as taken
+  EXPECT_EQ(params_.FailedCount, 1);
+}
+
+TEST_F(FindFileTest, PassesOverEverythingWhoseNameBeginsWithAFullStop) {
+  params_.Recurse = true;
+  const auto date = UtcSeconds(2021, 6, 15);
+  WriteFile(source_ + ".profile", "p", date);
+  WriteFile(source_ + ".cache/inner.txt", "i", date);
+
+  Walk();
+
+  EXPECT_TRUE(Exists(source_ + ".profile"));
+  EXPECT_TRUE(Exists(source_ + ".cache/inner.txt"));
+  EXPECT_EQ(params_.MovedCount, 0);
+  EXPECT_EQ(params_.SearchedCount, 4);  // . .. .profile .cache; nothing inside .cache
+  EXPECT_EQ(Log(), "");
+}
+
+TEST_F(FindFileTest, WithoutRecursionASubfolderCountsOnceAndNothingBelowIsSeen) {
+  const auto date = UtcSeconds(2021, 6, 15);
+  WriteFile(source_ + "sub/a.txt", "a", date);
+  WriteFile(source_ + "sub/b.txt", "b", date);
+
+  Walk();
+
+  EXPECT_EQ(params_.SearchedCount, 3);
+  EXPECT_TRUE(Exists(source_ + "sub/a.txt"));
+  EXPECT_EQ(params_.MovedCount, 0);
+}
+
+TEST_F(FindFileTest, EmptySourceCountsItsTwoDotEntriesAndIsRemovedWhenAsked) {
+  params_.DeleteEmpty = true;
+  Walk();
+  EXPECT_EQ(params_.SearchedCount, 2);
+  EXPECT_FALSE(Exists(source_));
+}
+
+TEST_F(FindFileTest, RemovesEmptiedFoldersBottomUpButKeepsOnesStillHoldingFiles) {
+  params_.Recurse = true;
+  params_.DeleteEmpty = true;
+  const auto match = UtcSeconds(2021, 6, 15);
+  const auto other = UtcSeconds(2021, 6, 16);
+  WriteFile(source_ + "gone/deeper/x.txt", "x", match);
+  WriteFile(source_ + "kept/deeper/y.txt", "y", other);
+  WriteFile(source_ + "kept/z.txt", "z", match);
+
+  Walk();
+
+  EXPECT_FALSE(Exists(source_ + "gone"));
+  EXPECT_TRUE(Exists(source_ + "kept/deeper/y.txt"));
+  EXPECT_FALSE(Exists(source_ + "kept/z.txt"));
+  EXPECT_TRUE(Exists(source_));
+  EXPECT_EQ(ReadFile(target_ + "gone/deeper/x.txt"), "x");
+}
+
+TEST_F(FindFileTest, AddsWholeKilobytesRoundedHalfToEven) {
+  struct SizeCase {
+    std::uint64_t bytes;
+    std::int64_t kb;
+  };
+  const std::vector<SizeCase> cases = {{100, 0},  {511, 0},  {512, 0},
+                                       {513, 1},  {1536, 2}, {2560, 2},
+                                       {3584, 4}, {1024, 1}, {5ULL << 30, 5242880}};
+  const auto date = UtcSeconds(2021, 6, 15);
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const std::string name = source_ + "f" + std::to_string(i);
+    WriteFile(name, "", date);
+    ASSERT_EQ(::truncate(name.c_str(), static_cast<off_t>(cases[i].bytes)), 0);  // sparse
+    testing::SetModified(name, date);
+  }
+  std::int64_t expected = 0;
+  for (const SizeCase& c : cases) expected += c.kb;
+
+  Walk();
+
+  EXPECT_EQ(params_.MovedKB, expected);
+  EXPECT_EQ(params_.MovedCount, static_cast<std::int32_t>(cases.size()));
+}
+
+TEST_F(FindFileTest, DatesAreTakenInUtcWhateverTheLocalZone) {
+  const char* old_tz = std::getenv("TZ");
+  const std::string saved = old_tz != nullptr ? old_tz : "";
+  ::setenv("TZ", "EET-2", 1);  // two hours east of UTC
+  ::tzset();
+  // 00:30 local on 15 March is 22:30 UTC on 14 March.
+  WriteFile(source_ + "late.txt", "l", UtcSeconds(2021, 3, 14, 22, 30));
+  params_.Day = 14;
+  params_.Month = 3;
+
+  Walk();
+
+  if (old_tz != nullptr) {
+    ::setenv("TZ", saved.c_str(), 1);
+  } else {
+    ::unsetenv("TZ");
+  }
+  ::tzset();
+  EXPECT_TRUE(Exists(target_ + "late.txt"));
+}
+
+TEST_F(FindFileTest, RefreshesLabelsEvery200EntriesAndYieldsEvery50AndAtEachFolderEnd) {
+  const auto date = UtcSeconds(2000, 1, 1);  // matches nothing
+  for (int i = 0; i < 448; ++i) WriteFile(source_ + "f" + std::to_string(i), "", date);
+  // 450 entries with "." and "..".
+  std::vector<int> labels_at;
+  window_.on_yield = [&] { labels_at.push_back(params_.SearchedCount); };
+
+  Walk();
+
+  EXPECT_EQ(params_.SearchedCount, 450);
+  // Yields: 9 at the multiples of 50, one more at 200 and at 400, one at the end.
+  EXPECT_EQ(window_.yields, 12);
+  ASSERT_EQ(window_.labels.size(), 9u);  // three labels at 200, at 400 and at the end
+  EXPECT_EQ(window_.labels[0].index, 0);
+  EXPECT_EQ(window_.labels[0].text, "200");
+  EXPECT_EQ(window_.labels[3].text, "400");
+  EXPECT_EQ(window_.labels[6].text, "450");
+  EXPECT_EQ(window_.labels[7].index, 1);
+  EXPECT_EQ(window_.labels[8].index, 2);
+}
+
+TEST_F(FindFileTest, GivesUpAtTheYieldThatSaysSoAndTouchesNothingAfter) {
+  const auto date = UtcSeconds(2021, 6, 15);
+  for (int i = 0; i < 120; ++i) WriteFile(source_ + "f" + std::to_string(i), "x", date);
+  params_.DeleteEmpty = true;
+  window_.abandon_at_yield = 1;  // the yield at the 50th entry
+
+  EXPECT_EQ(Walk(), WalkEnd::Abandoned);
+
+  EXPECT_EQ(window_.yields, 1);
+  EXPECT_TRUE(window_.labels.empty());
+  EXPECT_EQ(params_.SearchedCount, 50);
+  // Only files among the first 50 entries moved (48 to 50, as "." and ".."
+  // may come anywhere in the listing); the rest stayed.
+  int left = 0;
+  for (int i = 0; i < 120; ++i) left += Exists(source_ + "f" + std::to_string(i)) ? 1 : 0;
+  EXPECT_EQ(left, 120 - params_.MovedCount);
+  EXPECT_GE(params_.MovedCount, 48);
+  EXPECT_LE(params_.MovedCount, 50);
+  EXPECT_TRUE(Exists(source_));
+  // Every moved file has its whole entry.
+  std::size_t lines = 0;
+  for (std::size_t p = 0; (p = Log().find("\r\n", p)) != std::string::npos; p += 2) ++lines;
+  EXPECT_EQ(lines, static_cast<std::size_t>(params_.MovedCount));
+}
+
+TEST_F(FindFileTest, NeverFollowsSymbolicLinksAndMovesThemAsLinks) {
+  params_.Recurse = true;
+  const auto date = UtcSeconds(2021, 6, 15);
+  WriteFile(root_.slash() + "outside/secret.txt", "s", date);
+  ASSERT_EQ(::symlink((root_.slash() + "outside").c_str(), (source_ + "link").c_str()), 0);
+  ASSERT_EQ(::symlink(source_.c_str(), (source_ + "loop").c_str()), 0);
+  testing::SetModified(source_ + "link", UtcSeconds(2019, 1, 1));
+  testing::SetModified(source_ + "loop", date);
+
+  Walk();
+
+  EXPECT_TRUE(Exists(root_.slash() + "outside/secret.txt"));
+  EXPECT_TRUE(Exists(source_ + "link"));  // its own date does not match
+  struct stat st;
+  ASSERT_EQ(::lstat((target_ + "loop").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(params_.SearchedCount, 4);
+}
+
+TEST_F(FindFileTest, TakesNoFurtherFileOnceTheLogCannotBeWritten) {
+  const auto date = UtcSeconds(2021, 6, 15);
+  WriteFile(source_ + "a.txt", "a", date);
+  WriteFile(source_ + "b.txt", "b", date);
+  RunLog full;
+  ASSERT_TRUE(full.Create("/dev/full").ok());
+
+  FindFile(params_.SourcePath, params_, full, window_);
+
+  EXPECT_TRUE(full.IsBroken());
+  EXPECT_TRUE(Exists(source_ + "a.txt"));
+  EXPECT_TRUE(Exists(source_ + "b.txt"));
+  EXPECT_EQ(params_.MovedCount, 0);
+}
+
+TEST(LogTextTest, WritesControlBytesAsEscapesAndKeepsEverythingElse) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"plain name.txt", "plain name.txt"},
+      {"line\nbreak", "line\\x0Abreak"},
+      {"cr\rlf", "cr\\x0Dlf"},
+      {std::string("tab\tdel\x7f"), "tab\\x09del\\x7F"},
+      {"\xff\xfe not utf-8", "\xff\xfe not utf-8"},
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(LogText(in), out);
+}
+
+TEST(PathTextTest, AddBackslashAndTrimAtNull) {
+  EXPECT_EQ(AddBackslash("/in"), "/in/");
+  EXPECT_EQ(AddBackslash("/in/"), "/in/");
+  EXPECT_EQ(AddBackslash(""), "/");
+  EXPECT_EQ(TrimAtNull(std::string("name\0\0\0", 7)), "name");
+  EXPECT_EQ(TrimAtNull("whole"), "whole");
+  EXPECT_EQ(TrimAtNull(std::string("\0x", 2)), "");
+}
+
+}  // namespace
+}  // namespace qor
