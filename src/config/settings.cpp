@@ -7,21 +7,13 @@
 #include "core/numbers.h"
 #include "platform/files.h"
 #include "platform/ini.h"
-#include "platform/ini_location.h"
 #include "platform/locale.h"
-#include "platform/process.h"
 
 namespace qor {
 
 namespace {
 
 constexpr const char* kSection = "Servers";
-constexpr const char* kFileName = "qro.ini";
-
-std::string JoinPath(const std::string& folder, const std::string& name) {
-  if (!folder.empty() && folder.back() == '/') return folder + name;
-  return folder + "/" + name;
-}
 
 std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -30,17 +22,6 @@ std::string FolderOf(const std::string& path) {
 }
 
 }  // namespace
-
-std::string SettingsFilePath() {
-  const std::string folder = platform::ExecutableFolder();
-  const std::string beside = JoinPath(folder, kFileName);
-  // A portable install keeps its settings beside the program; an install the
-  // user cannot write to (under /usr, say) keeps them in the user's folder.
-  if (platform::PathExists(beside) || platform::CanCreateFileIn(folder)) return beside;
-  const std::string config = platform::UserConfigFolder();
-  if (config.empty()) return beside;
-  return JoinPath(JoinPath(config, "qor"), kFileName);
-}
 
 std::string ReadSetting(const std::string& settings_file, const std::string& key) {
   // Read whole: a folder text cut short could name another existing folder.

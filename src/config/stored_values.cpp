@@ -18,7 +18,7 @@ std::string StoredNumberText(double value, const std::string& decimal_point) {
   // Zero also covers -0, which has no sign of its own in a text box.
   if (!std::isfinite(value) || value == 0.0) return "0";
   // The shortest text that reads back as the same number, never with an
-  // exponent: 1e23 comes out as 1 and 23 zeros, not as its binary expansion.
+  // exponent: the box shows plain digits, as a user would type them.
   char buffer[400];
   const auto [end, error] =
       std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
