@@ -164,6 +164,15 @@ TEST_F(IniWriteTest, PlaceThatCannotHoldTheFileIsLeftAsItWas) {
   EXPECT_EQ(FolderNames(), (std::set<std::string>{"plain", "folder"}));
 }
 
+TEST_F(IniWriteTest, ReadOnlyFileIsLeftAsItWas) {
+  const std::string old_text = "[Servers]\r\nDay=1\r\n";
+  WriteFile(old_text);
+  ASSERT_EQ(::chmod(file_.c_str(), 0444), 0);
+  EXPECT_FALSE(WriteIniValue(file_, "Servers", "Day", "2"));
+  EXPECT_EQ(ReadFile(file_), old_text);
+  EXPECT_EQ(FolderNames(), std::set<std::string>{"qro.ini"});
+}
+
 // Makes a folder refuse new files, even to root when the file system allows
 // the immutable flag; undone when it goes out of scope.
 class UnwritableFolder {

@@ -158,6 +158,12 @@ bool WriteIniValues(const std::string& file, const std::string& section,
   // A file that exists but cannot be read is never replaced: its other
   // sections would be lost.
   if (ReadWholeFile(path, existing) == ReadResult::kFailed) return false;
+  // The rename would get past a file made read-only to keep its settings as
+  // they are; such a file counts as one that cannot be written, for root too.
+  if (existing.exists &&
+      (::access(path.c_str(), W_OK) != 0 || (existing.info.st_mode & 0222) == 0)) {
+    return false;
+  }
   std::vector<std::string> lines = SplitIniLines(existing.text);
   bool all_stored = true;
   bool changed = false;
