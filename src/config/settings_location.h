@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+
+namespace qor {
+
+// The settings file for a program whose executable lies in
+// `executable_folder`: "qro.ini" there, unless no such file exists and the
+// folder cannot be written; then "qro.ini" in the folder "qor" of the user's
+// settings folder.
+std::string SettingsFilePathFor(const std::string& executable_folder);
+
+}  // namespace qor

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+
+namespace qor::platform {
+
+// Whether this process may create a file in `folder`.
+bool CanCreateFileIn(const std::string& folder);
+
+// The user's folder for settings: $XDG_CONFIG_HOME, or ~/.config when that is
+// unset or not an absolute path. Without a trailing "/"; empty when no home
+// folder is known.
+std::string UserConfigFolder();
+
+}  // namespace qor::platform
