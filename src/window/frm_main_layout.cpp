@@ -1,5 +1,6 @@
 // Which controls the window has, where they stand and in which font.
 #include <QStyle>
+#include <QStyleOptionButton>
 #include <limits>
 
 #include "window/frm_main.h"
@@ -25,6 +26,8 @@ struct Place {
   int left, top, width, height;  // twips
 };
 
+// Whether the caption, measured in the control's font, fits the room the
+// style leaves it beside the indicator or inside the bevel.
 bool CaptionFits(const QWidget& control) {
   if (const auto* button = qobject_cast<const WrappingPushButton*>(&control)) {
     const QRect room = button->CaptionRect();
@@ -32,7 +35,28 @@ bool CaptionFits(const QWidget& control) {
         button->fontMetrics().boundingRect(room, kWrappingCaptionFlags, button->text());
     return room.contains(need);
   }
-  return control.sizeHint().width() <= control.width();
+  // Text boxes scroll their text and carry no caption.
+  QString caption;
+  int room = 0;
+  if (const auto* label = qobject_cast<const QLabel*>(&control)) {
+    caption = label->text();
+    room = label->contentsRect().width() - 2 * label->margin();
+  } else if (const auto* button = qobject_cast<const QAbstractButton*>(&control)) {
+    caption = button->text();
+    QStyleOptionButton option;
+    option.initFrom(button);
+    option.text = caption;
+    const QStyle::SubElement contents =
+        qobject_cast<const QCheckBox*>(button)      ? QStyle::SE_CheckBoxContents
+        : qobject_cast<const QRadioButton*>(button) ? QStyle::SE_RadioButtonContents
+                                                    : QStyle::SE_PushButtonContents;
+    room = control.style()->subElementRect(contents, &option, &control).width();
+  } else {
+    return true;
+  }
+  const QFontMetrics metrics = control.fontMetrics();
+  return metrics.horizontalAdvance(caption) <= room &&
+         metrics.ascent() + metrics.descent() <= control.height();
 }
 
 }  // namespace

@@ -6,9 +6,9 @@
 namespace qor {
 
 QRect WrappingPushButton::CaptionRect() const {
-  QStyleOptionButton option;
-  initStyleOption(&option);
-  return style()->subElementRect(QStyle::SE_PushButtonContents, &option, this);
+  // Keep the caption clear of the bevel by half the style's button margin.
+  const int inset = style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, this) / 2;
+  return rect().adjusted(inset, inset, -inset, -inset);
 }
 
 void WrappingPushButton::paintEvent(QPaintEvent*) {
