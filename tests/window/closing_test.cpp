@@ -139,3 +139,50 @@ TEST(WindowClosingBoxes, OpenMessageGoesAwayWhenWindowClosesDuringRun) {
 
 }  // namespace
 }  // namespace qor
+
+namespace qor {
+namespace {
+
+// The real boxes, looked at while they are open and then answered.
+TEST(WindowMessageBoxes, BoxesCarryTitleIconButtonsAndDefault) {
+  test::App();
+  frmMain window;
+  const struct {
+    MessageButtons buttons;
+    std::optional<std::string> title;
+    QString shown_title;
+    QMessageBox::Icon icon;
+    QMessageBox::StandardButtons standard;
+    QMessageBox::StandardButton press;
+    MessageAnswer answer;
+  } cases[] = {
+      {MessageButtons::Ok, std::nullopt, "Sorvane", QMessageBox::NoIcon, QMessageBox::Ok,
+       QMessageBox::Ok, MessageAnswer::Ok},
+      {MessageButtons::YesNo, "Search active ", "Search active ", QMessageBox::Question,
+       QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, MessageAnswer::Yes},
+      {MessageButtons::YesNo, "Search active ", "Search active ", QMessageBox::Question,
+       QMessageBox::Yes | QMessageBox::No, QMessageBox::No, MessageAnswer::No},
+  };
+  for (const auto& message : cases) {
+    bool looked = false;
+    QTimer::singleShot(20, &window, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      ASSERT_NE(box, nullptr);
+      looked = true;
+      EXPECT_EQ(box->windowTitle(), message.shown_title);
+      EXPECT_EQ(box->text(), QStringLiteral("line one\nline two"));
+      EXPECT_EQ(box->icon(), message.icon);
+      EXPECT_EQ(box->standardButtons(), message.standard);
+      if (message.buttons == MessageButtons::YesNo) {
+        EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::No));
+      }
+      box->button(message.press)->click();
+    });
+    EXPECT_EQ(window.ShowMessage("line one\r\nline two", message.title, message.buttons),
+              message.answer);
+    EXPECT_TRUE(looked);
+  }
+}
+
+}  // namespace
+}  // namespace qor

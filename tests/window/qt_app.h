@@ -13,8 +13,10 @@ inline QApplication& App() {
   static int argc = 1;
   static char name[] = "qor_tests_window";
   static char* argv[] = {name, nullptr};
-  static QApplication app(argc, argv);
-  return app;
+  // Never destroyed: Qt's own globals are gone by the time static objects
+  // die at exit, and tearing the application down then crashes.
+  static QApplication* const app = new QApplication(argc, argv);
+  return *app;
 }
 
 // Base of every fixture that holds a window: the application must exist
