@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <string>
 
 #include "config/command_line.h"
 #include "platform/locale.h"
@@ -6,12 +7,14 @@
 #include "window/frm_main.h"
 
 int main(int argc, char** argv) {
+  // Taken before Qt removes the options it knows from argv.
+  const std::string argument_text = qor::ArgumentText(argc, argv);
   QApplication app(argc, argv);
   QGuiApplication::setDesktopFileName(QStringLiteral("qor"));
   qor::platform::UseUserLocale();
   qor::platform::RaiseOpenFileLimit();
   qor::frmMain window;
-  window.Form_Load(qor::ArgumentText(argc, argv));
+  window.Form_Load(argument_text);
   // An automatic run that was abandoned by closing the window ends the
   // program without the window ever appearing.
   if (window.IsClosing()) return 0;

@@ -125,6 +125,7 @@ class frmMain : public QWidget, public RunWindow {
   LampImageList ImageList1;
 
   SearchParams params_;
+  std::string SettingsFile;
   bool RunActive = false;
   int IconFrame = 0;
   // Set once a close has gone ahead; a run in progress gives up at its next

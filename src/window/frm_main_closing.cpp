@@ -1,21 +1,23 @@
 // Start-up, the message boxes and the end of the window's life.
 #include <QCloseEvent>
 
+#include "config/command_line.h"
+#include "config/settings.h"
 #include "window/frm_main.h"
 
 namespace qor {
 
 void frmMain::Form_Load(const std::string& argument_text) {
-  static_cast<void>(argument_text);
-  // Settings and command line come in here, in this order: the settings file
-  // fills the inputs (LoadSettings), then the command line may overwrite the
-  // date and ask for an automatic run (ApplyCommandLine -> AutoStart).
+  SettingsFile = SettingsFilePath();
+  LoadSettings(*this, SettingsFile);
+  const bool AutoStart = ApplyCommandLine(argument_text, *this, *this);
 
   IconFrame = 1;
   ShowIconFrame();
 
-  // An automatic run happens here, before the window is shown: when AutoStart
-  // is set, btnGo_Click() runs and start-up goes on once the run is over.
+  // The automatic run happens before the window is shown; start-up goes on
+  // once it is over.
+  if (AutoStart) btnGo_Click();
 }
 
 void frmMain::ShowAfterStartUp() {
@@ -27,7 +29,8 @@ void frmMain::ShowAfterStartUp() {
 }
 
 void frmMain::Form_Unload() {
-  // The inputs are written to the settings file here (SaveSettings).
+  // Without a start-up there is no settings file to write.
+  if (!SettingsFile.empty()) SaveSettings(*this, SettingsFile);
 }
 
 bool frmMain::Form_QueryUnload(CloseReason reason) {
