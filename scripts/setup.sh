@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building, running and testing qor need on Debian 12.
 set -euo pipefail
-packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev libgtest-dev googletest
+packages=(cmake g++ make pkg-config qt6-base-dev qt6-base-private-dev libgl-dev libgtest-dev googletest
           xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core clang libclang-rt-14-dev
           locales python3-xlib)
 missing=()
