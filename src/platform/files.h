@@ -46,8 +46,10 @@ class FolderListing {
   // cannot be read (it vanished) is still delivered, with date and size 0.
   bool Next(FolderEntry& entry);
 
- private:
+ // The system's listing, opaque to callers.
   struct State;
+
+ private:
   std::unique_ptr<State> state_;
 };
 

@@ -91,10 +91,6 @@ class FakeRunWindow : public RunWindow {
 class MoveRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char buffer[4096];
-    ASSERT_NE(::getcwd(buffer, sizeof buffer), nullptr);
-    old_cwd_ = buffer;
-    ASSERT_EQ(::chdir(work_.path().c_str()), 0);
     source_ = root_.slash() + "in/";
     target_ = root_.slash() + "out/";
     ::mkdir(source_.c_str(), 0777);
@@ -103,13 +99,12 @@ class MoveRunTest : public ::testing::Test {
     window_.checks[CheckBox::AddDateTarget] = 0;
     window_.labels = {{0, "7"}, {1, "8"}, {2, "9"}};
   }
-  void TearDown() override { ASSERT_EQ(::chdir(old_cwd_.c_str()), 0); }
 
   std::string LogPath() const { return work_.slash() + "FileFind20210615.txt"; }
 
   TempFolder root_;
   TempFolder work_;
-  std::string old_cwd_;
+  testing::CurrentFolder in_work_{work_.path()};
   std::string source_;
   std::string target_;
   SearchParams params_;

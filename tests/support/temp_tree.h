@@ -86,6 +86,25 @@ inline std::string ReadFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// Makes `folder` the process's current folder (where run logs land) until the
+// object goes.
+class CurrentFolder {
+ public:
+  explicit CurrentFolder(const std::string& folder) {
+    char buffer[4096];
+    if (::getcwd(buffer, sizeof buffer) == nullptr || ::chdir(folder.c_str()) != 0) std::abort();
+    old_ = buffer;
+  }
+  ~CurrentFolder() {
+    if (::chdir(old_.c_str()) != 0) std::abort();
+  }
+  CurrentFolder(const CurrentFolder&) = delete;
+  CurrentFolder& operator=(const CurrentFolder&) = delete;
+
+ private:
+  std::string old_;
+};
+
 inline bool Exists(const std::string& path) {
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0;

@@ -46,10 +46,6 @@ class GoRun : public test::WithApp, public ::testing::Test {
     });
   }
   void SetUp() override {
-    char buffer[4096];
-    ASSERT_NE(::getcwd(buffer, sizeof buffer), nullptr);
-    old_cwd_ = buffer;
-    ASSERT_EQ(::chdir(work_.path().c_str()), 0);
     source_ = root_.slash() + "in/";
     target_ = root_.slash() + "out/";
     ::mkdir(source_.c_str(), 0777);
@@ -61,7 +57,6 @@ class GoRun : public test::WithApp, public ::testing::Test {
     window.SetDateText(kYearBox, "2021");
     window.show();
   }
-  void TearDown() override { ASSERT_EQ(::chdir(old_cwd_.c_str()), 0); }
 
   void PressGo() { test::Find<QPushButton>(window, "btnGo").click(); }
   QString Counter(int index) {
@@ -74,7 +69,7 @@ class GoRun : public test::WithApp, public ::testing::Test {
   std::function<MessageAnswer(const MessageRequest&)> on_message;
   TempFolder root_;
   TempFolder work_;
-  std::string old_cwd_;
+  testing::CurrentFolder in_work_{work_.path()};
   std::string source_;
   std::string target_;
 };

@@ -43,6 +43,23 @@ struct FolderListing::State {
   int error = 0;
 };
 
+namespace {
+
+// Takes over an open folder descriptor (or the errno of its failed open).
+void Adopt(FolderListing::State& state, int fd) {
+  if (fd < 0) {
+    state.error = errno;
+    return;
+  }
+  state.dir = ::fdopendir(fd);
+  if (state.dir == nullptr) {
+    state.error = errno;
+    ::close(fd);
+  }
+}
+
+}  // namespace
+
 FolderListing::FolderListing(const std::string& folder) : state_(std::make_unique<State>()) {
   // A folder typed by the user may itself be a link to a folder; the walk
   // below it follows none.
@@ -50,15 +67,7 @@ FolderListing::FolderListing(const std::string& folder) : state_(std::make_uniqu
   do {
     fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
-    state_->error = errno;
-    return;
-  }
-  state_->dir = ::fdopendir(fd);
-  if (state_->dir == nullptr) {
-    state_->error = errno;
-    ::close(fd);
-  }
+  Adopt(*state_, fd);
 }
 
 FolderListing::FolderListing(const FolderListing& parent, const std::string& name)
@@ -68,15 +77,7 @@ FolderListing::FolderListing(const FolderListing& parent, const std::string& nam
     return;
   }
   const int fd = OpenFolderFd(::dirfd(parent.state_->dir), name.c_str());
-  if (fd < 0) {
-    state_->error = errno;
-    return;
-  }
-  state_->dir = ::fdopendir(fd);
-  if (state_->dir == nullptr) {
-    state_->error = errno;
-    ::close(fd);
-  }
+  Adopt(*state_, fd);
 }
 
 FolderListing::~FolderListing() {
