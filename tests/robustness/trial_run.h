@@ -13,12 +13,14 @@
 
 namespace qor::testing {
 
-// One recursive walk from a fresh source folder (in the build folder) to a
-// fresh target folder below `target_parent`, with its run log.
+// One recursive walk from a fresh source folder (in the build folder unless
+// told otherwise) to a fresh target folder below `target_parent`, with its
+// run log.
 class TrialRun {
  public:
-  explicit TrialRun(const std::string& target_parent = BuildParent())
-      : source_folder_(BuildParent()), target_folder_(target_parent) {
+  explicit TrialRun(const std::string& target_parent = BuildParent(),
+                    const std::string& source_parent = BuildParent())
+      : source_folder_(source_parent), target_folder_(target_parent) {
     params.SourcePath = source_folder_.slash();
     params.TargetPath = target_folder_.slash();
     params.Recurse = true;
