@@ -101,6 +101,23 @@ TEST(OddNamesTest, EveryOddNameMovesWholeAndItsLogEntryStaysOnOneLine) {
   }
 }
 
+TEST(OddNamesTest, TwoNamesNeverShareOneLogEntry) {
+  // A name with a line break and one spelling out its escape would read the
+  // same, and the log could not tell which file went where.
+  TrialRun run;
+  const std::vector<std::string> names = {"a\nb", "a\\x0Ab", "c\\d", "c\\x5Cd"};
+  for (const std::string& name : names) WriteFile(run.source() + name, name, TakenDate());
+  HookedObserver observer;
+
+  const std::vector<std::string> lines = SortedLines(run.Walk(observer));
+
+  ASSERT_EQ(lines.size(), names.size());
+  EXPECT_EQ(std::adjacent_find(lines.begin(), lines.end()), lines.end()) << lines[0] << "\n"
+                                                                         << lines[1] << "\n"
+                                                                         << lines[2] << "\n"
+                                                                         << lines[3];
+}
+
 // Creates `relative` below `root` folder by folder through descriptors, so
 // that paths longer than the system allows in one piece can be made too.
 void CreateAt(const std::string& root, const std::string& relative, const std::string& content) {
