@@ -143,7 +143,9 @@ std::string LogText(std::string_view text) {
   out.reserve(text.size());
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) {
+    // The backslash is escaped too, so that no name can spell out another
+    // name's escape and every entry names exactly one file.
+    if (byte < 0x20 || byte == 0x7F || c == '\\') {
       out += "\\x";
       out.push_back(kHex[byte >> 4]);
       out.push_back(kHex[byte & 15]);

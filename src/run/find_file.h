@@ -36,7 +36,8 @@ std::string AddBackslash(const std::string& path);
 bool IsTaken(const SearchParams& params, int year, int month, int day);
 
 // A name as written into the run log: control bytes (line breaks among them)
-// appear as \xHH so that every entry stays on one line.
+// and the backslash appear as \xHH, so that every entry stays on one line and
+// names exactly one file.
 std::string LogText(std::string_view text);
 
 }  // namespace qor
