@@ -19,6 +19,9 @@ inline constexpr char kSeparator = '/';
 struct FolderEntry {
   std::string name;
   bool is_folder = false;  // a real folder; a link to a folder is not one
+  // False when the entry's details could not be read (it vanished, or its
+  // folder may be listed but not entered): date and size are then unknown.
+  bool has_details = false;
   // Calendar date of the last write, in UTC.
   int year = 0;
   int month = 0;
@@ -43,7 +46,7 @@ class FolderListing {
   // The errno of a failed open, 0 when open.
   int OpenError() const;
   // The next entry; false when there is none left. An entry whose details
-  // cannot be read (it vanished) is still delivered, with date and size 0.
+  // cannot be read is still delivered, without them.
   bool Next(FolderEntry& entry);
 
  // The system's listing, opaque to callers.

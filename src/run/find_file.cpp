@@ -67,7 +67,9 @@ class Walker {
           return WalkEnd::Abandoned;
         }
       }
-    } else if (IsTaken(params_, entry.year, entry.month, entry.day)) {
+    } else if (entry.has_details && IsTaken(params_, entry.year, entry.month, entry.day)) {
+      // A file whose date cannot be read is never taken: nothing says it
+      // matches.
       MoveTakenFile(path, relative, entry);
     }
 

@@ -100,6 +100,7 @@ bool FolderListing::Next(FolderEntry& entry) {
 
   entry.name.assign(d->d_name);
   entry.is_folder = false;
+  entry.has_details = false;
   entry.year = entry.month = entry.day = 0;
   entry.size = 0;
 
@@ -118,6 +119,7 @@ bool FolderListing::Next(FolderEntry& entry) {
     return true;  // vanished since the listing was read: a move of it fails later
   }
   entry.is_folder = S_ISDIR(st.st_mode);
+  entry.has_details = true;
   if (!entry.is_folder) FillDetails(st, entry);
   return true;
 }
