@@ -15,6 +15,13 @@ namespace qor::platform {
 // The folder separator the rest of the program joins names with.
 inline constexpr char kSeparator = '/';
 
+// What tells one file from every other, whatever its name.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
 // One entry of a folder listing.
 struct FolderEntry {
   std::string name;
@@ -27,6 +34,7 @@ struct FolderEntry {
   int month = 0;
   int day = 0;
   std::uint64_t size = 0;  // bytes; a link's own size
+  FileIdentity identity;   // known with the details
 };
 
 // An open listing of one folder. "." and ".." come as entries. Symbolic links
@@ -49,7 +57,7 @@ class FolderListing {
   // cannot be read is still delivered, without them.
   bool Next(FolderEntry& entry);
 
- // The system's listing, opaque to callers.
+  // The system's listing, opaque to callers.
   struct State;
 
  private:

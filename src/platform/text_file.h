@@ -16,15 +16,21 @@ class TextFile {
   TextFile(const TextFile&) = delete;
   TextFile& operator=(const TextFile&) = delete;
 
-  // Creates the file, or empties an existing one.
+  // Creates the file, or empties an existing one. A symbolic link of that
+  // name is refused rather than followed, and a named pipe never blocks.
   Outcome Create(const std::string& path);
   bool IsOpen() const { return fd_ >= 0; }
   // Writes all of `text`.
   Outcome Write(std::string_view text);
+  // Brings what was written to the disk.
+  Outcome Sync();
   Outcome Close();
+  // The open file's identity, to tell it apart in a folder listing.
+  FileIdentity Identity() const { return identity_; }
 
  private:
   int fd_ = -1;
+  FileIdentity identity_;
 };
 
 }  // namespace qor::platform

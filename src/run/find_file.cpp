@@ -26,51 +26,51 @@ void ShowCounters(const SearchParams& params, WalkObserver& window) {
 
 class Walker {
  public:
-  Walker(SearchParams& params, RunLog& log, WalkObserver& window)
-      : params_(params), log_(log), window_(window) {}
+  Walker(const std::string& path, SearchParams& params, RunLog& log, WalkObserver& window)
+      : path_(path), params_(params), log_(log), window_(window) {}
 
-  // `parent` and `name` open the listing relative to the parent's, so deep
-  // trees need no resolution of ever longer paths.
-  WalkEnd Walk(const std::string& path, const platform::FolderListing* parent,
-               const std::string& name) {
-    std::string relative;
-    if (path.size() != params_.SourcePath.size()) relative = path.substr(params_.SourcePath.size());
-    if (relative.size() == 1) relative.clear();
-
+  // Walks the folder path_ names. `parent` and `name` open its listing
+  // relative to the parent's, so deep trees need no resolution of ever longer
+  // paths. path_ is one buffer for the whole walk, grown by a name on the way
+  // down and cut back on the way up, so memory stays linear in the depth.
+  WalkEnd Walk(const platform::FolderListing* parent, const std::string& name) {
     {
-      platform::FolderListing listing = parent == nullptr ? platform::FolderListing(path)
+      platform::FolderListing listing = parent == nullptr ? platform::FolderListing(path_)
                                                           : platform::FolderListing(*parent, name);
       platform::FolderEntry entry;
       while (listing.Next(entry)) {
-        if (TakeEntry(path, relative, listing, entry) == WalkEnd::Abandoned) {
-          return WalkEnd::Abandoned;
-        }
+        if (TakeEntry(listing, entry) == WalkEnd::Abandoned) return WalkEnd::Abandoned;
       }
     }  // the listing is closed before its folder may be removed
 
-    if (params_.DeleteEmpty && platform::IsFolderEmpty(path)) {
-      platform::RemoveFolder(path);  // a folder that cannot go simply stays
+    if (params_.DeleteEmpty && platform::IsFolderEmpty(path_)) {
+      platform::RemoveFolder(path_);  // a folder that cannot go simply stays
     }
     ShowCounters(params_, window_);
     return window_.Yield() ? WalkEnd::Finished : WalkEnd::Abandoned;
   }
 
  private:
-  WalkEnd TakeEntry(const std::string& path, const std::string& relative,
-                    const platform::FolderListing& listing, const platform::FolderEntry& entry) {
+  WalkEnd TakeEntry(const platform::FolderListing& listing, const platform::FolderEntry& entry) {
     if (!entry.name.empty() && entry.name.front() == '.') {
       // ".", ".." and every hidden entry are passed over.
     } else if (entry.is_folder) {
       if (params_.Recurse) {
-        if (Walk(path + entry.name + platform::kSeparator, &listing, entry.name) ==
-            WalkEnd::Abandoned) {
-          return WalkEnd::Abandoned;
-        }
+        const std::size_t folder_size = path_.size();
+        path_ += entry.name;
+        path_ += platform::kSeparator;
+        const WalkEnd end = Walk(&listing, entry.name);
+        path_.resize(folder_size);
+        if (end == WalkEnd::Abandoned) return WalkEnd::Abandoned;
       }
-    } else if (entry.has_details && IsTaken(params_, entry.year, entry.month, entry.day)) {
+    } else if (!entry.has_details) {
       // A file whose date cannot be read is never taken: nothing says it
       // matches.
-      MoveTakenFile(path, relative, entry);
+    } else if (log_.IsLogFile(entry.identity)) {
+      // The run's own log, when the current folder lies in the source: moving
+      // it would lose every record written after.
+    } else if (IsTaken(params_, entry.year, entry.month, entry.day)) {
+      MoveTakenFile(entry);
     }
 
     ++params_.SearchedCount;
@@ -84,18 +84,28 @@ class Walker {
     return WalkEnd::Finished;
   }
 
-  void MoveTakenFile(const std::string& path, const std::string& relative,
-                     const platform::FolderEntry& entry) {
+  // The part of path_ below the source folder, with its trailing "/"; empty
+  // for the source folder itself.
+  std::string RelativeFolder() const {
+    std::string relative;
+    if (path_.size() > params_.SourcePath.size())
+      relative = path_.substr(params_.SourcePath.size());
+    if (relative.size() == 1) relative.clear();
+    return relative;
+  }
+
+  void MoveTakenFile(const platform::FolderEntry& entry) {
     // No file moves without its record: once the log cannot be written, the
     // walk takes nothing more.
     if (log_.IsBroken()) return;
+    const std::string relative = RelativeFolder();
     const std::string name = TrimAtNull(entry.name);
     if (!log_.Append(LogText(relative + name))) return;
 
     const std::string destination_folder = params_.TargetPath + relative;
     platform::MakeSureFolderPathExists(destination_folder);  // a failure shows in the move
     const platform::Outcome moved =
-        platform::MoveFileNoReplace(path + name, destination_folder + name);
+        platform::MoveFileNoReplace(path_ + name, destination_folder + name);
     if (moved.ok()) {
       log_.AppendLine(std::string(kMovedTo) + LogText(params_.TargetPath));
     } else {
@@ -106,6 +116,7 @@ class Walker {
     params_.MovedKB += KilobytesHalfEven(entry.size);
   }
 
+  std::string path_;
   SearchParams& params_;
   RunLog& log_;
   WalkObserver& window_;
@@ -114,8 +125,8 @@ class Walker {
 }  // namespace
 
 WalkEnd FindFile(const std::string& path, SearchParams& params, RunLog& log, WalkObserver& window) {
-  Walker walker(params, log, window);
-  return walker.Walk(path, nullptr, std::string());
+  Walker walker(path, params, log, window);
+  return walker.Walk(nullptr, std::string());
 }
 
 bool IsTaken(const SearchParams& params, int year, int month, int day) {

@@ -88,6 +88,7 @@ RunOutcome RunMove(RunWindow& window, SearchParams& params) {
   window.SetGoCaption("GO");
   window.SetInputsEnabled(true);
   window.SetTimerInterval(0);
+  log.Sync();  // a late write error still reaches the closing message
   window.ShowMessage(ClosingMessage(params, log, log_name), "DONE moving");
   log.Close();
   if (window.IsClosing()) return RunOutcome::Abandoned;

@@ -22,6 +22,13 @@ bool RunLog::AppendLine(std::string_view text) {
   return Append(line);
 }
 
+bool RunLog::Sync() {
+  if (IsBroken()) return false;
+  const platform::Outcome synced = file_.Sync();
+  if (!synced.ok()) write_error_ = synced.error;
+  return synced.ok();
+}
+
 platform::Outcome RunLog::Close() {
   const platform::Outcome closed = file_.Close();
   if (!closed.ok() && write_error_ == 0) write_error_ = closed.error;

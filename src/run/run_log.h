@@ -18,7 +18,13 @@ class RunLog {
   bool Append(std::string_view text);
   // Appends `text` and a line end.
   bool AppendLine(std::string_view text);
+  // Brings the log to the disk; a failure breaks it.
+  bool Sync();
   platform::Outcome Close();
+  // True when `identity` is this log's own file.
+  bool IsLogFile(const platform::FileIdentity& identity) const {
+    return file_.IsOpen() && identity == file_.Identity();
+  }
 
   bool IsBroken() const { return write_error_ != 0; }
   int WriteError() const { return write_error_; }

@@ -220,3 +220,17 @@ TEST(PathTestsTest, WellFormedPathsFitTheSystemLimits) {
 
 }  // namespace
 }  // namespace qor::platform
+
+namespace qor::platform {
+namespace {
+
+TEST(MoveFileNoReplaceTest, RefusesToMoveAFolder) {
+  TempFolder from, to;
+  WriteFile(from.slash() + "folder/inside.txt", "in", 0);
+  EXPECT_EQ(MoveFileNoReplace(from.slash() + "folder", to.slash() + "folder").error, EISDIR);
+  EXPECT_EQ(ReadFile(from.slash() + "folder/inside.txt"), "in");
+  EXPECT_FALSE(Exists(to.slash() + "folder"));
+}
+
+}  // namespace
+}  // namespace qor::platform

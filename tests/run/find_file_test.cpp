@@ -323,6 +323,32 @@ TEST_F(FindFileTest, TakesNoFurtherFileOnceTheLogCannotBeWritten) {
   EXPECT_EQ(params_.MovedCount, 0);
 }
 
+TEST_F(FindFileTest, NeverTakesItsOwnRunLogWhenItLiesInTheSource) {
+  // Started from inside the source folder: the log is a file of the walk.
+  RunLog inside;
+  const std::string log_path = source_ + "FileFind.txt";
+  ASSERT_TRUE(inside.Create(log_path).ok());
+  struct stat st;
+  ASSERT_EQ(::stat(log_path.c_str(), &st), 0);
+  std::tm today{};
+  ::gmtime_r(&st.st_mtime, &today);
+  params_.Year = today.tm_year + 1900;
+  params_.Month = today.tm_mon + 1;
+  params_.Day = today.tm_mday;
+  WriteFile(source_ + "a.txt", "a", st.st_mtime);
+  WriteFile(source_ + "b.txt", "b", st.st_mtime);
+
+  FindFile(params_.SourcePath, params_, inside, window_);
+  inside.Close();
+
+  EXPECT_TRUE(Exists(log_path));
+  EXPECT_FALSE(Exists(target_ + "FileFind.txt"));
+  EXPECT_EQ(params_.MovedCount, 2);
+  const std::string log = ReadFile(log_path);
+  EXPECT_NE(log.find("a.txt      MOVED to   " + target_ + "\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("b.txt      MOVED to   " + target_ + "\r\n"), std::string::npos) << log;
+}
+
 TEST(LogTextTest, WritesControlBytesAsEscapesAndKeepsEverythingElse) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"plain name.txt", "plain name.txt"},

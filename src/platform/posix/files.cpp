@@ -34,6 +34,7 @@ void FillDetails(const struct stat& st, FolderEntry& entry) {
   entry.month = date.month;
   entry.day = date.day;
   entry.size = st.st_size < 0 ? 0 : static_cast<std::uint64_t>(st.st_size);
+  entry.identity = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
 }  // namespace
@@ -103,6 +104,7 @@ bool FolderListing::Next(FolderEntry& entry) {
   entry.has_details = false;
   entry.year = entry.month = entry.day = 0;
   entry.size = 0;
+  entry.identity = {};
 
   // "." and ".." are passed over by every caller; they need no details.
   if (d->d_name[0] == '.' &&
@@ -125,6 +127,11 @@ bool FolderListing::Next(FolderEntry& entry) {
 }
 
 Outcome MoveFileNoReplace(const std::string& from, const std::string& to) {
+  // Only files and links are moved: a folder put in a file's place since the
+  // listing would go with everything in it, under one log entry.
+  struct stat source;
+  if (::lstat(from.c_str(), &source) != 0) return {errno};
+  if (S_ISDIR(source.st_mode)) return {EISDIR};
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
     return {};
   }

@@ -1,6 +1,7 @@
 #include "platform/text_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,10 +14,27 @@ TextFile::~TextFile() {
 
 Outcome TextFile::Create(const std::string& path) {
   if (fd_ >= 0) Close();
+  int fd;
   do {
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  } while (fd_ < 0 && errno == EINTR);
-  if (fd_ < 0) return {errno};
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return {errno};
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || ::fcntl(fd, F_SETFL, 0) != 0 ||
+      (S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0)) {
+    const int error = errno;
+    ::close(fd);
+    return {error};
+  }
+  fd_ = fd;
+  identity_ = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  return {};
+}
+
+Outcome TextFile::Sync() {
+  if (fd_ < 0) return {EBADF};
+  // Devices and pipes cannot be synced; there is nothing to lose there.
+  if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) return {errno};
   return {};
 }
 
