@@ -12,8 +12,6 @@ namespace qor {
 
 namespace {
 
-constexpr int kTimerInterval = 800;
-
 // The closing message: the number of files taken, then what went wrong, if
 // anything, so that a failure never reads as plain success.
 std::string ClosingMessage(const SearchParams& params, const RunLog& log,

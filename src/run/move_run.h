@@ -9,6 +9,9 @@
 
 namespace qor {
 
+// The lamp changes at most this often while a run goes on.
+inline constexpr int kTimerInterval = 800;
+
 // Everything a move run needs of the main window.
 class RunWindow : public MessageBoxes, public WindowInputs, public WalkObserver {
  public:

@@ -8,19 +8,12 @@
 
 namespace qor {
 
-namespace {
-
-// The lamp changes at most this often while a run goes on.
-constexpr int kTimerMilliseconds = 800;
-
-}  // namespace
-
 frmMain::frmMain(QWidget* parent) : QWidget(parent) {
   BuildControls();
   ConnectHandlers();
   // Until start-up has run the window shows the lit lamp, as its file icon does.
   setWindowIcon(ImageList1.Icon(static_cast<int>(Lamp::Lit)));
-  Timer1.setInterval(kTimerMilliseconds);
+  Timer1.setInterval(kTimerInterval);
   Timer1.start();
 }
 

@@ -1,4 +1,5 @@
 #include "platform/posix/cross_device_move.h"
+#include "platform/posix/write_all.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -46,19 +47,6 @@ std::string RandomSuffix() {
   return text;
 }
 
-int WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t written = ::write(fd, data, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return 0;
-}
-
 // Copies the whole content of `in` to `out`; returns the bytes copied
 // through `copied` and 0, or an errno.
 int CopyContent(int in, int out, std::uint64_t& copied) {
@@ -86,7 +74,9 @@ int CopyContent(int in, int out, std::uint64_t& copied) {
       return errno;
     }
     if (n == 0) return 0;
-    if (const int error = WriteAll(out, buffer.data(), static_cast<std::size_t>(n))) return error;
+    if (const int error =
+            WriteAll(out, std::string_view(buffer.data(), static_cast<std::size_t>(n))))
+      return error;
     copied += static_cast<std::uint64_t>(n);
   }
 }

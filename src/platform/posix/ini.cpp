@@ -3,6 +3,7 @@
 // a single rename.
 
 #include "platform/ini.h"
+#include "platform/posix/write_all.h"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -56,18 +57,6 @@ ReadResult ReadWholeFile(const std::string& path, ExistingFile& file) {
   return result;
 }
 
-bool WriteAll(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t written = ::write(fd, text.data(), text.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    text.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
-}
-
 // Creates a new hidden file beside `path`; -1 when none can be made.
 int CreateTemporaryBeside(const std::string& path, std::string& temporary) {
   const std::size_t slash = path.rfind('/');
@@ -106,7 +95,7 @@ bool ReplaceFile(const std::string& path, std::string_view text, const ExistingF
   std::string temporary;
   const int fd = CreateTemporaryBeside(path, temporary);
   if (fd < 0) return false;
-  bool ok = WriteAll(fd, text);
+  bool ok = (WriteAll(fd, text) == 0);
   if (ok && old.exists) {
     ok = ::fchmod(fd, old.info.st_mode & 07777) == 0;
     // Only a privileged process can give the file back to its owner; anyone

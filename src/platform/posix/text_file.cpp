@@ -1,4 +1,5 @@
 #include "platform/text_file.h"
+#include "platform/posix/write_all.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -40,18 +41,7 @@ Outcome TextFile::Sync() {
 
 Outcome TextFile::Write(std::string_view text) {
   if (fd_ < 0) return {EBADF};
-  const char* data = text.data();
-  std::size_t size = text.size();
-  while (size > 0) {
-    const ssize_t written = ::write(fd_, data, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return {errno};
-    }
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return {};
+  return {WriteAll(fd_, text)};
 }
 
 Outcome TextFile::Close() {
