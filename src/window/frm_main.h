@@ -12,6 +12,7 @@
 
 #include "run/move_run.h"
 #include "run/search_params.h"
+#include "window/compact_indicator_style.h"
 #include "window/lamp_pictures.h"
 #include "window/message_display.h"
 #include "window/tristate_check_box.h"
@@ -103,6 +104,9 @@ class frmMain : public QWidget, public RunWindow {
   void ShowIconFrame();
   TristateCheckBox& Box(CheckBox box);
   void FocusWhenShown(QWidget& box);
+
+  // Outlives the controls that use it.
+  CompactIndicatorStyle compact_style_;
 
   // Controls, in tab order.
   QPushButton btnGo;

@@ -67,6 +67,12 @@ void frmMain::BuildControls() {
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   PlaceControls();
+  for (QRadioButton& option : optEqual) option.setStyle(&compact_style_);
+  for (QCheckBox* box :
+       {static_cast<QCheckBox*>(&chkrekurse), static_cast<QCheckBox*>(&chkAddDateTarget),
+        static_cast<QCheckBox*>(&chkDelFolderMove)}) {
+    box->setStyle(&compact_style_);
+  }
   for (int index = 0; index < 3; ++index) optEqualGroup.addButton(&optEqual[index], index);
   optEqualGroup.setExclusive(true);
   optEqual[0].setChecked(true);
