@@ -91,6 +91,21 @@ bool IsBlankLine(std::string_view line) {
   return Trim(line).empty();
 }
 
+bool IsQuoted(std::string_view value) {
+  return value.size() >= 2 && value.front() == '"' && value.back() == '"';
+}
+
+// The value as it stands in the file: in double quotes when reading would
+// otherwise change it, that is when it has blanks at an end (a folder name
+// may) or is itself in quotes.
+std::string StoredForm(std::string_view value) {
+  const bool blank_at_end =
+      !value.empty() && (kBlanks.find(value.front()) != std::string_view::npos ||
+                         kBlanks.find(value.back()) != std::string_view::npos);
+  if (blank_at_end || IsQuoted(value)) return "\"" + std::string(value) + "\"";
+  return std::string(value);
+}
+
 }  // namespace
 
 std::vector<std::string> SplitIniLines(std::string_view text) {
@@ -121,7 +136,11 @@ std::optional<std::string> FindIniValue(const std::vector<std::string>& lines,
   if (!span) return std::nullopt;
   const auto line = FindKeyLine(lines, *span, key);
   if (!line) return std::nullopt;
-  return std::string(ParseKeyLine(lines[*line])->value);
+  // As the Windows reader does, one pair of double quotes around a value
+  // is taken away.
+  std::string_view value = ParseKeyLine(lines[*line])->value;
+  if (IsQuoted(value)) value = value.substr(1, value.size() - 2);
+  return std::string(value);
 }
 
 bool IsStorableIniValue(std::string_view value) {
@@ -137,19 +156,19 @@ bool SetIniValue(std::vector<std::string>& lines, std::string_view section, std:
   if (!span) {
     if (!lines.empty() && !IsBlankLine(lines.back())) lines.emplace_back();
     lines.push_back("[" + std::string(section) + "]");
-    lines.push_back(std::string(key) + "=" + std::string(value));
+    lines.push_back(std::string(key) + "=" + StoredForm(value));
     return true;
   }
   if (const auto line = FindKeyLine(lines, *span, key)) {
     // The name keeps the spelling the file gave it.
     const std::string name(ParseKeyLine(lines[*line])->name);
-    lines[*line] = name + "=" + std::string(value);
+    lines[*line] = name + "=" + StoredForm(value);
     return true;
   }
   std::size_t insert = span->end;
   while (insert > span->header + 1 && IsBlankLine(lines[insert - 1])) --insert;
   lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insert),
-               std::string(key) + "=" + std::string(value));
+               std::string(key) + "=" + StoredForm(value));
   return true;
 }
 

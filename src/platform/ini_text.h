@@ -18,15 +18,17 @@ std::vector<std::string> SplitIniLines(std::string_view text);
 std::string JoinIniLines(const std::vector<std::string>& lines);
 
 // The value of `key` in the first section named `section`, blanks around it
-// dropped; nullopt when the section or the key is missing.
+// and then one pair of double quotes around it dropped; nullopt when the
+// section or the key is missing.
 std::optional<std::string> FindIniValue(const std::vector<std::string>& lines,
                                         std::string_view section, std::string_view key);
 
-// Whether `value` fits on one line of the file and reads back as written
-// apart from blanks at its ends.
+// Whether `value` fits on one line of the file, and so reads back exactly as
+// written.
 bool IsStorableIniValue(std::string_view value);
 
-// Sets `key` of the first section named `section` to `value`: the key's line
+// Sets `key` of the first section named `section` to `value`, put in double
+// quotes when it has blanks at an end or is itself quoted: the key's line
 // is rewritten in place, a missing key goes after the last line of its
 // section, a missing section is appended. Every other line stays as it was.
 // False, with `lines` unchanged, when the value is not storable.

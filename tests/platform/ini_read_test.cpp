@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/ini.h"
+#include "platform/ini_text.h"
 
 namespace qor::platform {
 namespace {
@@ -82,6 +83,34 @@ TEST_F(IniReadTest, FileThatCannotBeReadReadsAsMissingKeys) {
     SCOPED_TRACE(path);
     EXPECT_EQ(ReadIniValue(path, "Servers", "Source"), std::nullopt);
   }
+}
+
+}  // namespace
+}  // namespace qor::platform
+
+namespace qor::platform {
+namespace {
+
+// A folder name may end in a blank, and a typed text may carry quotes: every
+// such value must read back exactly as it was stored.
+TEST(IniValueTest, EveryStorableValueReadsBackExactly) {
+  const std::string values[] = {"/data/x ",    " /lead", "\t/tab\t", "\"quoted\"", "\"",    "\"\"",
+                                "a \"mid\" b", "plain",  "",         " ",          "\"half"};
+  for (const std::string& value : values) {
+    SCOPED_TRACE("[" + value + "]");
+    std::vector<std::string> lines = SplitIniLines("[Servers]\r\nSource=old\r\n");
+    ASSERT_TRUE(SetIniValue(lines, "Servers", "Source", value));
+    const std::vector<std::string> reread = SplitIniLines(JoinIniLines(lines));
+    EXPECT_EQ(FindIniValue(reread, "Servers", "Source"), value);
+  }
+}
+
+TEST(IniValueTest, OnePairOfQuotesAroundAHandWrittenValueIsDropped) {
+  const std::vector<std::string> lines =
+      SplitIniLines("[Servers]\nSource=\"/in \"\nTarget= \"/out\" \nDay=\"\"7\"\"\n");
+  EXPECT_EQ(FindIniValue(lines, "Servers", "Source"), "/in ");
+  EXPECT_EQ(FindIniValue(lines, "Servers", "Target"), "/out");
+  EXPECT_EQ(FindIniValue(lines, "Servers", "Day"), "\"7\"");
 }
 
 }  // namespace
