@@ -3,8 +3,8 @@
 #include <optional>
 #include <string>
 
-#include "checks/folder_relation.h"
 #include "platform/files.h"
+#include "platform/path_compare.h"
 #include "run/find_file.h"
 
 namespace qor {
@@ -51,16 +51,16 @@ bool CheckPaths(WindowInputs& inputs, MessageBoxes& messages) {
   // Compared as the file system resolves them, so neither another spelling
   // (a link, "..", a doubled "/") hides a target inside the source, nor are
   // two folders refused that differ only in letter case.
-  switch (RelateFolders(target, source)) {
-    case FolderRelation::Same:
+  switch (platform::RelateFolders(target, source)) {
+    case platform::FolderRelation::Same:
       messages.ShowMessage(std::string(kLabels[kSourceBox]) + "and " + kLabels[kTargetBox] +
                                "are identical" + kLineBreak,
                            "uups");
       return false;
-    case FolderRelation::Inside:
+    case platform::FolderRelation::Inside:
       messages.ShowMessage("zyclic copy", "Arrgh");
       return false;
-    case FolderRelation::Apart:
+    case platform::FolderRelation::Apart:
       break;
   }
   return true;

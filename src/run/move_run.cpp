@@ -4,6 +4,7 @@
 
 #include "core/numbers.h"
 #include "platform/files.h"
+#include "platform/path_compare.h"
 #include "platform/process.h"
 #include "run/find_file.h"
 #include "run/run_log.h"
@@ -44,12 +45,20 @@ RunOutcome RunMove(RunWindow& window, SearchParams& params) {
   const std::string date_stamp = MakeDateStamp(params.Year, params.Month, params.Day);
   params.SourcePath = window.PathText(kSourceBox);
   params.TargetPath = window.PathText(kTargetBox);
-  if (window.CheckValue(CheckBox::AddDateTarget) != 0) {
-    params.TargetPath += date_stamp + platform::kSeparator;
-  }
+  const bool add_date = window.CheckValue(CheckBox::AddDateTarget) != 0;
+  if (add_date) params.TargetPath += date_stamp + platform::kSeparator;
 
   if (!platform::MakeSureFolderPathExists(params.TargetPath).ok()) {
     window.ShowMessage(std::string("fail") + kLineBreak + params.TargetPath, "Target create");
+    return RunOutcome::Refused;
+  }
+  // The path check saw the target box only; a date folder that already
+  // exists as a link into the source would have the run take its own moves
+  // again, deeper each time.
+  if (add_date && platform::RelateFolders(platform::RealPath(params.TargetPath),
+                                          platform::RealPath(params.SourcePath)) !=
+                      platform::FolderRelation::Apart) {
+    window.ShowMessage("zyclic copy", "Arrgh");
     return RunOutcome::Refused;
   }
 

@@ -179,6 +179,21 @@ TEST_F(MoveRunTest, ATargetFolderThatCannotBeMadeIsReportedAndNothingStarts) {
   EXPECT_EQ(window_.labels[0], "7");
 }
 
+TEST_F(MoveRunTest, ADateFolderThatLeadsIntoTheSourceIsRefused) {
+  WriteFile(source_ + "a.txt", "a", UtcSeconds(2021, 6, 15));
+  ::mkdir(target_.c_str(), 0777);
+  ASSERT_EQ(::symlink(source_.c_str(), (target_ + "20210615").c_str()), 0);
+  window_.checks[CheckBox::AddDateTarget] = 1;
+
+  EXPECT_EQ(RunMove(window_, params_), RunOutcome::Refused);
+
+  ASSERT_EQ(window_.messages.size(), 1u);
+  EXPECT_EQ(window_.messages[0].prompt, "zyclic copy");
+  EXPECT_EQ(window_.messages[0].title, "Arrgh");
+  EXPECT_EQ(ReadFile(source_ + "a.txt"), "a");
+  EXPECT_FALSE(Exists(LogPath()));
+}
+
 TEST_F(MoveRunTest, ARunLogThatCannotBeCreatedStopsTheRunBeforeAnyMove) {
   WriteFile(source_ + "a.txt", "a", UtcSeconds(2021, 6, 15));
   TempFolder doomed;
