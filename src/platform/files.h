@@ -53,6 +53,9 @@ class FolderListing {
   bool IsOpen() const;
   // The errno of a failed open, 0 when open.
   int OpenError() const;
+  // The errno of a read that failed part-way through the listing, 0 when the
+  // listing ended normally.
+  int ReadError() const;
   // The next entry; false when there is none left. An entry whose details
   // cannot be read is still delivered, without them.
   bool Next(FolderEntry& entry);

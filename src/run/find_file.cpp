@@ -41,6 +41,7 @@ class Walker {
       while (listing.Next(entry)) {
         if (TakeEntry(listing, entry) == WalkEnd::Abandoned) return WalkEnd::Abandoned;
       }
+      if (!listing.IsOpen() || listing.ReadError() != 0) ++params_.UnreadFolders;
     }  // the listing is closed before its folder may be removed
 
     if (params_.DeleteEmpty && platform::IsFolderEmpty(path_)) {

@@ -22,6 +22,11 @@ std::string ClosingMessage(const SearchParams& params, const RunLog& log,
     text += kLineBreak;
     text += IntegerText(params.FailedCount) + " of them could not be moved; see " + log_name;
   }
+  if (params.UnreadFolders > 0) {
+    text += kLineBreak;
+    text += IntegerText(params.UnreadFolders) +
+            (params.UnreadFolders == 1 ? " folder" : " folders") + " could not be read";
+  }
   if (log.IsBroken()) {
     text += kLineBreak;
     text += "The run log could not be written (" + platform::ErrorText(log.WriteError()) +
@@ -83,6 +88,7 @@ RunOutcome RunMove(RunWindow& window, SearchParams& params) {
   params.MovedKB = 0;
   params.SearchedCount = 0;
   params.FailedCount = 0;
+  params.UnreadFolders = 0;
   window.SetInputsEnabled(false);
   window.SetTimerInterval(kTimerInterval);
   window.SetGoCaption("working...");

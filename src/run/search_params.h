@@ -28,6 +28,9 @@ struct SearchParams {
   // Taken files whose move failed; counted in MovedCount as well, so the
   // final message can tell how many did not move.
   std::int32_t FailedCount = 0;
+  // Walked folders that could not be listed, or not to their end: files in
+  // them may match but were not seen.
+  std::int32_t UnreadFolders = 0;
 };
 
 }  // namespace qor

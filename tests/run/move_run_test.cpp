@@ -58,6 +58,7 @@ class FakeRunWindow : public RunWindow {
   }
   bool CheckPaths() override {
     calls.push_back("CheckPaths");
+    if (on_check_paths) on_check_paths();
     return paths_ok;
   }
   void SetGoEnabled(bool enabled) override { calls.push_back(enabled ? "go on" : "go off"); }
@@ -82,6 +83,7 @@ class FakeRunWindow : public RunWindow {
   bool closing = false;
   bool close_at_message = false;
   std::function<void()> on_yield;
+  std::function<void()> on_check_paths;
 
  private:
   SearchParams& params_;
@@ -229,6 +231,17 @@ TEST_F(MoveRunTest, TheClosingMessageTellsHowManyFilesCouldNotBeMoved) {
             "3\r\n2 of them could not be moved; see FileFind20210615.txt");
   EXPECT_EQ(ReadFile(target_ + "x"), "old");
   EXPECT_EQ(params_.MovedCount, 3);
+}
+
+TEST_F(MoveRunTest, TheClosingMessageTellsOfFoldersThatCouldNotBeRead) {
+  // The source goes away after the checks passed, before the walk lists it.
+  window_.on_check_paths = [&] { ASSERT_EQ(::rmdir(source_.c_str()), 0); };
+
+  EXPECT_EQ(RunMove(window_, params_), RunOutcome::Completed);
+
+  ASSERT_EQ(window_.messages.size(), 1u);
+  EXPECT_EQ(window_.messages[0].prompt, "0\r\n1 folder could not be read");
+  EXPECT_EQ(params_.UnreadFolders, 1);
 }
 
 TEST_F(MoveRunTest, ClosingDuringTheWalkAbandonsTheRunAndKeepsTheLogComplete) {

@@ -42,6 +42,7 @@ void FillDetails(const struct stat& st, FolderEntry& entry) {
 struct FolderListing::State {
   DIR* dir = nullptr;
   int error = 0;
+  int read_error = 0;
 };
 
 namespace {
@@ -93,11 +94,18 @@ int FolderListing::OpenError() const {
   return state_->error;
 }
 
+int FolderListing::ReadError() const {
+  return state_->read_error;
+}
+
 bool FolderListing::Next(FolderEntry& entry) {
   if (state_->dir == nullptr) return false;
   errno = 0;
   const struct dirent* d = ::readdir(state_->dir);
-  if (d == nullptr) return false;
+  if (d == nullptr) {
+    state_->read_error = errno;
+    return false;
+  }
 
   entry.name.assign(d->d_name);
   entry.is_folder = false;
