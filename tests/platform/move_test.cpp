@@ -16,6 +16,7 @@ namespace qor::platform {
 namespace {
 
 using qor::testing::Exists;
+using qor::testing::NamesIn;
 using qor::testing::ReadFile;
 using qor::testing::TempFolder;
 using qor::testing::UtcSeconds;
@@ -30,18 +31,6 @@ std::string BuildParent() {
 bool SameFileSystem(const std::string& a, const std::string& b) {
   struct stat sa, sb;
   return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev;
-}
-
-std::vector<std::string> Names(const std::string& folder) {
-  std::vector<std::string> names;
-  if (DIR* dir = ::opendir(folder.c_str())) {
-    while (const dirent* d = ::readdir(dir)) {
-      const std::string name = d->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    ::closedir(dir);
-  }
-  return names;
 }
 
 // A pair of folders, either on one file system or on two.
@@ -68,7 +57,7 @@ TEST(MoveFileNoReplaceTest, NeverReplacesAnExistingDestination) {
     EXPECT_EQ(moved.error, EEXIST);
     EXPECT_EQ(ReadFile(to.slash() + "f"), "already here");
     EXPECT_EQ(ReadFile(from.slash() + "f"), "incoming");
-    EXPECT_EQ(Names(to.path()).size(), 1u) << "no temporary left behind";
+    EXPECT_EQ(NamesIn(to.path()).size(), 1u) << "no temporary left behind";
   }
 }
 
@@ -91,7 +80,7 @@ void ExpectMoveKeepsBytesPermissionBitsAndLastWriteTime(const FolderPair& pair) 
   EXPECT_EQ(st.st_mode & 07777, static_cast<mode_t>(0640 | S_ISGID));
   EXPECT_EQ(st.st_mtim.tv_sec, UtcSeconds(2018, 4, 5, 6, 7));
   EXPECT_EQ(st.st_mtim.tv_nsec, 123456789);
-  EXPECT_EQ(Names(to.path()), std::vector<std::string>{"data.bin"});
+  EXPECT_EQ(NamesIn(to.path()), std::set<std::string>{"data.bin"});
 }
 
 TEST(MoveFileNoReplaceTest, KeepsBytesPermissionBitsAndLastWriteTimeOnOneFileSystem) {
@@ -159,7 +148,7 @@ TEST(MoveFileNoReplaceTest, AFailedCopyLeavesTheSourceWholeAndNoTemporary) {
 
   EXPECT_EQ(moved.error, ENOSPC);
   EXPECT_EQ(ReadFile(from.slash() + "big"), content);
-  EXPECT_TRUE(Names(small.slash()).empty()) << "temporary left behind";
+  EXPECT_TRUE(NamesIn(small.slash()).empty()) << "temporary left behind";
 }
 
 TEST(FolderOperationsTest, MakeSureFolderPathExistsIsEmptyAndRemove) {

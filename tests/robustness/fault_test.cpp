@@ -16,18 +16,6 @@
 namespace qor::testing {
 namespace {
 
-std::set<std::string> NamesIn(const std::string& folder) {
-  std::set<std::string> names;
-  if (DIR* dir = ::opendir(folder.c_str())) {
-    while (const dirent* d = ::readdir(dir)) {
-      const std::string name = d->d_name;
-      if (name != "." && name != "..") names.insert(name);
-    }
-    ::closedir(dir);
-  }
-  return names;
-}
-
 void ExpectSameFacts(const TreeFacts& before, const std::string& before_prefix,
                      const TreeFacts& now, const std::string& now_prefix,
                      const std::string& relative) {

@@ -2,6 +2,7 @@
 
 // Real temporary folders and files with real timestamps for the tests.
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
 
 namespace qor::testing {
@@ -104,6 +106,19 @@ class CurrentFolder {
  private:
   std::string old_;
 };
+
+// The names in a folder, "." and ".." left out, in sorted order.
+inline std::set<std::string> NamesIn(const std::string& folder) {
+  std::set<std::string> names;
+  if (DIR* dir = ::opendir(folder.c_str())) {
+    while (const dirent* d = ::readdir(dir)) {
+      const std::string name = d->d_name;
+      if (name != "." && name != "..") names.insert(name);
+    }
+    ::closedir(dir);
+  }
+  return names;
+}
 
 inline bool Exists(const std::string& path) {
   struct stat st;
