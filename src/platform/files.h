@@ -15,6 +15,12 @@ namespace qor::platform {
 // The folder separator the rest of the program joins names with.
 inline constexpr char kSeparator = '/';
 
+// Outcome of an operation that can fail: `error` is the errno, 0 on success.
+struct Outcome {
+  int error = 0;
+  bool ok() const { return error == 0; }
+};
+
 // What tells one file from every other, whatever its name.
 struct FileIdentity {
   std::uint64_t device = 0;
@@ -64,13 +70,9 @@ class FolderListing {
   struct State;
 
  private:
+  friend Outcome MoveEntryNoReplace(const FolderListing& folder, const std::string& name,
+                                    const std::string& to);
   std::unique_ptr<State> state_;
-};
-
-// Outcome of an operation that can fail: `error` is the errno, 0 on success.
-struct Outcome {
-  int error = 0;
-  bool ok() const { return error == 0; }
 };
 
 // Moves the file (or link) `from` to the full name `to`. Never replaces
@@ -80,6 +82,12 @@ struct Outcome {
 // removes `from`; on any failure the temporary is removed and `from` is left
 // as it was.
 Outcome MoveFileNoReplace(const std::string& from, const std::string& to);
+
+// MoveFileNoReplace for the entry `name` of an open listing: the source is
+// reached through the listing itself, so neither a long path nor a parent
+// folder swapped for a link since the listing began can lead elsewhere.
+Outcome MoveEntryNoReplace(const FolderListing& folder, const std::string& name,
+                           const std::string& to);
 
 // Creates every missing folder of `path` (mode 0777 less the umask). Success
 // when the whole path is a folder at the end.

@@ -71,7 +71,7 @@ class Walker {
       // The run's own log, when the current folder lies in the source: moving
       // it would lose every record written after.
     } else if (IsTaken(params_, entry.year, entry.month, entry.day)) {
-      MoveTakenFile(entry);
+      MoveTakenFile(listing, entry);
     }
 
     ++params_.SearchedCount;
@@ -95,7 +95,7 @@ class Walker {
     return relative;
   }
 
-  void MoveTakenFile(const platform::FolderEntry& entry) {
+  void MoveTakenFile(const platform::FolderListing& listing, const platform::FolderEntry& entry) {
     // No file moves without its record: once the log cannot be written, the
     // walk takes nothing more.
     if (log_.IsBroken()) return;
@@ -106,7 +106,7 @@ class Walker {
     const std::string destination_folder = params_.TargetPath + relative;
     platform::MakeSureFolderPathExists(destination_folder);  // a failure shows in the move
     const platform::Outcome moved =
-        platform::MoveFileNoReplace(path_ + name, destination_folder + name);
+        platform::MoveEntryNoReplace(listing, name, destination_folder + name);
     if (moved.ok()) {
       log_.AppendLine(std::string(kMovedTo) + LogText(params_.TargetPath));
     } else {

@@ -228,3 +228,26 @@ TEST(MoveFileNoReplaceTest, RefusesToMoveAFolder) {
 
 }  // namespace
 }  // namespace qor::platform
+
+namespace qor::platform {
+namespace {
+
+TEST(MoveEntryNoReplaceTest, MovesFromTheListedFolderEvenIfItsNameNowLeadsElsewhere) {
+  TempFolder root, to;
+  WriteFile(root.slash() + "sub/f.txt", "listed", 0);
+  WriteFile(root.slash() + "decoy/f.txt", "not listed", 0);
+  FolderListing listing(root.slash() + "sub/");
+  ASSERT_TRUE(listing.IsOpen());
+  // Another program swaps the folder for a link once the listing is open.
+  ASSERT_EQ(::rename((root.slash() + "sub").c_str(), (root.slash() + "gone").c_str()), 0);
+  ASSERT_EQ(::symlink((root.slash() + "decoy").c_str(), (root.slash() + "sub").c_str()), 0);
+
+  ASSERT_TRUE(MoveEntryNoReplace(listing, "f.txt", to.slash() + "f.txt").ok());
+
+  EXPECT_EQ(ReadFile(to.slash() + "f.txt"), "listed");
+  EXPECT_EQ(ReadFile(root.slash() + "decoy/f.txt"), "not listed");
+  EXPECT_FALSE(Exists(root.slash() + "gone/f.txt"));
+}
+
+}  // namespace
+}  // namespace qor::platform

@@ -137,7 +137,9 @@ TEST(FaultTest, SourceFoldersRemovedDuringTheWalkAreLeftAndTheWalkGoesOn) {
     const TreeFacts before = RecordTree(run.source());
     // At the first yield, the 50th entry, the walk is inside its first
     // folder: that one is moved away under it, one folder it has not reached
-    // is moved away too, and another is deleted with all it holds.
+    // is moved away too, and another is deleted with all it holds. The walk
+    // holds the folder it is in open, not its name, so it finishes the one
+    // moved away under it; it never reaches the other two.
     std::string partial, untouched, deleted;
     HookedObserver observer;
     observer.on_yield = [&](int yield) {
@@ -174,8 +176,7 @@ TEST(FaultTest, SourceFoldersRemovedDuringTheWalkAreLeftAndTheWalkGoesOn) {
         expected.push_back(run.MovedLine(relative));
         ExpectSameFacts(before, "", target_now, "", relative);
       } else {
-        EXPECT_EQ(folder, partial) << "not moved: " << relative;
-        expected.push_back(run.NotMovedLine(relative, "No such file or directory"));
+        ADD_FAILURE() << "not moved: " << relative;
       }
     }
     EXPECT_EQ(SortedLines(log), Sorted(expected));
@@ -185,7 +186,8 @@ TEST(FaultTest, SourceFoldersRemovedDuringTheWalkAreLeftAndTheWalkGoesOn) {
     EXPECT_EQ(outside_now.size() + target_now.size(),
               static_cast<std::size_t>((kFolders - 1) * kFilesEach))
         << "every file not deleted on purpose is moved or still in a moved-away folder";
-    EXPECT_GT(run.params.FailedCount, 0);
+    EXPECT_EQ(run.params.FailedCount, 0);
+    EXPECT_EQ(NamesIn(run.target() + partial).size(), static_cast<std::size_t>(kFilesEach));
   }
 }
 

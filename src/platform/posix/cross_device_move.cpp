@@ -81,10 +81,11 @@ int CopyContent(int in, int out, std::uint64_t& copied) {
   }
 }
 
-// Makes the temporary `temp` in `dir_fd` a copy of the regular file `from`.
-int CopyRegularFile(const std::string& from, const struct stat& source, int dir_fd,
+// Makes the temporary `temp` in `dir_fd` a copy of the regular file `from`
+// (a name in the folder `from_dir`).
+int CopyRegularFile(int from_dir, const std::string& from, const struct stat& source, int dir_fd,
                     const std::string& temp) {
-  Fd in(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  Fd in(::openat(from_dir, from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
   if (in.get() < 0) return errno;
   struct stat opened;
   if (::fstat(in.get(), &opened) != 0) return errno;
@@ -121,11 +122,11 @@ int CopyRegularFile(const std::string& from, const struct stat& source, int dir_
 }
 
 // Makes the temporary `temp` in `dir_fd` a link with the same target as the
-// link `from`.
-int CopySymbolicLink(const std::string& from, const struct stat& source, int dir_fd,
+// link `from` (a name in the folder `from_dir`).
+int CopySymbolicLink(int from_dir, const std::string& from, const struct stat& source, int dir_fd,
                      const std::string& temp) {
   std::vector<char> target(static_cast<std::size_t>(source.st_size > 0 ? source.st_size : 255) + 1);
-  const ssize_t length = ::readlink(from.c_str(), target.data(), target.size());
+  const ssize_t length = ::readlinkat(from_dir, from.c_str(), target.data(), target.size());
   if (length < 0) return errno;
   if (static_cast<std::size_t>(length) >= target.size()) return ESTALE;  // changed meanwhile
   target[static_cast<std::size_t>(length)] = '\0';
@@ -144,9 +145,9 @@ int CopySymbolicLink(const std::string& from, const struct stat& source, int dir
 
 }  // namespace
 
-Outcome MoveAcrossFileSystems(const std::string& from, const std::string& to) {
+Outcome MoveAcrossFileSystems(int from_dir, const std::string& from, const std::string& to) {
   struct stat source;
-  if (::lstat(from.c_str(), &source) != 0) return {errno};
+  if (::fstatat(from_dir, from.c_str(), &source, AT_SYMLINK_NOFOLLOW) != 0) return {errno};
   if (S_ISDIR(source.st_mode)) return {EISDIR};
   if (!S_ISREG(source.st_mode) && !S_ISLNK(source.st_mode)) return {EOPNOTSUPP};
 
@@ -166,8 +167,8 @@ Outcome MoveAcrossFileSystems(const std::string& from, const std::string& to) {
   int error = EEXIST;
   for (int attempt = 0; attempt < 16 && error == EEXIST; ++attempt) {
     temp = std::string(kTemporaryPrefix) + RandomSuffix();
-    error = S_ISREG(source.st_mode) ? CopyRegularFile(from, source, dir.get(), temp)
-                                    : CopySymbolicLink(from, source, dir.get(), temp);
+    error = S_ISREG(source.st_mode) ? CopyRegularFile(from_dir, from, source, dir.get(), temp)
+                                    : CopySymbolicLink(from_dir, from, source, dir.get(), temp);
   }
   if (error != 0) return {error};
 
@@ -194,7 +195,7 @@ Outcome MoveAcrossFileSystems(const std::string& from, const std::string& to) {
   }
 
   // Only now, with the copy in place and on disk, does the source go.
-  if (::unlink(from.c_str()) != 0) {
+  if (::unlinkat(from_dir, from.c_str(), 0) != 0) {
     error = errno;
     ::unlinkat(dir.get(), name.c_str(), 0);
     return {error};

@@ -134,25 +134,27 @@ bool FolderListing::Next(FolderEntry& entry) {
   return true;
 }
 
-Outcome MoveFileNoReplace(const std::string& from, const std::string& to) {
+namespace {
+
+// The move of `from`, a name in the folder `from_dir` (AT_FDCWD for a path),
+// to the full name `to`.
+Outcome MoveAt(int from_dir, const std::string& from, const std::string& to) {
   // Only files and links are moved: a folder put in a file's place since the
   // listing would go with everything in it, under one log entry.
   struct stat source;
-  if (::lstat(from.c_str(), &source) != 0) return {errno};
+  if (::fstatat(from_dir, from.c_str(), &source, AT_SYMLINK_NOFOLLOW) != 0) return {errno};
   if (S_ISDIR(source.st_mode)) return {EISDIR};
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
-    return {};
-  }
+  if (::renameat2(from_dir, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return {};
   const int error = errno;
-  if (error == EXDEV) return MoveAcrossFileSystems(from, to);
+  if (error == EXDEV) return MoveAcrossFileSystems(from_dir, from, to);
   if (error == EINVAL || error == ENOSYS) {
     // The file system cannot rename without replacing: a hard link refuses an
     // existing name just the same.
-    if (::link(from.c_str(), to.c_str()) != 0) {
-      if (errno == EXDEV) return MoveAcrossFileSystems(from, to);
+    if (::linkat(from_dir, from.c_str(), AT_FDCWD, to.c_str(), 0) != 0) {
+      if (errno == EXDEV) return MoveAcrossFileSystems(from_dir, from, to);
       return {errno};
     }
-    if (::unlink(from.c_str()) != 0) {
+    if (::unlinkat(from_dir, from.c_str(), 0) != 0) {
       const int unlink_error = errno;
       ::unlink(to.c_str());
       return {unlink_error};
@@ -160,6 +162,18 @@ Outcome MoveFileNoReplace(const std::string& from, const std::string& to) {
     return {};
   }
   return {error};
+}
+
+}  // namespace
+
+Outcome MoveFileNoReplace(const std::string& from, const std::string& to) {
+  return MoveAt(AT_FDCWD, from, to);
+}
+
+Outcome MoveEntryNoReplace(const FolderListing& folder, const std::string& name,
+                           const std::string& to) {
+  if (!folder.IsOpen()) return {EBADF};
+  return MoveAt(::dirfd(folder.state_->dir), name, to);
 }
 
 Outcome MakeSureFolderPathExists(const std::string& path) {
