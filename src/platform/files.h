@@ -15,7 +15,19 @@ namespace qor::platform {
 // The folder separator the rest of the program joins names with.
 inline constexpr char kSeparator = '/';
 
-// Outcome of an operation that can fail: `error` is the errno, 0 on success.
+// Failures found by the program itself rather than reported by the system.
+// They lie above every errno value; ErrorText knows their texts.
+inline constexpr int kChangedDuringMove = 0x10001;
+inline constexpr int kAttributesNotKept = 0x10002;
+inline constexpr int kLinkInTargetPath = 0x10003;
+inline constexpr int kInUseByAnotherRun = 0x10004;
+
+// The text of one of the program's own failures above; null for any other
+// value.
+const char* OwnErrorText(int error);
+
+// Outcome of an operation that can fail: `error` is the errno (or one of the
+// program's own failures above), 0 on success.
 struct Outcome {
   int error = 0;
   bool ok() const { return error == 0; }
@@ -113,7 +125,8 @@ bool IsWellFormedPath(const std::string& path);
 // resolved); empty when it cannot be resolved.
 std::string RealPath(const std::string& path);
 
-// The system's text for an errno value, for example "File exists".
+// The system's text for an errno value, for example "File exists", or the
+// text of one of the program's own failures.
 std::string ErrorText(int error);
 
 }  // namespace qor::platform

@@ -252,6 +252,7 @@ std::string RealPath(const std::string& path) {
 }
 
 std::string ErrorText(int error) {
+  if (const char* own = OwnErrorText(error)) return own;
   char buffer[256];
   // GNU strerror_r may return a static text instead of filling the buffer.
   const char* text = ::strerror_r(error, buffer, sizeof buffer);
