@@ -74,9 +74,26 @@ class FolderListing {
   // The errno of a read that failed part-way through the listing, 0 when the
   // listing ended normally.
   int ReadError() const;
+  // The first errno, other than "vanished", met while reading an entry's
+  // details: the folder could be listed but its entries not examined.
+  int DetailError() const;
   // The next entry; false when there is none left. An entry whose details
   // cannot be read is still delivered, without them.
   bool Next(FolderEntry& entry);
+
+  // Reads the rest of the listing into memory and gives the folder's
+  // descriptor back, so that a walk keeps only a bounded number open however
+  // deep the tree. Next goes on from memory.
+  void Park();
+  bool IsParked() const;
+  // Opens a parked folder again through its open subfolder `child`. False,
+  // with the rest of the listing dropped and ReadError set, when the folder
+  // found there is no longer the one that was parked (moved meanwhile).
+  bool Reopen(const FolderListing& child);
+
+  // Removes the subfolder `name` if it holds nothing; a folder that is not
+  // empty stays, and the result says why.
+  Outcome RemoveEmptySubfolder(const std::string& name) const;
 
   // The system's listing, opaque to callers.
   struct State;
@@ -84,15 +101,46 @@ class FolderListing {
  private:
   friend Outcome MoveEntryNoReplace(const FolderListing& folder, const std::string& name,
                                     const std::string& to);
+  friend class TargetFolder;
+  std::unique_ptr<State> state_;
+};
+
+// The folder a run writes into, and the folders below it that the run makes
+// and enters without following any link: a link there could lead the moved
+// files back into the source, or anywhere else.
+class TargetFolder {
+ public:
+  // `root` is the run's target folder, a link to a folder allowed (the user
+  // chose it).
+  explicit TargetFolder(const std::string& root);
+  ~TargetFolder();
+  TargetFolder(const TargetFolder&) = delete;
+  TargetFolder& operator=(const TargetFolder&) = delete;
+
+  // Makes sure the folder `relative` ("" or "a/b/") below the root exists
+  // and enters it. A link on the way fails with kLinkInTargetPath. A folder
+  // entered for the first time loses the temporaries that an earlier,
+  // killed run left there.
+  Outcome Enter(const std::string& relative);
+  // Moves the entry `name` of `folder` into the entered folder under the same
+  // name, with MoveFileNoReplace's guarantees.
+  Outcome MoveHere(const FolderListing& folder, const std::string& name);
+  // The identity of `name` in the entered folder; false when it has none.
+  bool IdentityOf(const std::string& name, FileIdentity& identity) const;
+
+  struct State;
+
+ private:
   std::unique_ptr<State> state_;
 };
 
 // Moves the file (or link) `from` to the full name `to`. Never replaces
 // anything at `to`. Across file systems it copies into a "."-prefixed
-// temporary in the destination folder (permission bits and times carried
-// over, synced), links that into place without replacing and only then
-// removes `from`; on any failure the temporary is removed and `from` is left
-// as it was.
+// temporary in the destination folder (owner, permission bits, extended
+// attributes, ACLs, times and holes carried over, synced), links that into
+// place without replacing, takes the source away from its name and removes
+// it only when it is still the very file copied, unchanged; on any failure
+// the temporary is removed and `from` is left as it was.
 Outcome MoveFileNoReplace(const std::string& from, const std::string& to);
 
 // MoveFileNoReplace for the entry `name` of an open listing: the source is

@@ -1,9 +1,13 @@
 #include "run/find_file.h"
 
 #include <cmath>
+#include <memory>
+#include <unordered_set>
+#include <vector>
 
 #include "core/numbers.h"
 #include "platform/files.h"
+#include "platform/path_compare.h"
 
 namespace qor {
 
@@ -24,56 +28,101 @@ void ShowCounters(const SearchParams& params, WalkObserver& window) {
   window.SetCounterLabel(2, IntegerText(params.MovedKB));
 }
 
+// How many folder listings a walk keeps open at once; deeper levels park
+// their parents' listings in memory, so depth is bounded by memory alone.
+constexpr std::size_t kOpenListings = 256;
+
 class Walker {
  public:
   Walker(const std::string& path, SearchParams& params, RunLog& log, WalkObserver& window)
-      : path_(path), params_(params), log_(log), window_(window) {}
+      : path_(path), params_(params), log_(log), window_(window), target_(params.TargetPath) {
+    // Only a target that holds the source can have the walk meet a moved
+    // file again; then every move is remembered, so none is taken twice.
+    remember_moves_ = platform::RelateFolders(platform::RealPath(params.SourcePath),
+                                              platform::RealPath(params.TargetPath)) !=
+                      platform::FolderRelation::Apart;
+  }
 
-  // Walks the folder path_ names. `parent` and `name` open its listing
-  // relative to the parent's, so deep trees need no resolution of ever longer
-  // paths. path_ is one buffer for the whole walk, grown by a name on the way
-  // down and cut back on the way up, so memory stays linear in the depth.
-  WalkEnd Walk(const platform::FolderListing* parent, const std::string& name) {
-    {
-      platform::FolderListing listing = parent == nullptr ? platform::FolderListing(path_)
-                                                          : platform::FolderListing(*parent, name);
-      platform::FolderEntry entry;
-      while (listing.Next(entry)) {
-        if (TakeEntry(listing, entry) == WalkEnd::Abandoned) return WalkEnd::Abandoned;
+  // Walks the tree below path_ depth first, entering each subfolder when its
+  // entry is met, with a stack of levels on the heap rather than the call
+  // stack. path_ is one buffer for the whole walk, grown by a name on the way
+  // down and cut back on the way up.
+  WalkEnd Walk() {
+    levels_.push_back({std::make_unique<platform::FolderListing>(path_), 0, {}});
+    platform::FolderEntry entry;
+    while (!levels_.empty()) {
+      Level& level = levels_.back();
+      if (!level.listing->Next(entry)) {
+        if (EndFolder() == WalkEnd::Abandoned) return WalkEnd::Abandoned;
+        // The subfolder's entry in its parent's listing counts now that its
+        // own walk is over.
+        if (!levels_.empty() && CountEntry() == WalkEnd::Abandoned) return WalkEnd::Abandoned;
+        continue;
       }
-      if (!listing.IsOpen() || listing.ReadError() != 0) ++params_.UnreadFolders;
-    }  // the listing is closed before its folder may be removed
-
-    if (params_.DeleteEmpty && platform::IsFolderEmpty(path_)) {
-      platform::RemoveFolder(path_);  // a folder that cannot go simply stays
+      if (entry.is_folder && params_.Recurse && !IsHidden(entry.name)) {
+        EnterFolder(entry.name);
+        continue;
+      }
+      TakeEntry(*level.listing, entry);
+      if (CountEntry() == WalkEnd::Abandoned) return WalkEnd::Abandoned;
     }
-    ShowCounters(params_, window_);
-    return window_.Yield() ? WalkEnd::Finished : WalkEnd::Abandoned;
+    return WalkEnd::Finished;
   }
 
  private:
-  WalkEnd TakeEntry(const platform::FolderListing& listing, const platform::FolderEntry& entry) {
-    if (!entry.name.empty() && entry.name.front() == '.') {
-      // ".", ".." and every hidden entry are passed over.
-    } else if (entry.is_folder) {
-      if (params_.Recurse) {
-        const std::size_t folder_size = path_.size();
-        path_ += entry.name;
-        path_ += platform::kSeparator;
-        const WalkEnd end = Walk(&listing, entry.name);
-        path_.resize(folder_size);
-        if (end == WalkEnd::Abandoned) return WalkEnd::Abandoned;
-      }
-    } else if (!entry.has_details) {
-      // A file whose date cannot be read is never taken: nothing says it
-      // matches.
-    } else if (log_.IsLogFile(entry.identity)) {
-      // The run's own log, when the current folder lies in the source: moving
-      // it would lose every record written after.
-    } else if (IsTaken(params_, entry.year, entry.month, entry.day)) {
-      MoveTakenFile(listing, entry);
-    }
+  struct Level {
+    std::unique_ptr<platform::FolderListing> listing;
+    std::size_t parent_size;  // length of path_ in the parent folder
+    std::string name;         // the folder's name in its parent
+  };
 
+  static bool IsHidden(const std::string& name) { return !name.empty() && name.front() == '.'; }
+
+  void EnterFolder(const std::string& name) {
+    Level& parent = levels_.back();
+    const std::size_t parent_size = path_.size();
+    path_ += name;
+    path_ += platform::kSeparator;
+    auto listing = std::make_unique<platform::FolderListing>(*parent.listing, name);
+    if (levels_.size() - parked_ >= kOpenListings) levels_[parked_++].listing->Park();
+    levels_.push_back({std::move(listing), parent_size, name});
+  }
+
+  // The end of the deepest folder: it is closed, removed when empty and
+  // chosen so, and the counters shown.
+  WalkEnd EndFolder() {
+    Level& level = levels_.back();
+    platform::FolderListing& listing = *level.listing;
+    if (!listing.IsOpen() || listing.ReadError() != 0 || listing.DetailError() != 0) {
+      ++params_.UnreadFolders;
+    }
+    platform::FolderListing* parent =
+        levels_.size() >= 2 ? levels_[levels_.size() - 2].listing.get() : nullptr;
+    if (parent != nullptr && parent->IsParked()) {
+      // Back through "..": the parent gets its descriptor again before the
+      // child's goes.
+      parent->Reopen(listing);
+      --parked_;
+    }
+    const std::string name = std::move(level.name);
+    const std::size_t parent_size = level.parent_size;
+    levels_.pop_back();  // the listing is closed before its folder may be removed
+
+    if (params_.DeleteEmpty) {
+      // A folder that cannot go, or is not empty, simply stays.
+      if (parent != nullptr) {
+        parent->RemoveEmptySubfolder(name);
+      } else if (platform::IsFolderEmpty(path_)) {
+        platform::RemoveFolder(path_);
+      }
+    }
+    ShowCounters(params_, window_);
+    const bool go_on = window_.Yield();
+    path_.resize(parent_size);
+    return go_on ? WalkEnd::Finished : WalkEnd::Abandoned;
+  }
+
+  WalkEnd CountEntry() {
     ++params_.SearchedCount;
     if (params_.SearchedCount % 200 == 0) {
       ShowCounters(params_, window_);
@@ -83,6 +132,23 @@ class Walker {
       if (!window_.Yield()) return WalkEnd::Abandoned;
     }
     return WalkEnd::Finished;
+  }
+
+  void TakeEntry(const platform::FolderListing& listing, const platform::FolderEntry& entry) {
+    if (IsHidden(entry.name) || entry.is_folder) {
+      // ".", ".." and every hidden entry are passed over; folders are walked
+      // when the walk recurses, never moved.
+    } else if (!entry.has_details) {
+      // A file whose date cannot be read is never taken: nothing says it
+      // matches.
+    } else if (log_.IsLogFile(entry.identity)) {
+      // The run's own log, when the current folder lies in the source: moving
+      // it would lose every record written after.
+    } else if (remember_moves_ && moved_.count(entry.identity) != 0) {
+      // Moved by this run already, into a part of the source not yet walked.
+    } else if (IsTaken(params_, entry.year, entry.month, entry.day)) {
+      MoveTakenFile(listing, entry);
+    }
   }
 
   // The part of path_ below the source folder, with its trailing "/"; empty
@@ -103,12 +169,12 @@ class Walker {
     const std::string name = TrimAtNull(entry.name);
     if (!log_.Append(LogText(relative + name))) return;
 
-    const std::string destination_folder = params_.TargetPath + relative;
-    platform::MakeSureFolderPathExists(destination_folder);  // a failure shows in the move
-    const platform::Outcome moved =
-        platform::MoveEntryNoReplace(listing, name, destination_folder + name);
+    platform::Outcome moved = target_.Enter(relative);
+    if (moved.ok()) moved = target_.MoveHere(listing, name);
     if (moved.ok()) {
       log_.AppendLine(std::string(kMovedTo) + LogText(params_.TargetPath));
+      platform::FileIdentity identity;
+      if (remember_moves_ && target_.IdentityOf(name, identity)) moved_.insert(identity);
     } else {
       ++params_.FailedCount;
       log_.AppendLine(std::string(kNotMoved) + platform::ErrorText(moved.error));
@@ -117,17 +183,28 @@ class Walker {
     params_.MovedKB += KilobytesHalfEven(entry.size);
   }
 
+  struct IdentityHash {
+    std::size_t operator()(const platform::FileIdentity& id) const {
+      return std::hash<std::uint64_t>()(id.inode * 31 + id.device);
+    }
+  };
+
   std::string path_;
   SearchParams& params_;
   RunLog& log_;
   WalkObserver& window_;
+  platform::TargetFolder target_;
+  std::vector<Level> levels_;
+  std::size_t parked_ = 0;  // levels_[0, parked_) have parked listings
+  bool remember_moves_ = false;
+  std::unordered_set<platform::FileIdentity, IdentityHash> moved_;
 };
 
 }  // namespace
 
 WalkEnd FindFile(const std::string& path, SearchParams& params, RunLog& log, WalkObserver& window) {
   Walker walker(path, params, log, window);
-  return walker.Walk(nullptr, std::string());
+  return walker.Walk();
 }
 
 bool IsTaken(const SearchParams& params, int year, int month, int day) {

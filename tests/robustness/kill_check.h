@@ -10,8 +10,8 @@ namespace qor::testing {
 // Checks, after each run over a random tree (finished or killed), that every
 // original file is still at its place below one of the two roots with its
 // bytes and last-write time, and that nothing else is there but "."-prefixed
-// temporaries. Temporaries seen once must stay where they are: no later run
-// takes them. Failures are reported as GoogleTest failures.
+// temporaries and the hidden twins of sources taken away in their last step.
+// A later run may clear a temporary away, but never moves one. Failures are reported as GoogleTest failures.
 class KillCheck {
  public:
   KillCheck(const OriginalTree& originals, std::string root_a, std::string root_b)

@@ -5,7 +5,7 @@
 namespace qor::platform {
 
 struct CivilDate {
-  int year;
+  std::int64_t year;  // wider than any int: a far date must not wrap
   int month;  // 1 to 12
   int day;    // 1 to 31
 };
@@ -27,7 +27,7 @@ constexpr CivilDate CivilDateFromUnixSeconds(std::int64_t seconds) {
   const int day = static_cast<int>(day_of_year - (153 * month_index + 2) / 5 + 1);
   const int month = static_cast<int>(month_index < 10 ? month_index + 3 : month_index - 9);
   const std::int64_t year = year_of_era + era * 400 + (month <= 2 ? 1 : 0);
-  return {static_cast<int>(year), month, day};
+  return {year, month, day};
 }
 
 }  // namespace qor::platform
