@@ -10,12 +10,14 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "support/mounted_folder.h"
 #include "support/temp_tree.h"
 
 namespace qor::platform {
 namespace {
 
 using qor::testing::Exists;
+using qor::testing::MountedFolder;
 using qor::testing::NamesIn;
 using qor::testing::ReadFile;
 using qor::testing::TempFolder;
@@ -118,27 +120,8 @@ TEST(MoveFileNoReplaceTest, AMissingSourceOrDestinationFolderFailsAndChangesNoth
   EXPECT_EQ(ReadFile(from.slash() + "f"), "f");
 }
 
-// A small file system of its own, so that a copy runs out of space for real.
-class SmallFileSystem {
- public:
-  SmallFileSystem() {
-    if (::mount("qor-test", folder_.path().c_str(), "tmpfs", 0, "size=256k") == 0) {
-      mounted_ = true;
-    }
-  }
-  ~SmallFileSystem() {
-    if (mounted_) ::umount2(folder_.path().c_str(), MNT_DETACH);
-  }
-  bool mounted() const { return mounted_; }
-  std::string slash() const { return folder_.slash(); }
-
- private:
-  TempFolder folder_;
-  bool mounted_ = false;
-};
-
 TEST(MoveFileNoReplaceTest, AFailedCopyLeavesTheSourceWholeAndNoTemporary) {
-  SmallFileSystem small;
+  MountedFolder small("tmpfs", "size=256k");
   if (!small.mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here (not root?)";
   TempFolder from(BuildParent());
   const std::string content(1 << 20, 'q');  // four times what the target holds
