@@ -18,6 +18,9 @@ class TextFile {
 
   // Creates the file, or empties an existing one. A symbolic link of that
   // name is refused rather than followed, and a named pipe never blocks.
+  // The file stays locked against every other TextFile until Close; when
+  // another one holds it, the file is left untouched and the error is
+  // kInUseByAnotherRun.
   Outcome Create(const std::string& path);
   bool IsOpen() const { return fd_ >= 0; }
   // Writes all of `text`.

@@ -43,5 +43,25 @@ TEST(TextFileTest, RefusesALinkAndNeverBlocksOnAPipe) {
   EXPECT_EQ(pipe.Create(folder.slash() + "pipe.txt").error, ENXIO);
 }
 
+TEST(TextFileTest, WhileOneHoldsTheFileAnotherIsRefusedAndEmptiesNothing) {
+  TempFolder folder;
+  const std::string path = folder.slash() + "log.txt";
+  TextFile first;
+  ASSERT_TRUE(first.Create(path).ok());
+  ASSERT_TRUE(first.Write("one\r\n").ok());
+
+  TextFile second;
+  EXPECT_EQ(second.Create(path).error, kInUseByAnotherRun);
+  EXPECT_FALSE(second.IsOpen());
+  ASSERT_TRUE(first.Write("two\r\n").ok());
+  ASSERT_TRUE(first.Close().ok());
+  EXPECT_EQ(ReadFile(path), "one\r\ntwo\r\n");
+
+  // Once the first is closed, the next one replaces the file.
+  ASSERT_TRUE(second.Create(path).ok());
+  EXPECT_TRUE(second.Close().ok());
+  EXPECT_EQ(ReadFile(path), "");
+}
+
 }  // namespace
 }  // namespace qor::platform

@@ -2,6 +2,7 @@
 #include "platform/posix/write_all.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +21,18 @@ Outcome TextFile::Create(const std::string& path) {
     fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return {errno};
+  // The lock comes before the emptying, so that a refused run leaves the
+  // other run's file as it is. Where no lock can be had at all, nobody can
+  // tell whether another run writes there, so the file is not used either.
+  int locked;
+  do {
+    locked = ::flock(fd, LOCK_EX | LOCK_NB);
+  } while (locked != 0 && errno == EINTR);
+  if (locked != 0) {
+    const int error = errno == EWOULDBLOCK ? kInUseByAnotherRun : errno;
+    ::close(fd);
+    return {error};
+  }
   struct stat st;
   if (::fstat(fd, &st) != 0 || ::fcntl(fd, F_SETFL, 0) != 0 ||
       (S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0)) {
