@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -18,12 +19,22 @@ class TextFile {
 
   // Creates the file, or empties an existing one. A symbolic link of that
   // name is refused rather than followed, and a named pipe never blocks.
+  // The file stays locked against every other TextFile until Close; when
+  // another one holds it, the file is left untouched and the error is
+  // kInUseByAnotherRun.
   Outcome Create(const std::string& path);
   bool IsOpen() const { return fd_ >= 0; }
+  // Makes sure that the next `bytes` bytes written can be written without
+  // running out of space or past the process's file size limit; the file's
+  // size still shows only what was written. A pipe or a device needs no room;
+  // where the file system cannot allocate ahead, only its free space can be
+  // looked at, which another program may take before the write.
+  Outcome Reserve(std::uint64_t bytes);
   // Writes all of `text`.
   Outcome Write(std::string_view text);
   // Brings what was written to the disk.
   Outcome Sync();
+  // Gives back the room reserved beyond what was written, then closes.
   Outcome Close();
   // The open file's identity, to tell it apart in a folder listing.
   FileIdentity Identity() const { return identity_; }
@@ -31,6 +42,11 @@ class TextFile {
  private:
   int fd_ = -1;
   FileIdentity identity_;
+  bool is_regular_ = false;
+  bool can_allocate_ = true;        // false once the file system refused fallocate
+  std::uint64_t written_ = 0;       // the end of the file as written
+  std::uint64_t reserved_end_ = 0;  // room is allocated up to here
+  std::uint64_t size_limit_ = 0;    // the process's file size limit
 };
 
 }  // namespace qor::platform

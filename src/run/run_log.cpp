@@ -9,6 +9,16 @@ platform::Outcome RunLog::Create(const std::string& path) {
   return file_.Create(path);
 }
 
+bool RunLog::StartEntry(std::string_view first_piece, std::size_t rest_room) {
+  if (IsBroken()) return false;
+  const platform::Outcome reserved = file_.Reserve(first_piece.size() + rest_room);
+  if (!reserved.ok()) {
+    write_error_ = reserved.error;
+    return false;
+  }
+  return Append(first_piece);
+}
+
 bool RunLog::Append(std::string_view text) {
   if (IsBroken()) return false;
   const platform::Outcome written = file_.Write(text);

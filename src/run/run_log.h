@@ -14,6 +14,11 @@ class RunLog {
  public:
   // Creates the log, or empties an existing one of the same name.
   platform::Outcome Create(const std::string& path);
+  // Makes room in the log for `first_piece` and `rest_room` more bytes, then
+  // appends `first_piece`. When the room cannot be had the log counts as
+  // broken and nothing is appended, so that an entry is never begun that
+  // might not be finished.
+  bool StartEntry(std::string_view first_piece, std::size_t rest_room);
   // Appends `text` as written.
   bool Append(std::string_view text);
   // Appends `text` and a line end.

@@ -18,10 +18,12 @@
 #include <vector>
 
 #include "platform/ini.h"
+#include "support/full_disk.h"
 
 namespace qor::platform {
 namespace {
 
+using qor::testing::FileSizeLimit;
 using KeyValues = std::vector<std::pair<std::string, std::string>>;
 
 std::string ReadFile(const std::string& path) {
@@ -219,27 +221,6 @@ TEST_F(IniWriteTest, FileInUnwritableFolderIsLeftAsItWas) {
   EXPECT_EQ(ReadFile(file_), old_text);
   EXPECT_EQ(FolderNames(), std::set<std::string>{"qro.ini"});
 }
-
-// Lets files grow to `bytes` at most, so that writing a longer file fails
-// half-way, as on a full disk.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    old_handler_ = std::signal(SIGXFSZ, SIG_IGN);
-    ::getrlimit(RLIMIT_FSIZE, &old_);
-    struct rlimit limited = old_;
-    limited.rlim_cur = bytes;
-    ::setrlimit(RLIMIT_FSIZE, &limited);
-  }
-  ~FileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &old_);
-    std::signal(SIGXFSZ, old_handler_);
-  }
-
- private:
-  struct rlimit old_ {};
-  void (*old_handler_)(int) = nullptr;
-};
 
 TEST_F(IniWriteTest, FailedWriteKeepsOldFileAndRemovesTemporary) {
   const std::string old_text = "; keep me\r\n[Servers]\r\nSource=/in/\r\nDay=1\r\n";

@@ -9,6 +9,7 @@
 #include <map>
 #include <vector>
 
+#include "platform/text_file.h"
 #include "support/temp_tree.h"
 
 namespace qor {
@@ -103,6 +104,20 @@ class MoveRunTest : public ::testing::Test {
   }
 
   std::string LogPath() const { return work_.slash() + "FileFind20210615.txt"; }
+
+  // The run stops before anything moves or changes, and says why.
+  void ExpectRefusedForTheLog(const std::string& reason) {
+    EXPECT_EQ(RunMove(window_, params_), RunOutcome::Refused);
+    ASSERT_EQ(window_.messages.size(), 1u);
+    EXPECT_EQ(window_.messages[0].title, "Arrgh");
+    EXPECT_EQ(window_.messages[0].prompt.rfind("Run log cannot be created\r\n", 0), 0u);
+    EXPECT_NE(window_.messages[0].prompt.find("FileFind20210615.txt\r\n" + reason),
+              std::string::npos)
+        << window_.messages[0].prompt;
+    EXPECT_EQ(ReadFile(source_ + "a.txt"), "a");
+    EXPECT_EQ(window_.labels[0], "7");
+    EXPECT_EQ(std::count(window_.calls.begin(), window_.calls.end(), "go off"), 0);
+  }
 
   TempFolder root_;
   TempFolder work_;
@@ -202,17 +217,18 @@ TEST_F(MoveRunTest, ARunLogThatCannotBeCreatedStopsTheRunBeforeAnyMove) {
   ASSERT_EQ(::chdir(doomed.path().c_str()), 0);
   ASSERT_EQ(::rmdir(doomed.path().c_str()), 0);  // the current folder is gone
 
-  EXPECT_EQ(RunMove(window_, params_), RunOutcome::Refused);
+  ExpectRefusedForTheLog("No such file or directory");
+}
 
-  ASSERT_EQ(window_.messages.size(), 1u);
-  EXPECT_EQ(window_.messages[0].title, "Arrgh");
-  EXPECT_EQ(window_.messages[0].prompt.rfind("Run log cannot be created\r\n", 0), 0u);
-  EXPECT_NE(window_.messages[0].prompt.find("FileFind20210615.txt\r\nNo such file or directory"),
-            std::string::npos)
-      << window_.messages[0].prompt;
-  EXPECT_TRUE(Exists(source_ + "a.txt"));
-  EXPECT_EQ(window_.labels[0], "7");
-  EXPECT_EQ(std::count(window_.calls.begin(), window_.calls.end(), "go off"), 0);
+TEST_F(MoveRunTest, ARunLogThatAnotherRunWritesStopsTheRunAndKeepsThatLog) {
+  WriteFile(source_ + "a.txt", "a", UtcSeconds(2021, 6, 15));
+  const std::string other_entry = "b.txt      MOVED to   /elsewhere/\r\n";
+  platform::TextFile other_run;
+  ASSERT_TRUE(other_run.Create(LogPath()).ok());
+  ASSERT_TRUE(other_run.Write(other_entry).ok());
+
+  ExpectRefusedForTheLog("another run is using it");
+  EXPECT_EQ(ReadFile(LogPath()), other_entry);
 }
 
 TEST_F(MoveRunTest, TheClosingMessageTellsHowManyFilesCouldNotBeMoved) {
