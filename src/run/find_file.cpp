@@ -1,5 +1,6 @@
 #include "run/find_file.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <unordered_set>
@@ -32,12 +33,20 @@ void ShowCounters(const SearchParams& params, WalkObserver& window) {
 // their parents' listings in memory, so depth is bounded by memory alone.
 constexpr std::size_t kOpenListings = 256;
 
+// A reason in the log is cut to this length, so its room is known ahead.
+constexpr std::size_t kLongestReason = 200;
+
 class Walker {
  public:
   Walker(const std::string& path, SearchParams& params, RunLog& log, WalkObserver& window)
       : path_(path), params_(params), log_(log), window_(window), target_(params.TargetPath) {
     // Only a target that holds the source can have the walk meet a moved
     // file again; then every move is remembered, so none is taken twice.
+    // The longest an entry's second piece can be, so that room for it is
+    // there before the move, and a file that moved is never recorded as not.
+    rest_room_ = std::max(kMovedTo.size() + LogText(params.TargetPath).size(),
+                          kNotMoved.size() + kLongestReason) +
+                 2;
     remember_moves_ = platform::RelateFolders(platform::RealPath(params.SourcePath),
                                               platform::RealPath(params.TargetPath)) !=
                       platform::FolderRelation::Apart;
@@ -167,7 +176,7 @@ class Walker {
     if (log_.IsBroken()) return;
     const std::string relative = RelativeFolder();
     const std::string name = TrimAtNull(entry.name);
-    if (!log_.Append(LogText(relative + name))) return;
+    if (!log_.StartEntry(LogText(relative + name), rest_room_)) return;
 
     platform::Outcome moved = target_.Enter(relative);
     if (moved.ok()) moved = target_.MoveHere(listing, name);
@@ -177,7 +186,9 @@ class Walker {
       if (remember_moves_ && target_.IdentityOf(name, identity)) moved_.insert(identity);
     } else {
       ++params_.FailedCount;
-      log_.AppendLine(std::string(kNotMoved) + platform::ErrorText(moved.error));
+      std::string reason = platform::ErrorText(moved.error);
+      if (reason.size() > kLongestReason) reason.resize(kLongestReason);
+      log_.AppendLine(std::string(kNotMoved) + reason);
     }
     ++params_.MovedCount;
     params_.MovedKB += KilobytesHalfEven(entry.size);
@@ -196,6 +207,7 @@ class Walker {
   platform::TargetFolder target_;
   std::vector<Level> levels_;
   std::size_t parked_ = 0;  // levels_[0, parked_) have parked listings
+  std::size_t rest_room_ = 0;
   bool remember_moves_ = false;
   std::unordered_set<platform::FileIdentity, IdentityHash> moved_;
 };

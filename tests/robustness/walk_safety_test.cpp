@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "support/mounted_folder.h"
 #include "trial_run.h"
 
 namespace qor::testing {
@@ -225,6 +226,48 @@ TEST(WalkSafetyTest, TemporariesOfAKilledRunGoWhenTheRunWritesThere) {
   EXPECT_EQ(NamesIn(target.slash() + "a"), expected);
   EXPECT_EQ(NamesIn(target.slash() + "b"), std::set<std::string>{stale})
       << "a folder the run does not write into is left alone";
+}
+
+TEST(WalkSafetyTest, ALogThatFillsItsDiskNeverCallsAMovedFileNotMoved) {
+  MountedFolder small("tmpfs", "size=256k");
+  if (!small.mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here (not root?)";
+  // Everything but two pages taken, so the log runs out after some fifty
+  // entries, wherever that falls in an entry.
+  const std::string filler = small.slash() + "filler";
+  {
+    const int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    const std::string page(4096, 'f');
+    off_t size = 0;
+    while (::write(fd, page.data(), page.size()) == 4096) size += 4096;
+    ASSERT_EQ(::ftruncate(fd, size - 8192), 0);
+    ::close(fd);
+  }
+  TempFolder source, target;
+  for (int i = 0; i < 200; ++i) {
+    WriteFile(source.slash() + std::string(100, 'n') + std::to_string(i), "x", TakenDate());
+  }
+  PlainRun run(source.slash(), target.slash());
+  RunLog log;
+  ASSERT_TRUE(log.Create(small.slash() + "log.txt").ok());
+  HookedObserver observer;
+
+  FindFile(run.params.SourcePath, run.params, log, observer);
+  EXPECT_TRUE(log.IsBroken());
+  log.Close();
+
+  const LogLines lines = SplitLog(ReadFile(small.slash() + "log.txt"));
+  EXPECT_EQ(lines.partial, "") << "an entry was begun that could not be finished";
+  const std::set<std::string> moved = NamesIn(target.path());
+  EXPECT_GT(moved.size(), 0u);
+  EXPECT_EQ(lines.lines.size(), moved.size());
+  EXPECT_EQ(run.params.MovedCount, static_cast<int>(moved.size()));
+  for (const std::string& line : lines.lines) {
+    const std::size_t end = line.find(kMovedTo);
+    ASSERT_NE(end, std::string::npos) << line;
+    EXPECT_EQ(moved.count(line.substr(0, end)), 1u) << line;
+  }
+  EXPECT_EQ(NamesIn(source.path()).size() + moved.size(), 200u);
 }
 
 }  // namespace
