@@ -5,8 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-bash scripts/build.sh build
+bash scripts/build.sh build -DQOR_WERROR=ON
 (cd build && ctest --output-on-failure -j "$(nproc)")
 bash scripts/fuzz.sh "${QOR_FUZZ_SECONDS:-15}"
-bash scripts/build.sh build-asan -DQOR_SANITIZE=ON
+bash scripts/build.sh build-asan -DQOR_WERROR=ON -DQOR_SANITIZE=ON
 (cd build-asan && ctest --output-on-failure -j "$(nproc)")
