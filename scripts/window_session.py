@@ -11,61 +11,17 @@ Usage: window_session.py [--answer-done] [--screenshot PNG] -- PROGRAM [ARG...]
 """
 
 import argparse
+import os
 import subprocess
 import sys
 import time
 
-from Xlib import X, XK, display, protocol
-from Xlib.ext import xtest
+from Xlib import display
 
-
-def windows_named(d, name):
-    found = []
-
-    def walk(w):
-        try:
-            title = w.get_wm_name()
-            children = w.query_tree().children
-        except Exception:  # the window went away meanwhile
-            return
-        if title == name and w.get_attributes().map_state == X.IsViewable:
-            found.append(w)
-        for child in children:
-            walk(child)
-
-    walk(d.screen().root)
-    return found
-
-
-def wait_for_window(d, name, process, timeout=30):
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        if process.poll() is not None:
-            sys.exit("qor ended with %s while waiting for %r" % (process.returncode, name))
-        found = windows_named(d, name)
-        if found:
-            return found[0]
-        time.sleep(0.1)
-    sys.exit("no window %r appeared" % name)
-
-
-def press_return(d, window):
-    window.set_input_focus(X.RevertToParent, X.CurrentTime)
-    d.sync()
-    time.sleep(0.2)
-    keycode = d.keysym_to_keycode(XK.string_to_keysym("Return"))
-    xtest.fake_input(d, X.KeyPress, keycode)
-    xtest.fake_input(d, X.KeyRelease, keycode)
-    d.sync()
-
-
-def close_window(d, window):
-    protocols = d.intern_atom("WM_PROTOCOLS")
-    delete = d.intern_atom("WM_DELETE_WINDOW")
-    event = protocol.event.ClientMessage(
-        window=window, client_type=protocols, data=(32, [delete, X.CurrentTime, 0, 0, 0]))
-    window.send_event(event)
-    d.sync()
+# The end-to-end test's helpers find, answer and close windows as a user would.
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+from auto_run_test import close_window, press_return, wait_for_window  # noqa: E402
 
 
 def main():
