@@ -7,7 +7,9 @@
 namespace qor {
 
 // The settings file: "qro.ini" beside the executable; when that does not
-// exist and the folder cannot be written, $XDG_CONFIG_HOME/qor/qro.ini.
+// exist and the folder cannot be written, $XDG_CONFIG_HOME/qor/qro.ini. A
+// build with QOR_USER_SETTINGS (the Debian package) always takes the latter;
+// empty when the user has no settings folder.
 std::string SettingsFilePath();
 
 // The value of `key` in section "Servers" of `settings_file`, read whole;

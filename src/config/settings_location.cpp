@@ -5,6 +5,11 @@
 #include "platform/ini_location.h"
 #include "platform/process.h"
 
+// 1 in a build with QOR_USER_SETTINGS.
+#ifndef QOR_USER_SETTINGS_ONLY
+#define QOR_USER_SETTINGS_ONLY 0
+#endif
+
 namespace qor {
 
 namespace {
@@ -18,17 +23,25 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
 
 }  // namespace
 
-std::string SettingsFilePathFor(const std::string& executable_folder) {
-  const std::string beside = JoinPath(executable_folder, kFileName);
-  // A portable install keeps its settings beside the program; an install the
-  // user cannot write to (under /usr, say) keeps them in the user's folder.
-  if (platform::PathExists(beside) || platform::CanCreateFileIn(executable_folder)) return beside;
+std::string UserSettingsFilePath() {
   const std::string config = platform::UserConfigFolder();
-  if (config.empty()) return beside;
+  if (config.empty()) return {};
   return JoinPath(JoinPath(config, "qor"), kFileName);
 }
 
+std::string SettingsFilePathFor(const std::string& executable_folder) {
+  const std::string beside = JoinPath(executable_folder, kFileName);
+  // A portable install keeps its settings beside the program; an install the
+  // user cannot write to keeps them in the user's folder.
+  if (platform::PathExists(beside) || platform::CanCreateFileIn(executable_folder)) return beside;
+  const std::string user = UserSettingsFilePath();
+  return user.empty() ? beside : user;
+}
+
 std::string SettingsFilePath() {
+  // Set by the build: an install under /usr (the Debian package) never
+  // writes beside its binary, not even when root runs it.
+  if (QOR_USER_SETTINGS_ONLY) return UserSettingsFilePath();
   return SettingsFilePathFor(platform::ExecutableFolder());
 }
 

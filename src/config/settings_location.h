@@ -6,8 +6,11 @@ namespace qor {
 
 // The settings file for a program whose executable lies in
 // `executable_folder`: "qro.ini" there, unless no such file exists and the
-// folder cannot be written; then "qro.ini" in the folder "qor" of the user's
-// settings folder.
+// folder cannot be written; then UserSettingsFilePath().
 std::string SettingsFilePathFor(const std::string& executable_folder);
+
+// "qro.ini" in the folder "qor" of the user's settings folder; empty when no
+// such folder is known.
+std::string UserSettingsFilePath();
 
 }  // namespace qor
