@@ -2,7 +2,8 @@
 # Installs what is missing, then builds and runs every test twice (a plain
 # build and one with AddressSanitizer and UndefinedBehaviorSanitizer), and in
 # between builds the Debian package (the one Release build) and checks it and
-# runs each fuzz target for a bounded time. Warnings are errors throughout.
+# runs each fuzz target for a bounded time; last, the Windows build's tests
+# under wine. Warnings are errors throughout.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -13,3 +14,4 @@ bash scripts/check_package.sh dist/qor_*.deb
 bash scripts/fuzz.sh "${QOR_FUZZ_SECONDS:-15}"
 bash scripts/build.sh build-asan -DQOR_WERROR=ON -DQOR_SANITIZE=ON
 (cd build-asan && ctest --output-on-failure -j "$(nproc)")
+bash scripts/test_windows.sh

@@ -8,7 +8,7 @@
 
 int main(int argc, char** argv) {
   // Taken before Qt removes the options it knows from argv.
-  const std::string argument_text = qor::ArgumentText(argc, argv);
+  const std::string argument_text = qor::platform::ArgumentText(argc, argv);
   QApplication app(argc, argv);
   QGuiApplication::setDesktopFileName(QStringLiteral("qor"));
   qor::platform::UseUserLocale();

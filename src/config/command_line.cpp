@@ -64,13 +64,4 @@ bool ApplyCommandLine(const std::string& command_line, WindowInputs& inputs,
   return auto_start;
 }
 
-std::string ArgumentText(int argc, char** argv) {
-  std::string text;
-  for (int i = 1; i < argc; ++i) {
-    if (i > 1) text += ' ';
-    text += argv[i];
-  }
-  return text;
-}
-
 }  // namespace qor

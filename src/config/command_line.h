@@ -21,7 +21,4 @@ int EvalCommandLine(const std::string& command_line, std::vector<std::string>& s
 bool ApplyCommandLine(const std::string& command_line, WindowInputs& inputs,
                       MessageBoxes& messages);
 
-// The program's argument text: argv[1] onwards joined with one blank each.
-std::string ArgumentText(int argc, char** argv);
-
 }  // namespace qor

@@ -16,9 +16,9 @@ namespace {
 constexpr const char* kSection = "Servers";
 
 std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
+  const std::size_t slash = path.rfind(platform::kSeparator);
   if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
+  return path.substr(0, slash == 0 ? 1 : slash);
 }
 
 }  // namespace

@@ -17,8 +17,8 @@ namespace {
 constexpr const char* kFileName = "qro.ini";
 
 std::string JoinPath(const std::string& folder, const std::string& name) {
-  if (!folder.empty() && folder.back() == '/') return folder + name;
-  return folder + "/" + name;
+  if (!folder.empty() && folder.back() == platform::kSeparator) return folder + name;
+  return folder + platform::kSeparator + name;
 }
 
 }  // namespace

@@ -1,10 +1,11 @@
 #pragma once
 
 // File-system operations the program needs, declared once. posix/files.cpp
-// implements them for Linux; callers never see a system header.
+// implements them for Linux, win32/files.cpp for Windows; callers never see a
+// system header.
 //
-// Paths and names are byte strings as the file system holds them; folder
-// texts end with "/".
+// Paths and names are byte strings as the file system holds them (UTF-8 on
+// Windows); folder texts end with the separator.
 
 #include <cstdint>
 #include <memory>
@@ -13,10 +14,14 @@
 namespace qor::platform {
 
 // The folder separator the rest of the program joins names with.
+#ifdef _WIN32
+inline constexpr char kSeparator = '\\';
+#else
 inline constexpr char kSeparator = '/';
+#endif
 
 // Failures found by the program itself rather than reported by the system.
-// They lie above every errno value; ErrorText knows their texts.
+// They lie above every system error code; ErrorText knows their texts.
 inline constexpr int kChangedDuringMove = 0x10001;
 inline constexpr int kAttributesNotKept = 0x10002;
 inline constexpr int kLinkInTargetPath = 0x10003;
@@ -26,8 +31,9 @@ inline constexpr int kInUseByAnotherRun = 0x10004;
 // value.
 const char* OwnErrorText(int error);
 
-// Outcome of an operation that can fail: `error` is the errno (or one of the
-// program's own failures above), 0 on success.
+// Outcome of an operation that can fail: `error` is the system's error code
+// (errno, or GetLastError on Windows) or one of the program's own failures
+// above, 0 on success.
 struct Outcome {
   int error = 0;
   bool ok() const { return error == 0; }

@@ -8,8 +8,8 @@ namespace qor::platform {
 bool CanCreateFileIn(const std::string& folder);
 
 // The user's folder for settings: $XDG_CONFIG_HOME, or ~/.config when that is
-// unset or not an absolute path. Without a trailing "/"; empty when no home
-// folder is known.
+// unset or not an absolute path; %APPDATA% on Windows. Without a trailing
+// separator; empty when no such folder is known.
 std::string UserConfigFolder();
 
 }  // namespace qor::platform

@@ -150,7 +150,13 @@ void RunCase(const DateCase& c) {
 }
 
 TEST(CheckDate, RefusesOrAcceptsWithTheRightMessageFocusAndStores) {
-  for (const DateCase& c : FixedCases()) RunCase(c);
+  // "2,021" is no number where the locale groups no digits (Linux's plain
+  // locale); Windows' own formats group them, and there it is 2021.
+  const bool groups = !platform::CurrentNumberFormat().thousands_separator.empty();
+  for (const DateCase& c : FixedCases()) {
+    if (groups && c.name == "YearGroupedInPlainLocale") continue;
+    RunCase(c);
+  }
 }
 
 TEST(CheckDate, ComparesWithTodaysDate) {

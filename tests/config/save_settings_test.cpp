@@ -7,6 +7,7 @@
 #include "config/fake_window_inputs.h"
 #include "config/settings.h"
 #include "config/temp_folder.h"
+#include "platform/files.h"
 
 namespace qor {
 namespace {
@@ -69,7 +70,8 @@ TEST_F(SaveSettingsTest, SavedInputsComeBackAtTheNextStart) {
 }
 
 TEST_F(SaveSettingsTest, CreatesTheSettingsFolderWhenMissing) {
-  const std::string file = folder_.path() + "/config/qor/qro.ini";
+  const std::string sep(1, platform::kSeparator);
+  const std::string file = folder_.path() + sep + "config" + sep + "qor" + sep + "qro.ini";
   FakeWindowInputs inputs = TypicalInputs();
   SaveSettings(inputs, file);
   EXPECT_EQ(ReadSetting(file, "Target"), "/out/");

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -8,26 +7,21 @@
 
 #include "platform/ini.h"
 #include "platform/ini_text.h"
+#include "support/temp_tree.h"
 
 namespace qor::platform {
 namespace {
 
 class IniReadTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/qor-ini-read-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    folder_ = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(folder_); }
-
   std::string WriteFile(const std::string& content) {
     const std::string path = folder_ + "/qro.ini";
     std::ofstream(path, std::ios::binary) << content;
     return path;
   }
 
-  std::string folder_;
+  testing::TempFolder temp_;
+  std::string folder_ = temp_.path();
 };
 
 struct ReadCase {

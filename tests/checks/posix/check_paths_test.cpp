@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "fake_window.h"
+#include "checks/fake_window.h"
 #include "platform/path_compare.h"
 
 namespace qor {

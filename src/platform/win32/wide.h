@@ -1,0 +1,72 @@
+#pragma once
+
+// The one place where the program's UTF-8 text meets the UTF-16 of the
+// Windows API, and where a path becomes one that any length may take.
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+namespace qor::platform {
+
+// UTF-8 to UTF-16; bytes that are not UTF-8 become U+FFFD.
+std::wstring Widen(std::string_view text);
+
+// UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
+std::string Narrow(std::wstring_view text);
+
+// `path` as the wide-character API takes it at any length: made absolute
+// against the current folder ("." and ".." resolved, "/" read as "\"), then
+// given the "\\?\" prefix ("\\?\UNC\" for "\\server\share\..."). Empty when
+// the path cannot be made absolute.
+std::wstring SystemPath(const std::string& path);
+
+// SystemPath of a path already in UTF-16.
+std::wstring SystemPath(std::wstring path);
+
+// A path without its "\\?\" or "\\?\UNC\" prefix, as users write it.
+std::wstring WithoutLongPrefix(std::wstring_view path);
+
+// The last error of the calling thread, never 0 (a call that failed without
+// saying why counts as ERROR_GEN_FAILURE).
+int LastError();
+
+// Owns a kernel handle; closes it when it goes.
+class Handle {
+ public:
+  Handle() = default;
+  explicit Handle(HANDLE handle) : handle_(handle) {}
+  ~Handle() { Reset(); }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  Handle(Handle&& other) noexcept : handle_(other.Release()) {}
+  Handle& operator=(Handle&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      handle_ = other.Release();
+    }
+    return *this;
+  }
+
+  bool IsValid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
+  HANDLE get() const { return handle_; }
+  HANDLE Release() {
+    const HANDLE handle = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    return handle;
+  }
+  void Reset() {
+    if (IsValid()) ::CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+  }
+
+ private:
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+// Opens `path` for its attributes only. With `follow` false a link or
+// junction is opened itself, not what it leads to.
+Handle OpenForAttributes(const std::wstring& system_path, bool follow);
+
+}  // namespace qor::platform
