@@ -1,0 +1,61 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/files.h"
+
+namespace qor::platform {
+
+// The moves of one run, carried out in the order they are asked for. A move
+// within one file system is done at once. Across file systems the copies of
+// a batch (a few hundred files, some tens of MiB or half a second, whichever
+// comes first) are made first, made durable together and put in place under
+// their names without replacing; only then are the sources removed, one by
+// one in order, each only if it is still the very file copied, unchanged. So
+// a hundred small files cost one sync, not two hundred. A killed run leaves
+// at most identical duplicates and temporaries.
+class MoveBatch {
+ public:
+  // What the caller does around each move, in the order of the moves.
+  struct Steps {
+    // Just before the source leaves its name: the copy is in place and
+    // durable. False gives that move up: the copy goes, the source stays,
+    // and `end` is not called.
+    std::function<bool()> begin;
+    // The outcome, and the identity of the file at its new place.
+    std::function<void(Outcome, FileIdentity)> end;
+  };
+
+  // `keep_going` is asked at least every 100 ms while a file is copied or a
+  // batch is made durable; false gives every pending move up (see Abandon).
+  explicit MoveBatch(std::function<bool()> keep_going);
+  // Gives up what is still pending.
+  ~MoveBatch();
+  MoveBatch(const MoveBatch&) = delete;
+  MoveBatch& operator=(const MoveBatch&) = delete;
+
+  // Moves the entry `name` of `folder` into the folder `target` has entered,
+  // under the same name, never replacing anything. False when `keep_going`
+  // said to stop.
+  bool Move(const FolderListing& folder, const std::string& name, const TargetFolder& target,
+            Steps steps);
+  // Removes the subfolder `name` of `parent` if it is empty, after the moves
+  // asked for before; a folder that cannot go simply stays.
+  bool RemoveEmptySubfolder(const FolderListing& parent, const std::string& name);
+  // The same for the folder at `path`.
+  bool RemoveEmptyFolder(const std::string& path);
+  // Completes every pending move; false when `keep_going` said to stop.
+  bool Finish();
+  // Gives every pending move up: their copies and temporaries are removed,
+  // their sources stay as they were, and no step of theirs is called.
+  void Abandon();
+
+  struct State;
+
+ private:
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace qor::platform
