@@ -108,6 +108,7 @@ class FolderListing {
   friend Outcome MoveEntryNoReplace(const FolderListing& folder, const std::string& name,
                                     const std::string& to);
   friend class TargetFolder;
+  friend class MoveBatch;
   std::unique_ptr<State> state_;
 };
 
@@ -137,6 +138,7 @@ class TargetFolder {
   struct State;
 
  private:
+  friend class MoveBatch;
   std::unique_ptr<State> state_;
 };
 

@@ -8,6 +8,7 @@
 
 #include "core/numbers.h"
 #include "platform/files.h"
+#include "platform/move_batch.h"
 #include "platform/path_compare.h"
 
 namespace qor {
@@ -39,7 +40,12 @@ constexpr std::size_t kLongestReason = 200;
 class Walker {
  public:
   Walker(const std::string& path, SearchParams& params, RunLog& log, WalkObserver& window)
-      : path_(path), params_(params), log_(log), window_(window), target_(params.TargetPath) {
+      : path_(path),
+        params_(params),
+        log_(log),
+        window_(window),
+        target_(params.TargetPath),
+        batch_([this] { return window_.Yield(); }) {
     // Only a target that holds the source can have the walk meet a moved
     // file again; then every move is remembered, so none is taken twice.
     // The longest an entry's second piece can be, so that room for it is
@@ -72,7 +78,7 @@ class Walker {
         EnterFolder(entry.name);
         continue;
       }
-      TakeEntry(*level.listing, entry);
+      if (TakeEntry(*level.listing, entry) == WalkEnd::Abandoned) return WalkEnd::Abandoned;
       if (CountEntry() == WalkEnd::Abandoned) return WalkEnd::Abandoned;
     }
     return WalkEnd::Finished;
@@ -117,12 +123,16 @@ class Walker {
     const std::size_t parent_size = level.parent_size;
     levels_.pop_back();  // the listing is closed before its folder may be removed
 
+    // At the end of the walk every move still on its way is completed before
+    // the counters are shown for the last time.
+    if (parent == nullptr && !batch_.Finish()) return WalkEnd::Abandoned;
     if (params_.DeleteEmpty) {
-      // A folder that cannot go, or is not empty, simply stays.
+      // A folder that cannot go, or is not empty once the moves asked for
+      // before are done, simply stays.
       if (parent != nullptr) {
-        parent->RemoveEmptySubfolder(name);
-      } else if (platform::IsFolderEmpty(path_)) {
-        platform::RemoveFolder(path_);
+        batch_.RemoveEmptySubfolder(*parent, name);
+      } else {
+        batch_.RemoveEmptyFolder(path_);
       }
     }
     ShowCounters(params_, window_);
@@ -143,7 +153,7 @@ class Walker {
     return WalkEnd::Finished;
   }
 
-  void TakeEntry(const platform::FolderListing& listing, const platform::FolderEntry& entry) {
+  WalkEnd TakeEntry(const platform::FolderListing& listing, const platform::FolderEntry& entry) {
     if (IsHidden(entry.name) || entry.is_folder) {
       // ".", ".." and every hidden entry are passed over; folders are walked
       // when the walk recurses, never moved.
@@ -156,8 +166,9 @@ class Walker {
     } else if (remember_moves_ && moved_.count(entry.identity) != 0) {
       // Moved by this run already, into a part of the source not yet walked.
     } else if (IsTaken(params_, entry.year, entry.month, entry.day)) {
-      MoveTakenFile(listing, entry);
+      return MoveTakenFile(listing, entry);
     }
+    return WalkEnd::Finished;
   }
 
   // The part of path_ below the source folder, with its trailing "/"; empty
@@ -170,28 +181,53 @@ class Walker {
     return relative;
   }
 
-  void MoveTakenFile(const platform::FolderListing& listing, const platform::FolderEntry& entry) {
+  WalkEnd MoveTakenFile(const platform::FolderListing& listing,
+                        const platform::FolderEntry& entry) {
     // No file moves without its record: once the log cannot be written, the
     // walk takes nothing more.
-    if (log_.IsBroken()) return;
+    if (log_.IsBroken()) return WalkEnd::Finished;
     const std::string relative = RelativeFolder();
     const std::string name = TrimAtNull(entry.name);
-    if (!log_.StartEntry(LogText(relative + name), rest_room_)) return;
+    std::string first_piece = LogText(relative + name);
+    const std::int64_t kilobytes = KilobytesHalfEven(entry.size);
 
-    platform::Outcome moved = target_.Enter(relative);
-    if (moved.ok()) moved = target_.MoveHere(listing, name);
+    if (const platform::Outcome entered = target_.Enter(relative); !entered.ok()) {
+      // Recorded after the moves still on their way, in walk order.
+      if (!batch_.Finish()) return WalkEnd::Abandoned;
+      if (Begin(first_piece, kilobytes)) End(entered, {});
+      return WalkEnd::Finished;
+    }
+    platform::MoveBatch::Steps steps;
+    steps.begin = [this, first_piece = std::move(first_piece), kilobytes] {
+      return Begin(first_piece, kilobytes);
+    };
+    steps.end = [this](platform::Outcome moved, platform::FileIdentity placed) {
+      End(moved, placed);
+    };
+    return batch_.Move(listing, name, target_, std::move(steps)) ? WalkEnd::Finished
+                                                                 : WalkEnd::Abandoned;
+  }
+
+  // The first piece of a taken file's entry, written just before its source
+  // leaves its place; false when the log has no room for the whole entry.
+  bool Begin(const std::string& first_piece, std::int64_t kilobytes) {
+    if (!log_.StartEntry(first_piece, rest_room_)) return false;
+    ++params_.MovedCount;
+    params_.MovedKB += kilobytes;
+    return true;
+  }
+
+  // The rest of the entry, once the move is over.
+  void End(const platform::Outcome& moved, const platform::FileIdentity& placed) {
     if (moved.ok()) {
       log_.AppendLine(std::string(kMovedTo) + LogText(params_.TargetPath));
-      platform::FileIdentity identity;
-      if (remember_moves_ && target_.IdentityOf(name, identity)) moved_.insert(identity);
+      if (remember_moves_) moved_.insert(placed);
     } else {
       ++params_.FailedCount;
       std::string reason = platform::ErrorText(moved.error);
       if (reason.size() > kLongestReason) reason.resize(kLongestReason);
       log_.AppendLine(std::string(kNotMoved) + reason);
     }
-    ++params_.MovedCount;
-    params_.MovedKB += KilobytesHalfEven(entry.size);
   }
 
   struct IdentityHash {
@@ -205,6 +241,7 @@ class Walker {
   RunLog& log_;
   WalkObserver& window_;
   platform::TargetFolder target_;
+  platform::MoveBatch batch_;
   std::vector<Level> levels_;
   std::size_t parked_ = 0;  // levels_[0, parked_) have parked listings
   std::size_t rest_room_ = 0;

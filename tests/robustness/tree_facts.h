@@ -68,9 +68,10 @@ class HookedObserver : public WalkObserver {
   bool Yield() override {
     ++yields;
     if (on_yield) on_yield(yields);
-    return true;
+    return close_at == 0 || yields < close_at;
   }
   int yields = 0;
+  int close_at = 0;  // the yield at which the window closes; 0 for never
   std::function<void(int)> on_yield;
 };
 

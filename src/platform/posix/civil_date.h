@@ -6,8 +6,8 @@ namespace qor::platform {
 
 struct CivilDate {
   std::int64_t year;  // wider than any int: a far date must not wrap
-  int month;  // 1 to 12
-  int day;    // 1 to 31
+  int month;          // 1 to 12
+  int day;            // 1 to 31
 };
 
 // The UTC calendar date of a count of seconds since 1970-01-01, without the

@@ -7,7 +7,9 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -64,11 +66,33 @@ bool Before(const struct timespec& a, const struct timespec& b) {
   return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
 }
 
+// Asks whether to go on at most every 100 ms, so that a long copy lets the
+// window live.
+class Pacer {
+ public:
+  explicit Pacer(const KeepGoing* keep_going)
+      : keep_going_(keep_going != nullptr && *keep_going ? keep_going : nullptr),
+        last_(std::chrono::steady_clock::now()) {}
+  bool Go() {
+    if (keep_going_ == nullptr) return true;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_ < std::chrono::milliseconds(100)) return true;
+    last_ = now;
+    return (*keep_going_)();
+  }
+
+ private:
+  const KeepGoing* keep_going_;
+  std::chrono::steady_clock::time_point last_;
+};
+
 // Copies the bytes [start, end) of `in` to the same offsets of `out`.
-int CopyRange(int in, int out, off_t start, off_t end, bool& kernel_copy,
-              std::vector<char>& buffer) {
+int CopyRange(int in, int out, off_t start, off_t end, bool& kernel_copy, std::vector<char>& buffer,
+              Pacer& pacer) {
+  constexpr std::size_t kKernelChunk = 8 << 20;
   while (start < end) {
-    const std::size_t want = static_cast<std::size_t>(end - start);
+    if (!pacer.Go()) return ECANCELED;
+    const std::size_t want = std::min(static_cast<std::size_t>(end - start), kKernelChunk);
     if (kernel_copy) {
       off_t in_offset = start, out_offset = start;
       const ssize_t n = ::copy_file_range(in, &in_offset, out, &out_offset, want, 0);
@@ -106,7 +130,7 @@ int CopyRange(int in, int out, off_t start, off_t end, bool& kernel_copy,
 
 // Copies the first `size` bytes of `in` to `out`, holes left as holes so
 // that a sparse file needs no more room on the target than on the source.
-int CopyContent(int in, int out, off_t size) {
+int CopyContent(int in, int out, off_t size, Pacer& pacer) {
   bool kernel_copy = true;
   std::vector<char> buffer;
   off_t position = 0;
@@ -122,7 +146,7 @@ int CopyContent(int in, int out, off_t size) {
       if (hole < 0 || hole > size) hole = size;
     }
     if (data >= size) break;
-    if (const int error = CopyRange(in, out, data, hole, kernel_copy, buffer)) return error;
+    if (const int error = CopyRange(in, out, data, hole, kernel_copy, buffer, pacer)) return error;
     position = hole;
   }
   // The size carries any hole at the end.
@@ -181,8 +205,9 @@ int CopyExtendedAttributes(int in, int out) {
 }
 
 // Makes the temporary `temp` in `dir_fd` a copy of the open regular file
-// `in`, whose state when the move began is `source`.
-int CopyRegularFile(int in, const struct stat& source, int dir_fd, const std::string& temp) {
+// `in`, whose state when the move began is `source`; synced when `sync`.
+int CopyRegularFile(int in, const struct stat& source, int dir_fd, const std::string& temp,
+                    bool sync, Pacer& pacer) {
   Fd out(::openat(dir_fd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
   if (out.get() < 0) return errno;
   auto fail = [&](int error) {
@@ -190,7 +215,7 @@ int CopyRegularFile(int in, const struct stat& source, int dir_fd, const std::st
     return error;
   };
 
-  if (const int error = CopyContent(in, out.get(), source.st_size)) return fail(error);
+  if (const int error = CopyContent(in, out.get(), source.st_size, pacer)) return fail(error);
   // The source changed while it was copied: better to leave it than to keep
   // a copy that may be torn.
   struct stat after;
@@ -208,7 +233,7 @@ int CopyRegularFile(int in, const struct stat& source, int dir_fd, const std::st
   if (const int error = CopyExtendedAttributes(in, out.get())) return fail(error);
   const struct timespec times[2] = {source.st_atim, source.st_mtim};
   if (::futimens(out.get(), times) != 0) return fail(errno);
-  if (::fsync(out.get()) != 0) return fail(errno);
+  if (sync && ::fsync(out.get()) != 0) return fail(errno);
   if (const int error = out.CloseReportingError()) return fail(error);
   return 0;
 }
@@ -259,14 +284,15 @@ bool IsUnchanged(int dir, const std::string& taken, const struct stat& source) {
 // first taken away from its name, so that whatever may have been saved under
 // that name since is never what gets removed; it goes only when it is the file
 // that was copied, unchanged. Otherwise it is put back, and the copy goes.
-int RemoveSource(int from_dir, const std::string& from, int in, const struct stat& source) {
+int RemoveSourceIfUnchanged(int from_dir, const std::string& from, const struct stat& source) {
   // A change of the status (a write, truncation and rewrite to the same
   // size and time) shows in the change time until the rename below, which
   // sets it itself.
-  if (in >= 0) {
-    struct stat now;
-    if (::fstat(in, &now) != 0) return errno;
-    if (!SameTime(now.st_ctim, source.st_ctim)) return kChangedDuringMove;
+  struct stat now;
+  if (::fstatat(from_dir, from.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+  if (now.st_dev != source.st_dev || now.st_ino != source.st_ino ||
+      !SameTime(now.st_ctim, source.st_ctim)) {
+    return kChangedDuringMove;
   }
   std::string taken;
   int error = EEXIST;
@@ -309,9 +335,9 @@ bool IsTemporaryName(const char* name) {
 
 }  // namespace
 
-Outcome MoveAcrossFileSystems(int from_dir, const std::string& from, int to_dir,
-                              const std::string& name) {
-  struct stat source;
+Outcome CrossCopy::Make(int from_dir, const std::string& from, int to_dir, const std::string& name,
+                        bool sync, const KeepGoing* keep_going) {
+  struct stat& source = source_;
   if (::fstatat(from_dir, from.c_str(), &source, AT_SYMLINK_NOFOLLOW) != 0) return {errno};
   if (S_ISDIR(source.st_mode)) return {EISDIR};
   if (!S_ISREG(source.st_mode) && !S_ISLNK(source.st_mode)) return {EOPNOTSUPP};
@@ -335,49 +361,86 @@ Outcome MoveAcrossFileSystems(int from_dir, const std::string& from, int to_dir,
     source = opened;
   }
 
+  Pacer pacer(keep_going);
   std::string temp;
   int error = EEXIST;
   for (int attempt = 0; attempt < 16 && error == EEXIST; ++attempt) {
     temp = std::string(kTemporaryPrefix) + RandomSuffix();
-    error = S_ISREG(source.st_mode) ? CopyRegularFile(in.get(), source, to_dir, temp)
+    error = S_ISREG(source.st_mode) ? CopyRegularFile(in.get(), source, to_dir, temp, sync, pacer)
                                     : CopySymbolicLink(from_dir, from, source, to_dir, temp);
   }
   if (error != 0) return {error};
-  struct stat copy;
-  if (::fstatat(to_dir, temp.c_str(), &copy, AT_SYMLINK_NOFOLLOW) != 0) {
+  if (::fstatat(to_dir, temp.c_str(), &copy_, AT_SYMLINK_NOFOLLOW) != 0) {
     error = errno;
     ::unlinkat(to_dir, temp.c_str(), 0);
     return {error};
   }
+  temp_ = temp;
+  return {};
+}
 
+Outcome CrossCopy::Place(int to_dir, const std::string& name) {
   // A hard link never replaces an existing name.
-  if (::linkat(to_dir, temp.c_str(), to_dir, name.c_str(), 0) != 0) {
-    error = errno;
+  if (::linkat(to_dir, temp_.c_str(), to_dir, name.c_str(), 0) != 0) {
+    int error = errno;
     if (error == EPERM || error == EOPNOTSUPP || error == EMLINK) {
       // No hard links here (FAT and the like): rename without replacing.
-      error = ::renameat2(to_dir, temp.c_str(), to_dir, name.c_str(), RENAME_NOREPLACE) == 0
-                  ? 0
-                  : errno;
-      if (error == 0) temp.clear();
+      if (::renameat2(to_dir, temp_.c_str(), to_dir, name.c_str(), RENAME_NOREPLACE) == 0) {
+        temp_.clear();
+        placed_ = true;
+        return {};
+      }
+      error = errno;
     }
-    if (error != 0) {
-      ::unlinkat(to_dir, temp.c_str(), 0);
-      return {error};
-    }
-  }
-  if (!temp.empty()) ::unlinkat(to_dir, temp.c_str(), 0);
-  if (::fsync(to_dir) != 0 && errno != EINVAL) {
-    error = errno;
-    RemoveCopy(to_dir, name, copy);
+    ::unlinkat(to_dir, temp_.c_str(), 0);
+    temp_.clear();
     return {error};
   }
+  ::unlinkat(to_dir, temp_.c_str(), 0);
+  temp_.clear();
+  placed_ = true;
+  return {};
+}
 
-  // Only now, with the copy in place and on disk, does the source go.
-  if (const int removed = RemoveSource(from_dir, from, in.get(), source)) {
-    RemoveCopy(to_dir, name, copy);
+Outcome CrossCopy::RemoveSource(int from_dir, const std::string& from, int to_dir,
+                                const std::string& name) {
+  if (const int removed = RemoveSourceIfUnchanged(from_dir, from, source_)) {
+    Discard(to_dir, name);
     return {removed};
   }
+  placed_ = false;  // the copy is the file now
   return {};
+}
+
+void CrossCopy::Discard(int to_dir, const std::string& name) {
+  if (!temp_.empty()) ::unlinkat(to_dir, temp_.c_str(), 0);
+  if (placed_) RemoveCopy(to_dir, name, copy_);
+  temp_.clear();
+  placed_ = false;
+}
+
+FileIdentity CrossCopy::PlacedIdentity() const {
+  return {static_cast<std::uint64_t>(copy_.st_dev), static_cast<std::uint64_t>(copy_.st_ino)};
+}
+
+std::uint64_t CrossCopy::Size() const {
+  return source_.st_size < 0 ? 0 : static_cast<std::uint64_t>(source_.st_size);
+}
+
+Outcome MoveAcrossFileSystems(int from_dir, const std::string& from, int to_dir,
+                              const std::string& name) {
+  CrossCopy copy;
+  if (const Outcome made = copy.Make(from_dir, from, to_dir, name, true, nullptr); !made.ok()) {
+    return made;
+  }
+  if (const Outcome placed = copy.Place(to_dir, name); !placed.ok()) return placed;
+  if (::fsync(to_dir) != 0 && errno != EINVAL) {
+    const int error = errno;
+    copy.Discard(to_dir, name);
+    return {error};
+  }
+  // Only now, with the copy in place and on disk, does the source go.
+  return copy.RemoveSource(from_dir, from, to_dir, name);
 }
 
 void RemoveStaleTemporaries(int dir_fd, const struct timespec& since) {

@@ -2,6 +2,10 @@
 
 #include <time.h>
 
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/files.h"
@@ -17,6 +21,36 @@ namespace qor::platform {
 // `from` is a name in the folder `from_dir`, `name` one in `to_dir`.
 Outcome MoveAcrossFileSystems(int from_dir, const std::string& from, int to_dir,
                               const std::string& name);
+
+// Asked now and then during long work; false says to give it up.
+using KeepGoing = std::function<bool()>;
+
+// One file or link on its way to another file system, in steps that a batch
+// of moves can take for many files at once: copy, put in place, remove the
+// source.
+class CrossCopy {
+ public:
+  // Copies `from` (a name in `from_dir`) into a "."-prefixed temporary in
+  // `to_dir` meant for `name`, with owner, mode, extended attributes, times
+  // and holes; synced when `sync`. ECANCELED when `keep_going` said to stop.
+  Outcome Make(int from_dir, const std::string& from, int to_dir, const std::string& name,
+               bool sync, const KeepGoing* keep_going);
+  // Puts the temporary in place under `name`, never replacing anything.
+  Outcome Place(int to_dir, const std::string& name);
+  // Removes the source, once the copy is in place and durable, only if it is
+  // still the very file copied, unchanged; otherwise the copy goes.
+  Outcome RemoveSource(int from_dir, const std::string& from, int to_dir, const std::string& name);
+  // Removes what there is of the copy: the temporary, or the copy in place.
+  void Discard(int to_dir, const std::string& name);
+  FileIdentity PlacedIdentity() const;
+  std::uint64_t Size() const;
+
+ private:
+  struct stat source_ {};
+  struct stat copy_ {};
+  std::string temp_;
+  bool placed_ = false;
+};
 
 // Removes from the folder `dir_fd` the temporaries of this program that a
 // killed run left: exactly its name pattern, regular files, untouched since

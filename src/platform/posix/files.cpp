@@ -17,6 +17,7 @@
 
 #include "platform/posix/civil_date.h"
 #include "platform/posix/cross_device_move.h"
+#include "platform/posix/listing_state.h"
 
 namespace qor::platform {
 
@@ -51,23 +52,6 @@ void FillDetails(const struct stat& st, FolderEntry& entry) {
 
 }  // namespace
 
-struct FolderListing::State {
-  DIR* dir = nullptr;
-  int fd = -1;          // the folder's descriptor while it is held
-  bool own_fd = false;  // fd was opened apart from `dir`
-  int error = 0;
-  int read_error = 0;
-  int detail_error = 0;
-  bool parked = false;
-  bool from_memory = false;  // the rest of the listing lies in `rest`
-  std::vector<FolderEntry> rest;
-  std::size_t next = 0;
-  FileIdentity identity;
-
-  // One entry read from the system's listing.
-  bool Read(FolderEntry& entry);
-};
-
 namespace {
 
 // Takes over an open folder descriptor (or the errno of its failed open).
@@ -76,6 +60,13 @@ void Adopt(FolderListing::State& state, int fd) {
     state.error = errno;
     return;
   }
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    state.error = errno;
+    ::close(fd);
+    return;
+  }
+  state.identity = IdentityFromStat(st);
   state.dir = ::fdopendir(fd);
   if (state.dir == nullptr) {
     state.error = errno;
@@ -181,8 +172,6 @@ bool FolderListing::Next(FolderEntry& entry) {
 void FolderListing::Park() {
   State& state = *state_;
   if (state.parked || state.fd < 0) return;
-  struct stat st;
-  if (::fstat(state.fd, &st) == 0) state.identity = IdentityFromStat(st);
   if (state.dir != nullptr) {
     FolderEntry entry;
     while (state.Read(entry)) state.rest.push_back(std::move(entry));
@@ -227,19 +216,25 @@ Outcome FolderListing::RemoveEmptySubfolder(const std::string& name) const {
   return {};
 }
 
-namespace {
-
-// The move of `from`, a name in the folder `from_dir` (AT_FDCWD for a path),
-// to the name `to` in the folder `to_dir`.
-Outcome MoveAt(int from_dir, const std::string& from, int to_dir, const std::string& to) {
+Outcome MoveAt(int from_dir, const std::string& from, int to_dir, const std::string& to,
+               FileIdentity* placed) {
   // Only files and links are moved: a folder put in a file's place since the
   // listing would go with everything in it, under one log entry.
   struct stat source;
   if (::fstatat(from_dir, from.c_str(), &source, AT_SYMLINK_NOFOLLOW) != 0) return {errno};
   if (S_ISDIR(source.st_mode)) return {EISDIR};
+  if (placed != nullptr) *placed = IdentityFromStat(source);
   if (::renameat2(from_dir, from.c_str(), to_dir, to.c_str(), RENAME_NOREPLACE) == 0) return {};
   const int error = errno;
-  if (error == EXDEV) return MoveAcrossFileSystems(from_dir, from, to_dir, to);
+  if (error == EXDEV) {
+    const Outcome moved = MoveAcrossFileSystems(from_dir, from, to_dir, to);
+    struct stat copy;
+    if (moved.ok() && placed != nullptr &&
+        ::fstatat(to_dir, to.c_str(), &copy, AT_SYMLINK_NOFOLLOW) == 0) {
+      *placed = IdentityFromStat(copy);
+    }
+    return moved;
+  }
   if (error == EINVAL || error == ENOSYS) {
     // The file system cannot rename without replacing: a hard link refuses an
     // existing name just the same.
@@ -264,6 +259,8 @@ Outcome MoveAt(int from_dir, const std::string& from, int to_dir, const std::str
   return {error};
 }
 
+namespace {
+
 // MoveAt for a full destination name: its folder is resolved as the system
 // does for any path.
 Outcome MoveToPath(int from_dir, const std::string& from, const std::string& to) {
@@ -274,7 +271,7 @@ Outcome MoveToPath(int from_dir, const std::string& from, const std::string& to)
   if (name.empty()) return {EINVAL};
   const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir < 0) return {errno};
-  const Outcome moved = MoveAt(from_dir, from, dir, name);
+  const Outcome moved = MoveAt(from_dir, from, dir, name, nullptr);
   ::close(dir);
   return moved;
 }
@@ -291,71 +288,61 @@ Outcome MoveEntryNoReplace(const FolderListing& folder, const std::string& name,
   return MoveToPath(folder.state_->fd, name, to);
 }
 
-struct TargetFolder::State {
-  std::string root_path;
-  int root = -1;
-  FileIdentity root_identity;
-  int leaf = -1;                   // the entered folder below the root; -1 while that is the root
-  std::vector<std::string> names;  // the entered folder's path below the root
-  std::vector<FileIdentity> identities;  // of each folder on that path
-  bool entered = false;
-  struct timespec started {};
+// One level up through "..", if that is still the folder come down from.
+void TargetFolder::State::BackToRoot() {
+  if (leaf >= 0) ::close(leaf);
+  leaf = -1;
+  names.clear();
+  identities.clear();
+}
 
-  int Current() const { return leaf >= 0 ? leaf : root; }
-  void BackToRoot() {
-    if (leaf >= 0) ::close(leaf);
+bool TargetFolder::State::Up() {
+  const FileIdentity expected =
+      identities.size() >= 2 ? identities[identities.size() - 2] : root_identity;
+  const int up = ::openat(leaf, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  struct stat st;
+  const bool same = up >= 0 && ::fstat(up, &st) == 0 && IdentityFromStat(st) == expected;
+  if (!same) {
+    if (up >= 0) ::close(up);
+    return false;
+  }
+  ::close(leaf);
+  names.pop_back();
+  identities.pop_back();
+  if (names.empty()) {
+    ::close(up);
     leaf = -1;
-    names.clear();
-    identities.clear();
+  } else {
+    leaf = up;
   }
-  // One level up through "..", if that is still the folder come down from.
-  bool Up() {
-    const FileIdentity expected =
-        identities.size() >= 2 ? identities[identities.size() - 2] : root_identity;
-    const int up = ::openat(leaf, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  return true;
+}
+
+// One level down into `name`, made when missing; never through a link.
+Outcome TargetFolder::State::Down(const std::string& name) {
+  const int at = Current();
+  if (::mkdirat(at, name.c_str(), 0777) != 0 && errno != EEXIST) return {errno};
+  const int fd = OpenFolderFd(at, name.c_str());
+  if (fd < 0) {
+    const int error = errno;
     struct stat st;
-    const bool same = up >= 0 && ::fstat(up, &st) == 0 && IdentityFromStat(st) == expected;
-    if (!same) {
-      if (up >= 0) ::close(up);
-      return false;
+    if (::fstatat(at, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
+      return {kLinkInTargetPath};
     }
-    ::close(leaf);
-    names.pop_back();
-    identities.pop_back();
-    if (names.empty()) {
-      ::close(up);
-      leaf = -1;
-    } else {
-      leaf = up;
-    }
-    return true;
+    return {error};
   }
-  // One level down into `name`, made when missing; never through a link.
-  Outcome Down(const std::string& name) {
-    const int at = Current();
-    if (::mkdirat(at, name.c_str(), 0777) != 0 && errno != EEXIST) return {errno};
-    const int fd = OpenFolderFd(at, name.c_str());
-    if (fd < 0) {
-      const int error = errno;
-      struct stat st;
-      if (::fstatat(at, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
-        return {kLinkInTargetPath};
-      }
-      return {error};
-    }
-    struct stat st;
-    if (::fstat(fd, &st) != 0) {
-      const int error = errno;
-      ::close(fd);
-      return {error};
-    }
-    if (leaf >= 0) ::close(leaf);
-    leaf = fd;
-    names.push_back(name);
-    identities.push_back(IdentityFromStat(st));
-    return {};
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    const int error = errno;
+    ::close(fd);
+    return {error};
   }
-};
+  if (leaf >= 0) ::close(leaf);
+  leaf = fd;
+  names.push_back(name);
+  identities.push_back(IdentityFromStat(st));
+  return {};
+}
 
 TargetFolder::TargetFolder(const std::string& root) : state_(std::make_unique<State>()) {
   ::clock_gettime(CLOCK_REALTIME_COARSE, &state_->started);
@@ -382,6 +369,7 @@ Outcome TargetFolder::Enter(const std::string& relative) {
     }
     state.root_identity = IdentityFromStat(st);
   }
+  if (state.entered && relative == state.relative) return {};
   std::vector<std::string> wanted;
   for (std::size_t start = 0; start < relative.size();) {
     std::size_t end = relative.find(kSeparator, start);
@@ -414,6 +402,7 @@ Outcome TargetFolder::Enter(const std::string& relative) {
     }
   }
   state.entered = true;
+  state.relative = relative;
   RemoveStaleTemporaries(state.Current(), state.started);
   return {};
 }
@@ -421,7 +410,7 @@ Outcome TargetFolder::Enter(const std::string& relative) {
 Outcome TargetFolder::MoveHere(const FolderListing& folder, const std::string& name) {
   if (!state_->entered) return {EBADF};
   if (folder.state_->fd < 0) return {EBADF};
-  return MoveAt(folder.state_->fd, name, state_->Current(), name);
+  return MoveAt(folder.state_->fd, name, state_->Current(), name, nullptr);
 }
 
 bool TargetFolder::IdentityOf(const std::string& name, FileIdentity& identity) const {
