@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <deque>
+#include <optional>
 #include <vector>
 
 #include "fake_view.h"
@@ -98,6 +99,62 @@ TEST_F(GoRun, MovesIntoTheSameRelativeFoldersLogsAndReports) {
   EXPECT_EQ(view.State(Control::btnGo).text, "GO");
   EXPECT_FALSE(window.IsRunActive());
   EXPECT_FALSE(view.timer_running);
+}
+
+TEST_F(GoRun, LocksForTheWalkAndUnlocksBeforeTheClosingMessage) {
+  WriteFile(source_ + "x.txt", "x", UtcSeconds(2021, 6, 15));
+  window.SetCheckValue(CheckBox::Rekurse, 1);
+  view.State(Control::lblNumber0).text = "99";
+  // What the window looks like at every yield of the walk and while the
+  // closing message is open.
+  struct Look {
+    bool go_enabled;
+    std::string go_caption;
+    bool options_enabled;
+    bool boxes_read_only;
+    bool timer_running;
+    bool run_active;
+  };
+  const auto look = [this] {
+    return Look{view.State(Control::btnGo).enabled,
+                view.State(Control::btnGo).text,
+                view.State(Control::optEqual2).enabled && view.State(Control::chkrekurse).enabled,
+                view.State(Control::txtPath0).read_only && view.State(Control::txtDate2).read_only,
+                view.timer_running,
+                window.IsRunActive()};
+  };
+  std::vector<Look> during_walk;
+  std::vector<std::string> first_counter;
+  view.on_events = [&] {
+    during_walk.push_back(look());
+    first_counter.push_back(Counter(0));
+  };
+  std::optional<Look> at_message;
+  on_message = [&](const Message&) {
+    at_message = look();
+    return MessageAnswer::Ok;
+  };
+
+  PressGo();
+
+  ASSERT_FALSE(during_walk.empty());
+  for (const Look& seen : during_walk) {
+    EXPECT_FALSE(seen.go_enabled);
+    EXPECT_EQ(seen.go_caption, "working...");
+    EXPECT_FALSE(seen.options_enabled);
+    EXPECT_TRUE(seen.boxes_read_only);
+    EXPECT_TRUE(seen.timer_running);
+    EXPECT_TRUE(seen.run_active);
+  }
+  EXPECT_NE(first_counter.front(), "99") << "counters start from 0";
+  ASSERT_TRUE(at_message.has_value());
+  EXPECT_TRUE(at_message->go_enabled);
+  EXPECT_EQ(at_message->go_caption, "GO");
+  EXPECT_TRUE(at_message->options_enabled);
+  EXPECT_FALSE(at_message->boxes_read_only);
+  EXPECT_FALSE(at_message->timer_running);
+  EXPECT_TRUE(at_message->run_active) << "the run lasts until its message is answered";
+  EXPECT_FALSE(window.IsRunActive());
 }
 
 TEST_F(GoRun, TheDateFolderIsAddedWhenTickedOrGreyed) {
