@@ -16,20 +16,24 @@ QtFormView::~QtFormView() = default;
 
 void QtFormView::ConnectEvents() {
   // Each event reaches the form only while one is attached.
-  const auto pass_on = [this](void (FormEvents::*handler)()) {
-    return [this, handler] {
-      if (events_ != nullptr) (events_->*handler)();
-    };
-  };
-  connect(&btnGo, &QPushButton::clicked, this, pass_on(&FormEvents::btnGo_Click));
-  connect(&chkrekurse, &QCheckBox::stateChanged, this, pass_on(&FormEvents::chkrekurse_Click));
-  connect(&chkDelFolderMove, &QCheckBox::stateChanged, this,
-          pass_on(&FormEvents::chkDelFolderMove_Click));
+  connect(&btnGo, &QPushButton::clicked, this, [this] {
+    if (events_ != nullptr) events_->btnGo_Click();
+  });
+  connect(&chkrekurse, &QCheckBox::stateChanged, this, [this] {
+    if (events_ != nullptr) events_->chkrekurse_Click();
+  });
+  connect(&chkDelFolderMove, &QCheckBox::stateChanged, this, [this] {
+    if (events_ != nullptr) events_->chkDelFolderMove_Click();
+  });
   connect(&optEqualGroup, &QButtonGroup::idClicked, this, [this](int index) {
     if (events_ != nullptr) events_->optEqual_Click(index);
   });
-  connect(&Timer1, &QTimer::timeout, this, pass_on(&FormEvents::Timer1_Timer));
-  connect(&Command1, &QPushButton::clicked, this, pass_on(&FormEvents::Command1_Click));
+  connect(&Timer1, &QTimer::timeout, this, [this] {
+    if (events_ != nullptr) events_->Timer1_Timer();
+  });
+  connect(&Command1, &QPushButton::clicked, this, [this] {
+    if (events_ != nullptr) events_->Command1_Click();
+  });
 }
 
 namespace {
