@@ -5,6 +5,7 @@
 #include "platform/locale.h"
 #include "platform/process.h"
 #include "window/frm_main.h"
+#include "window/qt/main_view.h"
 
 int main(int argc, char** argv) {
   // Taken before Qt removes the options it knows from argv.
@@ -13,11 +14,12 @@ int main(int argc, char** argv) {
   QGuiApplication::setDesktopFileName(QStringLiteral("qor"));
   qor::platform::UseUserLocale();
   qor::platform::RaiseOpenFileLimit();
-  qor::frmMain window;
-  window.Form_Load(argument_text);
+  qor::QtFormView view;
+  qor::frmMain form(view);
+  form.Form_Load(argument_text);
   // An automatic run that was abandoned by closing the window ends the
   // program without the window ever appearing.
-  if (window.IsClosing()) return 0;
-  window.ShowAfterStartUp();
+  if (form.IsClosing()) return 0;
+  form.ShowAfterStartUp();
   return QApplication::exec();
 }

@@ -1,31 +1,28 @@
 #include "window/frm_main.h"
 
-#include <QCoreApplication>
-
 #include "checks/check_date.h"
 #include "checks/check_paths.h"
-#include "window/byte_text.h"
+#include "window/lamp.h"
 
 namespace qor {
 
-frmMain::frmMain(QWidget* parent) : QWidget(parent) {
-  BuildControls();
-  ConnectHandlers();
+namespace {
+
+// Locked by making them read-only, never by greying them.
+constexpr Control kTextBoxes[] = {Control::txtPath0, Control::txtPath1, Control::txtDate0,
+                                  Control::txtDate1, Control::txtDate2};
+
+}  // namespace
+
+frmMain::frmMain(FormView& view) : view_(view) {
+  view_.SetEvents(this);
   // Until start-up has run the window shows the lit lamp, as its file icon does.
-  setWindowIcon(ImageList1.Icon(static_cast<int>(Lamp::Lit)));
-  Timer1.setInterval(kTimerInterval);
-  Timer1.start();
+  view_.SetIcon(kLampLit);
+  view_.StartTimer(kTimerInterval);
 }
 
-frmMain::~frmMain() = default;
-
-void frmMain::ConnectHandlers() {
-  connect(&btnGo, &QPushButton::clicked, this, &frmMain::btnGo_Click);
-  connect(&chkrekurse, &QCheckBox::stateChanged, this, &frmMain::chkrekurse_Click);
-  connect(&chkDelFolderMove, &QCheckBox::stateChanged, this, &frmMain::chkDelFolderMove_Click);
-  connect(&optEqualGroup, &QButtonGroup::idClicked, this, &frmMain::optEqual_Click);
-  connect(&Timer1, &QTimer::timeout, this, &frmMain::Timer1_Timer);
-  connect(&Command1, &QPushButton::clicked, this, &frmMain::Command1_Click);
+frmMain::~frmMain() {
+  view_.SetEvents(nullptr);
 }
 
 void frmMain::btnGo_Click() {
@@ -33,11 +30,11 @@ void frmMain::btnGo_Click() {
 }
 
 void frmMain::chkrekurse_Click() {
-  params_.Recurse = chkrekurse.Value() == 1;
+  params_.Recurse = view_.Value(Control::chkrekurse) == 1;
 }
 
 void frmMain::chkDelFolderMove_Click() {
-  params_.DeleteEmpty = chkDelFolderMove.Value() == 1;
+  params_.DeleteEmpty = view_.Value(Control::chkDelFolderMove) == 1;
 }
 
 void frmMain::optEqual_Click(int index) {
@@ -46,37 +43,30 @@ void frmMain::optEqual_Click(int index) {
 
 void frmMain::Timer1_Timer() {
   if (!RunActive) return;
-  ++IconFrame;
-  if (IconFrame > 3) IconFrame = 1;
-  ShowIconFrame();
+  IconFrame = NextLampFrame(IconFrame);
+  view_.SetIcon(IconFrame);
   Yield();
 }
 
 void frmMain::Command1_Click() {}
 
-void frmMain::ShowIconFrame() {
-  setWindowIcon(ImageList1.Icon(IconFrame));
-}
-
 void frmMain::SetInputsEnabled(bool enabled) {
-  btnGo.setEnabled(enabled);
-  for (QRadioButton& option : optEqual) option.setEnabled(enabled);
-  chkAddDateTarget.setEnabled(enabled);
-  chkDelFolderMove.setEnabled(enabled);
-  chkrekurse.setEnabled(enabled);
+  view_.SetEnabled(Control::btnGo, enabled);
+  for (int index = 0; index < 3; ++index) view_.SetEnabled(OptionButton(index), enabled);
+  view_.SetEnabled(Control::chkAddDateTarget, enabled);
+  view_.SetEnabled(Control::chkDelFolderMove, enabled);
+  view_.SetEnabled(Control::chkrekurse, enabled);
   // Locked boxes stay enabled, so their text can still be selected and copied.
-  for (QLineEdit* box : {&txtPath[0], &txtPath[1], &txtDate[0], &txtDate[1], &txtDate[2]}) {
-    box->setReadOnly(!enabled);
-  }
+  for (Control box : kTextBoxes) view_.SetReadOnly(box, !enabled);
 }
 
 void frmMain::SetCounterLabel(int index, const std::string& text) {
-  lblNumber.at(static_cast<std::size_t>(index)).setText(QString::fromStdString(text));
+  view_.SetText(CounterLabel(index), text);
 }
 
 bool frmMain::Yield() {
-  QCoreApplication::processEvents();
-  return !closing_;
+  view_.DoEvents();
+  return !view_.IsClosing();
 }
 
 bool frmMain::CheckDate() {
@@ -88,11 +78,11 @@ bool frmMain::CheckPaths() {
 }
 
 void frmMain::SetGoEnabled(bool enabled) {
-  btnGo.setEnabled(enabled);
+  view_.SetEnabled(Control::btnGo, enabled);
 }
 
 void frmMain::SetGoCaption(const std::string& caption) {
-  btnGo.setText(DecodeBytes(caption));
+  view_.SetText(Control::btnGo, caption);
 }
 
 void frmMain::SetRunActive(bool active) {
@@ -101,11 +91,10 @@ void frmMain::SetRunActive(bool active) {
 
 void frmMain::SetTimerInterval(int milliseconds) {
   if (milliseconds <= 0) {
-    Timer1.stop();
-    Timer1.setInterval(0);
-    return;
+    view_.StopTimer();
+  } else {
+    view_.StartTimer(milliseconds);
   }
-  Timer1.start(milliseconds);
 }
 
 }  // namespace qor

@@ -1,37 +1,25 @@
 #pragma once
 
-#include <QButtonGroup>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QTimer>
-#include <QWidget>
-#include <array>
+#include <optional>
 #include <string>
 
 #include "run/move_run.h"
 #include "run/search_params.h"
-#include "window/compact_indicator_style.h"
-#include "window/lamp_pictures.h"
-#include "window/message_display.h"
-#include "window/tristate_check_box.h"
-#include "window/wrapping_push_button.h"
+#include "window/form_view.h"
 
 namespace qor {
 
-// Why the window is asked to close: by the user's own close command (close
-// box, window menu, shortcut) or for another reason (session end, code).
-enum class CloseReason { UserCommand, Other };
-
-// The program's only window: the inputs of a move run, the GO button, the
-// three counters and the lamp icon that blinks while a run goes on.
-class frmMain : public QWidget, public RunWindow {
-  Q_OBJECT
-
+// The program's only window, whatever toolkit draws it: the handlers of its
+// controls, what is locked while a run goes on, the lamp icon's frames,
+// start-up and the close question. It reaches its controls through a view.
+class frmMain : public RunWindow, public FormEvents {
  public:
-  explicit frmMain(QWidget* parent = nullptr);
+  // `view` must outlive the form; it sends its events here until the form
+  // is gone.
+  explicit frmMain(FormView& view);
   ~frmMain() override;
+  frmMain(const frmMain&) = delete;
+  frmMain& operator=(const frmMain&) = delete;
 
   // Start-up, before the window is shown. `argument_text` is the program's
   // arguments joined with blanks.
@@ -39,20 +27,19 @@ class frmMain : public QWidget, public RunWindow {
   // Shows the window with the focus where start-up left it (GO by default).
   void ShowAfterStartUp();
 
-  // Puts `presenter` in place of the modal message boxes; an empty one brings
-  // the boxes back.
-  void SetMessagePresenter(MessagePresenter presenter);
-
   SearchParams& Params() { return params_; }
   bool IsRunActive() const { return RunActive; }
   int CurrentIconFrame() const { return IconFrame; }
-  // Picture `index` (1 to 3) of the window's image list.
-  const QPixmap& LampPicture(int index) const { return ImageList1.Picture(index); }
-  bool IsTimerRunning() const { return Timer1.isActive(); }
-  int TimerInterval() const { return Timer1.interval(); }
 
-  // The close question; true cancels the close.
-  bool Form_QueryUnload(CloseReason reason);
+  // FormEvents
+  void btnGo_Click() override;
+  void chkrekurse_Click() override;
+  void chkDelFolderMove_Click() override;
+  void optEqual_Click(int index) override;
+  void Timer1_Timer() override;
+  void Command1_Click() override;
+  bool Form_QueryUnload(CloseReason reason) override;
+  void Form_Unload() override;
 
   // MessageBoxes
   MessageAnswer ShowMessage(const std::string& prompt,
@@ -81,64 +68,19 @@ class frmMain : public QWidget, public RunWindow {
   void SetRunActive(bool active) override;
   void SetInputsEnabled(bool enabled) override;
   void SetTimerInterval(int milliseconds) override;
-  bool IsClosing() override { return closing_; }
-
- protected:
-  void closeEvent(QCloseEvent* event) override;
-
- private slots:
-  void btnGo_Click();
-  void chkrekurse_Click();
-  void chkDelFolderMove_Click();
-  void optEqual_Click(int index);
-  void Timer1_Timer();
-  void Command1_Click();
+  bool IsClosing() override { return view_.IsClosing(); }
 
  private:
-  void BuildControls();
-  void PlaceControls();
-  void SetTabOrder();
-  void FitFont();
-  void ConnectHandlers();
-  void Form_Unload();
-  void ShowIconFrame();
-  TristateCheckBox& Box(CheckBox box);
-  void FocusWhenShown(QWidget& box);
+  void FocusWhenShown(Control box);
 
-  // Outlives the controls that use it.
-  CompactIndicatorStyle compact_style_;
-
-  // Controls, in tab order.
-  QPushButton btnGo;
-  std::array<QLineEdit, 3> txtDate;
-  std::array<QLabel, 3> Label1;
-  std::array<QLabel, 2> Label2;
-  std::array<QLineEdit, 2> txtPath;
-  std::array<QLabel, 3> Label3;
-  std::array<QLabel, 3> lblNumber;
-  std::array<QRadioButton, 3> optEqual;
-  QLabel Label4;
-  QLabel Label5;
-  TristateCheckBox chkrekurse;
-  WrappingPushButton Command1;
-  TristateCheckBox chkAddDateTarget;
-  TristateCheckBox chkDelFolderMove;
-
-  QButtonGroup optEqualGroup;
-  QTimer Timer1;
-  LampImageList ImageList1;
-
+  FormView& view_;
   SearchParams params_;
   std::string SettingsFile;
   bool RunActive = false;
   int IconFrame = 0;
-  // Set once a close has gone ahead; a run in progress gives up at its next
-  // yield and touches the window no more.
-  bool closing_ = false;
-  QWidget* focus_on_show_ = nullptr;
-
-  MessagePresenter presenter_;
-  MessageDisplay message_display_;
+  bool shown_ = false;
+  // A box that asked for the focus before the window was shown.
+  std::optional<Control> focus_on_show_;
 };
 
 }  // namespace qor

@@ -1,19 +1,25 @@
 // Start-up, the message boxes and the end of the window's life.
-#include <QCloseEvent>
-
 #include "config/command_line.h"
 #include "config/settings.h"
 #include "window/frm_main.h"
+#include "window/lamp.h"
 
 namespace qor {
+
+namespace {
+
+// The window's caption doubles as the title of boxes without one.
+const char* const kApplicationTitle = "Sorvane";
+
+}  // namespace
 
 void frmMain::Form_Load(const std::string& argument_text) {
   SettingsFile = SettingsFilePath();
   LoadSettings(*this, SettingsFile);
   const bool AutoStart = ApplyCommandLine(argument_text, *this, *this);
 
-  IconFrame = 1;
-  ShowIconFrame();
+  IconFrame = kLampUnlit;
+  view_.SetIcon(IconFrame);
 
   // The automatic run happens before the window is shown; start-up goes on
   // once it is over.
@@ -21,11 +27,11 @@ void frmMain::Form_Load(const std::string& argument_text) {
 }
 
 void frmMain::ShowAfterStartUp() {
-  QWidget* focus = focus_on_show_ != nullptr ? focus_on_show_ : &btnGo;
-  focus_on_show_ = nullptr;
-  show();
-  activateWindow();
-  focus->setFocus(Qt::OtherFocusReason);
+  const Control focus = focus_on_show_.value_or(Control::btnGo);
+  focus_on_show_.reset();
+  shown_ = true;
+  view_.ShowWindow();
+  view_.SetFocus(focus);
 }
 
 void frmMain::Form_Unload() {
@@ -40,36 +46,14 @@ bool frmMain::Form_QueryUnload(CloseReason reason) {
   return answer != MessageAnswer::Yes;
 }
 
-void frmMain::closeEvent(QCloseEvent* event) {
-  if (closing_) {
-    event->accept();
-    return;
-  }
-  const CloseReason reason = event->spontaneous() ? CloseReason::UserCommand : CloseReason::Other;
-  if (Form_QueryUnload(reason)) {
-    event->ignore();
-    return;
-  }
-  event->accept();
-  // A run in progress notices this at its next yield and gives up; a closing
-  // message it may have open goes away at once.
-  closing_ = true;
-  message_display_.DismissOpen();
-  Form_Unload();
-}
-
-void frmMain::SetMessagePresenter(MessagePresenter presenter) {
-  presenter_ = std::move(presenter);
-}
-
 MessageAnswer frmMain::ShowMessage(const std::string& prompt,
                                    const std::optional<std::string>& title,
                                    MessageButtons buttons) {
   // Once the window has gone, nobody is left to answer.
-  if (closing_) return buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
-  const MessageRequest request = MakeMessageRequest(prompt, title, buttons);
-  if (presenter_) return presenter_(request);
-  return message_display_.Show(this, request);
+  if (view_.IsClosing()) {
+    return buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
+  }
+  return view_.ShowMessage(prompt, title.value_or(kApplicationTitle), buttons);
 }
 
 }  // namespace qor

@@ -1,71 +1,62 @@
-// The window's inputs as the checks, the settings and the run see them:
-// byte strings, as paths are on the file system, kept byte for byte.
-#include "window/byte_text.h"
+// The window's inputs as the checks, the settings and the run see them.
 #include "window/frm_main.h"
 
 namespace qor {
 
 namespace {
 
-std::string BoxText(const QLineEdit& box) {
-  return EncodeText(box.text());
-}
-
-void SetBoxText(QLineEdit& box, const std::string& text) {
-  box.setText(DecodeBytes(text));
+Control BoxControl(CheckBox box) {
+  switch (box) {
+    case CheckBox::AddDateTarget:
+      return Control::chkAddDateTarget;
+    case CheckBox::Rekurse:
+      return Control::chkrekurse;
+    case CheckBox::DelFolderMove:
+      break;
+  }
+  return Control::chkDelFolderMove;
 }
 
 }  // namespace
 
 std::string frmMain::PathText(int index) {
-  return BoxText(txtPath.at(static_cast<std::size_t>(index)));
+  return view_.Text(PathBox(index));
 }
 
 void frmMain::SetPathText(int index, const std::string& text) {
-  SetBoxText(txtPath.at(static_cast<std::size_t>(index)), text);
+  view_.SetText(PathBox(index), text);
 }
 
 std::string frmMain::DateText(int index) {
-  return BoxText(txtDate.at(static_cast<std::size_t>(index)));
+  return view_.Text(DateBox(index));
 }
 
 void frmMain::SetDateText(int index, const std::string& text) {
-  SetBoxText(txtDate.at(static_cast<std::size_t>(index)), text);
-}
-
-TristateCheckBox& frmMain::Box(CheckBox box) {
-  switch (box) {
-    case CheckBox::AddDateTarget:
-      return chkAddDateTarget;
-    case CheckBox::Rekurse:
-      return chkrekurse;
-    case CheckBox::DelFolderMove:
-      break;
-  }
-  return chkDelFolderMove;
+  view_.SetText(DateBox(index), text);
 }
 
 int frmMain::CheckValue(CheckBox box) {
-  return Box(box).Value();
+  return view_.Value(BoxControl(box));
 }
 
 void frmMain::SetCheckValue(CheckBox box, int value) {
-  Box(box).SetValue(value);
+  // A box has three values; anything else clears it.
+  view_.SetValue(BoxControl(box), value == 1 || value == 2 ? value : 0);
 }
 
 void frmMain::FocusPathBox(int index) {
-  FocusWhenShown(txtPath.at(static_cast<std::size_t>(index)));
+  FocusWhenShown(PathBox(index));
 }
 
 void frmMain::FocusDateBox(int index) {
-  FocusWhenShown(txtDate.at(static_cast<std::size_t>(index)));
+  FocusWhenShown(DateBox(index));
 }
 
-void frmMain::FocusWhenShown(QWidget& box) {
-  if (isVisible()) {
-    box.setFocus(Qt::OtherFocusReason);
+void frmMain::FocusWhenShown(Control box) {
+  if (shown_) {
+    view_.SetFocus(box);
   } else {
-    focus_on_show_ = &box;
+    focus_on_show_ = box;
   }
 }
 

@@ -1,17 +1,16 @@
-// Whole runs started with the GO button of the real window, messages read and
-// answered by the tests.
+// Whole runs started with the GO button, messages read and answered by the
+// tests, the window's events delivered at the run's yields.
 #include <gtest/gtest.h>
-#include <qpa/qwindowsysteminterface.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QPushButton>
-#include <QTimer>
 #include <deque>
+#include <optional>
 #include <vector>
 
-#include "qt_app.h"
+#include "fake_view.h"
 #include "support/temp_tree.h"
+#include "window/frm_main.h"
 
 namespace qor {
 namespace {
@@ -36,14 +35,15 @@ std::size_t CountLines(const std::string& text) {
   return lines;
 }
 
-class GoRun : public test::WithApp, public ::testing::Test {
+using Message = test::FakeView::Message;
+
+class GoRun : public ::testing::Test {
  protected:
   GoRun() {
-    window.SetMessagePresenter([this](const MessageRequest& request) {
-      shown.push_back(request);
-      if (on_message) return on_message(request);
-      return request.buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
-    });
+    view.answer = [this](const Message& message) {
+      if (on_message) return on_message(message);
+      return message.buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
+    };
   }
   void SetUp() override {
     source_ = root_.slash() + "in/";
@@ -55,18 +55,17 @@ class GoRun : public test::WithApp, public ::testing::Test {
     window.SetDateText(kDayBox, "15");
     window.SetDateText(kMonthBox, "6");
     window.SetDateText(kYearBox, "2021");
-    window.show();
+    window.ShowAfterStartUp();
   }
 
-  void PressGo() { test::Find<QPushButton>(window, "btnGo").click(); }
-  QString Counter(int index) {
-    return test::Find<QLabel>(window, ("lblNumber(" + std::to_string(index) + ")").c_str()).text();
-  }
+  void PressGo() { view.Click(Control::btnGo); }
+  std::string Counter(int index) { return view.State(CounterLabel(index)).text; }
   std::string LogPath() const { return work_.slash() + "FileFind20210615.txt"; }
 
-  frmMain window;
-  std::vector<MessageRequest> shown;
-  std::function<MessageAnswer(const MessageRequest&)> on_message;
+  test::FakeView view;
+  frmMain window{view};
+  std::vector<Message>& shown = view.messages;
+  std::function<MessageAnswer(const Message&)> on_message;
   TempFolder root_;
   TempFolder work_;
   testing::CurrentFolder in_work_{work_.path()};
@@ -83,8 +82,8 @@ TEST_F(GoRun, MovesIntoTheSameRelativeFoldersLogsAndReports) {
   PressGo();
 
   ASSERT_EQ(shown.size(), 1u);
-  EXPECT_EQ(shown[0].text, QStringLiteral("2"));
-  EXPECT_EQ(shown[0].title, QStringLiteral("DONE moving"));
+  EXPECT_EQ(shown[0].prompt, "2");
+  EXPECT_EQ(shown[0].title, "DONE moving");
   EXPECT_EQ(ReadFile(target_ + "a/b/deep.txt"), "deep");
   EXPECT_EQ(ReadFile(target_ + "top.txt").size(), 1536u);
   EXPECT_TRUE(Exists(source_ + "a/stay.txt"));
@@ -93,14 +92,69 @@ TEST_F(GoRun, MovesIntoTheSameRelativeFoldersLogsAndReports) {
                             ("a/b/deep.txt      MOVED to   " + target_ + "\r\n").size());
   EXPECT_NE(log.find("a/b/deep.txt      MOVED to   " + target_ + "\r\n"), std::string::npos);
   // in: . .. top.txt a; a: . .. stay.txt b; b: . .. deep.txt
-  EXPECT_EQ(Counter(0), QStringLiteral("11"));
-  EXPECT_EQ(Counter(1), QStringLiteral("2"));
-  EXPECT_EQ(Counter(2), QStringLiteral("2"));
-  auto& go = test::Find<QPushButton>(window, "btnGo");
-  EXPECT_TRUE(go.isEnabled());
-  EXPECT_EQ(go.text(), QStringLiteral("GO"));
+  EXPECT_EQ(Counter(0), "11");
+  EXPECT_EQ(Counter(1), "2");
+  EXPECT_EQ(Counter(2), "2");
+  EXPECT_TRUE(view.State(Control::btnGo).enabled);
+  EXPECT_EQ(view.State(Control::btnGo).text, "GO");
   EXPECT_FALSE(window.IsRunActive());
-  EXPECT_FALSE(window.IsTimerRunning());
+  EXPECT_FALSE(view.timer_running);
+}
+
+TEST_F(GoRun, LocksForTheWalkAndUnlocksBeforeTheClosingMessage) {
+  WriteFile(source_ + "x.txt", "x", UtcSeconds(2021, 6, 15));
+  window.SetCheckValue(CheckBox::Rekurse, 1);
+  view.State(Control::lblNumber0).text = "99";
+  // What the window looks like at every yield of the walk and while the
+  // closing message is open.
+  struct Look {
+    bool go_enabled;
+    std::string go_caption;
+    bool options_enabled;
+    bool boxes_read_only;
+    bool timer_running;
+    bool run_active;
+  };
+  const auto look = [this] {
+    return Look{view.State(Control::btnGo).enabled,
+                view.State(Control::btnGo).text,
+                view.State(Control::optEqual2).enabled && view.State(Control::chkrekurse).enabled,
+                view.State(Control::txtPath0).read_only && view.State(Control::txtDate2).read_only,
+                view.timer_running,
+                window.IsRunActive()};
+  };
+  std::vector<Look> during_walk;
+  std::vector<std::string> first_counter;
+  view.on_events = [&] {
+    during_walk.push_back(look());
+    first_counter.push_back(Counter(0));
+  };
+  std::optional<Look> at_message;
+  on_message = [&](const Message&) {
+    at_message = look();
+    return MessageAnswer::Ok;
+  };
+
+  PressGo();
+
+  ASSERT_FALSE(during_walk.empty());
+  for (const Look& seen : during_walk) {
+    EXPECT_FALSE(seen.go_enabled);
+    EXPECT_EQ(seen.go_caption, "working...");
+    EXPECT_FALSE(seen.options_enabled);
+    EXPECT_TRUE(seen.boxes_read_only);
+    EXPECT_TRUE(seen.timer_running);
+    EXPECT_TRUE(seen.run_active);
+  }
+  EXPECT_NE(first_counter.front(), "99") << "counters start from 0";
+  ASSERT_TRUE(at_message.has_value());
+  EXPECT_TRUE(at_message->go_enabled);
+  EXPECT_EQ(at_message->go_caption, "GO");
+  EXPECT_TRUE(at_message->options_enabled);
+  EXPECT_FALSE(at_message->boxes_read_only);
+  EXPECT_FALSE(at_message->timer_running);
+  EXPECT_TRUE(at_message->run_active) << "the run lasts until its message is answered";
+  EXPECT_FALSE(window.IsRunActive());
 }
 
 TEST_F(GoRun, TheDateFolderIsAddedWhenTickedOrGreyed) {
@@ -123,7 +177,7 @@ TEST_F(GoRun, TheDateFolderIsAddedWhenTickedOrGreyed) {
 TEST_F(GoRun, ARefusedStartChangesNothing) {
   WriteFile(source_ + "x.txt", "x", UtcSeconds(2021, 6, 15));
   PressGo();  // a first run leaves counters behind
-  ASSERT_EQ(Counter(0), QStringLiteral("3"));
+  ASSERT_EQ(Counter(0), "3");
   WriteFile(source_ + "y.txt", "y", UtcSeconds(2021, 6, 15));
   ::unlink(LogPath().c_str());
   shown.clear();
@@ -132,11 +186,11 @@ TEST_F(GoRun, ARefusedStartChangesNothing) {
   PressGo();
 
   ASSERT_EQ(shown.size(), 1u);
-  EXPECT_EQ(shown[0].text, QStringLiteral("no valid date given"));
+  EXPECT_EQ(shown[0].prompt, "no valid date given");
   EXPECT_FALSE(Exists(LogPath()));
   EXPECT_TRUE(Exists(source_ + "y.txt"));
-  EXPECT_EQ(Counter(0), QStringLiteral("3"));
-  EXPECT_TRUE(test::Find<QPushButton>(window, "btnGo").isEnabled());
+  EXPECT_EQ(Counter(0), "3");
+  EXPECT_TRUE(view.State(Control::btnGo).enabled);
   EXPECT_FALSE(window.IsRunActive());
 }
 
@@ -148,11 +202,11 @@ TEST_F(GoRun, ATargetFolderThatCannotBeMadeIsReported) {
   PressGo();
 
   ASSERT_EQ(shown.size(), 1u);
-  EXPECT_EQ(shown[0].text, QString::fromStdString("fail\n" + target_ + "20210615/"));
-  EXPECT_EQ(shown[0].title, QStringLiteral("Target create"));
+  EXPECT_EQ(shown[0].prompt, "fail\r\n" + target_ + "20210615/");
+  EXPECT_EQ(shown[0].title, "Target create");
   EXPECT_FALSE(Exists(LogPath()));
   EXPECT_TRUE(Exists(source_ + "x.txt"));
-  EXPECT_TRUE(test::Find<QPushButton>(window, "btnGo").isEnabled());
+  EXPECT_TRUE(view.State(Control::btnGo).enabled);
 }
 
 TEST_F(GoRun, MovesThatFailAreCountedAndReported) {
@@ -163,17 +217,9 @@ TEST_F(GoRun, MovesThatFailAreCountedAndReported) {
   PressGo();
 
   ASSERT_EQ(shown.size(), 1u);
-  EXPECT_EQ(shown[0].text,
-            QStringLiteral("3\n1 of them could not be moved; see FileFind20210615.txt"));
+  EXPECT_EQ(shown[0].prompt, "3\r\n1 of them could not be moved; see FileFind20210615.txt");
   EXPECT_EQ(ReadFile(target_ + "a"), "old");
   EXPECT_NE(ReadFile(LogPath()).find("a      NOT MOVED: File exists\r\n"), std::string::npos);
-}
-
-// Asks the window to close the way the window system does when the user
-// presses the close box.
-void UserCloses(frmMain& window) {
-  QWindowSystemInterface::handleCloseEvent<QWindowSystemInterface::SynchronousDelivery>(
-      window.windowHandle());
 }
 
 TEST_F(GoRun, ClosingDuringARunAnsweredNoGoesOnAndYesStopsAtOnce) {
@@ -183,31 +229,27 @@ TEST_F(GoRun, ClosingDuringARunAnsweredNoGoesOnAndYesStopsAtOnce) {
   }
   std::deque<MessageAnswer> answers = {MessageAnswer::No, MessageAnswer::Yes};
   int moved_at_yes = -1;
-  on_message = [&](const MessageRequest& request) {
-    if (request.title != QStringLiteral("Search active ")) return MessageAnswer::Ok;
+  on_message = [&](const Message& message) {
+    if (message.title != "Search active ") return MessageAnswer::Ok;
     const MessageAnswer answer = answers.front();
     answers.pop_front();
     if (answer == MessageAnswer::Yes) moved_at_yes = CountFiles(target_);
     return answer;
   };
-  // Each yield of the walk lets this timer fire once.
-  int ticks = 0;
-  QTimer ticker;
-  ticker.setInterval(0);
-  QObject::connect(&ticker, &QTimer::timeout, [&] {
-    ++ticks;
-    if (ticks == 2 || ticks == 6) UserCloses(window);
-    if (ticks == 6) ticker.stop();
-  });
-  ticker.start();
+  // The user presses the close box while the walk waits at its 2nd and 6th
+  // yield.
+  int yields = 0;
+  view.on_events = [&] {
+    ++yields;
+    if (yields == 2 || yields == 6) view.RequestClose(CloseReason::UserCommand);
+  };
 
   PressGo();
 
   ASSERT_EQ(shown.size(), 2u) << "the question twice, no closing message";
-  EXPECT_EQ(shown[0].title, QStringLiteral("Search active "));
-  EXPECT_EQ(shown[1].title, QStringLiteral("Search active "));
+  EXPECT_EQ(shown[0].title, "Search active ");
+  EXPECT_EQ(shown[1].title, "Search active ");
   EXPECT_TRUE(window.IsClosing());
-  EXPECT_FALSE(window.isVisible());
   ASSERT_GT(moved_at_yes, 0) << "the run went on after No";
   EXPECT_EQ(CountFiles(target_), moved_at_yes) << "no file moved after Yes";
   EXPECT_EQ(CountFiles(source_) + moved_at_yes, kFiles);

@@ -1,92 +1,82 @@
+// What is locked while a run goes on, and where the focus goes.
 #include <gtest/gtest.h>
 
-#include <QKeyEvent>
-#include <QLineEdit>
-
-#include "qt_app.h"
+#include "fake_view.h"
+#include "window/frm_main.h"
 
 namespace qor {
 namespace {
 
-using test::App;
-using test::Find;
+const Control kTextBoxes[] = {Control::txtPath0, Control::txtPath1, Control::txtDate0,
+                              Control::txtDate1, Control::txtDate2};
+const Control kGreyedWhenLocked[] = {
+    Control::btnGo,     Control::optEqual0,        Control::optEqual1,
+    Control::optEqual2, Control::chkAddDateTarget, Control::chkDelFolderMove,
+    Control::chkrekurse};
+const Control kNeverTouched[] = {Control::Command1, Control::lblNumber0, Control::lblNumber1,
+                                 Control::lblNumber2};
 
-const char* const kTextBoxes[] = {"txtPath(0)", "txtPath(1)", "txtDate(0)", "txtDate(1)",
-                                  "txtDate(2)"};
-const char* const kGreyedWhenLocked[] = {"btnGo",       "optEqual(0)",      "optEqual(1)",
-                                         "optEqual(2)", "chkAddDateTarget", "chkDelFolderMove",
-                                         "chkrekurse"};
-const char* const kNeverTouched[] = {"Command1", "Label1(0)", "Label4", "lblNumber(0)"};
-
-class WindowLocking : public test::WithApp, public ::testing::Test {
+class FormLocking : public ::testing::Test {
  protected:
-  WindowLocking() {
-    App();
-    window.ShowAfterStartUp();
-    QApplication::setActiveWindow(&window);
-  }
-  frmMain window;
+  test::FakeView view;
+  frmMain form{view};
 };
 
-void Type(QWidget& box, Qt::Key key, const QString& text) {
-  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
-  QApplication::sendEvent(&box, &press);
-}
-
-TEST_F(WindowLocking, LockedBoxesKeepFocusAndSelectionButRefuseTyping) {
-  window.SetPathText(kSourceBox, "/in/");
-  window.SetDateText(kDayBox, "15");
-  window.SetInputsEnabled(false);
-  for (const char* name : kTextBoxes) {
-    SCOPED_TRACE(name);
-    auto& box = Find<QLineEdit>(window, name);
-    EXPECT_TRUE(box.isEnabled());
-    EXPECT_TRUE(box.isReadOnly());
-    const QString before = box.text();
-    box.setFocus();
-    EXPECT_TRUE(box.hasFocus());
-    box.selectAll();
-    EXPECT_EQ(box.selectedText(), before);
-    Type(box, Qt::Key_X, QStringLiteral("x"));
-    Type(box, Qt::Key_Backspace, QString());
-    EXPECT_EQ(box.text(), before);
+TEST_F(FormLocking, LockingGreysButtonsMakesBoxesReadOnlyAndUnlockingRestoresAll) {
+  for (const bool enabled : {false, true, false, true}) {
+    SCOPED_TRACE(enabled);
+    form.SetInputsEnabled(enabled);
+    for (Control control : kGreyedWhenLocked) {
+      EXPECT_EQ(view.State(control).enabled, enabled) << static_cast<int>(control);
+      EXPECT_FALSE(view.State(control).read_only);
+    }
+    // Locked boxes keep focus and selection: read-only, never greyed.
+    for (Control box : kTextBoxes) {
+      EXPECT_TRUE(view.State(box).enabled) << static_cast<int>(box);
+      EXPECT_EQ(view.State(box).read_only, !enabled) << static_cast<int>(box);
+    }
+    for (Control control : kNeverTouched) {
+      EXPECT_TRUE(view.State(control).enabled) << static_cast<int>(control);
+    }
   }
 }
 
-TEST_F(WindowLocking, LockingGreysButtonsAndBoxesAndUnlockingRestoresAll) {
-  window.SetInputsEnabled(false);
-  for (const char* name : kGreyedWhenLocked) {
-    SCOPED_TRACE(name);
-    EXPECT_FALSE(Find(window, name).isEnabled());
-  }
-  for (const char* name : kNeverTouched) {
-    SCOPED_TRACE(name);
-    EXPECT_TRUE(Find(window, name).isEnabled());
-  }
-  window.SetInputsEnabled(true);
-  for (const char* name : kGreyedWhenLocked) {
-    SCOPED_TRACE(name);
-    EXPECT_TRUE(Find(window, name).isEnabled());
-  }
-  for (const char* name : kTextBoxes) {
-    SCOPED_TRACE(name);
-    auto& box = Find<QLineEdit>(window, name);
-    EXPECT_FALSE(box.isReadOnly());
-    box.setFocus();
-    box.clear();
-    Type(box, Qt::Key_7, QStringLiteral("7"));
-    EXPECT_EQ(box.text(), QStringLiteral("7"));
+TEST_F(FormLocking, LockedOptionsAndBoxesIgnoreClicks) {
+  form.SetInputsEnabled(false);
+  view.Click(Control::optEqual2);
+  view.Click(Control::chkrekurse);
+  EXPECT_EQ(form.Params().CompareMode, kCompareEqual);
+  EXPECT_FALSE(form.Params().Recurse);
+  EXPECT_EQ(view.State(Control::optEqual0).value, 1);
+}
+
+TEST_F(FormLocking, FocusAskedForBeforeShowingWaitsForTheWindow) {
+  const struct {
+    void (frmMain::*ask)(int);
+    int index;
+    Control box;
+  } cases[] = {{&frmMain::FocusDateBox, kMonthBox, Control::txtDate1},
+               {&frmMain::FocusPathBox, kTargetBox, Control::txtPath1},
+               {&frmMain::FocusDateBox, kYearBox, Control::txtDate2}};
+  for (const auto& focus : cases) {
+    SCOPED_TRACE(static_cast<int>(focus.box));
+    test::FakeView hidden;
+    frmMain late(hidden);
+    (late.*focus.ask)(focus.index);
+    EXPECT_FALSE(hidden.focus.has_value()) << "not before the window is shown";
+    late.ShowAfterStartUp();
+    EXPECT_TRUE(hidden.shown);
+    EXPECT_EQ(hidden.focus, focus.box);
+    // Once shown, the focus moves at once.
+    late.FocusPathBox(kSourceBox);
+    EXPECT_EQ(hidden.focus, Control::txtPath0);
   }
 }
 
-TEST_F(WindowLocking, FocusAskedForBeforeShowingWaitsForTheWindow) {
-  frmMain hidden;
-  hidden.FocusDateBox(kMonthBox);
-  hidden.ShowAfterStartUp();
-  QApplication::setActiveWindow(&hidden);
-  EXPECT_EQ(QApplication::focusWidget(), &Find(hidden, "txtDate(1)"));
-  hidden.FocusPathBox(kTargetBox);
-  EXPECT_EQ(QApplication::focusWidget(), &Find(hidden, "txtPath(1)"));
+TEST_F(FormLocking, ShownWithoutARequestTheFocusIsOnGo) {
+  form.ShowAfterStartUp();
+  EXPECT_TRUE(view.shown);
+  EXPECT_EQ(view.focus, Control::btnGo);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "window/lamp_pictures.h"
+#include "window/qt/lamp_pictures.h"
 
 int main(int argc, char** argv) {
   if (argc < 3) {

@@ -1,4 +1,4 @@
-#include "window/byte_text.h"
+#include "window/qt/byte_text.h"
 
 namespace qor {
 

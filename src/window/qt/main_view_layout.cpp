@@ -3,8 +3,8 @@
 #include <QStyleOptionButton>
 #include <limits>
 
-#include "window/frm_main.h"
-#include "window/twips.h"
+#include "window/qt/main_view.h"
+#include "window/qt/twips.h"
 
 namespace qor {
 
@@ -61,7 +61,7 @@ bool CaptionFits(const QWidget& control) {
 
 }  // namespace
 
-void frmMain::BuildControls() {
+void QtFormView::BuildControls() {
   setWindowTitle(QStringLiteral("Sorvane"));
   setFixedSize(kClientWidth, kClientHeight);
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -91,7 +91,7 @@ void frmMain::BuildControls() {
   FitFont();
 }
 
-void frmMain::PlaceControls() {
+void QtFormView::PlaceControls() {
   const Place places[] = {
       {&btnGo, "btnGo", "GO", 4440, 2280, 1935, 735},
       {&txtDate[0], "txtDate(0)", nullptr, 840, 1150, 495, 285},
@@ -137,7 +137,7 @@ void frmMain::PlaceControls() {
   }
 }
 
-void frmMain::SetTabOrder() {
+void QtFormView::SetTabOrder() {
   QWidget* const order[] = {&btnGo,           &txtDate[0], &txtDate[1],  &txtDate[2],
                             &txtPath[0],      &txtPath[1], &optEqual[0], &optEqual[1],
                             &optEqual[2],     &chkrekurse, &Command1,    &chkAddDateTarget,
@@ -147,7 +147,7 @@ void frmMain::SetTabOrder() {
   }
 }
 
-void frmMain::FitFont() {
+void QtFormView::FitFont() {
   QFont font;
   font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
                     QStringLiteral("Nimbus Sans"), QStringLiteral("Arial"),

@@ -23,9 +23,9 @@ struct MessageRequest {
 using MessagePresenter = std::function<MessageAnswer(const MessageRequest&)>;
 
 // Turns a prompt of the program's logic (CR LF line breaks, byte string) and
-// its optional title into what the box shows.
-MessageRequest MakeMessageRequest(const std::string& prompt,
-                                  const std::optional<std::string>& title, MessageButtons buttons);
+// its title into what the box shows.
+MessageRequest MakeMessageRequest(const std::string& prompt, const std::string& title,
+                                  MessageButtons buttons);
 
 // The modal message boxes of the window. Keeps track of the open box so that
 // closing the window during a run can take it away.

@@ -82,10 +82,9 @@ bool IsKind(QWidget& control, Kind kind) {
   return false;
 }
 
-class WindowLayout : public test::WithApp, public ::testing::Test {
+class WindowLayout : public test::QtWindow, public ::testing::Test {
  protected:
-  WindowLayout() { App(); }
-  frmMain window;
+  QtFormView& window = view;
 };
 
 TEST_F(WindowLayout, EveryControlHasItsKindCaptionAndPlace) {
@@ -116,17 +115,17 @@ TEST_F(WindowLayout, StartsWithEqualSelectedBoxesClearAndCountersAtZero) {
     EXPECT_TRUE(box.isTristate());
     EXPECT_EQ(box.checkState(), Qt::Unchecked);
   }
-  EXPECT_EQ(window.Params().CompareMode, kCompareEqual);
-  EXPECT_FALSE(window.Params().Recurse);
-  EXPECT_FALSE(window.Params().DeleteEmpty);
-  EXPECT_FALSE(window.IsRunActive());
-  EXPECT_EQ(window.CurrentIconFrame(), 0);
+  EXPECT_EQ(form.Params().CompareMode, kCompareEqual);
+  EXPECT_FALSE(form.Params().Recurse);
+  EXPECT_FALSE(form.Params().DeleteEmpty);
+  EXPECT_FALSE(form.IsRunActive());
+  EXPECT_EQ(form.CurrentIconFrame(), 0);
   EXPECT_TRUE(window.IsTimerRunning());
   EXPECT_EQ(window.TimerInterval(), 800);
 }
 
 TEST_F(WindowLayout, TabVisitsControlsInOrderAndTheOptionGroupOnce) {
-  window.ShowAfterStartUp();
+  form.ShowAfterStartUp();
   QApplication::setActiveWindow(&window);
   ASSERT_EQ(QApplication::focusWidget(), &Find(window, "btnGo"));
   const char* const expected[] = {"txtDate(0)",       "txtDate(1)", "txtDate(2)",

@@ -1,4 +1,4 @@
-#include "window/tristate_check_box.h"
+#include "window/qt/tristate_check_box.h"
 
 namespace qor {
 

@@ -1,23 +1,16 @@
-#include "window/message_display.h"
+#include "window/qt/message_display.h"
 
-#include "window/byte_text.h"
+#include "window/qt/byte_text.h"
 
 namespace qor {
 
-namespace {
-
-// The window's caption doubles as the title of boxes without one.
-const char* const kApplicationTitle = "Sorvane";
-
-}  // namespace
-
-MessageRequest MakeMessageRequest(const std::string& prompt,
-                                  const std::optional<std::string>& title, MessageButtons buttons) {
+MessageRequest MakeMessageRequest(const std::string& prompt, const std::string& title,
+                                  MessageButtons buttons) {
   MessageRequest request;
   // Prompts carry paths, which are byte strings as the file system has them.
   request.text = DecodeBytes(prompt);
   request.text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  request.title = title ? DecodeBytes(*title) : QString::fromLatin1(kApplicationTitle);
+  request.title = DecodeBytes(title);
   request.buttons = buttons;
   return request;
 }

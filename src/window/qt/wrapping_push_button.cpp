@@ -1,4 +1,4 @@
-#include "window/wrapping_push_button.h"
+#include "window/qt/wrapping_push_button.h"
 
 #include <QStyleOptionButton>
 #include <QStylePainter>

@@ -1,4 +1,4 @@
-#include "window/compact_indicator_style.h"
+#include "window/qt/compact_indicator_style.h"
 
 #include <algorithm>
 

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include "window/frm_main.h"
+#include "window/qt/main_view.h"
 
 namespace qor::test {
 
@@ -25,8 +26,14 @@ struct WithApp {
   WithApp() { App(); }
 };
 
+// The Qt window with its form attached, as the program builds it.
+struct QtWindow : WithApp {
+  QtFormView view;
+  frmMain form{view};
+};
+
 template <typename Control = QWidget>
-Control& Find(frmMain& window, const char* name) {
+Control& Find(QtFormView& window, const char* name) {
   auto* control = window.findChild<Control*>(QString::fromLatin1(name));
   if (control == nullptr) throw std::runtime_error(std::string("no control ") + name);
   return *control;

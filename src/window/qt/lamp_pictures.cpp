@@ -1,4 +1,4 @@
-#include "window/lamp_pictures.h"
+#include "window/qt/lamp_pictures.h"
 
 #include <QPainter>
 #include <cmath>
