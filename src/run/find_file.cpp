@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <tuple>
 #include <unordered_set>
 #include <vector>
 
@@ -57,9 +58,10 @@ class Walker {
   // stack. path_ is one buffer for the whole walk, grown by a name on the way
   // down and cut back on the way up.
   WalkEnd Walk() {
-    levels_.push_back({std::make_unique<platform::FolderListing>(path_), 0, {}});
+    levels_.push_back({std::make_unique<platform::FolderListing>(path_), 0, {}, false});
     platform::FolderEntry entry;
     while (!levels_.empty()) {
+      if (window_.StopRequested()) return WalkEnd::Abandoned;
       Level& level = levels_.back();
       if (!level.listing->Next(entry)) {
         if (EndFolder() == WalkEnd::Abandoned) return WalkEnd::Abandoned;
@@ -83,6 +85,7 @@ class Walker {
     std::unique_ptr<platform::FolderListing> listing;
     std::size_t parent_size;  // length of path_ in the parent folder
     std::string name;         // the folder's name in its parent
+    bool lost_entry;          // a file moved out of it, or a subfolder removed
   };
 
   static bool IsHidden(const std::string& name) { return !name.empty() && name.front() == '.'; }
@@ -94,7 +97,7 @@ class Walker {
     path_ += platform::kSeparator;
     auto listing = std::make_unique<platform::FolderListing>(*parent.listing, name);
     if (levels_.size() - parked_ >= kOpenListings) levels_[parked_++].listing->Park();
-    levels_.push_back({std::move(listing), parent_size, name});
+    levels_.push_back({std::move(listing), parent_size, name, false});
   }
 
   // The end of the deepest folder: it is closed, removed when empty and
@@ -115,9 +118,16 @@ class Walker {
     }
     const std::string name = std::move(level.name);
     const std::size_t parent_size = level.parent_size;
+    const bool emptied_by_run = level.lost_entry;
     levels_.pop_back();  // the listing is closed before its folder may be removed
 
-    if (params_.DeleteEmpty) {
+    if (params_.DeleteEmpty && params_.DryRun) {
+      // A dry run removes nothing.
+    } else if (params_.DeleteEmpty && params_.EmptiedOnly) {
+      if (parent != nullptr && emptied_by_run && parent->RemoveEmptySubfolder(name).ok()) {
+        levels_.back().lost_entry = true;
+      }
+    } else if (params_.DeleteEmpty) {
       // A folder that cannot go, or is not empty, simply stays.
       if (parent != nullptr) {
         parent->RemoveEmptySubfolder(name);
@@ -156,8 +166,36 @@ class Walker {
     } else if (remember_moves_ && moved_.count(entry.identity) != 0) {
       // Moved by this run already, into a part of the source not yet walked.
     } else if (IsTaken(params_, entry.year, entry.month, entry.day)) {
-      MoveTakenFile(listing, entry);
+      if (params_.DryRun) {
+        PreviewTakenFile(entry);
+      } else {
+        MoveAndReport(listing, entry);
+      }
     }
+  }
+
+  // MoveTakenFile, and what came of it told to the observer.
+  void MoveAndReport(const platform::FolderListing& listing, const platform::FolderEntry& entry) {
+    const std::int32_t taken = params_.MovedCount;
+    const std::int32_t failed = params_.FailedCount;
+    MoveTakenFile(listing, entry);
+    if (params_.MovedCount == taken) return;  // not taken after all: the log is broken
+    const bool moved = params_.FailedCount == failed;
+    if (moved) levels_.back().lost_entry = true;
+    window_.FileTaken(RelativeFolder() + TrimAtNull(entry.name), entry.size, moved, {});
+  }
+
+  // A dry run's taken file: counted as a move would count it, and reported
+  // with whether its name below the target is free; nothing is touched.
+  void PreviewTakenFile(const platform::FolderEntry& entry) {
+    const std::string relative = RelativeFolder();
+    const std::string name = TrimAtNull(entry.name);
+    const platform::Outcome free = target_.Probe(relative, name);
+    if (!free.ok()) ++params_.FailedCount;
+    ++params_.MovedCount;
+    params_.MovedKB += KilobytesHalfEven(entry.size);
+    window_.FileTaken(relative + name, entry.size, free.ok(),
+                      free.ok() ? std::string() : platform::ErrorText(free.error));
   }
 
   // The part of path_ below the source folder, with its trailing "/"; empty
@@ -220,6 +258,11 @@ WalkEnd FindFile(const std::string& path, SearchParams& params, RunLog& log, Wal
 }
 
 bool IsTaken(const SearchParams& params, int year, int month, int day) {
+  if (params.WholeDates && params.CompareMode != kCompareEqual) {
+    const auto date = std::tie(year, month, day);
+    const auto reference = std::tie(params.Year, params.Month, params.Day);
+    return params.CompareMode == kCompareBefore ? date < reference : date > reference;
+  }
   switch (params.CompareMode) {
     case kCompareEqual:
       return year == params.Year && month == params.Month && day == params.Day;
