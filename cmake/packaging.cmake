@@ -2,7 +2,7 @@
 # Debian package made of it: bash scripts/package.sh builds it into dist/.
 
 # Manual pages in resources/man, one name each.
-set(QOR_MAN_PAGES qor.1)
+set(QOR_MAN_PAGES qor.1 qor-cli.1)
 
 set(QOR_HOMEPAGE "https://example.org/qor" CACHE STRING
     "Where the project's home page and docs/screenshot.png are published")
