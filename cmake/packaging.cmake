@@ -2,7 +2,7 @@
 # Debian package made of it: bash scripts/package.sh builds it into dist/.
 
 # Manual pages in resources/man, one name each.
-set(QOR_MAN_PAGES qor.1)
+set(QOR_MAN_PAGES qor.1 qor-cli.1)
 
 set(QOR_HOMEPAGE "https://example.org/qor" CACHE STRING
     "Where the project's home page and docs/screenshot.png are published")
@@ -66,5 +66,7 @@ to, before or after a reference date. It can add the date as a folder level
 below the target and remove folders that it emptied, never replaces an
 existing file, and writes a log of every file it took.
 
-A run can also be started from the command line.")
+A run can also be started from the command line, and qor-cli runs the
+same move from scripts and schedulers: it can choose files by their age in
+days, show what a run would move, and take a run back.")
 include(CPack)

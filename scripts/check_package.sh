@@ -13,7 +13,7 @@ fail() { echo "package check FAILED: $*" >&2; exit 1; }
 
 dpkg-deb -x "$deb" "$tmp/root"
 app_id=$(cd "$tmp/root/usr/share/metainfo" && ls -- *.metainfo.xml)
-expected=(usr/bin/qor usr/share/applications/qor.desktop usr/share/doc/qor/changelog.gz
+expected=(usr/bin/qor usr/bin/qor-cli usr/share/applications/qor.desktop usr/share/doc/qor/changelog.gz
           usr/share/doc/qor/copyright "usr/share/metainfo/$app_id")
 for size in 16 32 48 64 128 256; do
   expected+=("usr/share/icons/hicolor/${size}x${size}/apps/qor.png")

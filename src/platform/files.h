@@ -134,6 +134,12 @@ class TargetFolder {
   Outcome MoveHere(const FolderListing& folder, const std::string& name);
   // The identity of `name` in the entered folder; false when it has none.
   bool IdentityOf(const std::string& name, FileIdentity& identity) const;
+  // Whether `name` in the folder `relative` below the root is free for a
+  // move, found without making, entering or following anything: success
+  // when it is (missing folders would be made), EEXIST when the name is
+  // taken, kLinkInTargetPath when a link stands on the way, else why the
+  // way is barred.
+  Outcome Probe(const std::string& relative, const std::string& name) const;
 
   struct State;
 
@@ -172,6 +178,9 @@ bool IsDirectory(const std::string& path);
 
 // True when anything exists at `path` (links followed).
 bool PathExists(const std::string& path);
+
+// True when `path` itself exists, a link even when it leads nowhere.
+bool EntryExists(const std::string& path);
 
 // True when `path`, made absolute against the current folder, fits the
 // system's limits: no longer than PATH_MAX, no component longer than NAME_MAX.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <tuple>
 #include <unordered_set>
 #include <vector>
 
@@ -63,9 +64,10 @@ class Walker {
   // stack. path_ is one buffer for the whole walk, grown by a name on the way
   // down and cut back on the way up.
   WalkEnd Walk() {
-    levels_.push_back({std::make_unique<platform::FolderListing>(path_), 0, {}});
+    levels_.push_back({std::make_unique<platform::FolderListing>(path_), 0, {}, false});
     platform::FolderEntry entry;
     while (!levels_.empty()) {
+      if (window_.StopRequested()) return WalkEnd::Abandoned;
       Level& level = levels_.back();
       if (!level.listing->Next(entry)) {
         if (EndFolder() == WalkEnd::Abandoned) return WalkEnd::Abandoned;
@@ -89,6 +91,7 @@ class Walker {
     std::unique_ptr<platform::FolderListing> listing;
     std::size_t parent_size;  // length of path_ in the parent folder
     std::string name;         // the folder's name in its parent
+    bool lost_entry;          // a file moved out of it, or a subfolder removed
   };
 
   static bool IsHidden(const std::string& name) { return !name.empty() && name.front() == '.'; }
@@ -100,7 +103,7 @@ class Walker {
     path_ += platform::kSeparator;
     auto listing = std::make_unique<platform::FolderListing>(*parent.listing, name);
     if (levels_.size() - parked_ >= kOpenListings) levels_[parked_++].listing->Park();
-    levels_.push_back({std::move(listing), parent_size, name});
+    levels_.push_back({std::move(listing), parent_size, name, false});
   }
 
   // The end of the deepest folder: it is closed, removed when empty and
@@ -121,12 +124,22 @@ class Walker {
     }
     const std::string name = std::move(level.name);
     const std::size_t parent_size = level.parent_size;
+    const bool emptied_by_run = level.lost_entry;
     levels_.pop_back();  // the listing is closed before its folder may be removed
 
     // At the end of the walk every move still on its way is completed before
     // the counters are shown for the last time.
     if (parent == nullptr && !batch_.Finish()) return WalkEnd::Abandoned;
-    if (params_.DeleteEmpty) {
+    if (params_.DeleteEmpty && params_.DryRun) {
+      // A dry run removes nothing.
+    } else if (params_.DeleteEmpty && params_.EmptiedOnly) {
+      // Only a folder the run took something from, or whose emptied subfolder
+      // goes; whether it is empty is known once the moves before are done.
+      if (parent != nullptr && emptied_by_run) {
+        batch_.RemoveEmptySubfolder(*parent, name);
+        levels_.back().lost_entry = true;
+      }
+    } else if (params_.DeleteEmpty) {
       // A folder that cannot go, or is not empty once the moves asked for
       // before are done, simply stays.
       if (parent != nullptr) {
@@ -166,9 +179,27 @@ class Walker {
     } else if (remember_moves_ && moved_.count(entry.identity) != 0) {
       // Moved by this run already, into a part of the source not yet walked.
     } else if (IsTaken(params_, entry.year, entry.month, entry.day)) {
-      return MoveTakenFile(listing, entry);
+      if (params_.DryRun) {
+        PreviewTakenFile(entry);
+      } else {
+        levels_.back().lost_entry = true;
+        return MoveTakenFile(listing, entry);
+      }
     }
     return WalkEnd::Finished;
+  }
+
+  // A dry run's taken file: counted as a move would count it, and reported
+  // with whether its name below the target is free; nothing is touched.
+  void PreviewTakenFile(const platform::FolderEntry& entry) {
+    const std::string relative = RelativeFolder();
+    const std::string name = TrimAtNull(entry.name);
+    const platform::Outcome free = target_.Probe(relative, name);
+    if (!free.ok()) ++params_.FailedCount;
+    ++params_.MovedCount;
+    params_.MovedKB += KilobytesHalfEven(entry.size);
+    window_.FileTaken(relative + name, entry.size, free.ok(),
+                      free.ok() ? std::string() : platform::ErrorText(free.error));
   }
 
   // The part of path_ below the source folder, with its trailing "/"; empty
@@ -194,15 +225,16 @@ class Walker {
     if (const platform::Outcome entered = target_.Enter(relative); !entered.ok()) {
       // Recorded after the moves still on their way, in walk order.
       if (!batch_.Finish()) return WalkEnd::Abandoned;
-      if (Begin(first_piece, kilobytes)) End(entered, {});
+      if (Begin(first_piece, kilobytes)) End(entered, {}, relative + name, entry.size);
       return WalkEnd::Finished;
     }
     platform::MoveBatch::Steps steps;
     steps.begin = [this, first_piece = std::move(first_piece), kilobytes] {
       return Begin(first_piece, kilobytes);
     };
-    steps.end = [this](platform::Outcome moved, platform::FileIdentity placed) {
-      End(moved, placed);
+    steps.end = [this, report = relative + name, size = entry.size](
+                    platform::Outcome moved, platform::FileIdentity placed) {
+      End(moved, placed, report, size);
     };
     return batch_.Move(listing, name, target_, std::move(steps)) ? WalkEnd::Finished
                                                                  : WalkEnd::Abandoned;
@@ -217,17 +249,21 @@ class Walker {
     return true;
   }
 
-  // The rest of the entry, once the move is over.
-  void End(const platform::Outcome& moved, const platform::FileIdentity& placed) {
+  // The rest of the entry, once the move is over; the observer hears of it
+  // too.
+  void End(const platform::Outcome& moved, const platform::FileIdentity& placed,
+           const std::string& relative_name, std::uint64_t size) {
+    std::string reason;
     if (moved.ok()) {
       log_.AppendLine(std::string(kMovedTo) + LogText(params_.TargetPath));
       if (remember_moves_) moved_.insert(placed);
     } else {
       ++params_.FailedCount;
-      std::string reason = platform::ErrorText(moved.error);
+      reason = platform::ErrorText(moved.error);
       if (reason.size() > kLongestReason) reason.resize(kLongestReason);
       log_.AppendLine(std::string(kNotMoved) + reason);
     }
+    window_.FileTaken(relative_name, size, moved.ok(), reason);
   }
 
   struct IdentityHash {
@@ -257,6 +293,11 @@ WalkEnd FindFile(const std::string& path, SearchParams& params, RunLog& log, Wal
 }
 
 bool IsTaken(const SearchParams& params, int year, int month, int day) {
+  if (params.WholeDates && params.CompareMode != kCompareEqual) {
+    const auto date = std::tie(year, month, day);
+    const auto reference = std::tie(params.Year, params.Month, params.Day);
+    return params.CompareMode == kCompareBefore ? date < reference : date > reference;
+  }
   switch (params.CompareMode) {
     case kCompareEqual:
       return year == params.Year && month == params.Month && day == params.Day;

@@ -31,6 +31,17 @@ struct SearchParams {
   // Walked folders that could not be listed, or not to their end: files in
   // them may match but were not seen.
   std::int32_t UnreadFolders = 0;
+
+  // Asked for by the command-line program; the defaults give the walk as the
+  // window runs it.
+  // "<" and ">" compare whole calendar dates rather than each part alone.
+  bool WholeDates = false;
+  // Nothing is moved, made or removed: each taken file is only reported,
+  // with whether its name below the target is free.
+  bool DryRun = false;
+  // DeleteEmpty removes only subfolders that the run emptied, never the
+  // source folder itself.
+  bool EmptiedOnly = false;
 };
 
 }  // namespace qor

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace qor {
@@ -15,6 +16,17 @@ class WalkObserver {
   // up at once (the window was closed): no further file is moved and the
   // window is not touched again.
   virtual bool Yield() = 0;
+
+  // For callers without a window; the defaults change nothing.
+  // Asked before each entry: true ends the walk there, as a refused yield
+  // does, so no further file is taken.
+  virtual bool StopRequested() { return false; }
+  // Each taken file once it has been dealt with: `relative_name` is its
+  // place below the source, `moved` says whether it moved (in a dry run:
+  // would move). `reason` tells why not where it is known; a real run's
+  // reasons are in the run log.
+  virtual void FileTaken(const std::string& /*relative_name*/, std::uint64_t /*size*/,
+                         bool /*moved*/, const std::string& /*reason*/) {}
 };
 
 }  // namespace qor

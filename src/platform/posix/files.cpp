@@ -421,6 +421,44 @@ bool TargetFolder::IdentityOf(const std::string& name, FileIdentity& identity) c
   return true;
 }
 
+Outcome TargetFolder::Probe(const std::string& relative, const std::string& name) const {
+  int at = ::open(state_->root_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (at < 0) return errno == ENOENT ? Outcome{} : Outcome{errno};
+  Outcome result;
+  std::size_t start = 0;
+  for (; start < relative.size() && result.ok();) {
+    std::size_t end = relative.find(kSeparator, start);
+    if (end == std::string::npos) end = relative.size();
+    const std::string part = relative.substr(start, end - start);
+    start = end + 1;
+    if (part.empty()) continue;
+    const int fd = OpenFolderFd(at, part.c_str());
+    if (fd >= 0) {
+      ::close(at);
+      at = fd;
+      continue;
+    }
+    const int error = errno;
+    struct stat st;
+    if (::fstatat(at, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      // A folder still to be made holds no name yet.
+      ::close(at);
+      return errno == ENOENT ? Outcome{} : Outcome{errno};
+    }
+    result = {S_ISLNK(st.st_mode) ? kLinkInTargetPath : error};
+  }
+  if (result.ok()) {
+    struct stat st;
+    if (::fstatat(at, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      result = {EEXIST};
+    } else if (errno != ENOENT) {
+      result = {errno};
+    }
+  }
+  ::close(at);
+  return result;
+}
+
 Outcome MakeSureFolderPathExists(const std::string& path) {
   struct stat st;
   if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? Outcome{} : Outcome{ENOTDIR};
@@ -467,6 +505,11 @@ bool IsDirectory(const std::string& path) {
 bool PathExists(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0;
+}
+
+bool EntryExists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
 }
 
 bool IsWellFormedPath(const std::string& path) {

@@ -1,0 +1,38 @@
+// qor-cli: the move run for scripts and schedulers, without a window.
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "cli/console_checks.h"
+#include "cli/options.h"
+#include "platform/console.h"
+#include "platform/locale.h"
+#include "platform/process.h"
+
+int main(int argc, char** argv) {
+  using namespace qor::cli;
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  const ParsedArguments parsed = ParseArguments(arguments);
+  if (!parsed.error.empty()) {
+    PrintError(parsed.error + " (see qor-cli --help)");
+    return kRefused;
+  }
+  switch (parsed.options.command) {
+    case Command::Help:
+      std::fputs(HelpText(), stdout);
+      return 0;
+    case Command::Version:
+      std::printf("qor-cli %s\n", QOR_VERSION);
+      return 0;
+    case Command::Move:
+    case Command::Undo:
+      break;
+  }
+  qor::platform::UseUserLocale();
+  qor::platform::RaiseOpenFileLimit();
+  qor::platform::CatchStopRequests();
+  return parsed.options.command == Command::Move ? MoveCommand(parsed.options)
+                                                 : UndoCommand(parsed.options);
+}

@@ -1,0 +1,228 @@
+#include "cli/options.h"
+
+#include <string_view>
+
+namespace qor::cli {
+
+namespace {
+
+struct WhenOption {
+  const char* name;
+  When when;
+};
+constexpr WhenOption kWhenOptions[] = {
+    {"--on", When::On},
+    {"--before", When::Before},
+    {"--after", When::After},
+    {"--older-than", When::OlderThan},
+    {"--newer-than", When::NewerThan},
+};
+
+// The options that only a move knows.
+bool MoveOnly(std::string_view name) {
+  for (const WhenOption& option : kWhenOptions) {
+    if (name == option.name) return true;
+  }
+  return name == "--recursive" || name == "--date-folder" || name == "--remove-empty";
+}
+
+class Parser {
+ public:
+  explicit Parser(const std::vector<std::string>& arguments) : arguments_(arguments) {}
+
+  ParsedArguments Parse() {
+    if (arguments_.empty()) return Fail("no command given (move or undo)");
+    const std::string& first = arguments_[0];
+    if (first == "--help" || first == "-h") return Done(Command::Help);
+    if (first == "--version") return Done(Command::Version);
+    if (first == "move") {
+      result_.options.command = Command::Move;
+    } else if (first == "undo") {
+      result_.options.command = Command::Undo;
+    } else {
+      return Fail("unknown command '" + first + "' (move or undo)");
+    }
+
+    bool options_ended = false;
+    for (next_ = 1; next_ < arguments_.size() && result_.error.empty();) {
+      const std::string& argument = arguments_[next_++];
+      if (options_ended || argument == "-" || argument.empty() || argument[0] != '-') {
+        result_.options.operands.push_back(argument);
+      } else if (argument == "--") {
+        options_ended = true;
+      } else if (argument.starts_with("--")) {
+        LongOption(argument);
+      } else {
+        for (std::size_t i = 1; i < argument.size() && result_.error.empty(); ++i) {
+          ShortOption(argument[i]);
+        }
+      }
+    }
+    if (!result_.error.empty()) return result_;
+    return Finish();
+  }
+
+ private:
+  ParsedArguments Done(Command command) {
+    result_.options.command = command;
+    return result_;
+  }
+  ParsedArguments Fail(const std::string& error) {
+    result_.error = error;
+    return result_;
+  }
+
+  void LongOption(const std::string& argument) {
+    const std::size_t equals = argument.find('=');
+    const std::string name = argument.substr(0, equals);
+    std::optional<std::string> value;
+    if (equals != std::string::npos) value = argument.substr(equals + 1);
+    Options& options = result_.options;
+
+    if (options.command == Command::Undo && MoveOnly(name)) {
+      result_.error = name + " belongs to move, not to undo";
+      return;
+    }
+    const auto take_value = [&]() -> std::optional<std::string> {
+      if (value) return value;
+      if (next_ < arguments_.size()) return arguments_[next_++];
+      result_.error = name + " needs a value";
+      return std::nullopt;
+    };
+    for (const WhenOption& option : kWhenOptions) {
+      if (name != option.name) continue;
+      if (options.when) {
+        result_.error = "give one of --on, --before, --after, --older-than, --newer-than";
+        return;
+      }
+      if (const auto text = take_value()) {
+        options.when = option.when;
+        options.when_value = *text;
+      }
+      return;
+    }
+    if (name == "--log") {
+      if (const auto text = take_value()) options.log = *text;
+      return;
+    }
+    if (value) {
+      result_.error = name + " takes no value";
+      return;
+    }
+    if (name == "--recursive") {
+      options.recursive = true;
+    } else if (name == "--date-folder") {
+      options.date_folder = true;
+    } else if (name == "--remove-empty") {
+      options.remove_empty = true;
+    } else if (name == "--dry-run") {
+      options.dry_run = true;
+    } else if (name == "--quiet") {
+      SetVerbosity(Verbosity::Quiet);
+    } else if (name == "--verbose") {
+      SetVerbosity(Verbosity::Verbose);
+    } else if (name == "--json") {
+      options.json = true;
+    } else if (name == "--help") {
+      options.command = Command::Help;
+    } else {
+      result_.error = "unknown option '" + name + "'";
+    }
+  }
+
+  void ShortOption(char letter) {
+    switch (letter) {
+      case 'r':
+        if (result_.options.command == Command::Undo) {
+          result_.error = "-r belongs to move, not to undo";
+        } else {
+          result_.options.recursive = true;
+        }
+        break;
+      case 'n':
+        result_.options.dry_run = true;
+        break;
+      case 'q':
+        SetVerbosity(Verbosity::Quiet);
+        break;
+      case 'v':
+        SetVerbosity(Verbosity::Verbose);
+        break;
+      case 'h':
+        result_.options.command = Command::Help;
+        break;
+      default:
+        result_.error = std::string("unknown option '-") + letter + "'";
+    }
+  }
+
+  void SetVerbosity(Verbosity verbosity) {
+    if (result_.options.verbosity != Verbosity::Normal && result_.options.verbosity != verbosity) {
+      result_.error = "--quiet and --verbose exclude each other";
+    }
+    result_.options.verbosity = verbosity;
+  }
+
+  ParsedArguments Finish() {
+    const Options& options = result_.options;
+    if (options.command == Command::Help) return result_;
+    const char* names = options.command == Command::Move ? "SOURCE and TARGET" : "LOG and SOURCE";
+    if (options.operands.size() != 2) return Fail(std::string("give ") + names);
+    if (options.command == Command::Move && !options.when) {
+      return Fail("say which files: --on, --before, --after, --older-than or --newer-than");
+    }
+    return result_;
+  }
+
+  const std::vector<std::string>& arguments_;
+  std::size_t next_ = 0;
+  ParsedArguments result_;
+};
+
+}  // namespace
+
+ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
+  return Parser(arguments).Parse();
+}
+
+const char* HelpText() {
+  return R"(Usage: qor-cli move SOURCE TARGET WHEN [OPTIONS]
+       qor-cli undo LOG SOURCE [-n|--dry-run] [--log FILE]
+
+Moves the files of SOURCE into TARGET at the same relative place, chosen by
+the date (in UTC) on which each was last written. Never replaces a file.
+
+WHEN, exactly one of:
+      --on DATE           last written on that day (DATE is YYYY-MM-DD)
+      --before DATE       last written on an earlier day
+      --after DATE        last written on a later day
+      --older-than DAYS   last written more than DAYS days before today
+      --newer-than DAYS   last written fewer than DAYS days before today
+  --before and --after compare whole calendar dates: --before 2021-06-15
+  takes a file of 2020-12-20 (the window's "<" does not, as it compares
+  year, month and day each on its own).
+
+Options of move:
+  -r, --recursive      also the subfolders
+      --date-folder    put the moved files below TARGET/<yyyymmdd of the date>/
+      --remove-empty   remove the folders the run emptied, bottom-up (never SOURCE)
+  -n, --dry-run        change nothing: list what would move and what would fail
+      --log FILE       the run log (default: FileFind<yyyymmdd>.txt here)
+  -q, --quiet          print only errors
+  -v, --verbose        print each file
+      --json           print the summary as one JSON object on stdout
+                       (file lines then go to stderr)
+
+undo LOG SOURCE moves every file that LOG records as moved back to SOURCE,
+making folders as needed and replacing nothing. Its own log (default:
+<LOG's name>-undo.txt here) has the same format, so an undo can be undone.
+
+Exit status: 0 all taken files moved; 1 some could not be moved, or some
+folders could not be read; 2 usage error or refused start, nothing moved;
+130 interrupted (the walk stops before the next file; a second interrupt
+ends the program at once).
+  --help, --version
+)";
+}
+
+}  // namespace qor::cli

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qor::cli {
+
+enum class Command { Move, Undo, Help, Version };
+
+// How a move picks its files: a whole date, or a number of days before today.
+enum class When { On, Before, After, OlderThan, NewerThan };
+
+enum class Verbosity { Quiet, Normal, Verbose };
+
+struct Options {
+  Command command = Command::Help;
+  std::vector<std::string> operands;
+  std::optional<When> when;
+  std::string when_value;  // the DATE or DAYS as given
+  bool recursive = false;
+  bool date_folder = false;
+  bool remove_empty = false;
+  bool dry_run = false;
+  bool json = false;
+  std::optional<std::string> log;
+  Verbosity verbosity = Verbosity::Normal;
+};
+
+// The arguments after the program's name. On a usage error `error` tells
+// what is wrong, in one line.
+struct ParsedArguments {
+  Options options;
+  std::string error;
+};
+ParsedArguments ParseArguments(const std::vector<std::string>& arguments);
+
+// What --help prints.
+const char* HelpText();
+
+}  // namespace qor::cli

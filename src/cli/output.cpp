@@ -1,0 +1,155 @@
+#include "cli/output.h"
+
+#include <cstdio>
+
+#include "platform/console.h"
+
+namespace qor::cli {
+
+namespace {
+
+constexpr auto kProgressInterval = std::chrono::milliseconds(100);
+
+// The length of the UTF-8 sequence at `at`, 0 when none starts there.
+std::size_t Utf8Length(const std::string& text, std::size_t at) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  std::size_t length;
+  unsigned low = 0x80, high = 0xBF;  // allowed range of the second byte
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;  // no surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (at + length > text.size()) return 0;
+  if (byte(at + 1) < low || byte(at + 1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
+  }
+  return length;
+}
+
+std::string Tenths(std::uint64_t value, std::uint64_t unit) {
+  const std::uint64_t tenths = (value * 10 + unit / 2) / unit;
+  return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
+}
+
+}  // namespace
+
+Output::Output(Verbosity verbosity, bool json)
+    : verbosity_(verbosity),
+      json_(json),
+      terminal_(platform::ErrorStreamIsTerminal()),
+      start_(std::chrono::steady_clock::now()),
+      last_progress_(start_) {}
+
+void Output::FileLine(const std::string& text, bool always) {
+  if (!always && verbosity_ != Verbosity::Verbose) return;
+  ClearProgress();
+  std::FILE* stream = json_ ? stderr : stdout;
+  std::fprintf(stream, "%s\n", text.c_str());
+  std::fflush(stream);
+}
+
+void Output::Problem(const std::string& text) {
+  if (verbosity_ == Verbosity::Quiet) return;
+  ClearProgress();
+  std::fprintf(stderr, "qor-cli: %s\n", text.c_str());
+  std::fflush(stderr);
+}
+
+bool Output::ProgressDue() {
+  if (!terminal_ || verbosity_ == Verbosity::Quiet) return false;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - last_progress_ < kProgressInterval) return false;
+  last_progress_ = now;
+  return true;
+}
+
+void Output::ShowProgress(const std::string& text) {
+  // Carriage return, the text, and the rest of the old line erased.
+  std::fprintf(stderr, "\r%s\x1b[K", text.c_str());
+  std::fflush(stderr);
+  progress_shown_ = true;
+}
+
+void Output::ClearProgress() {
+  if (!progress_shown_) return;
+  std::fprintf(stderr, "\r\x1b[K");
+  progress_shown_ = false;
+}
+
+void Output::Summary(const std::string& human, const std::string& json) {
+  ClearProgress();
+  if (json_) {
+    std::fprintf(stdout, "%s\n", json.c_str());
+    std::fflush(stdout);
+  } else if (verbosity_ != Verbosity::Quiet) {
+    std::fprintf(stderr, "%s\n", human.c_str());
+  }
+  std::fflush(stderr);
+}
+
+std::int64_t Output::Milliseconds() const {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               start_)
+      .count();
+}
+
+std::string Output::SecondsText() const {
+  // Written by hand: the user's locale may want a decimal comma, JSON never.
+  const std::int64_t ms = Milliseconds();
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%lld.%03lld", static_cast<long long>(ms / 1000),
+                static_cast<long long>(ms % 1000));
+  return buffer;
+}
+
+std::string ByteText(std::uint64_t bytes) {
+  if (bytes < 1024) return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+  if (bytes < 1024 * 1024) return Tenths(bytes, 1024) + " KiB";
+  if (bytes < 1024ull * 1024 * 1024) return Tenths(bytes, 1024 * 1024) + " MiB";
+  return Tenths(bytes, 1024ull * 1024 * 1024) + " GiB";
+}
+
+std::string RateText(std::uint64_t bytes, std::int64_t milliseconds) {
+  if (milliseconds <= 0) milliseconds = 1;
+  return ByteText(bytes * 1000 / static_cast<std::uint64_t>(milliseconds)) + "/s";
+}
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  char buffer[8];
+  for (std::size_t at = 0; at < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[at]);
+    const std::size_t length = Utf8Length(text, at);
+    if (length == 0) {
+      std::snprintf(buffer, sizeof buffer, "\\u%04X", 0xDC00 + byte);
+      out += buffer;
+      ++at;
+      continue;
+    }
+    if (byte == '"' || byte == '\\') {
+      out += '\\';
+      out += static_cast<char>(byte);
+    } else if (byte < 0x20 || byte == 0x7F) {
+      std::snprintf(buffer, sizeof buffer, "\\u%04X", byte);
+      out += buffer;
+    } else {
+      out.append(text, at, length);
+    }
+    at += length;
+  }
+  return out + "\"";
+}
+
+}  // namespace qor::cli

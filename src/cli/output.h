@@ -1,0 +1,56 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "cli/options.h"
+
+namespace qor::cli {
+
+// What the user sees of a command: lines about single files, a progress
+// line while stderr is a terminal, and one summary at the end (one JSON
+// object on stdout with --json).
+class Output {
+ public:
+  Output(Verbosity verbosity, bool json);
+
+  // A line about one file: printed when `always` (a dry run's list) or with
+  // --verbose, on stdout, or on stderr when stdout carries the JSON summary.
+  void FileLine(const std::string& text, bool always);
+  // A problem with one file or entry, on stderr unless --quiet.
+  void Problem(const std::string& text);
+  // True when a fresh progress line is due: a terminal, not --quiet, and a
+  // tenth of a second since the last one.
+  bool ProgressDue();
+  void ShowProgress(const std::string& text);
+  // `human` on stderr unless --quiet or --json; `json` on stdout with --json.
+  void Summary(const std::string& human, const std::string& json);
+
+  // Since the command began, as "1.234".
+  std::string SecondsText() const;
+  std::int64_t Milliseconds() const;
+
+ private:
+  void ClearProgress();
+
+  Verbosity verbosity_;
+  bool json_;
+  bool terminal_;
+  bool progress_shown_ = false;
+  std::chrono::steady_clock::time_point start_;
+  std::chrono::steady_clock::time_point last_progress_;
+};
+
+// A byte count for people: "512 bytes", "4.2 MiB".
+std::string ByteText(std::uint64_t bytes);
+
+// Bytes per second over `milliseconds`, for people: "4.2 MiB/s".
+std::string RateText(std::uint64_t bytes, std::int64_t milliseconds);
+
+// A JSON string of the bytes `text`. Bytes that are not UTF-8 become the
+// lone surrogates U+DC80 to U+DCFF, the convention by which Python, for one,
+// gets file names back byte for byte.
+std::string JsonString(const std::string& text);
+
+}  // namespace qor::cli

@@ -1,0 +1,200 @@
+// qor-cli move through the real binary: preview, relative dates, refusals,
+// exit statuses and interruption.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "cli_runner.h"
+#include "run/find_file.h"
+
+namespace qor::testing {
+namespace {
+
+// A source with files on both sides of 15 June 2021, one of them (2020-12-20)
+// taken only by a whole-date "before", and a target where one name is taken.
+struct MoveTree {
+  MoveTree() {
+    WriteFile(source.slash() + "old.txt", "old", UtcSeconds(2020, 12, 20));
+    WriteFile(source.slash() + "sub/deep/a.txt", "a", UtcSeconds(2021, 6, 14, 23, 59));
+    WriteFile(source.slash() + "sub/line\nbreak", "b", UtcSeconds(2019, 1, 1));
+    WriteFile(source.slash() + "taken.txt", "mine", UtcSeconds(2021, 1, 1));
+    WriteFile(source.slash() + "new.txt", "new", UtcSeconds(2021, 6, 15, 0, 1));
+    WriteFile(target.slash() + "20210615/taken.txt", "theirs", UtcSeconds(2000, 1, 1));
+  }
+  TempFolder source, target, cwd;
+};
+
+std::vector<std::string> WithPrefix(const std::vector<std::string>& lines,
+                                    const std::string& prefix) {
+  std::vector<std::string> found;
+  for (const std::string& line : lines) {
+    if (line.starts_with(prefix)) found.push_back(line.substr(prefix.size()));
+  }
+  return found;
+}
+
+TEST(CliMoveTest, PreviewListsExactlyWhatTheRunThenMovesAndChangesNothing) {
+  MoveTree tree;
+  const std::vector<std::string> args = {"move",         tree.source.path(), tree.target.path(),
+                                         "--before",     "2021-06-15",       "-r",
+                                         "--date-folder"};
+  const TreeFacts source_before = RecordTree(tree.source.path());
+  const TreeFacts target_before = RecordTree(tree.target.path());
+
+  std::vector<std::string> preview_args = args;
+  preview_args.push_back("--dry-run");
+  const CliResult preview = RunCli(preview_args, tree.cwd.path());
+  EXPECT_EQ(preview.status, 1) << preview.err;  // one name is taken
+  EXPECT_TRUE(SameTree(RecordTree(tree.source.path()), source_before));
+  EXPECT_TRUE(SameTree(RecordTree(tree.target.path()), target_before));
+  EXPECT_FALSE(Exists(tree.target.slash() + "20210615/sub")) << "a preview made a folder";
+  EXPECT_TRUE(NamesIn(tree.cwd.path()).empty()) << "a preview wrote a log";
+
+  const CliResult run = RunCli(args, tree.cwd.path());
+  EXPECT_EQ(run.status, 1) << run.err;
+  const LogLines log = SplitLog(ReadFile(tree.cwd.slash() + "FileFind20210615.txt"));
+  EXPECT_TRUE(log.partial.empty());
+  const std::string moved_to = std::string(kMovedTo) + tree.target.slash() + "20210615/";
+  std::vector<std::string> moved, failed;
+  for (const std::string& line : log.lines) {
+    if (line.ends_with(moved_to)) {
+      moved.push_back(line.substr(0, line.size() - moved_to.size()));
+    } else {
+      failed.push_back(line.substr(0, line.find(kNotMoved)));
+    }
+  }
+  // Walk order is the listing's, the same for both runs.
+  EXPECT_EQ(WithPrefix(Lines(preview.out), "would move: "), moved);
+  EXPECT_EQ(failed, std::vector<std::string>{"taken.txt"});
+  EXPECT_EQ(WithPrefix(Lines(preview.out), "would fail: "),
+            std::vector<std::string>{"taken.txt: File exists"});
+  EXPECT_EQ(std::set<std::string>(moved.begin(), moved.end()),
+            (std::set<std::string>{"old.txt", "sub/deep/a.txt", "sub/line\\x0Abreak"}));
+  EXPECT_EQ(ReadFile(tree.target.slash() + "20210615/taken.txt"), "theirs");
+  EXPECT_TRUE(Exists(tree.source.slash() + "new.txt"));
+}
+
+TEST(CliMoveTest, OlderThanAndNewerThanCountWholeDaysBeforeToday) {
+  struct Case {
+    const char* option;
+    std::set<std::string> taken;
+  };
+  const Case cases[] = {
+      {"--older-than", {"91"}},
+      {"--newer-than", {"89"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.option);
+    TempFolder source, target;
+    for (const int days : {89, 90, 91}) {
+      WriteFile(source.slash() + std::to_string(days), "x", DaysFromToday(-days));
+    }
+    const CliResult run =
+        RunCli({"move", source.path(), target.path(), c.option, "90", "-q"}, target.path());
+    EXPECT_EQ(run.status, 0) << run.err;
+    std::set<std::string> moved = NamesIn(target.path());
+    std::erase_if(moved, [](const std::string& name) { return name.starts_with("FileFind"); });
+    EXPECT_EQ(moved, c.taken);
+  }
+}
+
+TEST(CliMoveTest, ARefusedStartSaysWhyInOneLineExitsTwoAndMovesNothing) {
+  MoveTree tree;
+  std::filesystem::create_directory_symlink(tree.source.slash() + "sub",
+                                            tree.target.slash() + "20210620");
+  const std::string src = tree.source.path(), tgt = tree.target.path();
+  const std::vector<std::vector<std::string>> cases = {
+      {"move", src + "/missing", tgt, "--on", "2021-01-01"},
+      {"move", src, tgt + "/missing", "--on", "2021-01-01"},
+      {"move", src, src + "/", "--on", "2021-01-01"},
+      {"move", src, src + "/sub", "--on", "2021-01-01"},
+      {"move", src, tgt, "--on", "2021-04-31"},
+      {"move", src, tgt, "--on", "2021-02-29"},
+      {"move", src, tgt, "--on", "1989-12-31"},
+      {"move", src, tgt, "--on", "2999-01-01"},
+      {"move", src, tgt, "--on", "15.6.2021"},
+      {"move", src, tgt, "--older-than", "-3"},
+      {"move", src, tgt, "--on", "2021-01-01", "--log", tgt + "/no/such/folder/log.txt"},
+      {"move", src, tgt, "--on", "2021-06-20", "--date-folder"},
+      {"move", src, tgt, "--on", "2021-01-01", "--before", "2021-01-01"},
+      {"move", src, tgt},
+      {"move", src, "--on", "2021-01-01"},
+      {"move", src, tgt, "--on", "2021-01-01", "--frobnicate"},
+      {"undo", "log.txt", src, "-r"},
+      {"copy", src, tgt},
+  };
+  const TreeFacts before = RecordTree(src);
+  for (const std::vector<std::string>& args : cases) {
+    std::string shown;
+    for (const std::string& arg : args) shown += arg + " ";
+    SCOPED_TRACE(shown);
+    const CliResult run = RunCli(args, tree.cwd.path());
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
+    EXPECT_TRUE(run.err.starts_with("qor-cli: ")) << run.err;
+    EXPECT_TRUE(SameTree(RecordTree(src), before));
+    EXPECT_TRUE(NamesIn(tree.cwd.path()).empty());
+  }
+}
+
+TEST(CliMoveTest, AnInterruptStopsBeforeTheNextFileWithAWholeLogAndStatus130) {
+  for (const int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal);
+    TempFolder source, target;
+    constexpr int kFiles = 1000;
+    for (int i = 0; i < kFiles; ++i) {
+      WriteFile(source.slash() + "file" + std::to_string(i), "x", UtcSeconds(2020, 1, 1));
+    }
+    // The file lines fill a small pipe that is not read until the signal
+    // has gone, so the run cannot have ended before it comes.
+    int pipe_fds[2];
+    ASSERT_EQ(::pipe2(pipe_fds, O_CLOEXEC), 0);
+    ::fcntl(pipe_fds[1], F_SETPIPE_SZ, 4096);
+    const int err = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    const pid_t pid = StartCli({"move", source.path(), target.path(), "--on", "2020-01-01", "-v"},
+                               target.path(), pipe_fds[1], err);
+    ::close(pipe_fds[1]);
+    ::close(err);
+    char byte;
+    ASSERT_EQ(::read(pipe_fds[0], &byte, 1), 1);
+    ASSERT_EQ(::kill(pid, signal), 0);
+    std::string out(1, byte);
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(pipe_fds[0], buffer, sizeof buffer)) > 0;)
+      out.append(buffer, got);
+    ::close(pipe_fds[0]);
+    EXPECT_EQ(ExitStatus(pid), 130);
+
+    const LogLines log = SplitLog(ReadFile(target.slash() + "FileFind20200101.txt"));
+    EXPECT_TRUE(log.partial.empty()) << "the log ends inside an entry";
+    const std::set<std::string> left = NamesIn(source.path());
+    std::set<std::string> moved = NamesIn(target.path());
+    moved.erase("FileFind20200101.txt");
+    EXPECT_GT(moved.size(), 0u);
+    EXPECT_LT(moved.size(), static_cast<std::size_t>(kFiles));
+    EXPECT_EQ(left.size() + moved.size(), static_cast<std::size_t>(kFiles));
+    EXPECT_EQ(log.lines.size(), moved.size());
+    for (const std::string& line : log.lines) {
+      EXPECT_EQ(moved.count(line.substr(0, line.find(kMovedTo))), 1u) << line;
+    }
+  }
+}
+
+TEST(CliMoveTest, RemoveEmptyTakesOnlyFoldersTheRunEmptiedNeverTheSource) {
+  TempFolder source, target;
+  WriteFile(source.slash() + "a/b/old.txt", "x", UtcSeconds(2020, 1, 1));
+  std::filesystem::create_directories(source.slash() + "empty before");
+  const CliResult run = RunCli({"move", source.path(), target.path(), "--before", "2021-01-01",
+                                "-r", "--remove-empty", "-q"},
+                               target.path());
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(Exists(source.path()));
+  EXPECT_EQ(NamesIn(source.path()), std::set<std::string>{"empty before"});
+  EXPECT_EQ(ReadFile(target.slash() + "a/b/old.txt"), "x");
+}
+
+}  // namespace
+}  // namespace qor::testing

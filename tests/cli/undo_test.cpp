@@ -1,0 +1,130 @@
+// qor-cli undo through the real binary: a run taken back exactly, conflicts
+// left alone, and the JSON summary.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "cli_runner.h"
+
+namespace qor::testing {
+namespace {
+
+// Asks Python's json module to read `text` and return `expression` of it
+// (the object is `d`); names that are not UTF-8 come back byte for byte.
+std::string FromJson(const std::string& text, const std::string& expression) {
+  TempFolder folder;
+  WriteFile(folder.slash() + "in.json", text, UtcSeconds(2020, 1, 1));
+  WriteFile(folder.slash() + "read.py",
+            "import json, os, sys\nd = json.load(open(sys.argv[1]))\n"
+            "sys.stdout.buffer.write(os.fsencode(str(" +
+                expression + ")))\n",
+            UtcSeconds(2020, 1, 1));
+  const std::string command = "python3 " + folder.slash() + "read.py " + folder.slash() +
+                              "in.json > " + folder.slash() + "out";
+  if (std::system(command.c_str()) != 0) return "<not JSON>";
+  return ReadFile(folder.slash() + "out");
+}
+
+void BuildTree(const std::string& source) {
+  long ns = 1;
+  const int root = ::open(source.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  for (const char* name : {"plain.txt", "line\nbreak", "back\\slash", "\xff not UTF-8"}) {
+    WriteFileAt(root, name, std::string("bytes of ") + name, UtcSeconds(2020, 3, 4), ns++);
+    const int sub = MakeFolderAt(root, std::string("sub ") + name);
+    WriteFileAt(sub, name, name, UtcSeconds(2019, 5, 6), ns++);
+    ::close(sub);
+  }
+  WriteFileAt(root, "kept.txt", "not taken", UtcSeconds(2021, 5, 6));
+  ::close(root);
+}
+
+TEST(CliUndoTest, UndoAfterARunRestoresTheTreeExactlyAndCanItselfBeUndone) {
+  TempFolder source, target, cwd;
+  BuildTree(source.path());
+  const TreeFacts before = RecordTree(source.path());
+  const CliResult run = RunCli({"move", source.path(), target.path(), "--before", "2021-01-01",
+                                "-r", "--date-folder", "--remove-empty", "-q"},
+                               cwd.path());
+  ASSERT_EQ(run.status, 0) << run.err;
+  ASSERT_EQ(NamesIn(source.path()), std::set<std::string>{"kept.txt"});
+  const TreeFacts moved = RecordTree(target.slash() + "20210101");
+
+  const CliResult undo = RunCli({"undo", "FileFind20210101.txt", source.path()}, cwd.path());
+  EXPECT_EQ(undo.status, 0) << undo.err;
+  const TreeFacts after = RecordTree(source.path());
+  ASSERT_EQ(after.size(), before.size());
+  for (const auto& [name, facts] : before) {
+    ASSERT_EQ(after.count(name), 1u) << name;
+    EXPECT_TRUE(after.at(name).SameContentAndTime(facts)) << name;
+  }
+  EXPECT_TRUE(RecordTree(target.path()).empty());
+
+  // The undo's own log takes the files to the date folder again.
+  const CliResult redo =
+      RunCli({"undo", "FileFind20210101-undo.txt", target.slash() + "20210101"}, cwd.path());
+  EXPECT_EQ(redo.status, 0) << redo.err;
+  EXPECT_TRUE(SameTree(RecordTree(target.slash() + "20210101"), moved));
+}
+
+TEST(CliUndoTest, ConflictsAreLeftAloneAndReportedAndEntriesNotMovedAreSkipped) {
+  TempFolder source, target, cwd;
+  BuildTree(source.path());
+  ASSERT_EQ(
+      RunCli({"move", source.path(), target.path(), "--before", "2021-01-01", "-q"}, cwd.path())
+          .status,
+      0);
+  // The original name taken again, a moved file gone, and two entries that
+  // do not record a move: one not moved, one cut off by a crash.
+  WriteFile(source.slash() + "plain.txt", "new content", UtcSeconds(2022, 1, 1));
+  std::filesystem::remove(target.slash() + "back\\slash");
+  const std::string log = cwd.slash() + "FileFind20210101.txt";
+  WriteFile(log, ReadFile(log) + "sub/x      NOT MOVED: File exists\r\nsub/y",
+            UtcSeconds(2022, 1, 1));
+
+  const CliResult preview = RunCli({"undo", log, source.path(), "-n", "--json"}, cwd.path());
+  EXPECT_EQ(preview.status, 1) << preview.err;
+  EXPECT_TRUE(Exists(target.slash() + "line\nbreak")) << "a preview moved a file";
+  EXPECT_FALSE(Exists(cwd.slash() + "FileFind20210101-undo.txt"));
+
+  const CliResult undo = RunCli({"undo", log, source.path(), "--json"}, cwd.path());
+  EXPECT_EQ(undo.status, 1) << undo.err;
+  EXPECT_EQ(ReadFile(source.slash() + "plain.txt"), "new content");
+  EXPECT_EQ(ReadFile(target.slash() + "plain.txt"), "bytes of plain.txt");
+  EXPECT_EQ(ReadFile(source.slash() + "line\nbreak"), "bytes of line\nbreak");
+  EXPECT_EQ(ReadFile(source.slash() + "\xff not UTF-8"), "bytes of \xff not UTF-8");
+  EXPECT_NE(undo.err.find("plain.txt: its original name is taken"), std::string::npos) << undo.err;
+  EXPECT_NE(undo.err.find("back\\x5Cslash: the moved file is gone"), std::string::npos);
+  for (const CliResult* result : {&preview, &undo}) {
+    EXPECT_EQ(FromJson(result->out, "[d['entries'], d['moved'], d['failed'], d['skipped']]"),
+              "[6, 2, 2, 2]");
+  }
+  EXPECT_EQ(FromJson(undo.out, "d['log']"), "FileFind20210101-undo.txt");
+  const LogLines undo_log = SplitLog(ReadFile(cwd.slash() + "FileFind20210101-undo.txt"));
+  EXPECT_EQ(undo_log.lines.size(), 4u);
+  EXPECT_EQ(std::count_if(undo_log.lines.begin(), undo_log.lines.end(),
+                          [](const std::string& line) {
+                            return line.find("      NOT MOVED: ") != std::string::npos;
+                          }),
+            2);
+}
+
+TEST(CliUndoTest, TheMoveSummaryIsOneJsonObjectWhateverTheLogIsCalled) {
+  TempFolder source, target, cwd;
+  WriteFile(source.slash() + "a", "12345", UtcSeconds(2020, 1, 1));
+  WriteFile(target.slash() + "b", "taken", UtcSeconds(2020, 1, 1));
+  WriteFile(source.slash() + "b", "67", UtcSeconds(2020, 1, 1));
+  const std::string log_name = "log \"\xe9\\\n.txt";
+  const CliResult run = RunCli({"move", source.path(), target.path(), "--on", "2020-01-01",
+                                "--json", "-v", "--log", log_name},
+                               cwd.path());
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_EQ(
+      FromJson(run.out, "[d['taken'], d['moved'], d['failed'], d['bytes'], d['exit_status']]"),
+      "[2, 1, 1, 5, 1]");
+  EXPECT_EQ(FromJson(run.out, "d['log']"), log_name);
+  EXPECT_TRUE(Exists(cwd.slash() + log_name));
+}
+
+}  // namespace
+}  // namespace qor::testing
