@@ -12,16 +12,14 @@ bool IsDots(const wchar_t* name) {
   return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
 }
 
-// Opens a folder for listing; with `follow` false a link or junction is
-// opened itself, and so is never taken for the folder it leads to.
+}  // namespace
+
 Handle OpenFolder(const std::wstring& path, bool follow) {
   return Handle(::CreateFileW(
       path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
       nullptr, OPEN_EXISTING,
       FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr));
 }
-
-}  // namespace
 
 FileIdentity HandleIdentity(HANDLE handle) {
   BY_HANDLE_FILE_INFORMATION info;

@@ -22,6 +22,11 @@ inline std::wstring WithBackslash(std::wstring path) {
   return path;
 }
 
+// Opens a folder for listing, held against renaming and removal (no delete
+// sharing) while the handle lives; with `follow` false a link or junction is
+// opened itself, and so is never taken for the folder it leads to.
+Handle OpenFolder(const std::wstring& path, bool follow);
+
 // The volume serial number and file index of an open file; zero when they
 // cannot be read.
 FileIdentity HandleIdentity(HANDLE handle);

@@ -13,17 +13,6 @@
 
 namespace qor::platform {
 
-namespace {
-
-Handle OpenHeldFolder(const std::wstring& path, bool follow) {
-  return Handle(::CreateFileW(
-      path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-      nullptr, OPEN_EXISTING,
-      FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr));
-}
-
-}  // namespace
-
 struct TargetFolder::State {
   std::string root_path;
   std::wstring root;  // "\\?\" form, ending with "\"; empty until first entered
@@ -49,7 +38,7 @@ struct TargetFolder::State {
     if (!::CreateDirectoryW(path.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
       return {LastError()};
     }
-    Handle folder = OpenHeldFolder(path, false);
+    Handle folder = OpenFolder(path, false);
     if (!folder.IsValid()) return {LastError()};
     BY_HANDLE_FILE_INFORMATION info;
     if (!::GetFileInformationByHandle(folder.get(), &info)) return {LastError()};
@@ -79,7 +68,7 @@ Outcome TargetFolder::Enter(const std::string& relative) {
     if (const Outcome made = MakeSureFolderPathExists(state.root_path); !made.ok()) return made;
     const std::wstring root = WithBackslash(SystemPath(state.root_path));
     if (root.empty()) return {ERROR_BAD_PATHNAME};
-    Handle handle = OpenHeldFolder(root, true);
+    Handle handle = OpenFolder(root, true);
     if (!handle.IsValid()) return {LastError()};
     state.root = root;
     state.root_handle = std::move(handle);
