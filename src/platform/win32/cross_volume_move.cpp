@@ -1,18 +1,22 @@
 #include "platform/win32/cross_volume_move.h"
 
 #include <random>
+#include <string_view>
 
+#include "platform/win32/listing.h"
 #include "platform/win32/wide.h"
 
 namespace qor::platform {
 
 namespace {
 
+constexpr std::size_t kSuffixLength = 12;
+
 std::wstring RandomSuffix() {
   static std::mt19937_64 generator{std::random_device{}()};
   static const wchar_t kDigits[] = L"0123456789abcdef";
   std::uint64_t bits = generator();
-  std::wstring text(12, L'0');
+  std::wstring text(kSuffixLength, L'0');
   for (wchar_t& c : text) {
     c = kDigits[bits & 15];
     bits >>= 4;
@@ -20,10 +24,80 @@ std::wstring RandomSuffix() {
   return text;
 }
 
-// Deletes a file this move made, read-only or not.
+std::uint64_t Ticks(const LARGE_INTEGER& time) {
+  return static_cast<std::uint64_t>(time.QuadPart);
+}
+
+// What must stay the same between the start of the copy and the removal of
+// the source for the source to be the file that was copied, unchanged.
+struct Facts {
+  FileIdentity identity;
+  std::uint64_t size = 0;
+  std::uint64_t last_write = 0;
+  std::uint64_t change = 0;  // any write or change of attributes shows here
+  DWORD attributes = 0;
+  bool operator==(const Facts&) const = default;
+};
+
+int ReadFacts(HANDLE file, Facts& facts) {
+  BY_HANDLE_FILE_INFORMATION info;
+  FILE_BASIC_INFO basic;
+  if (!::GetFileInformationByHandle(file, &info) ||
+      !::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) {
+    return LastError();
+  }
+  facts.identity = {info.dwVolumeSerialNumber,
+                    (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+  facts.size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  facts.last_write = Ticks(basic.LastWriteTime);
+  facts.change = Ticks(basic.ChangeTime);
+  facts.attributes = basic.FileAttributes;
+  return 0;
+}
+
+// Opens `path` itself (never what a link leads to) to delete it.
+Handle OpenToDelete(const std::wstring& path, DWORD share) {
+  return Handle(::CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                              share, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+// Deletes the open file when its handle closes; a read-only file too, as a
+// move on one volume would take it. The attributes are put back on failure.
+int DeleteOpenFile(HANDLE file, DWORD attributes) {
+  const bool read_only = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  if (read_only) {
+    FILE_BASIC_INFO basic{};  // times left at zero stay as they are
+    basic.FileAttributes = attributes & ~FILE_ATTRIBUTE_READONLY;
+    if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (!::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic)) {
+      return LastError();
+    }
+  }
+  FILE_DISPOSITION_INFO dispose{TRUE};
+  if (::SetFileInformationByHandle(file, FileDispositionInfo, &dispose, sizeof dispose)) return 0;
+  const int error = LastError();
+  if (read_only) {
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = attributes;
+    ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+  }
+  return error;
+}
+
+// Deletes a temporary this move made, read-only or not.
 void DeleteOwnFile(const std::wstring& path) {
   ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   ::DeleteFileW(path.c_str());
+}
+
+// Removes the copy at `path` again, if it is still the one this move made.
+void RemoveCopy(const std::wstring& path, const FileIdentity& copy) {
+  const Handle file = OpenToDelete(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  Facts now;
+  if (file.IsValid() && ReadFacts(file.get(), now) == 0 && now.identity == copy) {
+    DeleteOpenFile(file.get(), now.attributes);
+  }
 }
 
 // Brings the copy `path` to the disk. A read-only copy is opened for writing
@@ -48,23 +122,56 @@ int FlushCopy(const std::wstring& path) {
   return error;
 }
 
-// The copy must be the source as it is now: same size, same last write. A
-// source written to during the copy is better left than kept torn.
-int CheckCopy(const std::wstring& from, const std::wstring& copy) {
-  WIN32_FILE_ATTRIBUTE_DATA source;
-  WIN32_FILE_ATTRIBUTE_DATA copied;
-  if (!::GetFileAttributesExW(from.c_str(), GetFileExInfoStandard, &source) ||
-      !::GetFileAttributesExW(copy.c_str(), GetFileExInfoStandard, &copied)) {
-    return LastError();
+// The copy must be the source as it was when the copy began: same size, same
+// last write.
+int CheckCopy(const Facts& source, const std::wstring& copy, FileIdentity& copy_identity) {
+  const Handle file = OpenForAttributes(copy, false);
+  Facts copied;
+  if (!file.IsValid()) return LastError();
+  if (const int error = ReadFacts(file.get(), copied)) return error;
+  if (copied.size != source.size || copied.last_write != source.last_write) {
+    return kChangedDuringMove;
   }
-  if (source.nFileSizeHigh != copied.nFileSizeHigh || source.nFileSizeLow != copied.nFileSizeLow ||
-      ::CompareFileTime(&source.ftLastWriteTime, &copied.ftLastWriteTime) != 0) {
-    return ERROR_RETRY;  // changed while it was copied: worth another run
-  }
+  copy_identity = copied.identity;
   return 0;
 }
 
+bool IsTemporaryName(std::wstring_view name) {
+  const std::wstring_view prefix = kTemporaryPrefix;
+  if (!name.starts_with(prefix) || name.size() != prefix.size() + kSuffixLength) return false;
+  for (const wchar_t c : name.substr(prefix.size())) {
+    if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'))) return false;
+  }
+  return true;
+}
+
+thread_local CopyProgressCheck* current_check = nullptr;
+
 }  // namespace
+
+// Called by CopyFileExW on its own thread's stack as the copy goes on.
+struct CopyProgress {
+  static DWORD CALLBACK Routine(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD,
+                                DWORD, HANDLE, HANDLE, LPVOID) {
+    CopyProgressCheck* check = current_check;
+    if (check == nullptr) return PROGRESS_CONTINUE;
+    const std::uint64_t now = ::GetTickCount64();
+    if (now - check->last_asked_ < 50) return PROGRESS_CONTINUE;
+    check->last_asked_ = now;
+    if (check->keep_going_()) return PROGRESS_CONTINUE;
+    check->stopped_ = true;
+    return PROGRESS_CANCEL;  // the copy is deleted by CopyFileExW itself
+  }
+};
+
+CopyProgressCheck::CopyProgressCheck(const std::function<bool()>& keep_going)
+    : keep_going_(keep_going), outer_(current_check), last_asked_(::GetTickCount64()) {
+  current_check = this;
+}
+
+CopyProgressCheck::~CopyProgressCheck() {
+  current_check = outer_;
+}
 
 Outcome MoveAcrossVolumes(const std::wstring& from, const std::wstring& to) {
   const std::size_t slash = to.rfind(L'\\');
@@ -73,12 +180,21 @@ Outcome MoveAcrossVolumes(const std::wstring& from, const std::wstring& to) {
   // Refuse early rather than copy a large file only to find the name taken.
   if (::GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES) return {ERROR_ALREADY_EXISTS};
 
+  // Held open with read sharing only while it is copied: nobody can write,
+  // rename or delete it meanwhile, and one that is open for writing now
+  // (being saved) is not moved at all.
+  Handle source(::CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!source.IsValid()) return {LastError()};
+  Facts before;
+  if (const int error = ReadFacts(source.get(), before)) return {error};
+
   std::wstring temporary;
   DWORD error = ERROR_FILE_EXISTS;
   for (int attempt = 0; attempt < 16 && error == ERROR_FILE_EXISTS; ++attempt) {
     temporary = folder + kTemporaryPrefix + RandomSuffix();
     // A link is copied as a link, never what it leads to.
-    error = ::CopyFileExW(from.c_str(), temporary.c_str(), nullptr, nullptr, nullptr,
+    error = ::CopyFileExW(from.c_str(), temporary.c_str(), &CopyProgress::Routine, nullptr, nullptr,
                           COPY_FILE_FAIL_IF_EXISTS | COPY_FILE_COPY_SYMLINK)
                 ? 0
                 : ::GetLastError();
@@ -88,11 +204,12 @@ Outcome MoveAcrossVolumes(const std::wstring& from, const std::wstring& to) {
     if (error != ERROR_FILE_EXISTS) DeleteOwnFile(temporary);
     return {static_cast<int>(error)};
   }
+  FileIdentity copy;
   if (const int failed = FlushCopy(temporary)) {
     DeleteOwnFile(temporary);
     return {failed};
   }
-  if (const int failed = CheckCopy(from, temporary)) {
+  if (const int failed = CheckCopy(before, temporary, copy)) {
     DeleteOwnFile(temporary);
     return {failed};
   }
@@ -103,19 +220,49 @@ Outcome MoveAcrossVolumes(const std::wstring& from, const std::wstring& to) {
     return {failed};
   }
 
-  // Only now, with the copy in place and on disk, does the source go. A
-  // read-only source is deleted too, as a move on one volume would take it.
-  const DWORD attributes = ::GetFileAttributesW(from.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-    ::SetFileAttributesW(from.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-  }
-  if (!::DeleteFileW(from.c_str())) {
-    const int failed = LastError();
-    if (attributes != INVALID_FILE_ATTRIBUTES) ::SetFileAttributesW(from.c_str(), attributes);
-    DeleteOwnFile(to);
+  // Only now, with the copy in place and on disk, does the source go. It is
+  // opened again to be deleted through that handle, so that whatever may
+  // be saved under its name from now on is never what goes; between the two
+  // opens a writer could have come, so it goes only when it is still the
+  // very file copied, unchanged.
+  source.Reset();
+  const Handle taken = OpenToDelete(from, FILE_SHARE_READ);
+  Facts now;
+  int failed = taken.IsValid() ? ReadFacts(taken.get(), now) : LastError();
+  if (failed == 0 && now != before) failed = kChangedDuringMove;
+  if (failed == 0) failed = DeleteOpenFile(taken.get(), now.attributes);
+  if (failed != 0) {
+    RemoveCopy(to, copy);
     return {failed};
   }
   return {};
+}
+
+void RemoveStaleTemporaries(const std::wstring& folder, std::uint64_t since) {
+  WIN32_FIND_DATAW data;
+  const std::wstring pattern = folder + kTemporaryPrefix + L"*";
+  const HANDLE find = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
+                                         FindExSearchNameMatch, nullptr, 0);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    if (!IsTemporaryName(data.cFileName) ||
+        (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+      continue;
+    }
+    // Without sharing: a temporary that another run is writing stays.
+    const Handle file = OpenToDelete(folder + data.cFileName, 0);
+    FILE_BASIC_INFO basic;
+    if (!file.IsValid() ||
+        !::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic)) {
+      continue;
+    }
+    if ((basic.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
+        Ticks(basic.CreationTime) < since && Ticks(basic.LastWriteTime) < since &&
+        Ticks(basic.ChangeTime) < since) {
+      DeleteOpenFile(file.get(), basic.FileAttributes);
+    }
+  } while (::FindNextFileW(find, &data));
+  ::FindClose(find);
 }
 
 }  // namespace qor::platform

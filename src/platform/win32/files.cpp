@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/win32/cross_volume_move.h"
+#include "platform/win32/listing.h"
 #include "platform/win32/wide.h"
 
 namespace qor::platform {
@@ -17,24 +18,6 @@ constexpr int kIsAFolder = 336;
 
 bool IsDots(const wchar_t* name) {
   return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
-}
-
-// A real folder: a junction or a link to a folder is an entry of its own.
-bool IsRealFolder(DWORD attributes) {
-  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
-}
-
-std::wstring WithBackslash(std::wstring path) {
-  if (!path.empty() && path.back() != L'\\') path += L'\\';
-  return path;
-}
-
-FileIdentity IdentityOf(HANDLE handle) {
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!::GetFileInformationByHandle(handle, &info)) return {};
-  return {info.dwVolumeSerialNumber,
-          (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
 }
 
 // The attributes of what `path` leads to, links followed; INVALID_FILE_ATTRIBUTES
@@ -56,136 +39,6 @@ DWORD FollowedAttributes(const std::string& path) {
 
 }  // namespace
 
-struct FolderListing::State {
-  // The folder, "\\?\" form, ending with "\".
-  std::wstring folder;
-  // Held open without delete sharing, so the folder can be neither renamed
-  // nor replaced by a link while it is listed.
-  Handle folder_handle;
-  HANDLE find = INVALID_HANDLE_VALUE;
-  WIN32_FIND_DATAW data{};
-  bool pending = false;  // `data` holds an entry not yet delivered
-  bool open = false;
-  int error = 0;
-  int read_error = 0;
-
-  ~State() {
-    if (find != INVALID_HANDLE_VALUE) ::FindClose(find);
-  }
-
-  void Open(std::wstring system_folder, bool follow) {
-    if (system_folder.empty()) {
-      error = ERROR_BAD_PATHNAME;
-      return;
-    }
-    folder = WithBackslash(std::move(system_folder));
-    folder_handle = Handle(::CreateFileW(
-        folder.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT),
-        nullptr));
-    if (!folder_handle.IsValid()) {
-      error = LastError();
-      return;
-    }
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!::GetFileInformationByHandle(folder_handle.get(), &info)) {
-      error = LastError();
-      return;
-    }
-    // A link met inside the walk is never entered.
-    const bool is_folder = follow ? (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0
-                                  : IsRealFolder(info.dwFileAttributes);
-    if (!is_folder) {
-      error = ERROR_DIRECTORY;
-      return;
-    }
-    const std::wstring pattern = folder + L"*";
-    find = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
-                              nullptr, FIND_FIRST_EX_LARGE_FETCH);
-    if (find == INVALID_HANDLE_VALUE) {
-      // A drive's root holds no "." or "..": empty, yet listed.
-      if (::GetLastError() != ERROR_FILE_NOT_FOUND) {
-        error = LastError();
-        return;
-      }
-    } else {
-      pending = true;
-    }
-    open = true;
-  }
-};
-
-FolderListing::FolderListing(const std::string& folder) : state_(std::make_unique<State>()) {
-  // A folder typed by the user may itself be a link or junction; the walk
-  // below it follows none.
-  state_->Open(SystemPath(folder), true);
-}
-
-FolderListing::FolderListing(const FolderListing& parent, const std::string& name)
-    : state_(std::make_unique<State>()) {
-  if (!parent.IsOpen()) {
-    state_->error = ERROR_INVALID_HANDLE;
-    return;
-  }
-  state_->Open(parent.state_->folder + Widen(name), false);
-}
-
-FolderListing::~FolderListing() = default;
-
-bool FolderListing::IsOpen() const {
-  return state_->open;
-}
-
-int FolderListing::OpenError() const {
-  return state_->error;
-}
-
-int FolderListing::ReadError() const {
-  return state_->read_error;
-}
-
-bool FolderListing::Next(FolderEntry& entry) {
-  State& state = *state_;
-  if (!state.open || state.find == INVALID_HANDLE_VALUE) return false;
-  if (!state.pending) {
-    if (!::FindNextFileW(state.find, &state.data)) {
-      const DWORD error = ::GetLastError();
-      if (error != ERROR_NO_MORE_FILES) state.read_error = static_cast<int>(error);
-      return false;
-    }
-  }
-  state.pending = false;
-  const WIN32_FIND_DATAW& data = state.data;
-
-  entry.name = Narrow(data.cFileName);
-  entry.is_folder = IsRealFolder(data.dwFileAttributes);
-  entry.has_details = false;
-  entry.year = entry.month = entry.day = 0;
-  entry.size = 0;
-  entry.identity = {};
-  if (IsDots(data.cFileName)) {
-    entry.is_folder = true;
-    return true;
-  }
-  if (entry.is_folder) return true;
-
-  SYSTEMTIME written;
-  if (!::FileTimeToSystemTime(&data.ftLastWriteTime, &written)) return true;
-  entry.year = written.wYear;
-  entry.month = written.wMonth;
-  entry.day = written.wDay;
-  entry.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  // The listing carries no file number; a file that cannot be opened even for
-  // its attributes has vanished, and its move fails later.
-  const Handle file = OpenForAttributes(state.folder + data.cFileName, false);
-  if (!file.IsValid()) return true;
-  entry.identity = IdentityOf(file.get());
-  entry.has_details = true;
-  return true;
-}
-
-namespace {
-
 Outcome MoveSystemPaths(const std::wstring& from, const std::wstring& to) {
   if (from.empty() || to.empty()) return {ERROR_BAD_PATHNAME};
   // Only files and links are moved: a folder put in a file's place since the
@@ -200,15 +53,13 @@ Outcome MoveSystemPaths(const std::wstring& from, const std::wstring& to) {
   return {error};
 }
 
-}  // namespace
-
 Outcome MoveFileNoReplace(const std::string& from, const std::string& to) {
   return MoveSystemPaths(SystemPath(from), SystemPath(to));
 }
 
 Outcome MoveEntryNoReplace(const FolderListing& folder, const std::string& name,
                            const std::string& to) {
-  if (!folder.IsOpen()) return {ERROR_INVALID_HANDLE};
+  if (!folder.state_->folder_handle.IsValid()) return {ERROR_INVALID_HANDLE};
   // The listed folder is held open against renaming, so its path still leads
   // to it.
   return MoveSystemPaths(folder.state_->folder + Widen(name), SystemPath(to));
@@ -331,6 +182,7 @@ std::string RealPath(const std::string& path) {
 }
 
 std::string ErrorText(int error) {
+  if (const char* own = OwnErrorText(error)) return own;
   wchar_t* text = nullptr;
   const DWORD length = ::FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,

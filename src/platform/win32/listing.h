@@ -1,0 +1,78 @@
+#pragma once
+
+// What the Windows file-system layer's own files share: the state behind a
+// folder listing, and the move between two "\\?\" paths.
+
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/win32/wide.h"
+
+namespace qor::platform {
+
+// A real folder: a junction or a link to a folder is an entry of its own.
+inline bool IsRealFolder(DWORD attributes) {
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
+inline std::wstring WithBackslash(std::wstring path) {
+  if (!path.empty() && path.back() != L'\\') path += L'\\';
+  return path;
+}
+
+// Opens a folder for listing, held against renaming and removal (no delete
+// sharing) while the handle lives; with `follow` false a link or junction is
+// opened itself, and so is never taken for the folder it leads to.
+Handle OpenFolder(const std::wstring& path, bool follow);
+
+// The volume serial number and file index of an open file; zero when they
+// cannot be read.
+FileIdentity HandleIdentity(HANDLE handle);
+
+// The path an open file or folder has now, in "\\?\" form; empty when the
+// system cannot say.
+std::wstring FinalPath(HANDLE handle);
+
+// Moves the file or link `from` to `to` without ever replacing anything
+// there; across volumes by a verified copy.
+Outcome MoveSystemPaths(const std::wstring& from, const std::wstring& to);
+
+struct FolderListing::State {
+  // The folder, "\\?\" form, ending with "\".
+  std::wstring folder;
+  // Held open without delete sharing, so the folder can be neither renamed
+  // nor replaced by a link while it is listed.
+  Handle folder_handle;
+  HANDLE find = INVALID_HANDLE_VALUE;
+  WIN32_FIND_DATAW data{};
+  bool pending = false;  // `data` holds an entry not yet delivered
+  bool open = false;
+  int error = 0;
+  int read_error = 0;
+  int detail_error = 0;
+  // Parked: the handles are given back and the rest of the listing waits in
+  // `rest`, together with the identity the folder must still have when it
+  // is opened again.
+  bool parked = false;
+  bool from_memory = false;
+  std::vector<FolderEntry> rest;
+  std::size_t next = 0;
+  FileIdentity identity;
+
+  State() = default;
+  State(const State&) = delete;
+  State& operator=(const State&) = delete;
+  ~State() { CloseFind(); }
+
+  void CloseFind() {
+    if (find != INVALID_HANDLE_VALUE) ::FindClose(find);
+    find = INVALID_HANDLE_VALUE;
+  }
+  void Open(std::wstring system_folder, bool follow);
+  // One entry from the system's listing.
+  bool Read(FolderEntry& entry);
+};
+
+}  // namespace qor::platform

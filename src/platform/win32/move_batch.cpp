@@ -1,0 +1,56 @@
+// Moves on Windows are done one at a time, as they are asked for: each copy
+// across volumes is flushed on its own. The order of the caller's steps, and
+// what each promises, are those of batched moves.
+
+#include "platform/move_batch.h"
+
+#include "platform/win32/cross_volume_move.h"
+#include "platform/win32/wide.h"
+
+namespace qor::platform {
+
+struct MoveBatch::State {
+  std::function<bool()> keep_going;
+};
+
+MoveBatch::MoveBatch(std::function<bool()> keep_going) : state_(std::make_unique<State>()) {
+  state_->keep_going = std::move(keep_going);
+}
+
+MoveBatch::~MoveBatch() = default;
+
+bool MoveBatch::Move(const FolderListing& folder, const std::string& name,
+                     const TargetFolder& target, Steps steps) {
+  if (steps.begin && !steps.begin()) return true;
+  Outcome moved;
+  bool stopped = false;
+  {
+    const CopyProgressCheck check(state_->keep_going);
+    // MoveHere changes nothing the caller can see of `target`.
+    moved = const_cast<TargetFolder&>(target).MoveHere(folder, name);
+    stopped = check.stopped();
+  }
+  FileIdentity identity;
+  if (moved.ok() && !target.IdentityOf(name, identity)) identity = {};
+  // An entry begun is always ended, a copy broken off too: its source stayed.
+  if (steps.end) steps.end(moved, identity);
+  return !stopped;
+}
+
+bool MoveBatch::RemoveEmptySubfolder(const FolderListing& parent, const std::string& name) {
+  parent.RemoveEmptySubfolder(name);
+  return true;
+}
+
+bool MoveBatch::RemoveEmptyFolder(const std::string& path) {
+  if (IsFolderEmpty(path)) RemoveFolder(path);
+  return true;
+}
+
+bool MoveBatch::Finish() {
+  return true;  // nothing is ever pending
+}
+
+void MoveBatch::Abandon() {}
+
+}  // namespace qor::platform

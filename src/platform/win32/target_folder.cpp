@@ -1,0 +1,122 @@
+// The run's target folder on Windows: the folders below it are made and
+// entered one name at a time, never through a link or junction, and held
+// open without delete sharing while entered, so that none of them can be
+// renamed or swapped for a link before the moves into it are done.
+
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/win32/cross_volume_move.h"
+#include "platform/win32/listing.h"
+
+namespace qor::platform {
+
+struct TargetFolder::State {
+  std::string root_path;
+  std::wstring root;  // "\\?\" form, ending with "\"; empty until first entered
+  Handle root_handle;
+  std::vector<std::string> names;  // the entered folder's path below the root
+  std::vector<Handle> held;        // one for each of `names`
+  std::wstring current;            // the entered folder, ending with "\"
+  bool entered = false;
+  std::uint64_t started = 0;  // FILETIME ticks when the run's target was set
+  std::set<std::pair<std::uint64_t, std::uint64_t>> cleaned;  // folders rid of temporaries
+
+  void BackTo(std::size_t depth) {
+    while (names.size() > depth) {
+      names.pop_back();
+      held.pop_back();
+      current.resize(current.rfind(L'\\', current.size() - 2) + 1);
+    }
+  }
+
+  // One level down into `name`, made when missing; never through a link.
+  Outcome Down(const std::string& name) {
+    const std::wstring path = current + Widen(name);
+    if (!::CreateDirectoryW(path.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+      return {LastError()};
+    }
+    Handle folder = OpenFolder(path, false);
+    if (!folder.IsValid()) return {LastError()};
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(folder.get(), &info)) return {LastError()};
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return {kLinkInTargetPath};
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return {ERROR_DIRECTORY};
+    names.push_back(name);
+    held.push_back(std::move(folder));
+    current = path + L'\\';
+    return {};
+  }
+};
+
+TargetFolder::TargetFolder(const std::string& root) : state_(std::make_unique<State>()) {
+  FILETIME now;
+  ::GetSystemTimeAsFileTime(&now);
+  state_->started = (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  state_->root_path = root;
+}
+
+TargetFolder::~TargetFolder() = default;
+
+Outcome TargetFolder::Enter(const std::string& relative) {
+  State& state = *state_;
+  if (!state.root_handle.IsValid()) {
+    // Made here rather than at the start, as every folder below it is. The
+    // root itself may be a link or junction: the user chose it.
+    if (const Outcome made = MakeSureFolderPathExists(state.root_path); !made.ok()) return made;
+    const std::wstring root = WithBackslash(SystemPath(state.root_path));
+    if (root.empty()) return {ERROR_BAD_PATHNAME};
+    Handle handle = OpenFolder(root, true);
+    if (!handle.IsValid()) return {LastError()};
+    state.root = root;
+    state.root_handle = std::move(handle);
+    state.current = state.root;
+  }
+  std::vector<std::string> wanted;
+  for (std::size_t start = 0; start < relative.size();) {
+    std::size_t end = relative.find(kSeparator, start);
+    if (end == std::string::npos) end = relative.size();
+    if (end > start) wanted.push_back(relative.substr(start, end - start));
+    start = end + 1;
+  }
+  if (state.entered && wanted == state.names) return {};
+
+  std::size_t common = 0;
+  while (common < wanted.size() && common < state.names.size() &&
+         wanted[common] == state.names[common]) {
+    ++common;
+  }
+  state.entered = false;
+  state.BackTo(common);
+  for (std::size_t i = state.names.size(); i < wanted.size(); ++i) {
+    if (const Outcome down = state.Down(wanted[i]); !down.ok()) {
+      state.BackTo(0);
+      return down;
+    }
+  }
+  state.entered = true;
+  const HANDLE here = state.held.empty() ? state.root_handle.get() : state.held.back().get();
+  const FileIdentity identity = HandleIdentity(here);
+  if (state.cleaned.insert({identity.device, identity.inode}).second) {
+    RemoveStaleTemporaries(state.current, state.started);
+  }
+  return {};
+}
+
+Outcome TargetFolder::MoveHere(const FolderListing& folder, const std::string& name) {
+  if (!state_->entered || !folder.state_->folder_handle.IsValid()) return {ERROR_INVALID_HANDLE};
+  const std::wstring wide = Widen(name);
+  return MoveSystemPaths(folder.state_->folder + wide, state_->current + wide);
+}
+
+bool TargetFolder::IdentityOf(const std::string& name, FileIdentity& identity) const {
+  if (!state_->entered) return false;
+  const Handle file = OpenForAttributes(state_->current + Widen(name), false);
+  if (!file.IsValid()) return false;
+  identity = HandleIdentity(file.get());
+  return identity != FileIdentity{};
+}
+
+}  // namespace qor::platform

@@ -1,0 +1,71 @@
+// The walk's behaviour that only Linux shows: links, time zones, a device
+// that is always full.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "run/find_file_fixture.h"
+
+namespace qor {
+namespace {
+
+TEST_F(FindFileTest, DatesAreTakenInUtcWhateverTheLocalZone) {
+  const char* old_tz = std::getenv("TZ");
+  const std::string saved = old_tz != nullptr ? old_tz : "";
+  ::setenv("TZ", "EET-2", 1);  // two hours east of UTC
+  ::tzset();
+  // 00:30 local on 15 March is 22:30 UTC on 14 March.
+  WriteFile(source_ + "late.txt", "l", UtcSeconds(2021, 3, 14, 22, 30));
+  params_.Day = 14;
+  params_.Month = 3;
+
+  Walk();
+
+  if (old_tz != nullptr) {
+    ::setenv("TZ", saved.c_str(), 1);
+  } else {
+    ::unsetenv("TZ");
+  }
+  ::tzset();
+  EXPECT_TRUE(Exists(target_ + "late.txt"));
+}
+
+TEST_F(FindFileTest, NeverFollowsSymbolicLinksAndMovesThemAsLinks) {
+  params_.Recurse = true;
+  const auto date = UtcSeconds(2021, 6, 15);
+  WriteFile(root_.slash() + "outside/secret.txt", "s", date);
+  ASSERT_EQ(::symlink((root_.slash() + "outside").c_str(), (source_ + "link").c_str()), 0);
+  ASSERT_EQ(::symlink(source_.c_str(), (source_ + "loop").c_str()), 0);
+  testing::SetModified(source_ + "link", UtcSeconds(2019, 1, 1));
+  testing::SetModified(source_ + "loop", date);
+
+  Walk();
+
+  EXPECT_TRUE(Exists(root_.slash() + "outside/secret.txt"));
+  EXPECT_TRUE(Exists(source_ + "link"));  // its own date does not match
+  struct stat st;
+  ASSERT_EQ(::lstat((target_ + "loop").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(params_.SearchedCount, 4);
+}
+
+TEST_F(FindFileTest, TakesNoFurtherFileOnceTheLogCannotBeWritten) {
+  const auto date = UtcSeconds(2021, 6, 15);
+  WriteFile(source_ + "a.txt", "a", date);
+  WriteFile(source_ + "b.txt", "b", date);
+  RunLog full;
+  ASSERT_TRUE(full.Create("/dev/full").ok());
+
+  FindFile(params_.SourcePath, params_, full, window_);
+
+  EXPECT_TRUE(full.IsBroken());
+  EXPECT_TRUE(Exists(source_ + "a.txt"));
+  EXPECT_TRUE(Exists(source_ + "b.txt"));
+  EXPECT_EQ(params_.MovedCount, 0);
+}
+
+}  // namespace
+}  // namespace qor
