@@ -327,21 +327,27 @@ int main(int argc, char** argv) {
   }
 
   // Every file on one file system: qor against the rename floor, each on a
-  // fresh tree of its own.
+  // fresh tree of its own, by turns, best of three.
   {
     const std::string all_in = root + "/all-in/", all_out = root + "/all-out/";
-    MakeTree(all_in, files);
-    std::filesystem::create_directories(all_out);
-    const double qor_seconds = MoveAll(all_in, all_out, log_path);
-    std::filesystem::remove_all(all_in);
-    std::filesystem::remove_all(all_out);
-    MakeTree(all_in, files);
-    std::filesystem::create_directories(all_out);
-    const double floor_seconds = RenameFloor(all_in, all_out);
-    std::filesystem::remove_all(all_in);
-    std::filesystem::remove_all(all_out);
-    std::printf("move all, one file system: qor %.3f s, rename floor %.3f s, ratio %.2f\n",
-                qor_seconds, floor_seconds, qor_seconds / floor_seconds);
+    double qor_seconds = 1e9, floor_seconds = 1e9;
+    for (int round = 0; round < 3; ++round) {
+      for (int contender = 0; contender < 2; ++contender) {
+        MakeTree(all_in, files);
+        std::filesystem::create_directories(all_out);
+        ::sync();
+        if (contender == 0) {
+          qor_seconds = std::min(qor_seconds, MoveAll(all_in, all_out, log_path));
+        } else {
+          floor_seconds = std::min(floor_seconds, RenameFloor(all_in, all_out));
+        }
+        std::filesystem::remove_all(all_in);
+        std::filesystem::remove_all(all_out);
+      }
+    }
+    std::printf(
+        "move all, one file system: qor %.3f s, rename floor %.3f s, ratio %.2f (best of 3)\n",
+        qor_seconds, floor_seconds, qor_seconds / floor_seconds);
   }
 
   if (!cross.empty()) {

@@ -232,8 +232,8 @@ class Walker {
     steps.begin = [this, first_piece = std::move(first_piece), kilobytes] {
       return Begin(first_piece, kilobytes);
     };
-    steps.end = [this, report = relative + name, size = entry.size](
-                    platform::Outcome moved, platform::FileIdentity placed) {
+    steps.end = [this, report = relative + name, size = entry.size](platform::Outcome moved,
+                                                                    platform::FileIdentity placed) {
       End(moved, placed, report, size);
     };
     return batch_.Move(listing, name, target_, std::move(steps)) ? WalkEnd::Finished
@@ -325,8 +325,9 @@ std::string LogText(std::string_view text) {
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
     // The backslash is escaped too, so that no name can spell out another
-    // name's escape and every entry names exactly one file.
-    if (byte < 0x20 || byte == 0x7F || c == '\\') {
+    // name's escape and every entry names exactly one file; where it is the
+    // folder separator, no name can hold one and it stays as it is.
+    if (byte < 0x20 || byte == 0x7F || (c == '\\' && platform::kSeparator != '\\')) {
       out += "\\x";
       out.push_back(kHex[byte >> 4]);
       out.push_back(kHex[byte & 15]);
