@@ -153,16 +153,6 @@ int MakeFolderAt(int dir_fd, const std::string& name) {
   return fd;
 }
 
-std::string BuildParent() {
-  const char* dir = std::getenv("QOR_TEST_BINARY_DIR");
-  return dir != nullptr && *dir != '\0' ? dir : ".";
-}
-
-bool SameFileSystem(const std::string& a, const std::string& b) {
-  struct stat sa, sb;
-  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev;
-}
-
 LogLines SplitLog(const std::string& text) {
   LogLines log;
   std::size_t start = 0;

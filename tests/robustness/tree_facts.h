@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "run/walk_observer.h"
+#include "support/file_systems.h"
 
 namespace qor::testing {
 
@@ -48,10 +49,6 @@ void WriteFileAt(int dir_fd, const std::string& name, std::string_view content,
 // Creates the folder `name` in `dir_fd` and returns it opened; aborts on
 // failure.
 int MakeFolderAt(int dir_fd, const std::string& name);
-
-// The build folder's file system, where the tests run.
-std::string BuildParent();
-bool SameFileSystem(const std::string& a, const std::string& b);
 
 // A run log split at its CR LF line ends. `partial` holds what follows the
 // last line end (a line cut short by a killed run).

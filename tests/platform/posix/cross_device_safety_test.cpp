@@ -20,29 +20,22 @@
 
 #include "platform/files.h"
 #include "platform/posix/cross_device_move.h"
+#include "support/file_systems.h"
 #include "support/mounted_folder.h"
 #include "support/temp_tree.h"
 
 namespace qor::platform {
 namespace {
 
+using qor::testing::BuildParent;
 using qor::testing::Exists;
 using qor::testing::MountedFolder;
 using qor::testing::NamesIn;
 using qor::testing::ReadFile;
+using qor::testing::SameFileSystem;
 using qor::testing::TempFolder;
 using qor::testing::UtcSeconds;
 using qor::testing::WriteFile;
-
-std::string BuildParent() {
-  const char* dir = std::getenv("QOR_TEST_BINARY_DIR");
-  return dir != nullptr ? dir : ".";
-}
-
-bool SameFileSystem(const std::string& a, const std::string& b) {
-  struct stat sa, sb;
-  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev;
-}
 
 #define SKIP_UNLESS_TWO_FILE_SYSTEMS()           \
   if (SameFileSystem(BuildParent(), "/dev/shm")) \

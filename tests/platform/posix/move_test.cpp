@@ -10,30 +10,22 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "support/file_systems.h"
 #include "support/mounted_folder.h"
 #include "support/temp_tree.h"
 
 namespace qor::platform {
 namespace {
 
+using qor::testing::BuildParent;
 using qor::testing::Exists;
 using qor::testing::MountedFolder;
 using qor::testing::NamesIn;
 using qor::testing::ReadFile;
+using qor::testing::SameFileSystem;
 using qor::testing::TempFolder;
 using qor::testing::UtcSeconds;
 using qor::testing::WriteFile;
-
-// The build folder's file system, where the tests run.
-std::string BuildParent() {
-  const char* dir = std::getenv("QOR_TEST_BINARY_DIR");
-  return dir != nullptr ? dir : ".";
-}
-
-bool SameFileSystem(const std::string& a, const std::string& b) {
-  struct stat sa, sb;
-  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev;
-}
 
 // A pair of folders, either on one file system or on two.
 struct FolderPair {
