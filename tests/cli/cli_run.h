@@ -3,8 +3,12 @@
 // Runs the real qor-cli binary to its end, as a script or a scheduler would;
 // posix/ and win32/ start it each in their system's way.
 
+#include <cstdint>
+#include <ctime>
 #include <string>
 #include <vector>
+
+#include "support/temp_tree.h"
 
 namespace qor::testing {
 
@@ -26,6 +30,19 @@ inline std::vector<std::string> Lines(const std::string& text) {
     lines.push_back(text.substr(start, end - start));
   }
   return lines;
+}
+
+// Local today moved by `days`, at noon UTC of that calendar date.
+inline std::int64_t DaysFromToday(int days) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+#ifdef _WIN32
+  ::localtime_s(&local, &now);
+#else
+  ::localtime_r(&now, &local);
+#endif
+  return UtcSeconds(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) +
+         std::int64_t{days} * 86400;
 }
 
 }  // namespace qor::testing

@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -46,15 +45,6 @@ inline int ExitStatus(pid_t pid) {
   int status = 0;
   if (::waitpid(pid, &status, 0) != pid) std::abort();
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// Local today moved by `days`, at noon UTC of that calendar date.
-inline std::int64_t DaysFromToday(int days) {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  ::localtime_r(&now, &local);
-  return UtcSeconds(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) +
-         std::int64_t{days} * 86400;
 }
 
 // Both trees hold the same names with the same bytes and last-write times.
