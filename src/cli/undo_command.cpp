@@ -130,7 +130,7 @@ class Undo {
 int UndoCommand(const Options& options) {
   const std::string& log_in = options.operands[0];
   std::string text;
-  if (const platform::Outcome read = platform::ReadWholeFile(log_in, text); !read.ok()) {
+  if (const platform::Outcome read = platform::ReadEntireFile(log_in, text); !read.ok()) {
     PrintError("The run log cannot be read: " + LogText(log_in) + ": " +
                platform::ErrorText(read.error));
     return kRefused;

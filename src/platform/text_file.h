@@ -51,6 +51,6 @@ class TextFile {
 
 // Reads the whole file `path` into `text` (appended). On Windows the UTF-8
 // path reaches the system as UTF-16, whatever the code page.
-Outcome ReadWholeFile(const std::string& path, std::string& text);
+Outcome ReadEntireFile(const std::string& path, std::string& text);
 
 }  // namespace qor::platform

@@ -7,7 +7,7 @@
 
 namespace qor::platform {
 
-Outcome ReadWholeFile(const std::string& path, std::string& text) {
+Outcome ReadEntireFile(const std::string& path, std::string& text) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return {errno};
   char buffer[65536];

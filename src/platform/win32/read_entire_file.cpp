@@ -3,7 +3,7 @@
 
 namespace qor::platform {
 
-Outcome ReadWholeFile(const std::string& path, std::string& text) {
+Outcome ReadEntireFile(const std::string& path, std::string& text) {
   const std::wstring system_path = SystemPath(path);
   if (system_path.empty()) return {ERROR_BAD_PATHNAME};
   const Handle file(::CreateFileW(system_path.c_str(), GENERIC_READ,
