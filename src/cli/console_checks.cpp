@@ -1,8 +1,7 @@
 #include "cli/console_checks.h"
 
-#include <cstdio>
-
 #include "core/numbers.h"
+#include "platform/console.h"
 #include "run/find_file.h"
 
 namespace qor::cli {
@@ -25,8 +24,7 @@ std::string OneLine(const std::string& prompt) {
 }
 
 void PrintError(const std::string& text) {
-  std::fprintf(stderr, "qor-cli: %s\n", text.c_str());
-  std::fflush(stderr);
+  platform::WriteText(platform::StandardStream::Error, "qor-cli: " + text + "\n");
 }
 
 }  // namespace qor::cli

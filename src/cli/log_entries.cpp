@@ -69,13 +69,18 @@ std::optional<std::string> DecodeLogText(std::string_view text) {
       out.push_back(text[i]);
       continue;
     }
-    if (i + 3 >= text.size() || text[i + 1] != 'x') return std::nullopt;
-    const int high = HexValue(text[i + 2]);
-    const int low = HexValue(text[i + 3]);
-    if (high < 0 || low < 0) return std::nullopt;
+    // Where the backslash is the folder separator the log keeps it as it
+    // is, and it starts an escape only when one of a control byte follows.
+    const bool separator = platform::kSeparator == '\\';
+    const int high = i + 3 < text.size() && text[i + 1] == 'x' ? HexValue(text[i + 2]) : -1;
+    const int low = high >= 0 ? HexValue(text[i + 3]) : -1;
     const auto value = static_cast<unsigned char>(high * 16 + low);
     // Only what the log escapes is ever written as an escape.
-    if (!(value < 0x20 || value == 0x7F || value == '\\')) return std::nullopt;
+    if (low < 0 || !(value < 0x20 || value == 0x7F || (value == '\\' && !separator))) {
+      if (!separator) return std::nullopt;
+      out.push_back('\\');
+      continue;
+    }
     out.push_back(static_cast<char>(value));
     i += 3;
   }

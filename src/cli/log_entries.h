@@ -27,7 +27,9 @@ struct LogEntry {
 };
 
 // The text of a run log's name or folder with its \xHH escapes decoded;
-// nullopt when it holds a byte or an escape that the log never writes.
+// nullopt when it holds a byte or an escape that the log never writes. Where
+// the backslash is the folder separator, one that starts no escape of a
+// control byte is that separator.
 std::optional<std::string> DecodeLogText(std::string_view text);
 
 // Every entry of a run log, in its order. The log's lines end with CR LF; a

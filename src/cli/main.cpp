@@ -1,6 +1,5 @@
 // qor-cli: the move run for scripts and schedulers, without a window.
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -13,7 +12,7 @@
 
 int main(int argc, char** argv) {
   using namespace qor::cli;
-  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  const std::vector<std::string> arguments = qor::platform::ProgramArguments(argc, argv);
   const ParsedArguments parsed = ParseArguments(arguments);
   if (!parsed.error.empty()) {
     PrintError(parsed.error + " (see qor-cli --help)");
@@ -21,10 +20,11 @@ int main(int argc, char** argv) {
   }
   switch (parsed.options.command) {
     case Command::Help:
-      std::fputs(HelpText(), stdout);
+      qor::platform::WriteText(qor::platform::StandardStream::Output, HelpText());
       return 0;
     case Command::Version:
-      std::printf("qor-cli %s\n", QOR_VERSION);
+      qor::platform::WriteText(qor::platform::StandardStream::Output,
+                               std::string("qor-cli ") + QOR_VERSION + "\n");
       return 0;
     case Command::Move:
     case Command::Undo:

@@ -55,16 +55,14 @@ Output::Output(Verbosity verbosity, bool json)
 void Output::FileLine(const std::string& text, bool always) {
   if (!always && verbosity_ != Verbosity::Verbose) return;
   ClearProgress();
-  std::FILE* stream = json_ ? stderr : stdout;
-  std::fprintf(stream, "%s\n", text.c_str());
-  std::fflush(stream);
+  platform::WriteText(json_ ? platform::StandardStream::Error : platform::StandardStream::Output,
+                      text + "\n");
 }
 
 void Output::Problem(const std::string& text) {
   if (verbosity_ == Verbosity::Quiet) return;
   ClearProgress();
-  std::fprintf(stderr, "qor-cli: %s\n", text.c_str());
-  std::fflush(stderr);
+  platform::WriteText(platform::StandardStream::Error, "qor-cli: " + text + "\n");
 }
 
 bool Output::ProgressDue() {
@@ -77,26 +75,23 @@ bool Output::ProgressDue() {
 
 void Output::ShowProgress(const std::string& text) {
   // Carriage return, the text, and the rest of the old line erased.
-  std::fprintf(stderr, "\r%s\x1b[K", text.c_str());
-  std::fflush(stderr);
+  platform::WriteText(platform::StandardStream::Error, "\r" + text + "\x1b[K");
   progress_shown_ = true;
 }
 
 void Output::ClearProgress() {
   if (!progress_shown_) return;
-  std::fprintf(stderr, "\r\x1b[K");
+  platform::WriteText(platform::StandardStream::Error, "\r\x1b[K");
   progress_shown_ = false;
 }
 
 void Output::Summary(const std::string& human, const std::string& json) {
   ClearProgress();
   if (json_) {
-    std::fprintf(stdout, "%s\n", json.c_str());
-    std::fflush(stdout);
+    platform::WriteText(platform::StandardStream::Output, json + "\n");
   } else if (verbosity_ != Verbosity::Quiet) {
-    std::fprintf(stderr, "%s\n", human.c_str());
+    platform::WriteText(platform::StandardStream::Error, human + "\n");
   }
-  std::fflush(stderr);
 }
 
 std::int64_t Output::Milliseconds() const {

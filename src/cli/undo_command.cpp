@@ -1,8 +1,6 @@
 // qor-cli undo: moves back what a run log records as moved.
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,22 +22,6 @@ namespace {
 
 // A reason in the log is cut to this length, so its room is known ahead.
 constexpr std::size_t kLongestReason = 200;
-
-bool ReadWholeFile(const std::string& path, std::string& text, int& error) {
-  errno = 0;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    error = errno;
-    return false;
-  }
-  char buffer[65536];
-  std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
-  const bool ok = std::ferror(file) == 0;
-  error = ok ? 0 : (errno != 0 ? errno : EIO);
-  std::fclose(file);
-  return ok;
-}
 
 // The undo's own log: beside the current folder, after the log it reads.
 std::string DefaultUndoLog(const std::string& log) {
@@ -148,9 +130,9 @@ class Undo {
 int UndoCommand(const Options& options) {
   const std::string& log_in = options.operands[0];
   std::string text;
-  if (int error = 0; !ReadWholeFile(log_in, text, error)) {
+  if (const platform::Outcome read = platform::ReadEntireFile(log_in, text); !read.ok()) {
     PrintError("The run log cannot be read: " + LogText(log_in) + ": " +
-               platform::ErrorText(error));
+               platform::ErrorText(read.error));
     return kRefused;
   }
   const std::string& source_text = options.operands[1];

@@ -49,4 +49,8 @@ class TextFile {
   std::uint64_t size_limit_ = 0;    // the process's file size limit
 };
 
+// Reads the whole file `path` into `text` (appended). On Windows the UTF-8
+// path reaches the system as UTF-16, whatever the code page.
+Outcome ReadEntireFile(const std::string& path, std::string& text);
+
 }  // namespace qor::platform

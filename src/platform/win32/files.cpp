@@ -137,6 +137,13 @@ bool PathExists(const std::string& path) {
   return FollowedAttributes(path) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool EntryExists(const std::string& path) {
+  // GetFileAttributesW reads a link or junction itself, not what it leads to.
+  const std::wstring system_path = SystemPath(path);
+  return !system_path.empty() &&
+         ::GetFileAttributesW(system_path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 bool IsWellFormedPath(const std::string& path) {
   if (path.empty() || path.find('\0') != std::string::npos) return false;
   const std::wstring full = SystemPath(path);

@@ -119,4 +119,46 @@ bool TargetFolder::IdentityOf(const std::string& name, FileIdentity& identity) c
   return identity != FileIdentity{};
 }
 
+Outcome TargetFolder::Probe(const std::string& relative, const std::string& name) const {
+  const auto missing = [](int error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  };
+  std::wstring at = WithBackslash(SystemPath(state_->root_path));
+  if (at.empty()) return {ERROR_BAD_PATHNAME};
+  // The root may be a link or junction (the user chose it): followed.
+  {
+    const Handle root = OpenFolder(at, true);
+    if (!root.IsValid()) {
+      const int error = LastError();
+      return missing(error) ? Outcome{} : Outcome{error};
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(root.get(), &info)) return {LastError()};
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return {ERROR_DIRECTORY};
+  }
+  for (std::size_t start = 0; start < relative.size();) {
+    std::size_t end = relative.find(kSeparator, start);
+    if (end == std::string::npos) end = relative.size();
+    const std::string part = relative.substr(start, end - start);
+    start = end + 1;
+    if (part.empty()) continue;
+    // The entry's own attributes: a link or junction is never followed.
+    const std::wstring path = at + Widen(part);
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      // A folder still to be made holds no name yet.
+      const int error = LastError();
+      return missing(error) ? Outcome{} : Outcome{error};
+    }
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return {kLinkInTargetPath};
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return {ERROR_DIRECTORY};
+    at = path + L'\\';
+  }
+  if (::GetFileAttributesW((at + Widen(name)).c_str()) != INVALID_FILE_ATTRIBUTES) {
+    return {ERROR_ALREADY_EXISTS};
+  }
+  const int error = LastError();
+  return missing(error) ? Outcome{} : Outcome{error};
+}
+
 }  // namespace qor::platform

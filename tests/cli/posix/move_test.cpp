@@ -77,30 +77,6 @@ TEST(CliMoveTest, PreviewListsExactlyWhatTheRunThenMovesAndChangesNothing) {
   EXPECT_TRUE(Exists(tree.source.slash() + "new.txt"));
 }
 
-TEST(CliMoveTest, OlderThanAndNewerThanCountWholeDaysBeforeToday) {
-  struct Case {
-    const char* option;
-    std::set<std::string> taken;
-  };
-  const Case cases[] = {
-      {"--older-than", {"91"}},
-      {"--newer-than", {"89"}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.option);
-    TempFolder source, target;
-    for (const int days : {89, 90, 91}) {
-      WriteFile(source.slash() + std::to_string(days), "x", DaysFromToday(-days));
-    }
-    const CliResult run =
-        RunCli({"move", source.path(), target.path(), c.option, "90", "-q"}, target.path());
-    EXPECT_EQ(run.status, 0) << run.err;
-    std::set<std::string> moved = NamesIn(target.path());
-    std::erase_if(moved, [](const std::string& name) { return name.starts_with("FileFind"); });
-    EXPECT_EQ(moved, c.taken);
-  }
-}
-
 TEST(CliMoveTest, ARefusedStartSaysWhyInOneLineExitsTwoAndMovesNothing) {
   MoveTree tree;
   std::filesystem::create_directory_symlink(tree.source.slash() + "sub",

@@ -1,6 +1,7 @@
 #pragma once
 
-// Runs the real qor-cli binary, as a script or a scheduler would.
+// Starts the real qor-cli binary as a script or a scheduler would, and
+// waits for it; for the tests that need POSIX (signals, descriptors).
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -9,22 +10,16 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <ctime>
 #include <string>
 #include <vector>
 
+#include "cli/cli_run.h"
 #include "robustness/tree_facts.h"
 #include "support/temp_tree.h"
 
 extern char** environ;
 
 namespace qor::testing {
-
-struct CliResult {
-  int status = -1;  // exit status; -1 when it did not exit normally
-  std::string out;
-  std::string err;
-};
 
 // Starts qor-cli with `arguments` in the folder `cwd`, stdout and stderr
 // going to the descriptors given. Returns the child's id.
@@ -50,40 +45,6 @@ inline int ExitStatus(pid_t pid) {
   int status = 0;
   if (::waitpid(pid, &status, 0) != pid) std::abort();
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// Runs qor-cli to its end in `cwd` and collects what it printed.
-inline CliResult RunCli(const std::vector<std::string>& arguments, const std::string& cwd) {
-  TempFolder outputs;
-  const std::string out_path = outputs.path() + "/out", err_path = outputs.path() + "/err";
-  const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  CliResult result;
-  result.status = ExitStatus(StartCli(arguments, cwd, out, err));
-  ::close(out);
-  ::close(err);
-  result.out = ReadFile(out_path);
-  result.err = ReadFile(err_path);
-  return result;
-}
-
-// The lines of a text that ends each with "\n".
-inline std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-    lines.push_back(text.substr(start, end - start));
-  }
-  return lines;
-}
-
-// Local today moved by `days`, at noon UTC of that calendar date.
-inline std::int64_t DaysFromToday(int days) {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  ::localtime_r(&now, &local);
-  return UtcSeconds(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) +
-         std::int64_t{days} * 86400;
 }
 
 // Both trees hold the same names with the same bytes and last-write times.

@@ -1,0 +1,22 @@
+#include "platform/text_file.h"
+#include "platform/win32/wide.h"
+
+namespace qor::platform {
+
+Outcome ReadEntireFile(const std::string& path, std::string& text) {
+  const std::wstring system_path = SystemPath(path);
+  if (system_path.empty()) return {ERROR_BAD_PATHNAME};
+  const Handle file(::CreateFileW(system_path.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file.IsValid()) return {LastError()};
+  char buffer[65536];
+  for (;;) {
+    DWORD got = 0;
+    if (!::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) return {LastError()};
+    if (got == 0) return {};
+    text.append(buffer, got);
+  }
+}
+
+}  // namespace qor::platform
