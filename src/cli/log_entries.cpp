@@ -60,6 +60,14 @@ LogEntry ReadLine(std::string_view line) {
 }  // namespace
 
 std::optional<std::string> DecodeLogText(std::string_view text) {
+  // Where the backslash is the folder separator the log escapes nothing: no
+  // name there can hold a control byte or a backslash.
+  if (platform::kSeparator == '\\') {
+    for (const char c : text) {
+      if (static_cast<unsigned char>(c) < 0x20) return std::nullopt;
+    }
+    return std::string(text);
+  }
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -69,18 +77,11 @@ std::optional<std::string> DecodeLogText(std::string_view text) {
       out.push_back(text[i]);
       continue;
     }
-    // Where the backslash is the folder separator the log keeps it as it
-    // is, and it starts an escape only when one of a control byte follows.
-    const bool separator = platform::kSeparator == '\\';
     const int high = i + 3 < text.size() && text[i + 1] == 'x' ? HexValue(text[i + 2]) : -1;
     const int low = high >= 0 ? HexValue(text[i + 3]) : -1;
     const auto value = static_cast<unsigned char>(high * 16 + low);
     // Only what the log escapes is ever written as an escape.
-    if (low < 0 || !(value < 0x20 || value == 0x7F || (value == '\\' && !separator))) {
-      if (!separator) return std::nullopt;
-      out.push_back('\\');
-      continue;
-    }
+    if (low < 0 || !(value < 0x20 || value == 0x7F || value == '\\')) return std::nullopt;
     out.push_back(static_cast<char>(value));
     i += 3;
   }

@@ -319,15 +319,18 @@ std::string AddBackslash(const std::string& path) {
 }
 
 std::string LogText(std::string_view text) {
+  // Where the backslash separates folders (Windows) no name can hold it or a
+  // control byte, so nothing needs escaping there; and an escape could not
+  // be told from a folder named like one ("x0A").
+  if (platform::kSeparator == '\\') return std::string(text);
   static const char kHex[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(text.size());
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
     // The backslash is escaped too, so that no name can spell out another
-    // name's escape and every entry names exactly one file; where it is the
-    // folder separator, no name can hold one and it stays as it is.
-    if (byte < 0x20 || byte == 0x7F || (c == '\\' && platform::kSeparator != '\\')) {
+    // name's escape and every entry names exactly one file.
+    if (byte < 0x20 || byte == 0x7F || c == '\\') {
       out += "\\x";
       out.push_back(kHex[byte >> 4]);
       out.push_back(kHex[byte & 15]);
