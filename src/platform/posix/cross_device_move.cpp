@@ -386,26 +386,19 @@ Outcome CrossCopy::Make(int from_dir, const std::string& from, int to_dir, const
 }
 
 Outcome CrossCopy::Place(int to_dir, const std::string& name) {
-  // A hard link never replaces an existing name.
-  if (::linkat(to_dir, temp_.c_str(), to_dir, name.c_str(), 0) != 0) {
-    int error = errno;
-    if (error == EPERM || error == EOPNOTSUPP || error == EMLINK) {
-      // No hard links here (FAT and the like): rename without replacing.
-      if (::renameat2(to_dir, temp_.c_str(), to_dir, name.c_str(), RENAME_NOREPLACE) == 0) {
-        temp_.clear();
-        placed_ = true;
-        return {};
-      }
-      error = errno;
+  // A rename without replacing, or where the file system cannot do that, a
+  // hard link: neither ever replaces an existing name.
+  int error = 0;
+  if (::renameat2(to_dir, temp_.c_str(), to_dir, name.c_str(), RENAME_NOREPLACE) != 0) {
+    error = errno;
+    if (error == EINVAL || error == ENOSYS) {
+      error = ::linkat(to_dir, temp_.c_str(), to_dir, name.c_str(), 0) == 0 ? 0 : errno;
     }
     ::unlinkat(to_dir, temp_.c_str(), 0);
-    temp_.clear();
-    return {error};
   }
-  ::unlinkat(to_dir, temp_.c_str(), 0);
   temp_.clear();
-  placed_ = true;
-  return {};
+  placed_ = error == 0;
+  return {error};
 }
 
 Outcome CrossCopy::RemoveSource(int from_dir, const std::string& from, int to_dir,
