@@ -119,4 +119,39 @@ bool TargetFolder::IdentityOf(const std::string& name, FileIdentity& identity) c
   return identity != FileIdentity{};
 }
 
+Outcome TargetFolder::Probe(const std::string& relative, const std::string& name) const {
+  // Attributes of a name are those of a link or junction itself, never of
+  // what it leads to.
+  const auto missing = [](DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  };
+  std::wstring path = WithBackslash(SystemPath(state_->root_path));
+  if (path.empty()) return {ERROR_BAD_PATHNAME};
+  if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = ::GetLastError();
+    return missing(error) ? Outcome{} : Outcome{LastError()};
+  }
+  for (std::size_t start = 0; start < relative.size();) {
+    std::size_t end = relative.find(kSeparator, start);
+    if (end == std::string::npos) end = relative.size();
+    const std::string part = relative.substr(start, end - start);
+    start = end + 1;
+    if (part.empty()) continue;
+    path += Widen(part);
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      // A folder still to be made holds no name yet.
+      const DWORD error = ::GetLastError();
+      return missing(error) ? Outcome{} : Outcome{LastError()};
+    }
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return {kLinkInTargetPath};
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return {ERROR_DIRECTORY};
+    path += L'\\';
+  }
+  path += Widen(name);
+  if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return {ERROR_ALREADY_EXISTS};
+  const DWORD error = ::GetLastError();
+  return missing(error) ? Outcome{} : Outcome{LastError()};
+}
+
 }  // namespace qor::platform
