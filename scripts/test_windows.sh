@@ -36,6 +36,6 @@ status=0
 wineserver -k || true
 wineserver -w || true
 timeout 90 xvfb-run -a -s "-screen 0 1024x768x24" \
-  /usr/bin/python3 tests/e2e/win32/auto_run_test.py "$build/src/qor.exe" || status=$?
+  /usr/bin/python3 tests/e2e/win32/window_test.py "$build/src/qor.exe" || status=$?
 wineserver -k || true
 exit "$status"

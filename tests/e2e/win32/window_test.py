@@ -1,13 +1,13 @@
 #!/usr/bin/env python3
-"""Starts qor.exe under wine and an X server with an automatic run.
+"""qor.exe under wine and an X server, end to end.
 
 A copy of qor.exe sits beside a hand-written qro.ini in a folder on drive C:;
-it is started with "/D15 /M6 /Y2021 auto" on a source tree on C: and a target
-folder on Q:, a drive on another file system. The test answers the closing
-message by key, closes the window as a window manager would (WM_DELETE_WINDOW)
-and checks the moved files, the run log's bytes and the saved settings.
+the source tree is on C:, the target folder on Q:, a drive on another file
+system. With "/D15 /M6 /Y2021 auto" the closing message is answered by key
+and the window closed as a window manager closes it (WM_DELETE_WINDOW); the
+moved files, the run log's bytes and the saved settings are checked.
 
-Usage: auto_run_test.py QOR_EXE   (DISPLAY names a running X server, WINEPREFIX
+Usage: window_test.py QOR_EXE   (DISPLAY names a running X server, WINEPREFIX
 a prepared prefix whose drive Q: is mapped)
 """
 
@@ -43,21 +43,15 @@ def read(path):
 
 
 def windows_named(d, name):
+    # Without a window manager every top-level window is a child of the root;
+    # wine's windows inside them may carry the same name.
     found = []
-
-    def walk(w):
+    for w in d.screen().root.query_tree().children:
         try:
-            title = w.get_wm_name()
-            children = w.query_tree().children
-            viewable = w.get_attributes().map_state == X.IsViewable
+            if w.get_wm_name() == name and w.get_attributes().map_state == X.IsViewable:
+                found.append(w)
         except Exception:  # the window went away meanwhile
-            return
-        if title == name and viewable:
-            found.append(w)
-        for child in children:
-            walk(child)
-
-    walk(d.screen().root)
+            continue
     return found
 
 
@@ -90,50 +84,86 @@ def settings_text(raw):
     return raw.decode("latin-1")
 
 
-def main():
-    exe = os.path.abspath(sys.argv[1])
-    prefix = os.environ["WINEPREFIX"]
-    c_root = os.path.join(prefix, "drive_c", "qor-e2e")
-    q_drive = os.path.realpath(os.path.join(prefix, "dosdevices", "q:"))
-    q_target = os.path.join(q_drive, "qor-e2e-out")
-    for folder in (c_root, q_target):
-        shutil.rmtree(folder, ignore_errors=True)
-    try:
-        app = os.path.join(c_root, "app")
-        work = os.path.join(c_root, "work")
-        source = os.path.join(c_root, "in")
-        for folder in (app, work, q_target):
+class Tree:
+    """The folders of one case on C: and Q:, removed when it ends."""
+
+    def __init__(self, exe):
+        prefix = os.environ["WINEPREFIX"]
+        self.root = os.path.join(prefix, "drive_c", "qor-e2e")
+        q_drive = os.path.realpath(os.path.join(prefix, "dosdevices", "q:"))
+        self.target = os.path.join(q_drive, "qor-e2e-out")
+        self.remove()
+        self.app = os.path.join(self.root, "app")
+        self.work = os.path.join(self.root, "work")
+        self.source = os.path.join(self.root, "in")
+        for folder in (self.app, self.work, self.source, self.target):
             os.makedirs(folder)
-        shutil.copy2(exe, os.path.join(app, "qor.exe"))
-        with open(os.path.join(app, "qro.ini"), "wb") as f:
+        shutil.copy2(exe, os.path.join(self.app, "qor.exe"))
+        with open(os.path.join(self.app, "qro.ini"), "wb") as f:
             f.write(b"[Servers]\r\nSource=C:\\qor-e2e\\in\r\nTarget=Q:\\qor-e2e-out\r\n"
                     b"AddDate=0\r\nRekurse=1\r\nDelMov=0\r\nDay=1\r\nMonth=1\r\nYear=2000\r\n")
+
+    def start(self, *arguments):
+        return subprocess.Popen(
+            ["wine", "C:\\qor-e2e\\app\\qor.exe"] + list(arguments), cwd=self.work,
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def settings(self):
+        ini = settings_text(read(os.path.join(self.app, "qro.ini")))
+        return [line.split("=", 1) for line in ini.split("\r\n") if "=" in line]
+
+    def remove(self):
+        for folder in (self.root, self.target):
+            shutil.rmtree(folder, ignore_errors=True)
+
+
+def answer(d, title, key):
+    """Presses `key` in the box `title` until the box has gone: a key that
+    comes before the box has given its button the focus is lost."""
+    for _ in range(10):
+        subprocess.run(["xdotool", "search", "--name", "^%s$" % title, "windowfocus", "--sync",
+                        "key", key], check=False, timeout=10,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.time() + 1.0
+        while time.time() < deadline:
+            if not windows_named(d, title):
+                return
+            time.sleep(0.05)
+    fail("the box %r did not take the key %s" % (title, key))
+
+
+def finish(process):
+    try:
+        return process.wait(timeout=20)
+    finally:
+        if process.poll() is None:
+            process.kill()
+
+
+def automatic_run(d, exe):
+    tree = Tree(exe)
+    try:
+        source, target = tree.source, tree.target
         write(os.path.join(source, "top.txt"), b"top", utc(2021, 6, 15))
         write(os.path.join(source, "a", "b", "deep.txt"), b"deep" * 1000, utc(2021, 6, 15))
         write(os.path.join(source, "a", "stay.txt"), b"stay", utc(2021, 6, 16))
 
-        d = display.Display()
-        process = subprocess.Popen(
-            ["wine", "C:\\qor-e2e\\app\\qor.exe", "/D15", "/M6", "/Y2021", "auto"], cwd=work,
-            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        process = tree.start("/D15", "/M6", "/Y2021", "auto")
         try:
             wait_for_window(d, "DONE moving", process)
             # The box has the focus of its own; Return presses its OK.
-            subprocess.run(["xdotool", "search", "--name", "^DONE moving$", "windowfocus", "--sync",
-                            "key", "Return"], check=False, timeout=10)
+            answer(d, "DONE moving", "Return")
             main_window = wait_for_window(d, "Sorvane", process)
             time.sleep(0.3)
             close_window(d, main_window)
-            code = process.wait(timeout=20)
         finally:
-            if process.poll() is None:
-                process.kill()
+            code = finish(process)
         if code != 0:
-            fail("qor.exe ended with code %d" % code)
+            fail("qor.exe ended with code %s" % code)
 
         checks = [
-            (read(os.path.join(q_target, "top.txt")) == b"top", "top.txt moved to Q:"),
-            (read(os.path.join(q_target, "a", "b", "deep.txt")) == b"deep" * 1000,
+            (read(os.path.join(target, "top.txt")) == b"top", "top.txt moved to Q:"),
+            (read(os.path.join(target, "a", "b", "deep.txt")) == b"deep" * 1000,
              "a\\b\\deep.txt moved into the same relative folder on Q:"),
             (os.path.exists(os.path.join(source, "a", "stay.txt")), "a\\stay.txt stayed"),
             (not os.path.exists(os.path.join(source, "top.txt")), "top.txt left the source"),
@@ -144,15 +174,14 @@ def main():
             if not ok:
                 fail(what)
 
-        log = read(os.path.join(work, "FileFind20210615.txt"))
+        log = read(os.path.join(tree.work, "FileFind20210615.txt"))
         lines = [b"top.txt      MOVED to   Q:\\qor-e2e-out\\\r\n",
                  b"a\\b\\deep.txt      MOVED to   Q:\\qor-e2e-out\\\r\n"]
         # The walk's order among the entries of a folder is the file system's.
         if log not in (lines[0] + lines[1], lines[1] + lines[0]):
             fail("run log holds %r" % log)
 
-        ini = settings_text(read(os.path.join(app, "qro.ini")))
-        keys = [line.split("=", 1) for line in ini.split("\r\n") if "=" in line]
+        keys = tree.settings()
         names = [k for k, _ in keys]
         if names != ["Source", "Target", "AddDate", "Rekurse", "DelMov", "Day", "Month", "Year"]:
             fail("settings keys %r" % names)
@@ -164,8 +193,13 @@ def main():
                 fail("settings %s=%r, wanted %r" % (key, values.get(key), value))
         print("PASS: qor.exe moved 2 files from C: to Q:, wrote the log and saved the settings")
     finally:
-        for folder in (c_root, q_target):
-            shutil.rmtree(folder, ignore_errors=True)
+        tree.remove()
+
+
+def main():
+    exe = os.path.abspath(sys.argv[1])
+    d = display.Display()
+    automatic_run(d, exe)
 
 
 if __name__ == "__main__":
