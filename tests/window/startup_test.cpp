@@ -1,7 +1,6 @@
 // Start-up with its settings file and command line, the automatic run before
 // the window appears, and the settings written when the window closes.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <optional>
 
@@ -12,6 +11,9 @@
 
 namespace qor {
 namespace {
+
+// Folder texts end with the system's own separator, as the checks leave them.
+const std::string kSep(1, platform::kSeparator);
 
 using testing::Exists;
 using testing::ReadFile;
@@ -47,11 +49,11 @@ TEST(FormStartUp, LoadsAppliesRunsBeforeShowingSavesOnCloseAndKeepsARefusalsFocu
   TempFolder root;
   TempFolder work;
   testing::CurrentFolder in_work(work.path());
-  const std::string source = root.slash() + "in/";
-  const std::string target = root.slash() + "out/";
-  ::mkdir(source.c_str(), 0777);
-  ::mkdir(target.c_str(), 0777);
-  WriteFile(source + "a/x.txt", "x", UtcSeconds(2021, 6, 15));
+  const std::string source = root.slash() + "in" + kSep;
+  const std::string target = root.slash() + "out" + kSep;
+  std::filesystem::create_directory(source);
+  std::filesystem::create_directory(target);
+  WriteFile(source + "a" + kSep + "x.txt", "x", UtcSeconds(2021, 6, 15));
   WriteFile(source + "y.txt", "y", UtcSeconds(2021, 6, 14));
   SettingsFileForTest settings("[Servers]\r\nSource=" + source + "\r\nTarget=" + target +
                                "\r\nAddDate=0\r\nRekurse=1\r\nDelMov=2\r\nDay=1\r\nMonth=1\r\n"
@@ -88,7 +90,7 @@ TEST(FormStartUp, LoadsAppliesRunsBeforeShowingSavesOnCloseAndKeepsARefusalsFocu
     EXPECT_EQ(form.CurrentIconFrame(), 1);
     EXPECT_FALSE(view.shown);
     ASSERT_EQ(at_message.has_value(), start.runs);
-    EXPECT_EQ(Exists(target + "a/x.txt"), start.runs);
+    EXPECT_EQ(Exists(target + "a" + kSep + "x.txt"), start.runs);
     if (start.runs) {
       EXPECT_FALSE(at_message->shown);
       EXPECT_EQ(at_message->icons, (std::vector<int>{2, 1})) << "the unlit lamp before the run";

@@ -1,0 +1,210 @@
+// The controls of the window: created from the table, placed and given a
+// font for the DPI of the monitor that shows the window.
+#include <string>
+
+#include "window/win32/control_table.h"
+#include "window/win32/dpi.h"
+#include "window/win32/main_view.h"
+#include "window/win32/resource_ids.h"
+
+namespace qor {
+
+namespace {
+
+// The smallest font a caption may shrink to, in pixels at 96 DPI.
+constexpr int kSmallestFontPixels = 7;
+
+bool IsClass(const ControlSpec& spec, const wchar_t* window_class) {
+  return ::lstrcmpiW(spec.window_class, window_class) == 0;
+}
+
+int Scaled(int pixels, int dpi) {
+  return ::MulDiv(pixels, dpi, 96);
+}
+
+// The room a caption has in its control, in pixels; 0 for controls without
+// a caption of their own (text boxes, counters) and for Command1, which
+// breaks its caption over two lines.
+SIZE CaptionRoom(const ControlSpec& spec, int dpi) {
+  const int width = TwipsToPixels(spec.width, dpi);
+  const int height = TwipsToPixels(spec.height, dpi);
+  if (spec.control == Control::Command1) return {0, 0};
+  if (IsClass(spec, L"Static")) {
+    if (spec.control.has_value()) return {0, 0};
+    return {width, height};
+  }
+  if (!IsClass(spec, L"Button")) return {0, 0};
+  if ((spec.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON) return {width - Scaled(8, dpi), height};
+  // Check boxes and option buttons: the mark and the gap after it.
+  const int mark = SystemMetricForDpi(SM_CXMENUCHECK, dpi) + Scaled(5, dpi);
+  return {width - mark, height};
+}
+
+}  // namespace
+
+void Win32FormView::OnCreate() {
+  dpi_ = WindowDpi(window_.get());
+  CreateControls();
+  LoadIcons();
+  LayOut();
+  SizeWindowForClientArea(nullptr);
+}
+
+void Win32FormView::CreateControls() {
+  for (const ControlSpec& spec : ControlTable()) {
+    const int id = spec.control.has_value() ? ControlId(*spec.control) : -1;
+    const HWND child = ::CreateWindowExW(
+        spec.ex_style, spec.window_class, spec.caption, spec.style, 0, 0, 0, 0, window_.get(),
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
+    children_.push_back(child);
+    if (spec.control.has_value()) controls_.at(static_cast<std::size_t>(*spec.control)) = child;
+    // Text boxes have no length limit of their own.
+    if (IsClass(spec, L"Edit")) ::SendMessageW(child, EM_SETLIMITTEXT, 0, 0);
+  }
+  SetValue(Control::optEqual0, 1);
+}
+
+void Win32FormView::LoadIcons() {
+  const int small = SystemMetricForDpi(SM_CXSMICON, dpi_);
+  const int large = SystemMetricForDpi(SM_CXICON, dpi_);
+  for (std::size_t index = 0; index < 3; ++index) {
+    const auto* name = MAKEINTRESOURCEW(QOR_ICON_LAMP_FIRST + static_cast<int>(index));
+    small_icons_[index].Reset(static_cast<HICON>(
+        ::LoadImageW(instance_, name, IMAGE_ICON, small, small, LR_DEFAULTCOLOR)));
+    large_icons_[index].Reset(static_cast<HICON>(
+        ::LoadImageW(instance_, name, IMAGE_ICON, large, large, LR_DEFAULTCOLOR)));
+  }
+  if (icon_frame_ != 0) SetIcon(icon_frame_);
+}
+
+void Win32FormView::LayOut() {
+  const auto table = ControlTable();
+  for (std::size_t row = 0; row < table.size(); ++row) {
+    const ControlSpec& spec = table[row];
+    ::SetWindowPos(children_[row], nullptr, TwipsToPixels(spec.left, dpi_),
+                   TwipsToPixels(spec.top, dpi_), TwipsToPixels(spec.width, dpi_),
+                   TwipsToPixels(spec.height, dpi_), SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  FitFont();
+  for (const HWND child : children_) {
+    ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), TRUE);
+  }
+}
+
+void Win32FormView::FitFont() {
+  LOGFONTW face = NonClientMetricsForDpi(dpi_).lfMessageFont;
+  const int largest = face.lfHeight < 0 ? -face.lfHeight : face.lfHeight;
+  const int smallest = Scaled(kSmallestFontPixels, dpi_);
+  const WindowDC dc(window_.get());
+  const auto table = ControlTable();
+  // The system's message font, unless a caption would not fit in it: then
+  // the largest smaller one in which every caption is whole.
+  for (int pixels = largest; pixels >= smallest; --pixels) {
+    face.lfHeight = -pixels;
+    font_.Reset(::CreateFontIndirectW(&face));
+    const SelectedObject selected(dc.get(), font_.get());
+    TEXTMETRICW metrics{};
+    ::GetTextMetricsW(dc.get(), &metrics);
+    bool all_fit = true;
+    for (const ControlSpec& spec : table) {
+      const SIZE room = CaptionRoom(spec, dpi_);
+      if (room.cx == 0) continue;
+      SIZE need{};
+      ::GetTextExtentPoint32W(dc.get(), spec.caption, ::lstrlenW(spec.caption), &need);
+      if (need.cx > room.cx || metrics.tmHeight > room.cy) all_fit = false;
+    }
+    if (all_fit) break;
+  }
+  // Command1's caption goes on two lines, in a font small enough for that.
+  const ControlSpec* command1 = nullptr;
+  for (const ControlSpec& spec : table) {
+    if (spec.control == Control::Command1) command1 = &spec;
+  }
+  const int inset = Scaled(3, dpi_);
+  const int room_width = TwipsToPixels(command1->width, dpi_) - 2 * inset;
+  const int room_height = TwipsToPixels(command1->height, dpi_) - 2 * inset;
+  for (int pixels = -face.lfHeight; pixels >= smallest; --pixels) {
+    LOGFONTW small = face;
+    small.lfHeight = -pixels;
+    command1_font_.Reset(::CreateFontIndirectW(&small));
+    const SelectedObject selected(dc.get(), command1_font_.get());
+    TEXTMETRICW metrics{};
+    ::GetTextMetricsW(dc.get(), &metrics);
+    // The first line takes as much of the caption as fits.
+    const std::wstring caption = command1->caption;
+    int fitted = 0;
+    SIZE whole{};
+    ::GetTextExtentExPointW(dc.get(), caption.c_str(), static_cast<int>(caption.size()), room_width,
+                            &fitted, nullptr, &whole);
+    SIZE rest{};
+    ::GetTextExtentPoint32W(dc.get(), caption.c_str() + fitted,
+                            static_cast<int>(caption.size()) - fitted, &rest);
+    if (rest.cx <= room_width && 2 * metrics.tmHeight <= room_height) break;
+  }
+}
+
+void Win32FormView::SizeWindowForClientArea(const RECT* suggested) {
+  RECT frame{0, 0, TwipsToPixels(kClientWidthTwips, dpi_), TwipsToPixels(kClientHeightTwips, dpi_)};
+  const auto style = static_cast<DWORD>(::GetWindowLongPtrW(window_.get(), GWL_STYLE));
+  const auto ex_style = static_cast<DWORD>(::GetWindowLongPtrW(window_.get(), GWL_EXSTYLE));
+  AdjustWindowRectForDpi(frame, style, ex_style, dpi_);
+  const int width = frame.right - frame.left;
+  const int height = frame.bottom - frame.top;
+  if (suggested != nullptr) {
+    ::SetWindowPos(window_.get(), nullptr, suggested->left, suggested->top, width, height,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+  } else {
+    ::SetWindowPos(window_.get(), nullptr, 0, 0, width, height,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+}
+
+void Win32FormView::OnDpiChanged(int dpi, const RECT& suggested) {
+  dpi_ = dpi;
+  LoadIcons();
+  LayOut();
+  SizeWindowForClientArea(&suggested);
+}
+
+void Win32FormView::OnDrawItem(const DRAWITEMSTRUCT& item) {
+  if (item.hwndItem != Handle(Control::Command1)) return;
+  RECT bounds = item.rcItem;
+  const HDC dc = item.hDC;
+  UINT state = DFCS_BUTTONPUSH;
+  if ((item.itemState & ODS_SELECTED) != 0) state |= DFCS_PUSHED;
+  ::DrawFrameControl(dc, &bounds, DFC_BUTTON, state);
+  const SelectedObject selected(dc, command1_font_.get());
+  TEXTMETRICW metrics{};
+  ::GetTextMetricsW(dc, &metrics);
+  const int inset = Scaled(3, dpi_);
+  RECT room{bounds.left + inset, bounds.top + inset, bounds.right - inset, bounds.bottom - inset};
+  std::wstring caption(static_cast<std::size_t>(::GetWindowTextLengthW(item.hwndItem)) + 1, L'\0');
+  caption.resize(static_cast<std::size_t>(
+      ::GetWindowTextW(item.hwndItem, caption.data(), static_cast<int>(caption.size()))));
+  int fitted = 0;
+  SIZE whole{};
+  ::GetTextExtentExPointW(dc, caption.c_str(), static_cast<int>(caption.size()),
+                          room.right - room.left, &fitted, nullptr, &whole);
+  const bool two_lines = fitted < static_cast<int>(caption.size());
+  const int lines = two_lines ? 2 : 1;
+  const int top = room.top + (room.bottom - room.top - lines * metrics.tmHeight) / 2;
+  ::SetBkMode(dc, TRANSPARENT);
+  ::SetTextColor(
+      dc, ::GetSysColor((item.itemState & ODS_DISABLED) != 0 ? COLOR_GRAYTEXT : COLOR_BTNTEXT));
+  const int shift = (item.itemState & ODS_SELECTED) != 0 ? 1 : 0;
+  for (int line = 0; line < lines; ++line) {
+    const std::wstring part = line == 0 ? caption.substr(0, static_cast<std::size_t>(fitted))
+                                        : caption.substr(static_cast<std::size_t>(fitted));
+    RECT row{room.left + shift, top + line * metrics.tmHeight + shift, room.right + shift,
+             top + (line + 1) * metrics.tmHeight + shift};
+    ::DrawTextW(dc, part.c_str(), static_cast<int>(part.size()), &row,
+                DT_CENTER | DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP);
+  }
+  if ((item.itemState & ODS_FOCUS) != 0) {
+    RECT focus{bounds.left + inset - 1, bounds.top + inset - 1, bounds.right - inset + 1,
+               bounds.bottom - inset + 1};
+    ::DrawFocusRect(dc, &focus);
+  }
+}
+
+}  // namespace qor

@@ -1,0 +1,206 @@
+#!/usr/bin/env python3
+"""qor.exe under wine and an X server, end to end.
+
+A copy of qor.exe sits beside a hand-written qro.ini in a folder on drive C:;
+the source tree is on C:, the target folder on Q:, a drive on another file
+system. With "/D15 /M6 /Y2021 auto" the closing message is answered by key
+and the window closed as a window manager closes it (WM_DELETE_WINDOW); the
+moved files, the run log's bytes and the saved settings are checked.
+
+Usage: window_test.py QOR_EXE   (DISPLAY names a running X server, WINEPREFIX
+a prepared prefix whose drive Q: is mapped)
+"""
+
+import calendar
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+from Xlib import X, display, protocol
+
+
+def fail(message):
+    print("FAIL: " + message)
+    sys.exit(1)
+
+
+def utc(year, month, day):
+    return calendar.timegm((year, month, day, 12, 0, 0))
+
+
+def write(path, content, when):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(content)
+    os.utime(path, (when, when))
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def windows_named(d, name):
+    # Without a window manager every top-level window is a child of the root;
+    # wine's windows inside them may carry the same name.
+    found = []
+    for w in d.screen().root.query_tree().children:
+        try:
+            if w.get_wm_name() == name and w.get_attributes().map_state == X.IsViewable:
+                found.append(w)
+        except Exception:  # the window went away meanwhile
+            continue
+    return found
+
+
+def wait_for_window(d, name, process, timeout=30):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        if process.poll() is not None:
+            fail("qor.exe ended early with code %s while waiting for %r" % (process.returncode, name))
+        found = windows_named(d, name)
+        if found:
+            return found[0]
+        time.sleep(0.1)
+    fail("no window %r appeared" % name)
+
+
+def close_window(d, window):
+    protocols = d.intern_atom("WM_PROTOCOLS")
+    delete = d.intern_atom("WM_DELETE_WINDOW")
+    event = protocol.event.ClientMessage(
+        window=window, client_type=protocols, data=(32, [delete, X.CurrentTime, 0, 0, 0]))
+    window.send_event(event)
+    d.sync()
+
+
+def settings_text(raw):
+    # Written in UTF-16 with a byte-order mark when a value needs more than
+    # the ANSI code page, else as plain text.
+    if raw.startswith(b"\xff\xfe"):
+        return raw[2:].decode("utf-16-le")
+    return raw.decode("latin-1")
+
+
+class Tree:
+    """The folders of one case on C: and Q:, removed when it ends."""
+
+    def __init__(self, exe):
+        prefix = os.environ["WINEPREFIX"]
+        self.root = os.path.join(prefix, "drive_c", "qor-e2e")
+        q_drive = os.path.realpath(os.path.join(prefix, "dosdevices", "q:"))
+        self.target = os.path.join(q_drive, "qor-e2e-out")
+        self.remove()
+        self.app = os.path.join(self.root, "app")
+        self.work = os.path.join(self.root, "work")
+        self.source = os.path.join(self.root, "in")
+        for folder in (self.app, self.work, self.source, self.target):
+            os.makedirs(folder)
+        shutil.copy2(exe, os.path.join(self.app, "qor.exe"))
+        with open(os.path.join(self.app, "qro.ini"), "wb") as f:
+            f.write(b"[Servers]\r\nSource=C:\\qor-e2e\\in\r\nTarget=Q:\\qor-e2e-out\r\n"
+                    b"AddDate=0\r\nRekurse=1\r\nDelMov=0\r\nDay=1\r\nMonth=1\r\nYear=2000\r\n")
+
+    def start(self, *arguments):
+        return subprocess.Popen(
+            ["wine", "C:\\qor-e2e\\app\\qor.exe"] + list(arguments), cwd=self.work,
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def settings(self):
+        ini = settings_text(read(os.path.join(self.app, "qro.ini")))
+        return [line.split("=", 1) for line in ini.split("\r\n") if "=" in line]
+
+    def remove(self):
+        for folder in (self.root, self.target):
+            shutil.rmtree(folder, ignore_errors=True)
+
+
+def answer(d, title, key):
+    """Presses `key` in the box `title` until the box has gone: a key that
+    comes before the box has given its button the focus is lost."""
+    for _ in range(10):
+        subprocess.run(["xdotool", "search", "--name", "^%s$" % title, "windowfocus", "--sync",
+                        "key", key], check=False, timeout=10,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.time() + 1.0
+        while time.time() < deadline:
+            if not windows_named(d, title):
+                return
+            time.sleep(0.05)
+    fail("the box %r did not take the key %s" % (title, key))
+
+
+def finish(process):
+    try:
+        return process.wait(timeout=20)
+    finally:
+        if process.poll() is None:
+            process.kill()
+
+
+def automatic_run(d, exe):
+    tree = Tree(exe)
+    try:
+        source, target = tree.source, tree.target
+        write(os.path.join(source, "top.txt"), b"top", utc(2021, 6, 15))
+        write(os.path.join(source, "a", "b", "deep.txt"), b"deep" * 1000, utc(2021, 6, 15))
+        write(os.path.join(source, "a", "stay.txt"), b"stay", utc(2021, 6, 16))
+
+        process = tree.start("/D15", "/M6", "/Y2021", "auto")
+        try:
+            wait_for_window(d, "DONE moving", process)
+            # The box has the focus of its own; Return presses its OK.
+            answer(d, "DONE moving", "Return")
+            main_window = wait_for_window(d, "Sorvane", process)
+            time.sleep(0.3)
+            close_window(d, main_window)
+        finally:
+            code = finish(process)
+        if code != 0:
+            fail("qor.exe ended with code %s" % code)
+
+        checks = [
+            (read(os.path.join(target, "top.txt")) == b"top", "top.txt moved to Q:"),
+            (read(os.path.join(target, "a", "b", "deep.txt")) == b"deep" * 1000,
+             "a\\b\\deep.txt moved into the same relative folder on Q:"),
+            (os.path.exists(os.path.join(source, "a", "stay.txt")), "a\\stay.txt stayed"),
+            (not os.path.exists(os.path.join(source, "top.txt")), "top.txt left the source"),
+            (not os.path.exists(os.path.join(source, "a", "b", "deep.txt")),
+             "deep.txt left the source"),
+        ]
+        for ok, what in checks:
+            if not ok:
+                fail(what)
+
+        log = read(os.path.join(tree.work, "FileFind20210615.txt"))
+        lines = [b"top.txt      MOVED to   Q:\\qor-e2e-out\\\r\n",
+                 b"a\\b\\deep.txt      MOVED to   Q:\\qor-e2e-out\\\r\n"]
+        # The walk's order among the entries of a folder is the file system's.
+        if log not in (lines[0] + lines[1], lines[1] + lines[0]):
+            fail("run log holds %r" % log)
+
+        keys = tree.settings()
+        names = [k for k, _ in keys]
+        if names != ["Source", "Target", "AddDate", "Rekurse", "DelMov", "Day", "Month", "Year"]:
+            fail("settings keys %r" % names)
+        values = dict(keys)
+        wanted = {"Source": "C:\\qor-e2e\\in\\", "Target": "Q:\\qor-e2e-out\\", "AddDate": "0",
+                  "Rekurse": "1", "DelMov": "0", "Day": "15", "Month": "6", "Year": "2021"}
+        for key, value in wanted.items():
+            if values.get(key) != value:
+                fail("settings %s=%r, wanted %r" % (key, values.get(key), value))
+        print("PASS: qor.exe moved 2 files from C: to Q:, wrote the log and saved the settings")
+    finally:
+        tree.remove()
+
+
+def main():
+    exe = os.path.abspath(sys.argv[1])
+    d = display.Display()
+    automatic_run(d, exe)
+
+
+if __name__ == "__main__":
+    main()
