@@ -20,6 +20,7 @@ fonts="$WINEPREFIX/drive_c/windows/Fonts"
 if [ ! -f "$fonts/tahoma.ttf" ]; then
   cp /usr/share/wine/fonts/*.ttf "$fonts/"
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+  wineserver -w
 fi
 # A second drive on another file system (tmpfs), for moves across volumes.
 q_drive="/dev/shm/qor-win-q-$(id -u)-$(echo "$PWD" | md5sum | cut -c1-8)"
@@ -27,7 +28,8 @@ mkdir -p "$q_drive"
 ln -sfn "$q_drive" "$WINEPREFIX/dosdevices/q:"
 # Started once before ctest, so that wine's helper services do not hold
 # ctest's output pipes open.
-wineserver -p </dev/null >/dev/null 2>&1
+# (It may be running already, which is as good.)
+wineserver -p </dev/null >/dev/null 2>&1 || true
 wine cmd /c exit </dev/null >/dev/null 2>&1
 status=0
 (cd "$build" && ctest --output-on-failure --timeout 120 -j "$(nproc)") || status=$?
