@@ -15,7 +15,7 @@ constexpr DWORD kBox = kChild | WS_TABSTOP | WS_GROUP | ES_AUTOHSCROLL;
 constexpr DWORD kCheck = kChild | WS_TABSTOP | WS_GROUP | BS_3STATE;
 constexpr DWORD kOption = kChild | BS_AUTORADIOBUTTON;
 
-constexpr ControlSpec kControls[] = {
+constexpr ControlRow kControls[] = {
     {Control::btnGo, WC_BUTTONW, L"GO", 4440, 2280, 1935, 735,
      kChild | WS_TABSTOP | WS_GROUP | BS_DEFPUSHBUTTON, 0},
     {Control::txtDate0, WC_EDITW, L"", 840, 1150, 495, 285, kBox, WS_EX_CLIENTEDGE},
@@ -55,7 +55,7 @@ constexpr ControlSpec kControls[] = {
 
 }  // namespace
 
-std::span<const ControlSpec> ControlTable() {
+std::span<const ControlRow> ControlTable() {
   return kControls;
 }
 

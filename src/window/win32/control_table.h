@@ -12,7 +12,7 @@ namespace qor {
 // One child window of the main window: what it is, where it stands (twips,
 // from the client area's top-left corner) and how it looks. Labels whose
 // caption never changes have no Control of their own.
-struct ControlSpec {
+struct ControlRow {
   std::optional<Control> control;
   const wchar_t* window_class;
   const wchar_t* caption;
@@ -27,7 +27,7 @@ inline constexpr int kClientHeightTwips = 3135;
 
 // The window's controls in tab order; they are created in this order, which
 // is the order the Tab key follows.
-std::span<const ControlSpec> ControlTable();
+std::span<const ControlRow> ControlTable();
 
 // The child window id of a control.
 inline int ControlId(Control control) {

@@ -14,8 +14,8 @@ namespace {
 // The smallest font a caption may shrink to, in pixels at 96 DPI.
 constexpr int kSmallestFontPixels = 7;
 
-bool IsClass(const ControlSpec& spec, const wchar_t* window_class) {
-  return ::lstrcmpiW(spec.window_class, window_class) == 0;
+bool IsClass(const ControlRow& item, const wchar_t* window_class) {
+  return ::lstrcmpiW(item.window_class, window_class) == 0;
 }
 
 int Scaled(int pixels, int dpi) {
@@ -25,16 +25,16 @@ int Scaled(int pixels, int dpi) {
 // The room a caption has in its control, in pixels; 0 for controls without
 // a caption of their own (text boxes, counters) and for Command1, which
 // breaks its caption over two lines.
-SIZE CaptionRoom(const ControlSpec& spec, int dpi) {
-  const int width = TwipsToPixels(spec.width, dpi);
-  const int height = TwipsToPixels(spec.height, dpi);
-  if (spec.control == Control::Command1) return {0, 0};
-  if (IsClass(spec, L"Static")) {
-    if (spec.control.has_value()) return {0, 0};
+SIZE CaptionRoom(const ControlRow& item, int dpi) {
+  const int width = TwipsToPixels(item.width, dpi);
+  const int height = TwipsToPixels(item.height, dpi);
+  if (item.control == Control::Command1) return {0, 0};
+  if (IsClass(item, L"Static")) {
+    if (item.control.has_value()) return {0, 0};
     return {width, height};
   }
-  if (!IsClass(spec, L"Button")) return {0, 0};
-  if ((spec.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON) return {width - Scaled(8, dpi), height};
+  if (!IsClass(item, L"Button")) return {0, 0};
+  if ((item.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON) return {width - Scaled(8, dpi), height};
   // Check boxes and option buttons: the mark and the gap after it.
   const int mark = SystemMetricForDpi(SM_CXMENUCHECK, dpi) + Scaled(5, dpi);
   return {width - mark, height};
@@ -51,15 +51,15 @@ void Win32FormView::OnCreate() {
 }
 
 void Win32FormView::CreateControls() {
-  for (const ControlSpec& spec : ControlTable()) {
-    const int id = spec.control.has_value() ? ControlId(*spec.control) : -1;
+  for (const ControlRow& item : ControlTable()) {
+    const int id = item.control.has_value() ? ControlId(*item.control) : -1;
     const HWND child = ::CreateWindowExW(
-        spec.ex_style, spec.window_class, spec.caption, spec.style, 0, 0, 0, 0, window_.get(),
+        item.ex_style, item.window_class, item.caption, item.style, 0, 0, 0, 0, window_.get(),
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
     children_.push_back(child);
-    if (spec.control.has_value()) controls_.at(static_cast<std::size_t>(*spec.control)) = child;
+    if (item.control.has_value()) controls_.at(static_cast<std::size_t>(*item.control)) = child;
     // Text boxes have no length limit of their own.
-    if (IsClass(spec, L"Edit")) ::SendMessageW(child, EM_SETLIMITTEXT, 0, 0);
+    if (IsClass(item, L"Edit")) ::SendMessageW(child, EM_SETLIMITTEXT, 0, 0);
   }
   SetValue(Control::optEqual0, 1);
 }
@@ -80,10 +80,10 @@ void Win32FormView::LoadIcons() {
 void Win32FormView::LayOut() {
   const auto table = ControlTable();
   for (std::size_t row = 0; row < table.size(); ++row) {
-    const ControlSpec& spec = table[row];
-    ::SetWindowPos(children_[row], nullptr, TwipsToPixels(spec.left, dpi_),
-                   TwipsToPixels(spec.top, dpi_), TwipsToPixels(spec.width, dpi_),
-                   TwipsToPixels(spec.height, dpi_), SWP_NOZORDER | SWP_NOACTIVATE);
+    const ControlRow& item = table[row];
+    ::SetWindowPos(children_[row], nullptr, TwipsToPixels(item.left, dpi_),
+                   TwipsToPixels(item.top, dpi_), TwipsToPixels(item.width, dpi_),
+                   TwipsToPixels(item.height, dpi_), SWP_NOZORDER | SWP_NOACTIVATE);
   }
   FitFont();
   for (const HWND child : children_) {
@@ -106,19 +106,19 @@ void Win32FormView::FitFont() {
     TEXTMETRICW metrics{};
     ::GetTextMetricsW(dc.get(), &metrics);
     bool all_fit = true;
-    for (const ControlSpec& spec : table) {
-      const SIZE room = CaptionRoom(spec, dpi_);
+    for (const ControlRow& item : table) {
+      const SIZE room = CaptionRoom(item, dpi_);
       if (room.cx == 0) continue;
       SIZE need{};
-      ::GetTextExtentPoint32W(dc.get(), spec.caption, ::lstrlenW(spec.caption), &need);
+      ::GetTextExtentPoint32W(dc.get(), item.caption, ::lstrlenW(item.caption), &need);
       if (need.cx > room.cx || metrics.tmHeight > room.cy) all_fit = false;
     }
     if (all_fit) break;
   }
   // Command1's caption goes on two lines, in a font small enough for that.
-  const ControlSpec* command1 = nullptr;
-  for (const ControlSpec& spec : table) {
-    if (spec.control == Control::Command1) command1 = &spec;
+  const ControlRow* command1 = nullptr;
+  for (const ControlRow& item : table) {
+    if (item.control == Control::Command1) command1 = &item;
   }
   const int inset = Scaled(3, dpi_);
   const int room_width = TwipsToPixels(command1->width, dpi_) - 2 * inset;
