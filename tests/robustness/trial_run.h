@@ -21,8 +21,15 @@ class TrialRun {
   explicit TrialRun(const std::string& target_parent = BuildParent(),
                     const std::string& source_parent = BuildParent())
       : source_folder_(source_parent), target_folder_(target_parent) {
-    params.SourcePath = source_folder_.slash();
-    params.TargetPath = target_folder_.slash();
+    UseTrialOptions(source_folder_.slash(), target_folder_.slash(), params);
+  }
+
+  // A recursive run that removes emptied folders and takes files dated "<"
+  // 15 June 2021, from `source` to `target`.
+  static void UseTrialOptions(const std::string& source, const std::string& target,
+                              SearchParams& params) {
+    params.SourcePath = source;
+    params.TargetPath = target;
     params.Recurse = true;
     params.DeleteEmpty = true;
     params.CompareMode = kCompareBefore;

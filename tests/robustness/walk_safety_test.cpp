@@ -25,14 +25,7 @@ namespace {
 // subfolder.
 struct PlainRun {
   PlainRun(const std::string& source, const std::string& target) {
-    params.SourcePath = source;
-    params.TargetPath = target;
-    params.Recurse = true;
-    params.DeleteEmpty = true;
-    params.CompareMode = kCompareBefore;
-    params.Year = 2021;
-    params.Month = 6;
-    params.Day = 15;
+    TrialRun::UseTrialOptions(source, target, params);
   }
   std::string Walk() {
     RunLog log;

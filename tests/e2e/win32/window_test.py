@@ -11,30 +11,17 @@ Usage: window_test.py QOR_EXE   (DISPLAY names a running X server, WINEPREFIX
 a prepared prefix whose drive Q: is mapped)
 """
 
-import calendar
 import os
 import shutil
 import subprocess
 import sys
 import time
 
-from Xlib import X, display, protocol
+from Xlib import X, display
 
-
-def fail(message):
-    print("FAIL: " + message)
-    sys.exit(1)
-
-
-def utc(year, month, day):
-    return calendar.timegm((year, month, day, 12, 0, 0))
-
-
-def write(path, content, when):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(content)
-    os.utime(path, (when, when))
+# The X helpers of the Linux window's end-to-end test serve here too.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from auto_run_test import close_window, fail, utc, write  # noqa: E402
 
 
 def read(path):
@@ -67,13 +54,6 @@ def wait_for_window(d, name, process, timeout=30):
     fail("no window %r appeared" % name)
 
 
-def close_window(d, window):
-    protocols = d.intern_atom("WM_PROTOCOLS")
-    delete = d.intern_atom("WM_DELETE_WINDOW")
-    event = protocol.event.ClientMessage(
-        window=window, client_type=protocols, data=(32, [delete, X.CurrentTime, 0, 0, 0]))
-    window.send_event(event)
-    d.sync()
 
 
 def settings_text(raw):
