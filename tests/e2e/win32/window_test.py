@@ -6,6 +6,9 @@ the source tree is on C:, the target folder on Q:, a drive on another file
 system. With "/D15 /M6 /Y2021 auto" the closing message is answered by key
 and the window closed as a window manager closes it (WM_DELETE_WINDOW); the
 moved files, the run log's bytes and the saved settings are checked.
+A second case starts a run with the space bar and closes the window while it
+goes on: answered No, the run goes on and the next close asks again;
+answered Yes, the program ends at once and no file is lost or moved after.
 
 Usage: window_test.py QOR_EXE   (DISPLAY names a running X server, WINEPREFIX
 a prepared prefix whose drive Q: is mapped)
@@ -97,13 +100,21 @@ class Tree:
             shutil.rmtree(folder, ignore_errors=True)
 
 
+def press(title, key):
+    """Gives the window `title` the focus, then types `key` through the X
+    server's test extension: press and release both reach the server even
+    when the window goes away on the press. (Keys sent to a window by id lose
+    their release then, and the key stays held down for the next case.)"""
+    for command in (["search", "--name", "^%s$" % title, "windowfocus", "--sync"], ["key", key]):
+        subprocess.run(["xdotool"] + command, check=False, timeout=10,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
 def answer(d, title, key):
     """Presses `key` in the box `title` until the box has gone: a key that
     comes before the box has given its button the focus is lost."""
     for _ in range(10):
-        subprocess.run(["xdotool", "search", "--name", "^%s$" % title, "windowfocus", "--sync",
-                        "key", key], check=False, timeout=10,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        press(title, key)
         deadline = time.time() + 1.0
         while time.time() < deadline:
             if not windows_named(d, title):
@@ -176,10 +187,110 @@ def automatic_run(d, exe):
         tree.remove()
 
 
+def files_below(folder):
+    found = {}
+    for parent, _, names in os.walk(folder):
+        for name in names:
+            path = os.path.join(parent, name)
+            found[os.path.relpath(path, folder)] = read(path)
+    return found
+
+
+def wait_until(what, condition, process, timeout=30):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        if condition():
+            return
+        if process.poll() is not None:
+            fail("qor.exe ended with code %s while waiting until %s" % (process.returncode, what))
+        time.sleep(0.05)
+    fail("timed out waiting until " + what)
+
+
+QUESTION = "Search active "
+
+
+def ask_to_close(d, main_window, process):
+    """Closes the window as a window manager does; during a run the question
+    must come."""
+    close_window(d, main_window)
+    deadline = time.time() + 10
+    while time.time() < deadline:
+        found = windows_named(d, QUESTION)
+        if found:
+            return found[0]
+        if process.poll() is not None:
+            fail("qor.exe ended with code %s on a close during a run" % process.returncode)
+        time.sleep(0.05)
+    fail("closing during a run did not ask %r" % QUESTION)
+
+
+def close_during_run(d, exe):
+    tree = Tree(exe)
+    try:
+        source, target = tree.source, tree.target
+        count = 1500
+        contents = {}
+        for index in range(count):
+            name = os.path.join("f%02d" % (index % 30), "file%04d.txt" % index)
+            contents[name] = b"%d" % index * 50
+            write(os.path.join(source, name), contents[name], utc(2021, 6, 15))
+
+        process = tree.start("/D15", "/M6", "/Y2021")
+        try:
+            main_window = wait_for_window(d, "Sorvane", process)
+            # The focus is on GO at first: the space bar starts the run, on
+            # its release, so no key of the test is left for the question.
+            press("Sorvane", "space")
+            wait_until("the run moves files", lambda: len(files_below(target)) >= 20, process)
+
+            ask_to_close(d, main_window, process)
+            # The run stands still while the question is open.
+            held = len(files_below(target))
+            time.sleep(0.5)
+            if len(files_below(target)) != held:
+                fail("files moved while the close question was open")
+            answer(d, QUESTION, "n")
+            wait_until("the run goes on after No",
+                       lambda: len(files_below(target)) >= held + 20, process)
+
+            ask_to_close(d, main_window, process)
+            held = files_below(target)
+            if len(held) >= count:
+                fail("the run ended before the second close; make the tree larger")
+            answer(d, QUESTION, "y")
+            code = process.wait(timeout=20)
+        finally:
+            finish(process)
+        if code != 0:
+            fail("qor.exe ended with code %s after Yes" % code)
+
+        moved = files_below(target)
+        if moved != held:
+            fail("%d files were moved after Yes" % (len(moved) - len(held)))
+        left = files_below(source)
+        if set(moved) & set(left) or {**moved, **left} != contents:
+            fail("a file was lost, doubled or changed: %d moved, %d left of %d"
+                 % (len(moved), len(left), count))
+        # Every moved file has its line, and no other file has one.
+        log = read(os.path.join(tree.work, "FileFind20210615.txt")).decode("latin-1")
+        logged = sorted(line.split("      MOVED to   ")[0] for line in log.split("\r\n") if line)
+        if logged != sorted(name.replace("/", "\\") for name in moved):
+            fail("the run log does not list exactly the moved files")
+        values = dict(tree.settings())
+        if (values.get("Day"), values.get("Month"), values.get("Year")) != ("15", "6", "2021"):
+            fail("the settings do not hold the run's date: %r" % values)
+        print("PASS: closing during a run asked twice; No went on, Yes ended it with %d of %d "
+              "files moved and none lost" % (len(moved), count))
+    finally:
+        tree.remove()
+
+
 def main():
     exe = os.path.abspath(sys.argv[1])
     d = display.Display()
     automatic_run(d, exe)
+    close_during_run(d, exe)
 
 
 if __name__ == "__main__":
