@@ -2,39 +2,9 @@
 
 #include <cstdio>
 
+#include "platform/civil_days.h"
+
 namespace qor::cli {
-
-namespace {
-
-// Days since 1970-01-01 of a proleptic Gregorian date, and back (after
-// Howard Hinnant's civil calendar algorithms).
-std::int64_t DayNumber(const Date& date) {
-  const std::int64_t y = date.year - (date.month <= 2 ? 1 : 0);
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const std::int64_t year_of_era = y - era * 400;
-  const std::int64_t day_of_year =
-      (153 * (date.month + (date.month > 2 ? -3 : 9)) + 2) / 5 + date.day - 1;
-  const std::int64_t day_of_era =
-      year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-  return era * 146097 + day_of_era - 719468;
-}
-
-Date FromDayNumber(std::int64_t number) {
-  number += 719468;
-  const std::int64_t era = (number >= 0 ? number : number - 146096) / 146097;
-  const std::int64_t day_of_era = number - era * 146097;
-  const std::int64_t year_of_era =
-      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-  const std::int64_t day_of_year =
-      day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
-  const std::int64_t mp = (5 * day_of_year + 2) / 153;
-  const int day = static_cast<int>(day_of_year - (153 * mp + 2) / 5 + 1);
-  const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  const int year = static_cast<int>(year_of_era + era * 400 + (month <= 2 ? 1 : 0));
-  return {year, month, day};
-}
-
-}  // namespace
 
 std::optional<Date> ParseDate(std::string_view text) {
   if (text.size() != 10 || text[4] != '-' || text[7] != '-') return std::nullopt;
@@ -67,7 +37,9 @@ int DaysInMonth(int year, int month) {
 }
 
 Date AddDays(const Date& date, std::int64_t days) {
-  return FromDayNumber(DayNumber(date) + days);
+  const platform::CivilDate later =
+      platform::CivilFromDays(platform::DaysFromCivil({date.year, date.month, date.day}) + days);
+  return {static_cast<int>(later.year), later.month, later.day};
 }
 
 }  // namespace qor::cli
