@@ -14,6 +14,7 @@ int main(int argc, char** argv) {
   QGuiApplication::setDesktopFileName(QStringLiteral("qor"));
   qor::platform::UseUserLocale();
   qor::platform::RaiseOpenFileLimit();
+  qor::platform::ReportFileSizeLimitAsError();
   qor::QtFormView view;
   qor::frmMain form(view);
   form.Form_Load(argument_text);

@@ -14,6 +14,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   ::InitCommonControlsEx(&controls);
   qor::platform::UseUserLocale();
   qor::platform::RaiseOpenFileLimit();
+  qor::platform::ReportFileSizeLimitAsError();
   qor::Win32FormView view(instance);
   if (view.Window() == nullptr) return 1;
   qor::frmMain form(view);

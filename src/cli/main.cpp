@@ -32,6 +32,7 @@ int main(int argc, char** argv) {
   }
   qor::platform::UseUserLocale();
   qor::platform::RaiseOpenFileLimit();
+  qor::platform::ReportFileSizeLimitAsError();
   qor::platform::CatchStopRequests();
   return parsed.options.command == Command::Move ? MoveCommand(parsed.options)
                                                  : UndoCommand(parsed.options);

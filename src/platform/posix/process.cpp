@@ -1,6 +1,7 @@
 #include "platform/process.h"
 
 #include <limits.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -31,6 +32,15 @@ void RaiseOpenFileLimit() {
     limit.rlim_cur = limit.rlim_max;
     ::setrlimit(RLIMIT_NOFILE, &limit);
   }
+}
+
+void ReportFileSizeLimitAsError() {
+  // By default SIGXFSZ ends the process in the middle of a copy, with its
+  // temporary left behind and no word in the run log.
+  struct sigaction action {};
+  action.sa_handler = SIG_IGN;
+  ::sigemptyset(&action.sa_mask);
+  ::sigaction(SIGXFSZ, &action, nullptr);
 }
 
 }  // namespace qor::platform

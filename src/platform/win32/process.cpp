@@ -49,4 +49,8 @@ void RaiseOpenFileLimit() {
   // per level of a deep tree always fits.
 }
 
+void ReportFileSizeLimitAsError() {
+  // Windows has no file size limit of a process, nor a signal for it.
+}
+
 }  // namespace qor::platform

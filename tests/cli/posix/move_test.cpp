@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <filesystem>
 
 #include "cli_runner.h"
 #include "run/find_file.h"
+#include "support/file_systems.h"
 
 namespace qor::testing {
 namespace {
@@ -170,6 +172,35 @@ TEST(CliMoveTest, RemoveEmptyTakesOnlyFoldersTheRunEmptiedNeverTheSource) {
   EXPECT_TRUE(Exists(source.path()));
   EXPECT_EQ(NamesIn(source.path()), std::set<std::string>{"empty before"});
   EXPECT_EQ(ReadFile(target.slash() + "a/b/old.txt"), "x");
+}
+
+TEST(CliMoveTest, AFileOverTheSizeLimitFailsAloneAndStaysWhole) {
+  // A copy to another file system past the process's file size limit must
+  // fail that file, not end the run by SIGXFSZ with a half-written copy.
+  TempFolder source("/dev/shm"), target(BuildParent()), cwd(BuildParent());
+  if (SameFileSystem(source.path(), target.path()))
+    GTEST_SKIP() << "/dev/shm is not another file system";
+  const std::string big(3 << 20, 'b');
+  WriteFile(source.slash() + "big.bin", big, UtcSeconds(2021, 6, 15));
+  WriteFile(source.slash() + "small.txt", "s", UtcSeconds(2021, 6, 15));
+
+  struct rlimit old_limit;
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+  struct rlimit limit = old_limit;
+  limit.rlim_cur = 1 << 20;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const CliResult run =
+      RunCli({"move", source.path(), target.path(), "--on", "2021-06-15"}, cwd.path());
+  ::setrlimit(RLIMIT_FSIZE, &old_limit);
+
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_EQ(ReadFile(source.slash() + "big.bin"), big);
+  EXPECT_EQ(NamesIn(target.path()), std::set<std::string>{"small.txt"});
+  const LogLines log = SplitLog(ReadFile(cwd.slash() + "FileFind20210615.txt"));
+  EXPECT_TRUE(log.partial.empty());
+  EXPECT_EQ(std::set<std::string>(log.lines.begin(), log.lines.end()),
+            (std::set<std::string>{"big.bin" + std::string(kNotMoved) + "File too large",
+                                   "small.txt" + std::string(kMovedTo) + target.slash()}));
 }
 
 }  // namespace
