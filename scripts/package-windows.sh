@@ -1,33 +1,49 @@
 #!/usr/bin/env bash
-# Builds dist/qor-<version>-windows-x64.zip: the static qor.exe (no DLLs beyond
-# Windows' own) and a short read-me. A Release cross build without tests.
+# Builds the Windows downloads into dist/, from a Release cross build without
+# tests: qor-<version>-windows-x64.zip, the static qor.exe and qor-cli.exe (no
+# DLLs beyond Windows' own) with a short read-me, and
+# qor-<version>-windows-x64-setup.exe, the same files as an installer made
+# with makensis from resources/win32/qor.nsi.
+# scripts/check_windows_installer.sh tries the installer under wine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-win-pkg
+# The cross compiler and makensis come with the rest of what the project needs.
+bash "$root/scripts/setup.sh"
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" --target qor
+nice cmake --build "$build" -j 2 --target qor qor-cli
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
-x86_64-w64-mingw32-strip -o "$build/qor.exe" "$build/src/qor.exe"
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 folder=$stage/qor-$version
 mkdir -p "$folder"
-cp "$build/qor.exe" "$folder/"
+for program in qor qor-cli; do
+  x86_64-w64-mingw32-strip -o "$folder/$program.exe" "$build/src/$program.exe"
+done
 sed 's/$/\r/' >"$folder/README.txt" <<TEXT
 Sorvane (qor) $version for 64-bit Windows
 
 qor.exe moves the files of a source folder into a target folder by the date
 they were last written: equal to, before or after a day you give. It needs no
 installation and no other file: unpack the folder anywhere and start qor.exe.
+qor-$version-windows-x64-setup.exe installs the same files into
+Program Files\\qor instead, with "Sorvane" in the Start menu; "Sorvane" under
+Settings > Apps (or Add or Remove Programs) uninstalls it again.
 
 The inputs are kept in qro.ini beside qor.exe; where that folder cannot be
 written (for example under Program Files) they go to %APPDATA%\\qor\\qro.ini.
-Every run writes FileFind<date>.txt, the list of the files it took, into the
-current folder.
+Uninstalling leaves them there. Every run writes FileFind<date>.txt, the list
+of the files it took, into the current folder (for the Start-menu entry, the
+user's profile folder, C:\\Users\\<name>).
 
 Command line: qor /D<day> /M<month> /Y<year> [auto]
   "auto" starts the run at once; "qor ?" shows the usage.
+
+qor-cli.exe is the same move without a window, for scripts and the Task
+Scheduler: "qor-cli move SOURCE TARGET WHEN [OPTIONS]" moves, "qor-cli undo
+LOG SOURCE" brings the files of a run's log back; "qor-cli --help" shows the
+rest.
 TEXT
 mkdir -p "$root/dist"
 zip_file=$root/dist/qor-$version-windows-x64.zip
@@ -38,3 +54,13 @@ with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED) as z:
     for name in sorted(os.listdir(sys.argv[2])):
         z.write(os.path.join(sys.argv[2], name))' "$zip_file" "qor-$version")
 echo "$zip_file"
+
+# The version resource wants four numbers: 0.1 becomes 0.1.0.0.
+version4=$version
+while [ "$(tr -cd . <<<"$version4" | wc -c)" -lt 3 ]; do version4+=.0; done
+setup_file=$root/dist/qor-$version-windows-x64-setup.exe
+rm -f "$setup_file"
+makensis -V2 -WX -DVERSION="$version" -DVERSION4="$version4" -DFILES="$folder" \
+  -DICON="$root/resources/win32/lamp2.ico" -DOUTFILE="$setup_file" \
+  "$root/resources/win32/qor.nsi"
+echo "$setup_file"
