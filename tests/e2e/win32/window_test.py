@@ -123,12 +123,20 @@ def answer(d, title, key):
     fail("the box %r did not take the key %s" % (title, key))
 
 
-def finish(process):
+def kill_if_running(process):
+    # After a failure, what the test printed is the report.
+    if process.poll() is None:
+        process.kill()
+
+
+def finish(process, timeout=20):
+    """The program's exit code once it has ended; when it does not end in
+    time it is killed, and that is a failure of its own."""
     try:
-        return process.wait(timeout=20)
-    finally:
-        if process.poll() is None:
-            process.kill()
+        return process.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        fail("qor.exe did not end within %d s" % timeout)
 
 
 def automatic_run(d, exe):
@@ -147,8 +155,9 @@ def automatic_run(d, exe):
             main_window = wait_for_window(d, "Sorvane", process)
             time.sleep(0.3)
             close_window(d, main_window)
-        finally:
             code = finish(process)
+        finally:
+            kill_if_running(process)
         if code != 0:
             fail("qor.exe ended with code %s" % code)
 
@@ -259,9 +268,9 @@ def close_during_run(d, exe):
             if len(held) >= count:
                 fail("the run ended before the second close; make the tree larger")
             answer(d, QUESTION, "y")
-            code = process.wait(timeout=20)
+            code = finish(process)
         finally:
-            finish(process)
+            kill_if_running(process)
         if code != 0:
             fail("qor.exe ended with code %s after Yes" % code)
 
