@@ -20,43 +20,17 @@ import subprocess
 import sys
 import time
 
-from Xlib import X, display
+from Xlib import display
 
 # The X helpers of the Linux window's end-to-end test serve here too.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from auto_run_test import close_window, fail, utc, write  # noqa: E402
+from auto_run_test import (close_window, fail, utc, wait_for_window,  # noqa: E402
+                           windows_named, write)
 
 
 def read(path):
     with open(path, "rb") as f:
         return f.read()
-
-
-def windows_named(d, name):
-    # Without a window manager every top-level window is a child of the root;
-    # wine's windows inside them may carry the same name.
-    found = []
-    for w in d.screen().root.query_tree().children:
-        try:
-            if w.get_wm_name() == name and w.get_attributes().map_state == X.IsViewable:
-                found.append(w)
-        except Exception:  # the window went away meanwhile
-            continue
-    return found
-
-
-def wait_for_window(d, name, process, timeout=30):
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        if process.poll() is not None:
-            fail("qor.exe ended early with code %s while waiting for %r" % (process.returncode, name))
-        found = windows_named(d, name)
-        if found:
-            return found[0]
-        time.sleep(0.1)
-    fail("no window %r appeared" % name)
-
-
 
 
 def settings_text(raw):
@@ -196,12 +170,21 @@ def automatic_run(d, exe):
         tree.remove()
 
 
-def files_below(folder):
+def files_below(folder, running=False):
+    """Every file below `folder` with its bytes. While the program runs, its
+    temporaries come and go: they are left out then, and so is a file that
+    went away while it was read."""
     found = {}
     for parent, _, names in os.walk(folder):
         for name in names:
+            if running and name.startswith(".qor-part-"):
+                continue
             path = os.path.join(parent, name)
-            found[os.path.relpath(path, folder)] = read(path)
+            try:
+                found[os.path.relpath(path, folder)] = read(path)
+            except FileNotFoundError:
+                if not running:
+                    raise
     return found
 
 
@@ -251,20 +234,20 @@ def close_during_run(d, exe):
             # The focus is on GO at first: the space bar starts the run, on
             # its release, so no key of the test is left for the question.
             press("Sorvane", "space")
-            wait_until("the run moves files", lambda: len(files_below(target)) >= 20, process)
+            wait_until("the run moves files", lambda: len(files_below(target, running=True)) >= 20, process)
 
             ask_to_close(d, main_window, process)
             # The run stands still while the question is open.
-            held = len(files_below(target))
+            held = len(files_below(target, running=True))
             time.sleep(0.5)
-            if len(files_below(target)) != held:
+            if len(files_below(target, running=True)) != held:
                 fail("files moved while the close question was open")
             answer(d, QUESTION, "n")
             wait_until("the run goes on after No",
-                       lambda: len(files_below(target)) >= held + 20, process)
+                       lambda: len(files_below(target, running=True)) >= held + 20, process)
 
             ask_to_close(d, main_window, process)
-            held = files_below(target)
+            held = files_below(target, running=True)
             if len(held) >= count:
                 fail("the run ended before the second close; make the tree larger")
             answer(d, QUESTION, "y")
