@@ -35,7 +35,7 @@ status=0
 (cd "$build" && ctest --output-on-failure --timeout 120 -j "$(nproc)" -LE display) || status=$?
 # Windows need wine's services started afresh on an X server's display. The
 # view's own tests make real windows; they run apart, on an X server of their
-# own.
+# own, one at a time, as they share its keyboard focus.
 wineserver -k || true
 wineserver -w || true
 timeout 120 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
