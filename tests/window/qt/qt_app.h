@@ -14,6 +14,9 @@ inline QApplication& App() {
   static int argc = 1;
   static char name[] = "qor_tests_window";
   static char* argv[] = {name, nullptr};
+  // Drawn off screen, the same on every machine, with or without a display.
+  // (Set here: ctest's test properties hold only one environment variable.)
+  qputenv("QT_QPA_PLATFORM", "offscreen");
   // Never destroyed: Qt's own globals are gone by the time static objects
   // die at exit, and tearing the application down then crashes.
   static QApplication* const app = new QApplication(argc, argv);
