@@ -26,6 +26,21 @@ fi
 q_drive="/dev/shm/qor-win-q-$(id -u)-$(echo "$PWD" | md5sum | cut -c1-8)"
 mkdir -p "$q_drive"
 ln -sfn "$q_drive" "$WINEPREFIX/dosdevices/q:"
+# A FAT drive F:, as on a USB stick, where one can be made: a FAT image
+# mounted in user space. Without FUSE the tests that want it skip.
+f_drive="$PWD/$build/fat-drive"
+fusermount -u "$f_drive" 2>/dev/null || true
+rm -f "$WINEPREFIX/dosdevices/f:"
+if [ -e /dev/fuse ] && command -v fusefat >/dev/null && command -v mkfs.vfat >/dev/null; then
+  mkdir -p "$f_drive"
+  rm -f "$build/fat.img"
+  truncate -s 16M "$build/fat.img"
+  mkfs.vfat "$build/fat.img" >/dev/null
+  if fusefat -o rw+ "$build/fat.img" "$f_drive" >/dev/null 2>&1; then
+    trap 'fusermount -u "$f_drive" 2>/dev/null || true' EXIT
+    ln -sfn "$f_drive" "$WINEPREFIX/dosdevices/f:"
+  fi
+fi
 # Started once before ctest, so that wine's helper services do not hold
 # ctest's output pipes open.
 # (It may be running already, which is as good.)

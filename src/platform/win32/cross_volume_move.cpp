@@ -100,8 +100,10 @@ void RemoveCopy(const std::wstring& path, const FileIdentity& copy) {
   }
 }
 
-// Brings the copy `path` to the disk. A read-only copy is opened for writing
-// only with that attribute lifted for the moment.
+// Brings the copy `path` to the disk, its name with it. A read-only copy is
+// opened for writing only with that attribute lifted for the moment. Others
+// may read it meanwhile (a virus scanner looking at a new file), so that
+// they do not fail the move.
 int FlushCopy(const std::wstring& path) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return LastError();
@@ -111,9 +113,9 @@ int FlushCopy(const std::wstring& path) {
   }
   int error = 0;
   {
-    const Handle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                                    nullptr));
+    const Handle file(::CreateFileW(
+        path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!file.IsValid() || !::FlushFileBuffers(file.get())) error = LastError();
   }
   if (read_only && !::SetFileAttributesW(path.c_str(), attributes) && error == 0) {
@@ -122,16 +124,21 @@ int FlushCopy(const std::wstring& path) {
   return error;
 }
 
+// FAT keeps the last write to 2 seconds, exFAT to 10 milliseconds: a copy
+// there carries its source's time rounded to that, in 100-ns ticks.
+constexpr std::uint64_t kCoarsestWriteTime = 2 * 10'000'000;
+
 // The copy must be the source as it was when the copy began: same size, same
-// last write.
+// last write as far as the target's file system keeps it.
 int CheckCopy(const Facts& source, const std::wstring& copy, FileIdentity& copy_identity) {
   const Handle file = OpenForAttributes(copy, false);
   Facts copied;
   if (!file.IsValid()) return LastError();
   if (const int error = ReadFacts(file.get(), copied)) return error;
-  if (copied.size != source.size || copied.last_write != source.last_write) {
-    return kChangedDuringMove;
-  }
+  const std::uint64_t apart = copied.last_write > source.last_write
+                                  ? copied.last_write - source.last_write
+                                  : source.last_write - copied.last_write;
+  if (copied.size != source.size || apart > kCoarsestWriteTime) return kChangedDuringMove;
   copy_identity = copied.identity;
   return 0;
 }
@@ -217,6 +224,13 @@ Outcome MoveAcrossVolumes(const std::wstring& from, const std::wstring& to) {
   if (!::MoveFileExW(temporary.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
     const int failed = LastError();
     DeleteOwnFile(temporary);
+    return {failed};
+  }
+  // The new name must be on the disk before the source goes from the other
+  // one: after a power cut the copy would otherwise be left under its
+  // temporary name alone, which a later run removes as stale.
+  if (const int failed = FlushCopy(to)) {
+    RemoveCopy(to, copy);
     return {failed};
   }
 
