@@ -37,6 +37,17 @@ DWORD FollowedAttributes(const std::string& path) {
   return info.dwFileAttributes;
 }
 
+// The reparse tag of `path` itself; 0 when it has none or it cannot be read.
+DWORD ReparseTag(const std::wstring& path) {
+  const Handle file = OpenForAttributes(path, false);
+  FILE_ATTRIBUTE_TAG_INFO info{};
+  if (!file.IsValid() ||
+      !::GetFileInformationByHandleEx(file.get(), FileAttributeTagInfo, &info, sizeof info)) {
+    return 0;
+  }
+  return info.ReparseTag;
+}
+
 }  // namespace
 
 Outcome MoveSystemPaths(const std::wstring& from, const std::wstring& to) {
@@ -45,7 +56,12 @@ Outcome MoveSystemPaths(const std::wstring& from, const std::wstring& to) {
   // listing would go with everything in it, under one log entry.
   const DWORD attributes = ::GetFileAttributesW(from.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return {LastError()};
-  if (IsRealFolder(attributes)) return {kIsAFolder};
+  // So would a folder that carries a reparse point of another kind than a
+  // link (a cloud placeholder): only a link to a folder moves, as the link.
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+      !IsLinkReparsePoint(attributes, ReparseTag(from))) {
+    return {kIsAFolder};
+  }
   // Without MOVEFILE_REPLACE_EXISTING an existing name is never replaced.
   if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) return {};
   const int error = LastError();

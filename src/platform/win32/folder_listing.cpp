@@ -136,29 +136,39 @@ bool FolderListing::State::Read(FolderEntry& entry) {
     entry.is_folder = true;
     return true;
   }
+  if (!IsWellFormedUtf16(data.cFileName)) {
+    // Its name written back would lead elsewhere: it is neither entered nor
+    // taken, and the run says that this folder was not fully examined.
+    entry.is_folder = false;
+    if (detail_error == 0) detail_error = ERROR_NO_UNICODE_TRANSLATION;
+    return true;
+  }
   if (entry.is_folder) return true;
 
-  // A date beyond what the system's calendar holds stays unknown, and the
-  // file is never taken for another date.
-  SYSTEMTIME written;
-  if (!::FileTimeToSystemTime(&data.ftLastWriteTime, &written)) return true;
-  // The listing carries no file number, so the file is opened for its
-  // attributes. One that has vanished since fails its move later; any other
-  // failure means this folder's files could not be examined, and the run
-  // says so.
+  // The listing carries no file number, so the file is opened for it. Its
+  // date and size are read there too: a listing may show them out of date
+  // (a file written through another of its hard links). One that has
+  // vanished since fails its move later; any other failure means this
+  // folder's files could not be examined, and the run says so.
   const Handle file = OpenForAttributes(folder + data.cFileName, false);
-  if (!file.IsValid()) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!file.IsValid() || !::GetFileInformationByHandle(file.get(), &info)) {
     const int failed = LastError();
     if (failed != ERROR_FILE_NOT_FOUND && failed != ERROR_PATH_NOT_FOUND && detail_error == 0) {
       detail_error = failed;
     }
     return true;
   }
+  // A date beyond what the system's calendar holds stays unknown, and the
+  // file is never taken for another date.
+  SYSTEMTIME written;
+  if (!::FileTimeToSystemTime(&info.ftLastWriteTime, &written)) return true;
   entry.year = written.wYear;
   entry.month = written.wMonth;
   entry.day = written.wDay;
-  entry.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  entry.identity = HandleIdentity(file.get());
+  entry.size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  entry.identity = {info.dwVolumeSerialNumber,
+                    (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
   entry.has_details = true;
   return true;
 }

@@ -11,6 +11,13 @@
 
 namespace qor::platform {
 
+// A link: a reparse point whose tag stands for another name (a symbolic
+// link, a junction). Other reparse points (a cloud placeholder, a
+// deduplicated file) are the file or folder itself.
+inline bool IsLinkReparsePoint(DWORD attributes, DWORD tag) {
+  return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsReparseTagNameSurrogate(tag);
+}
+
 // A real folder: a junction or a link to a folder is an entry of its own.
 inline bool IsRealFolder(DWORD attributes) {
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&

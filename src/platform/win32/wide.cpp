@@ -23,6 +23,18 @@ std::string Narrow(std::wstring_view text) {
   return narrow;
 }
 
+bool IsWellFormedUtf16(std::wstring_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const wchar_t c = text[i];
+    if (c >= 0xDC00 && c <= 0xDFFF) return false;  // a low half without its high one
+    if (c >= 0xD800 && c <= 0xDBFF) {
+      if (i + 1 == text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) return false;
+      ++i;
+    }
+  }
+  return true;
+}
+
 std::wstring WithoutLongPrefix(std::wstring_view path) {
   if (path.starts_with(LR"(\\?\UNC\)")) return LR"(\\)" + std::wstring(path.substr(8));
   if (path.starts_with(LR"(\\?\)")) return std::wstring(path.substr(4));

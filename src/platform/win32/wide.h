@@ -16,6 +16,11 @@ std::wstring Widen(std::string_view text);
 // UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
 std::string Narrow(std::wstring_view text);
 
+// Whether every surrogate of `text` is one of a pair. A name with a lone one
+// (which Windows allows) has no UTF-8 form: Narrow gives U+FFFD in its place,
+// and that leads back to another name.
+bool IsWellFormedUtf16(std::wstring_view text);
+
 // `path` as the wide-character API takes it at any length: made absolute
 // against the current folder ("." and ".." resolved, "/" read as "\"), then
 // given the "\\?\" prefix ("\\?\UNC\" for "\\server\share\..."). Empty when
