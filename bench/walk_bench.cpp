@@ -171,17 +171,22 @@ double MoveAll(const std::string& source, const std::string& target, const std::
   return Walk(source, target, qor::kCompareBefore, 9999, 13, 32, log).seconds;
 }
 
+// Makes the folder of `file` below `target`, unless it is `made`, the one
+// made last (the files come folder by folder).
+void MakeFolderOf(const std::string& target, const std::string& file, std::string& made) {
+  const std::string folder = file.substr(0, file.rfind('/') + 1);
+  if (folder == made) return;
+  std::filesystem::create_directories(target + folder);
+  made = folder;
+}
+
 // The rename floor: the target folders made, then one renameat2 per file.
 double RenameFloor(const std::string& source, const std::string& target) {
   const std::vector<std::string> files = FilesBelow(source);
   return Seconds([&] {
     std::string made;
     for (const std::string& file : files) {
-      const std::string folder = file.substr(0, file.rfind('/') + 1);
-      if (folder != made) {
-        std::filesystem::create_directories(target + folder);
-        made = folder;
-      }
+      MakeFolderOf(target, file, made);
       ::syscall(SYS_renameat2, AT_FDCWD, (source + file).c_str(), AT_FDCWD, (target + file).c_str(),
                 1 /* RENAME_NOREPLACE */);
     }
@@ -196,11 +201,7 @@ double DurableFloor(const std::string& source, const std::string& target) {
   return Seconds([&] {
     std::string made;
     for (const std::string& file : files) {
-      const std::string folder = file.substr(0, file.rfind('/') + 1);
-      if (folder != made) {
-        std::filesystem::create_directories(target + folder);
-        made = folder;
-      }
+      MakeFolderOf(target, file, made);
       const int in = ::open((source + file).c_str(), O_RDONLY | O_CLOEXEC);
       const int out =
           ::open((target + file).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);

@@ -6,9 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
 #include "window/form_view.h"
 
 namespace qor::test {
+
+// Folder texts end with the system's own separator, as the checks leave them.
+inline const std::string kSep(1, platform::kSeparator);
 
 // A window without a toolkit: it keeps each control's state, records what
 // the form shows and delivers the user's actions as a toolkit would.

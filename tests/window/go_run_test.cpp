@@ -13,8 +13,7 @@
 namespace qor {
 namespace {
 
-// Folder texts end with the system's own separator, as the checks leave them.
-const std::string kSep(1, platform::kSeparator);
+using test::kSep;
 
 using testing::Exists;
 using testing::ReadFile;
