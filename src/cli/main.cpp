@@ -6,6 +6,7 @@
 #include "cli/commands.h"
 #include "cli/console_checks.h"
 #include "cli/options.h"
+#include "core/failure_text.h"
 #include "platform/console.h"
 #include "platform/locale.h"
 #include "platform/process.h"
@@ -34,6 +35,11 @@ int main(int argc, char** argv) {
   qor::platform::RaiseOpenFileLimit();
   qor::platform::ReportFileSizeLimitAsError();
   qor::platform::CatchStopRequests();
-  return parsed.options.command == Command::Move ? MoveCommand(parsed.options)
-                                                 : UndoCommand(parsed.options);
+  try {
+    return parsed.options.command == Command::Move ? MoveCommand(parsed.options)
+                                                   : UndoCommand(parsed.options);
+  } catch (...) {
+    PrintError("stopped: " + qor::CurrentFailureText());
+    return kSomeFailed;
+  }
 }

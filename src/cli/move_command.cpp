@@ -16,6 +16,7 @@
 #include "platform/locale.h"
 #include "platform/path_compare.h"
 #include "platform/process.h"
+#include "core/failure_text.h"
 #include "run/find_file.h"
 #include "run/move_run.h"
 #include "run/run_log.h"
@@ -205,12 +206,22 @@ int MoveCommand(const Options& options) {
 
   Output output(options.verbosity, options.json);
   MoveReport report(output, params);
-  const bool interrupted = FindFile(params.SourcePath, params, log, report) == WalkEnd::Abandoned;
+  bool interrupted = false;
+  std::string stopped_by;
+  try {
+    interrupted = FindFile(params.SourcePath, params, log, report) == WalkEnd::Abandoned;
+  } catch (...) {
+    // Every move still on its way was given up on the way out; what the log
+    // holds is true up to here.
+    stopped_by = CurrentFailureText();
+  }
   if (log_path) {
     log.Sync();
     log.Close();
   }
-  return Summarize(output, params, report, log, log_path, interrupted);
+  if (!stopped_by.empty()) PrintError("the run stopped early: " + stopped_by);
+  const int status = Summarize(output, params, report, log, log_path, interrupted);
+  return stopped_by.empty() || status != kAllMoved ? status : kSomeFailed;
 }
 
 }  // namespace qor::cli

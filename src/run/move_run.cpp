@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "core/failure_text.h"
 #include "core/numbers.h"
 #include "platform/files.h"
 #include "platform/path_compare.h"
@@ -93,16 +94,28 @@ RunOutcome RunMove(RunWindow& window, SearchParams& params) {
   window.SetTimerInterval(kTimerInterval);
   window.SetGoCaption("working...");
 
-  if (FindFile(params.SourcePath, params, log, window) == WalkEnd::Abandoned) {
-    log.Close();
-    return RunOutcome::Abandoned;
+  std::string stopped_by;
+  try {
+    if (FindFile(params.SourcePath, params, log, window) == WalkEnd::Abandoned) {
+      log.Close();
+      return RunOutcome::Abandoned;
+    }
+  } catch (...) {
+    // Every move still on its way was given up on the way out; the log is
+    // true up to here, and the closing message says the run did not end.
+    stopped_by = CurrentFailureText();
   }
 
   window.SetGoCaption("GO");
   window.SetInputsEnabled(true);
   window.SetTimerInterval(0);
   log.Sync();  // a late write error still reaches the closing message
-  window.ShowMessage(ClosingMessage(params, log, log_name), "DONE moving");
+  std::string closing = ClosingMessage(params, log, log_name);
+  if (!stopped_by.empty()) {
+    closing += kLineBreak;
+    closing += "The run stopped early (" + stopped_by + "); the files before are moved and logged";
+  }
+  window.ShowMessage(closing, "DONE moving");
   log.Close();
   if (window.IsClosing()) return RunOutcome::Abandoned;
   window.SetRunActive(false);

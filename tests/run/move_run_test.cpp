@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -142,6 +143,28 @@ TEST_F(MoveRunTest, ClosingDuringTheWalkAbandonsTheRunAndKeepsTheLogComplete) {
   int left = 0;
   for (int i = 0; i < 150; ++i) left += Exists(source_ + "f" + std::to_string(i)) ? 1 : 0;
   EXPECT_EQ(left, 150 - params_.MovedCount);
+}
+
+TEST_F(MoveRunTest, AFailureInsideTheWalkEndsTheRunWithTheTruthInItsMessage) {
+  const auto date = UtcSeconds(2021, 6, 15);
+  for (int i = 0; i < 120; ++i) WriteFile(source_ + "f" + std::to_string(i), "x", date);
+  int yields = 0;
+  window_.on_yield = [&] {
+    if (++yields == 2) throw std::bad_alloc();
+  };
+
+  EXPECT_EQ(RunMove(window_, params_), RunOutcome::Completed);
+
+  ASSERT_EQ(window_.messages.size(), 1u);
+  EXPECT_EQ(window_.messages[0].title, "DONE moving");
+  EXPECT_NE(window_.messages[0].prompt.find("The run stopped early (out of memory)"),
+            std::string::npos)
+      << window_.messages[0].prompt;
+  int left = 0;
+  for (int i = 0; i < 120; ++i) left += Exists(source_ + "f" + std::to_string(i)) ? 1 : 0;
+  EXPECT_GT(left, 0);
+  EXPECT_EQ(left, 120 - params_.MovedCount);
+  EXPECT_NE(std::count(window_.calls.begin(), window_.calls.end(), "unlock"), 0);
 }
 
 TEST_F(MoveRunTest, ClosingWhileTheClosingMessageIsOpenLeavesTheWindowAlone) {

@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 
+#include "window/event_barrier.h"
 #include "window/qt/byte_text.h"
 
 namespace qor {
@@ -17,22 +18,22 @@ QtFormView::~QtFormView() = default;
 void QtFormView::ConnectEvents() {
   // Each event reaches the form only while one is attached.
   connect(&btnGo, &QPushButton::clicked, this, [this] {
-    if (events_ != nullptr) events_->btnGo_Click();
+    if (events_ != nullptr) GuardEvent(*this, [&] { events_->btnGo_Click(); });
   });
   connect(&chkrekurse, &QCheckBox::stateChanged, this, [this] {
-    if (events_ != nullptr) events_->chkrekurse_Click();
+    if (events_ != nullptr) GuardEvent(*this, [&] { events_->chkrekurse_Click(); });
   });
   connect(&chkDelFolderMove, &QCheckBox::stateChanged, this, [this] {
-    if (events_ != nullptr) events_->chkDelFolderMove_Click();
+    if (events_ != nullptr) GuardEvent(*this, [&] { events_->chkDelFolderMove_Click(); });
   });
   connect(&optEqualGroup, &QButtonGroup::idClicked, this, [this](int index) {
-    if (events_ != nullptr) events_->optEqual_Click(index);
+    if (events_ != nullptr) GuardEvent(*this, [&] { events_->optEqual_Click(index); });
   });
   connect(&Timer1, &QTimer::timeout, this, [this] {
-    if (events_ != nullptr) events_->Timer1_Timer();
+    if (events_ != nullptr) GuardEvent(*this, [&] { events_->Timer1_Timer(); });
   });
   connect(&Command1, &QPushButton::clicked, this, [this] {
-    if (events_ != nullptr) events_->Command1_Click();
+    if (events_ != nullptr) GuardEvent(*this, [&] { events_->Command1_Click(); });
   });
 }
 
@@ -155,7 +156,10 @@ void QtFormView::closeEvent(QCloseEvent* event) {
     return;
   }
   const CloseReason reason = event->spontaneous() ? CloseReason::UserCommand : CloseReason::Other;
-  if (events_ != nullptr && events_->Form_QueryUnload(reason)) {
+  // Should the question fail, the window stays: a run may be going on.
+  bool cancel = events_ != nullptr;
+  if (events_ != nullptr) GuardEvent(*this, [&] { cancel = events_->Form_QueryUnload(reason); });
+  if (cancel) {
     event->ignore();
     return;
   }
@@ -164,7 +168,7 @@ void QtFormView::closeEvent(QCloseEvent* event) {
   // message it may have open goes away at once.
   closing_ = true;
   message_display_.DismissOpen();
-  if (events_ != nullptr) events_->Form_Unload();
+  if (events_ != nullptr) GuardEvent(*this, [&] { events_->Form_Unload(); });
 }
 
 void QtFormView::SetMessagePresenter(MessagePresenter presenter) {

@@ -198,3 +198,43 @@ TEST_F(QtView, YieldLetsWaitingEventsRun) {
 
 }  // namespace
 }  // namespace qor
+
+namespace qor {
+namespace {
+
+// Handlers that fail as a handler could: out of memory.
+struct FailingEvents : FormEvents {
+  void btnGo_Click() override { throw std::bad_alloc(); }
+  void chkrekurse_Click() override { throw std::bad_alloc(); }
+  void chkDelFolderMove_Click() override {}
+  void optEqual_Click(int) override { throw std::runtime_error("option"); }
+  void Timer1_Timer() override {}
+  void Command1_Click() override {}
+  bool Form_QueryUnload(CloseReason) override { throw std::bad_alloc(); }
+  void Form_Unload() override {}
+};
+
+TEST_F(QtView, AFailingHandlerNeverUnwindsThroughQtAndIsShown) {
+  FailingEvents failing;
+  view.SetEvents(&failing);
+  std::vector<QString> shown;
+  view.SetMessagePresenter([&](const MessageRequest& request) {
+    shown.push_back(request.title + ": " + request.text);
+    return MessageAnswer::Ok;
+  });
+  Find<QPushButton>(view, "btnGo").click();
+  Find<QCheckBox>(view, "chkrekurse").click();
+  Find<QRadioButton>(view, "optEqual(1)").click();
+  // A close whose question fails leaves the window open.
+  view.show();
+  EXPECT_FALSE(view.close());
+  EXPECT_FALSE(view.IsClosing());
+  view.SetEvents(&form);
+
+  ASSERT_EQ(shown.size(), 4u);
+  EXPECT_EQ(shown[0], "Arrgh: The window could not finish what it was doing\nout of memory");
+  EXPECT_TRUE(shown[2].endsWith("option"));
+}
+
+}  // namespace
+}  // namespace qor
