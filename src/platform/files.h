@@ -26,6 +26,9 @@ inline constexpr int kChangedDuringMove = 0x10001;
 inline constexpr int kAttributesNotKept = 0x10002;
 inline constexpr int kLinkInTargetPath = 0x10003;
 inline constexpr int kInUseByAnotherRun = 0x10004;
+// A folder took a file's place between the check and the move, and went
+// along; it could not be put back.
+inline constexpr int kFolderTookItsPlace = 0x10005;
 
 // The text of one of the program's own failures above; null for any other
 // value.
@@ -36,8 +39,15 @@ const char* OwnErrorText(int error);
 // above, 0 on success.
 struct Outcome {
   int error = 0;
+  // When a failed move could not give the source its own name back: the
+  // hidden name it has now, in its own folder.
+  std::string kept_as = {};
   bool ok() const { return error == 0; }
 };
+
+// ErrorText of the outcome's error, and where the file was left when it
+// could not keep its name.
+std::string OutcomeText(const Outcome& outcome);
 
 // What tells one file from every other, whatever its name.
 struct FileIdentity {

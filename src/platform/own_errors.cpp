@@ -12,9 +12,17 @@ const char* OwnErrorText(int error) {
       return "a symbolic link in the target path";
     case kInUseByAnotherRun:
       return "another run is using it";
+    case kFolderTookItsPlace:
+      return "a folder took its place and was moved; it could not be put back";
     default:
       return nullptr;
   }
+}
+
+std::string OutcomeText(const Outcome& outcome) {
+  std::string text = ErrorText(outcome.error);
+  if (!outcome.kept_as.empty()) text += "; the file is left hidden beside it as " + outcome.kept_as;
+  return text;
 }
 
 }  // namespace qor::platform

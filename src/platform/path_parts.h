@@ -40,10 +40,11 @@ std::vector<std::basic_string<Char>> FolderNames(std::basic_string_view<Char> pa
 }
 
 // True when `name` can stand as one step down from a folder: not empty, not
-// "." or "..", and no separator in it (neither system's).
-inline bool IsPlainName(std::string_view name) {
-  return !name.empty() && name != "." && name != ".." &&
-         name.find_first_of("/\\") == std::string_view::npos;
+// "." or "..", and neither "/" nor the system's `separator` in it (a
+// backslash is a plain character in a Linux name).
+inline bool IsPlainName(std::string_view name, char separator) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
+         name.find(separator) == std::string_view::npos;
 }
 
 }  // namespace qor::platform

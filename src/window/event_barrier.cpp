@@ -9,9 +9,9 @@ namespace qor {
 void ReportEventFailure(FormView& view, const std::string& what) noexcept {
   try {
     if (!view.IsClosing()) {
-      view.ShowMessage(std::string("The window could not finish what it was doing") + kLineBreak +
-                           what,
-                       "Arrgh", MessageButtons::Ok);
+      view.ShowMessage(
+          std::string("The window could not finish what it was doing") + kLineBreak + what, "Arrgh",
+          MessageButtons::Ok);
       return;
     }
   } catch (...) {

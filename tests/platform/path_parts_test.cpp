@@ -29,12 +29,16 @@ TEST(PathParts, SplitKeepsEmptyPartsAndFolderNamesDropThem) {
 }
 
 TEST(PathParts, PlainNameRefusesWhatLeadsElsewhere) {
-  for (const char* bad : {"", ".", "..", "a/b", "a\\b", "/", "..\\x"}) {
-    EXPECT_FALSE(IsPlainName(bad)) << bad;
+  for (const char separator : {'/', '\\'}) {
+    for (const char* bad : {"", ".", "..", "a/b", "/"}) {
+      EXPECT_FALSE(IsPlainName(bad, separator)) << bad;
+    }
+    for (const char* good : {"a", ".hidden", "...", "a..b", "20210615"}) {
+      EXPECT_TRUE(IsPlainName(good, separator)) << good;
+    }
   }
-  for (const char* good : {"a", ".hidden", "...", "a..b", "20210615"}) {
-    EXPECT_TRUE(IsPlainName(good)) << good;
-  }
+  EXPECT_FALSE(IsPlainName("..\\x", '\\'));
+  EXPECT_TRUE(IsPlainName("back\\slash", '/'));
 }
 
 TEST(TemporaryNames, RandomNamesAreRecognisedAndNothingElse) {
@@ -42,9 +46,9 @@ TEST(TemporaryNames, RandomNamesAreRecognisedAndNothingElse) {
   EXPECT_TRUE(IsRandomName(made, kTemporaryPrefix));
   EXPECT_FALSE(IsRandomName(made, kTakenPrefix));
   EXPECT_NE(made, RandomName(kTemporaryPrefix));
-  for (const char* other : {".qor-part-0123456789a", ".qor-part-0123456789abc",
-                            ".qor-part-0123456789aB", ".qor-part-0123456789ag",
-                            "qor-part-0123456789ab"}) {
+  for (const char* other :
+       {".qor-part-0123456789a", ".qor-part-0123456789abc", ".qor-part-0123456789aB",
+        ".qor-part-0123456789ag", "qor-part-0123456789ab"}) {
     EXPECT_FALSE(IsRandomName(other, kTemporaryPrefix)) << other;
   }
   EXPECT_TRUE(IsRandomName(".qor-part-0123456789ab", kTemporaryPrefix));

@@ -5,10 +5,11 @@
 #include <sys/stat.h>
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "platform/files.h"
+#include "platform/posix/content_copy.h"
+#include "platform/temporary_names.h"
 
 namespace qor::platform {
 
@@ -21,9 +22,6 @@ namespace qor::platform {
 // `from` is a name in the folder `from_dir`, `name` one in `to_dir`.
 Outcome MoveAcrossFileSystems(int from_dir, const std::string& from, int to_dir,
                               const std::string& name);
-
-// Asked now and then during long work; false says to give it up.
-using KeepGoing = std::function<bool()>;
 
 // One file or link on its way to another file system, in steps that a batch
 // of moves can take for many files at once: copy, put in place, remove the
@@ -38,7 +36,8 @@ class CrossCopy {
   // Puts the temporary in place under `name`, never replacing anything.
   Outcome Place(int to_dir, const std::string& name);
   // Removes the source, once the copy is in place and durable, only if it is
-  // still the very file copied, unchanged; otherwise the copy goes.
+  // still the very file copied, unchanged; otherwise the copy goes. A source
+  // that cannot get its own name back is named in the outcome.
   Outcome RemoveSource(int from_dir, const std::string& from, int to_dir, const std::string& name);
   // Removes what there is of the copy: the temporary, or the copy in place.
   void Discard(int to_dir, const std::string& name);
@@ -56,13 +55,5 @@ class CrossCopy {
 // killed run left: exactly its name pattern, regular files, untouched since
 // `since`.
 void RemoveStaleTemporaries(int dir_fd, const struct timespec& since);
-
-// The prefix of every temporary name; a walk never takes such a file because
-// it begins with ".".
-inline constexpr const char* kTemporaryPrefix = ".qor-part-";
-// The prefix of the private name a source has between being taken away from
-// its own name and its removal; a run killed just then leaves it behind, a
-// hidden twin of a copy already in place.
-inline constexpr const char* kTakenPrefix = ".qor-take-";
 
 }  // namespace qor::platform

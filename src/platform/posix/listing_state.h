@@ -6,17 +6,27 @@
 #include <dirent.h>
 #include <time.h>
 
+#include <memory>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/posix/fd.h"
 
 namespace qor::platform {
 
+struct CloseDir {
+  void operator()(DIR* dir) const { ::closedir(dir); }
+};
+// A listing stream; it owns the descriptor it was opened on.
+using Dir = std::unique_ptr<DIR, CloseDir>;
+
 struct FolderListing::State {
-  DIR* dir = nullptr;
-  int fd = -1;          // the folder's descriptor while it is held
-  bool own_fd = false;  // fd was opened apart from `dir`
+  Dir dir;
+  Fd reopened;  // the folder's descriptor when it was opened again after parking
+  int fd = -1;  // the folder's descriptor while it is held: dir's or `reopened`
   int error = 0;
   int read_error = 0;
   int detail_error = 0;
@@ -32,16 +42,17 @@ struct FolderListing::State {
 
 struct TargetFolder::State {
   std::string root_path;
-  int root = -1;
+  Fd root;
   FileIdentity root_identity;
-  int leaf = -1;                   // the entered folder below the root; -1 while that is the root
-  std::string relative;            // the entered folder as last asked for
-  std::vector<std::string> names;  // the entered folder's path below the root
+  Fd leaf;               // the entered folder below the root; closed while that is the root
+  std::string relative;  // the entered folder as last asked for
+  std::vector<std::string> names;        // the entered folder's path below the root
   std::vector<FileIdentity> identities;  // of each folder on that path
   bool entered = false;
   struct timespec started {};
+  std::set<std::pair<std::uint64_t, std::uint64_t>> cleaned;  // folders rid of stale temporaries
 
-  int Current() const { return leaf >= 0 ? leaf : root; }
+  int Current() const { return leaf.IsValid() ? leaf.get() : root.get(); }
   FileIdentity CurrentIdentity() const {
     return identities.empty() ? root_identity : identities.back();
   }
@@ -58,5 +69,8 @@ struct TargetFolder::State {
 // at its new place.
 Outcome MoveAt(int from_dir, const std::string& from, int to_dir, const std::string& to,
                FileIdentity* placed);
+
+// Opens the subfolder `name` of `at` without following a link.
+Fd OpenSubfolder(int at, const char* name);
 
 }  // namespace qor::platform

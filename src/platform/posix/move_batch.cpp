@@ -7,9 +7,11 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <system_error>
 #include <vector>
 
 #include "platform/posix/cross_device_move.h"
+#include "platform/posix/fd.h"
 #include "platform/posix/listing_state.h"
 
 namespace qor::platform {
@@ -23,20 +25,22 @@ constexpr std::uint64_t kBatchBytes = 64 << 20;
 constexpr auto kBatchAge = std::chrono::milliseconds(500);
 constexpr auto kKeepGoingEvery = std::chrono::milliseconds(100);
 
-// A folder descriptor of its own, shared by the moves of one folder.
+// A folder descriptor of its own, shared by the moves of one folder. A
+// failed duplication keeps its own errno: the moves that share it fail for
+// that reason, however long after.
 class SharedFolder {
  public:
-  SharedFolder(int fd, FileIdentity identity) : fd_(::dup(fd)), identity_(identity) {}
-  ~SharedFolder() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  SharedFolder(const SharedFolder&) = delete;
-  SharedFolder& operator=(const SharedFolder&) = delete;
-  int fd() const { return fd_; }
+  SharedFolder(int fd, FileIdentity identity)
+      : fd_(::fcntl(fd, F_DUPFD_CLOEXEC, 0)),
+        error_(fd_.IsValid() ? 0 : errno),
+        identity_(identity) {}
+  int fd() const { return fd_.get(); }
+  int error() const { return error_; }
   const FileIdentity& identity() const { return identity_; }
 
  private:
-  int fd_;
+  Fd fd_;
+  int error_;
   FileIdentity identity_;
 };
 
@@ -68,13 +72,22 @@ struct MoveBatch::State {
     return last;
   }
   bool Pending() const { return !items.empty(); }
-  // Waits for `work` on a thread of its own while the window goes on living.
+  // Waits for `work` on a thread of its own while the window goes on living,
+  // also once it has said to stop: the work cannot be broken off, and a
+  // window that handles no events for minutes looks hung.
   template <typename Work>
   bool WaitLiving(Work work, int& result) {
-    auto done = std::async(std::launch::async, work);
+    std::future<int> done;
+    try {
+      done = std::async(std::launch::async, work);
+    } catch (const std::system_error&) {
+      // No thread to be had: the work is done here, the window waiting.
+      result = work();
+      return !keep_going || keep_going();
+    }
     bool go_on = true;
     while (done.wait_for(kKeepGoingEvery) != std::future_status::ready) {
-      if (go_on && keep_going) go_on = keep_going();
+      if (keep_going && !keep_going()) go_on = false;
     }
     result = done.get();
     return go_on;
@@ -207,8 +220,8 @@ bool MoveBatch::Move(const FolderListing& folder, const std::string& name,
   item.from = state.Share(state.last_from, from.fd, from.identity);
   item.to = state.Share(state.last_to, to.Current(), to.CurrentIdentity());
   item.name = name;
-  if (item.from->fd() < 0 || item.to->fd() < 0) {
-    item.outcome = {errno};
+  if (item.from->error() != 0 || item.to->error() != 0) {
+    item.outcome = {item.from->error() != 0 ? item.from->error() : item.to->error()};
   } else {
     item.outcome =
         item.copy.Make(item.from->fd(), name, item.to->fd(), name, false, &state.keep_going);

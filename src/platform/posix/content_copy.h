@@ -1,0 +1,38 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <functional>
+
+namespace qor::platform {
+
+// Asked now and then during long work; false says to give it up.
+using KeepGoing = std::function<bool()>;
+
+// Asks whether to go on at most every 100 ms, so that a long copy lets the
+// window live.
+class Pacer {
+ public:
+  explicit Pacer(const KeepGoing* keep_going)
+      : keep_going_(keep_going != nullptr && *keep_going ? keep_going : nullptr),
+        last_(std::chrono::steady_clock::now()) {}
+  bool Go() {
+    if (keep_going_ == nullptr) return true;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_ < std::chrono::milliseconds(100)) return true;
+    last_ = now;
+    return (*keep_going_)();
+  }
+
+ private:
+  const KeepGoing* keep_going_;
+  std::chrono::steady_clock::time_point last_;
+};
+
+// Copies the first `size` bytes of `in` to `out`, holes left as holes so
+// that a sparse file needs no more room on the target than on the source.
+// 0, ECANCELED when the pacer said to stop, or the errno that failed.
+int CopyContent(int in, int out, off_t size, Pacer& pacer);
+
+}  // namespace qor::platform

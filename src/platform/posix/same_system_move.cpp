@@ -1,0 +1,109 @@
+// The move of one file or link by name, never replacing anything: a rename
+// within one file system, a verified copy across two.
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/files.h"
+#include "platform/posix/cross_device_move.h"
+#include "platform/posix/fd.h"
+#include "platform/posix/identity.h"
+#include "platform/posix/listing_state.h"
+
+namespace qor::platform {
+
+namespace {
+
+// A folder that took a file's place between the check and the rename went
+// along; it goes back where it was, never replacing what came there since.
+Outcome PutBackFolder(int from_dir, const std::string& from, int to_dir, const std::string& to) {
+  if (::renameat2(to_dir, to.c_str(), from_dir, from.c_str(), RENAME_NOREPLACE) == 0) {
+    return {EISDIR};
+  }
+  return {kFolderTookItsPlace};
+}
+
+// Where the file system cannot rename without replacing: a hard link
+// refuses an existing name just the same, and the old name goes only while
+// it still names the file linked.
+Outcome MoveByLink(int from_dir, const std::string& from, int to_dir, const std::string& to) {
+  if (::linkat(from_dir, from.c_str(), to_dir, to.c_str(), 0) != 0) {
+    if (errno == EXDEV) return MoveAcrossFileSystems(from_dir, from, to_dir, to);
+    return {errno};
+  }
+  struct stat linked, now;
+  int error = 0;
+  if (::fstatat(to_dir, to.c_str(), &linked, AT_SYMLINK_NOFOLLOW) != 0 ||
+      ::fstatat(from_dir, from.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) {
+    error = errno;
+  } else if (IdentityFromStat(linked) != IdentityFromStat(now)) {
+    error = kChangedDuringMove;
+  } else if (::unlinkat(from_dir, from.c_str(), 0) != 0) {
+    error = errno;
+  }
+  if (error != 0) ::unlinkat(to_dir, to.c_str(), 0);
+  return {error};
+}
+
+// MoveAt for a full destination name: its folder is resolved as the system
+// does for any path.
+Outcome MoveToPath(int from_dir, const std::string& from, const std::string& to) {
+  const std::size_t slash = to.rfind(kSeparator);
+  const std::string folder =
+      slash == std::string::npos ? std::string(".") : to.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? to : to.substr(slash + 1);
+  if (name.empty()) return {EINVAL};
+  const Fd dir =
+      OpenRetrying([&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+  if (!dir.IsValid()) return {errno};
+  return MoveAt(from_dir, from, dir.get(), name, nullptr);
+}
+
+}  // namespace
+
+Outcome MoveAt(int from_dir, const std::string& from, int to_dir, const std::string& to,
+               FileIdentity* placed) {
+  // Only files and links are moved: a folder put in a file's place since the
+  // listing would go with everything in it, under one log entry.
+  struct stat source;
+  if (::fstatat(from_dir, from.c_str(), &source, AT_SYMLINK_NOFOLLOW) != 0) return {errno};
+  if (S_ISDIR(source.st_mode)) return {EISDIR};
+  if (::renameat2(from_dir, from.c_str(), to_dir, to.c_str(), RENAME_NOREPLACE) != 0) {
+    const int error = errno;
+    if (error == EINVAL || error == ENOSYS) return MoveByLink(from_dir, from, to_dir, to);
+    if (error != EXDEV) return {error};
+    const Outcome moved = MoveAcrossFileSystems(from_dir, from, to_dir, to);
+    struct stat copy;
+    if (moved.ok() && placed != nullptr &&
+        ::fstatat(to_dir, to.c_str(), &copy, AT_SYMLINK_NOFOLLOW) == 0) {
+      *placed = IdentityFromStat(copy);
+    }
+    return moved;
+  }
+  // The check above and the rename are two steps: what arrived is checked.
+  struct stat arrived;
+  if (::fstatat(to_dir, to.c_str(), &arrived, AT_SYMLINK_NOFOLLOW) != 0) {
+    // Gone already (taken on by someone else): it did move.
+    if (placed != nullptr) *placed = IdentityFromStat(source);
+    return {};
+  }
+  if (S_ISDIR(arrived.st_mode)) return PutBackFolder(from_dir, from, to_dir, to);
+  if (placed != nullptr) *placed = IdentityFromStat(arrived);
+  return {};
+}
+
+Outcome MoveFileNoReplace(const std::string& from, const std::string& to) {
+  return MoveToPath(AT_FDCWD, from, to);
+}
+
+Outcome MoveEntryNoReplace(const FolderListing& folder, const std::string& name,
+                           const std::string& to) {
+  if (folder.state_->fd < 0) return {EBADF};
+  return MoveToPath(folder.state_->fd, name, to);
+}
+
+}  // namespace qor::platform

@@ -1,0 +1,158 @@
+// The run's target folder on Linux: the folders below it are made and
+// entered one name at a time through descriptors, never through a link, and
+// a way back up is taken only while it still leads to the folder come down
+// from.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+
+#include "platform/files.h"
+#include "platform/path_parts.h"
+#include "platform/posix/cross_device_move.h"
+#include "platform/posix/identity.h"
+#include "platform/posix/listing_state.h"
+
+namespace qor::platform {
+
+void TargetFolder::State::BackToRoot() {
+  leaf.Reset();
+  names.clear();
+  identities.clear();
+}
+
+bool TargetFolder::State::Up() {
+  const FileIdentity expected =
+      identities.size() >= 2 ? identities[identities.size() - 2] : root_identity;
+  Fd up =
+      OpenRetrying([&] { return ::openat(leaf.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+  struct stat st;
+  if (!up.IsValid() || ::fstat(up.get(), &st) != 0 || IdentityFromStat(st) != expected) {
+    return false;
+  }
+  names.pop_back();
+  identities.pop_back();
+  leaf = names.empty() ? Fd() : std::move(up);
+  return true;
+}
+
+Outcome TargetFolder::State::Down(const std::string& name) {
+  // Only a name of this folder: "..", "." or a path would lead elsewhere.
+  if (!IsPlainName(name, kSeparator)) return {EINVAL};
+  const int at = Current();
+  if (::mkdirat(at, name.c_str(), 0777) != 0 && errno != EEXIST) return {errno};
+  Fd fd = OpenSubfolder(at, name.c_str());
+  if (!fd.IsValid()) {
+    const int error = errno;
+    struct stat st;
+    if (::fstatat(at, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
+      return {kLinkInTargetPath};
+    }
+    return {error};
+  }
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) return {errno};
+  leaf = std::move(fd);
+  names.push_back(name);
+  identities.push_back(IdentityFromStat(st));
+  return {};
+}
+
+TargetFolder::TargetFolder(const std::string& root) : state_(std::make_unique<State>()) {
+  ::clock_gettime(CLOCK_REALTIME_COARSE, &state_->started);
+  state_->root_path = root;
+}
+
+TargetFolder::~TargetFolder() = default;
+
+Outcome TargetFolder::Enter(const std::string& relative) {
+  State& state = *state_;
+  if (!state.root.IsValid()) {
+    // Made here rather than at the start, as every folder below it is.
+    if (const Outcome made = MakeSureFolderPathExists(state.root_path); !made.ok()) return made;
+    Fd root = OpenRetrying(
+        [&] { return ::open(state.root_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+    struct stat st;
+    if (!root.IsValid() || ::fstat(root.get(), &st) != 0) return {errno};
+    state.root = std::move(root);
+    state.root_identity = IdentityFromStat(st);
+  }
+  if (state.entered && relative == state.relative) return {};
+  const std::vector<std::string> wanted = FolderNames(std::string_view(relative), kSeparator);
+  if (state.entered && wanted == state.names) return {};
+
+  std::size_t common = 0;
+  if (state.entered) {
+    while (common < wanted.size() && common < state.names.size() &&
+           wanted[common] == state.names[common]) {
+      ++common;
+    }
+  } else {
+    state.BackToRoot();
+  }
+  state.entered = false;
+  while (state.names.size() > common) {
+    if (!state.Up()) {
+      state.BackToRoot();  // moved meanwhile: the way down again is sure
+      break;
+    }
+  }
+  for (std::size_t i = state.names.size(); i < wanted.size(); ++i) {
+    if (const Outcome down = state.Down(wanted[i]); !down.ok()) {
+      state.BackToRoot();
+      return down;
+    }
+  }
+  state.entered = true;
+  state.relative = relative;
+  // What a killed run left goes the first time a folder is entered, not at
+  // every return to it.
+  const FileIdentity here = state.CurrentIdentity();
+  if (state.cleaned.insert({here.device, here.inode}).second) {
+    RemoveStaleTemporaries(state.Current(), state.started);
+  }
+  return {};
+}
+
+Outcome TargetFolder::MoveHere(const FolderListing& folder, const std::string& name) {
+  if (!state_->entered) return {EBADF};
+  if (folder.state_->fd < 0) return {EBADF};
+  return MoveAt(folder.state_->fd, name, state_->Current(), name, nullptr);
+}
+
+bool TargetFolder::IdentityOf(const std::string& name, FileIdentity& identity) const {
+  struct stat st;
+  if (!state_->entered || ::fstatat(state_->Current(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+    return false;
+  identity = IdentityFromStat(st);
+  return true;
+}
+
+Outcome TargetFolder::Probe(const std::string& relative, const std::string& name) const {
+  Fd at = OpenRetrying(
+      [&] { return ::open(state_->root_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+  if (!at.IsValid()) return errno == ENOENT ? Outcome{} : Outcome{errno};
+  for (const std::string& part : FolderNames(std::string_view(relative), kSeparator)) {
+    if (!IsPlainName(part, kSeparator)) return {EINVAL};
+    Fd down = OpenSubfolder(at.get(), part.c_str());
+    if (down.IsValid()) {
+      at = std::move(down);
+      continue;
+    }
+    const int error = errno;
+    struct stat st;
+    if (::fstatat(at.get(), part.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      // A folder still to be made holds no name yet.
+      return errno == ENOENT ? Outcome{} : Outcome{errno};
+    }
+    return {S_ISLNK(st.st_mode) ? kLinkInTargetPath : error};
+  }
+  struct stat st;
+  if (::fstatat(at.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return {EEXIST};
+  return errno == ENOENT ? Outcome{} : Outcome{errno};
+}
+
+}  // namespace qor::platform
