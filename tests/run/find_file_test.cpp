@@ -20,13 +20,27 @@ struct CompareCase {
 TEST_F(FindFileTest, ComparesYearMonthAndDayEachOnItsOwn) {
   // Reference date 15 June 2021.
   const std::vector<CompareCase> cases = {
-      {kCompareEqual, 2021, 6, 15, true},    {kCompareEqual, 2021, 6, 14, false},
-      {kCompareEqual, 2020, 6, 15, false},   {kCompareBefore, 2020, 5, 10, true},
+      {kCompareEqual, 2021, 6, 15, true},
+      {kCompareEqual, 2021, 6, 14, false},
+      {kCompareEqual, 2020, 6, 15, false},
+      {kCompareBefore, 2020, 5, 10, true},
       {kCompareBefore, 2020, 12, 20, false},  // 12 is not less than 6
       {kCompareBefore, 2021, 6, 14, false},   // 2021 is not less than 2021
-      {kCompareBefore, 2020, 5, 15, false},  {kCompareAfter, 2022, 7, 20, true},
-      {kCompareAfter, 2022, 12, 10, false},                           // 10 is not more than 15
-      {kCompareAfter, 2022, 6, 20, false},   {7, 2022, 7, 20, true},  // unknown modes act as ">"
+      {kCompareBefore, 2020, 5, 15, false},
+      {kCompareAfter, 2022, 7, 20, true},
+      {kCompareAfter, 2022, 12, 10, false},  // 10 is not more than 15
+      {kCompareAfter, 2022, 6, 20, false},
+      {7, 2022, 7, 20, true},  // unknown modes act as ">"
+      // Each part on its own: one part equal, or one part on the wrong side,
+      // while both others qualify.
+      {kCompareBefore, 2020, 6, 10, false},
+      {kCompareBefore, 2020, 12, 10, false},
+      {kCompareBefore, 2021, 5, 10, false},
+      {kCompareBefore, 2022, 5, 10, false},
+      {kCompareAfter, 2022, 5, 20, false},
+      {kCompareAfter, 2021, 7, 20, false},
+      {kCompareAfter, 2020, 7, 20, false},
+      {kCompareAfter, 2022, 7, 15, false},
   };
   for (const CompareCase& c : cases) {
     params_.CompareMode = c.mode;

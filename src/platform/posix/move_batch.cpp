@@ -26,8 +26,7 @@ constexpr auto kBatchAge = std::chrono::milliseconds(500);
 constexpr auto kKeepGoingEvery = std::chrono::milliseconds(100);
 
 // A folder descriptor of its own, shared by the moves of one folder. A
-// failed duplication keeps its own errno: the moves that share it fail for
-// that reason, however long after.
+// failed duplication keeps its own errno, the reason its move fails.
 class SharedFolder {
  public:
   SharedFolder(int fd, FileIdentity identity)
@@ -67,7 +66,8 @@ struct MoveBatch::State {
 
   std::shared_ptr<SharedFolder> Share(std::shared_ptr<SharedFolder>& last, int fd,
                                       const FileIdentity& identity) {
-    if (!last || !(last->identity() == identity))
+    // One that could not be had is asked for again: the lack may be over.
+    if (!last || !(last->identity() == identity) || last->error() != 0)
       last = std::make_shared<SharedFolder>(fd, identity);
     return last;
   }

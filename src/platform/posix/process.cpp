@@ -25,8 +25,9 @@ std::string CurrentFolder() {
 }
 
 void RaiseOpenFileLimit() {
-  // The walk keeps one open listing per folder level; a tree a thousand
-  // levels deep needs more than the usual soft limit of 1024.
+  // The walk holds up to 256 folder listings open (deeper levels are parked
+  // in memory), besides the target's folders, a batch's shared folders and
+  // the log: headroom that a low soft limit may not give.
   struct rlimit limit;
   if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
     limit.rlim_cur = limit.rlim_max;

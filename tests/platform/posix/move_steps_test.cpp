@@ -1,0 +1,263 @@
+// The order and the checks of a move's steps, seen at the system's door:
+// no source goes before its copy is durable and in place, no name is ever
+// replaced, a source that changes at the last moment stays, and whatever
+// comes between a check and its step is caught after the step.
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <thread>
+
+#include "platform/files.h"
+#include "platform/move_batch.h"
+#include "platform/temporary_names.h"
+#include "support/file_systems.h"
+#include "support/temp_tree.h"
+#include "syscall_seam.h"
+
+namespace qor::platform {
+namespace {
+
+using qor::testing::BuildParent;
+using qor::testing::Exists;
+using qor::testing::NamesIn;
+using qor::testing::ReadFile;
+using qor::testing::SameFileSystem;
+using qor::testing::SyscallEvent;
+using qor::testing::SyscallSeam;
+using qor::testing::TempFolder;
+using qor::testing::UtcSeconds;
+using qor::testing::WriteFile;
+
+bool IsTakeAway(const SyscallEvent& event, const std::string& name) {
+  return event.call == "rename" && event.from == name && event.to.starts_with(kTakenPrefix);
+}
+
+class CrossMoveSteps : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (SameFileSystem(BuildParent(), "/dev/shm")) {
+      GTEST_SKIP() << "/dev/shm and the build folder share a file system here";
+    }
+    for (const char* name : {"a", "b", "c"}) {
+      WriteFile(source_.slash() + name, std::string("bytes of ") + name, UtcSeconds(2020, 1, 1));
+    }
+  }
+
+  // Moves `names` through one batch into `relative` below the target.
+  void MoveAll(const std::vector<std::string>& names, const std::string& relative = "",
+               std::function<void(MoveBatch&)> before_finish = {}) {
+    FolderListing listing(source_.path());
+    TargetFolder target(target_.path());
+    ASSERT_TRUE(target.Enter(relative).ok());
+    MoveBatch batch([this] { return KeepGoing(); });
+    for (const std::string& name : names) {
+      MoveBatch::Steps steps;
+      steps.begin = [] { return true; };
+      steps.end = [this, name](Outcome outcome, FileIdentity) { outcomes_[name] = outcome; };
+      batch.Move(listing, name, target, std::move(steps));
+    }
+    if (before_finish) before_finish(batch);
+    finished_ = batch.Finish();
+  }
+
+  bool KeepGoing() {
+    ++asked_;
+    return !stop_;
+  }
+
+  TempFolder source_{BuildParent()};
+  TempFolder target_{"/dev/shm"};
+  std::map<std::string, Outcome> outcomes_;
+  bool finished_ = false;
+  bool stop_ = false;
+  int asked_ = 0;
+};
+
+TEST_F(CrossMoveSteps, NoSourceGoesBeforeItsCopyIsSyncedPlacedAndItsFolderSynced) {
+  SyscallSeam seam;
+  MoveAll({"a", "b", "c"});
+
+  const std::vector<SyscallEvent> events = seam.Events();
+  const auto at = [&](auto matches) {
+    for (std::size_t i = 0; i < events.size(); ++i) {
+      if (matches(events[i])) return static_cast<long>(i);
+    }
+    return -1L;
+  };
+  for (const std::string name : {"a", "b", "c"}) {
+    SCOPED_TRACE(name);
+    EXPECT_TRUE(outcomes_[name].ok());
+    const long synced = at([](const SyscallEvent& e) { return e.call == "syncfs"; });
+    const long placed = at([&](const SyscallEvent& e) {
+      return e.call == "rename" && e.from.starts_with(kTemporaryPrefix) && e.to == name;
+    });
+    const long taken = at([&](const SyscallEvent& e) { return IsTakeAway(e, name); });
+    ASSERT_GE(synced, 0);
+    ASSERT_GE(placed, 0);
+    EXPECT_LT(synced, placed);
+    EXPECT_LT(placed, taken);
+    long folder_synced = -1;
+    for (long i = placed; i < taken; ++i) {
+      if (events[static_cast<std::size_t>(i)].call == "fsync") folder_synced = i;
+    }
+    EXPECT_GE(folder_synced, 0) << "the new name must be durable before the source goes";
+  }
+}
+
+TEST_F(CrossMoveSteps, ANameTakenWhileTheBatchWaitsIsNeverReplaced) {
+  MoveAll({"a", "b"}, "", [&](MoveBatch&) {
+    WriteFile(target_.slash() + "a", "the user's own", UtcSeconds(2022, 1, 1));
+  });
+  EXPECT_EQ(outcomes_["a"].error, EEXIST);
+  EXPECT_EQ(ReadFile(target_.slash() + "a"), "the user's own");
+  EXPECT_EQ(ReadFile(source_.slash() + "a"), "bytes of a");
+  EXPECT_TRUE(outcomes_["b"].ok());
+  EXPECT_EQ(NamesIn(target_.path()), (std::set<std::string>{"a", "b"}));
+}
+
+TEST_F(CrossMoveSteps, ASourceChangedAsItIsTakenAwayStaysAndSaysWhereItIs) {
+  struct Case {
+    const char* label;
+    bool name_taken_again;  // a new file saved under its name before it could go back
+  };
+  for (const Case& c : {Case{"put back", false}, Case{"kept hidden", true}}) {
+    SCOPED_TRACE(c.label);
+    WriteFile(source_.slash() + "a", "bytes of a", UtcSeconds(2020, 1, 1));
+    outcomes_.clear();
+    SyscallSeam seam;
+    std::string taken;
+    seam.before = [&](const SyscallEvent& e) {
+      if (IsTakeAway(e, "a")) {
+        // Written after the last check of its change time, just before it goes.
+        WriteFile(source_.slash() + "a", "saved again", UtcSeconds(2020, 1, 2));
+        taken = e.to;
+      } else if (c.name_taken_again && e.call == "rename" && e.from == taken && e.to == "a") {
+        WriteFile(source_.slash() + "a", "newest", UtcSeconds(2020, 1, 3));
+      }
+    };
+    MoveAll({"a"});
+
+    EXPECT_EQ(outcomes_["a"].error, kChangedDuringMove);
+    EXPECT_FALSE(Exists(target_.slash() + "a"));
+    if (c.name_taken_again) {
+      EXPECT_EQ(outcomes_["a"].kept_as, taken);
+      EXPECT_EQ(ReadFile(source_.slash() + taken), "saved again");
+      EXPECT_EQ(ReadFile(source_.slash() + "a"), "newest");
+      EXPECT_NE(OutcomeText(outcomes_["a"]).find(taken), std::string::npos);
+      std::filesystem::remove(source_.slash() + taken);
+    } else {
+      EXPECT_EQ(outcomes_["a"].kept_as, "");
+      EXPECT_EQ(ReadFile(source_.slash() + "a"), "saved again");
+    }
+  }
+}
+
+TEST_F(CrossMoveSteps, TheWindowLivesOnWhileASyncItStoppedRunsToItsEnd) {
+  SyscallSeam seam;
+  seam.before = [&](const SyscallEvent& e) {
+    if (e.call != "syncfs") return;
+    stop_ = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(450));
+  };
+  MoveAll({"a", "b"});
+
+  EXPECT_FALSE(finished_);
+  EXPECT_GE(asked_, 3) << "asked only until it said stop";
+  EXPECT_EQ(NamesIn(target_.path()), std::set<std::string>{});
+  EXPECT_EQ(ReadFile(source_.slash() + "b"), "bytes of b");
+}
+
+TEST_F(CrossMoveSteps, AFolderWhoseDescriptorCouldNotBeSharedFailsWithItsOwnReason) {
+  std::filesystem::create_directory(target_.slash() + "other");
+  FolderListing listing(source_.path());
+  TargetFolder target(target_.path());
+  MoveBatch batch([] { return true; });
+  const auto move = [&](const std::string& name) {
+    MoveBatch::Steps steps;
+    steps.begin = [] { return true; };
+    steps.end = [this, name](Outcome outcome, FileIdentity) { outcomes_[name] = outcome; };
+    batch.Move(listing, name, target, std::move(steps));
+  };
+  ASSERT_TRUE(target.Enter("").ok());
+  // No descriptor to be had while "a" is asked for: its folders cannot be
+  // shared. "b" comes after, into the same folders, with errno reset; "c"
+  // into another folder of the same file system.
+  struct rlimit limit;
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+  const int lowest_free = ::dup(0);
+  ::close(lowest_free);
+  struct rlimit none = limit;
+  none.rlim_cur = static_cast<rlim_t>(lowest_free);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
+  move("a");
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+  errno = 0;
+  move("b");
+  ASSERT_TRUE(target.Enter("other/").ok());
+  move("c");
+  EXPECT_TRUE(batch.Finish());
+
+  EXPECT_EQ(outcomes_["a"].error, EMFILE);
+  for (const char* moved : {"b", "c"}) {
+    EXPECT_TRUE(outcomes_[moved].ok()) << moved << ": " << ErrorText(outcomes_[moved].error);
+  }
+  EXPECT_EQ(ReadFile(target_.slash() + "other/c"), "bytes of c");
+  EXPECT_EQ(ReadFile(source_.slash() + "a"), "bytes of a");
+}
+
+TEST(SameSystemMoveSteps, AFolderSwappedInJustBeforeTheRenameIsPutBack) {
+  TempFolder source, target;
+  WriteFile(source.slash() + "a", "a file", UtcSeconds(2020, 1, 1));
+  SyscallSeam seam;
+  bool swapped = false;
+  seam.before = [&](const SyscallEvent& e) {
+    if (swapped || e.call != "rename" || e.from != "a" || e.to != "a") return;
+    swapped = true;
+    std::filesystem::remove(source.slash() + "a");
+    std::filesystem::create_directory(source.slash() + "a");
+    WriteFile(source.slash() + "a/inside", "a folder's file", UtcSeconds(2020, 1, 1));
+  };
+  FolderListing listing(source.path());
+  TargetFolder into(target.path());
+  ASSERT_TRUE(into.Enter("").ok());
+
+  EXPECT_EQ(into.MoveHere(listing, "a").error, EISDIR);
+  EXPECT_EQ(ReadFile(source.slash() + "a/inside"), "a folder's file");
+  EXPECT_EQ(NamesIn(target.path()), std::set<std::string>{});
+}
+
+TEST(TargetFolderSteps, OnlyPlainNamesAreSteppedIntoAndStaleCopiesGoOncePerFolder) {
+  TempFolder parent;
+  const std::string root = parent.slash() + "root";
+  std::filesystem::create_directory(root);
+  TargetFolder target(root);
+  for (const char* relative : {"../escaped/", "./x/../../escaped/", "a/../../escaped/"}) {
+    EXPECT_EQ(target.Enter(relative).error, EINVAL) << relative;
+    EXPECT_EQ(target.Probe(relative, "f").error, EINVAL) << relative;
+  }
+  EXPECT_FALSE(Exists(parent.slash() + "escaped"));
+
+  // A copy of another run in the making is looked at, and left, by each
+  // pass that rids a folder of stale temporaries.
+  std::filesystem::create_directory(root + "/x");
+  const std::string busy = std::string(kTemporaryPrefix) + "0123456789ab";
+  WriteFile(root + "/x/" + busy, "another run's", UtcSeconds(2020, 1, 1));
+  SyscallSeam seam;
+  for (const char* relative : {"x/", "y/", "x/", "y/", "x/"}) {
+    ASSERT_TRUE(target.Enter(relative).ok());
+  }
+  int passes = 0;
+  for (const SyscallEvent& e : seam.Events()) passes += e.call == "stat" && e.from == busy;
+  EXPECT_EQ(passes, 1);
+  EXPECT_TRUE(Exists(root + "/x/" + busy));
+}
+
+}  // namespace
+}  // namespace qor::platform

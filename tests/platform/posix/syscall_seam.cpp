@@ -1,0 +1,94 @@
+#include "syscall_seam.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <string_view>
+
+namespace qor::testing {
+
+namespace {
+
+std::atomic<SyscallSeam*> active{nullptr};
+
+// A hook's own calls pass straight through.
+thread_local bool in_hook = false;
+
+}  // namespace
+
+void Seen(const SyscallEvent& event) {
+  SyscallSeam* seam = SyscallSeam::Active();
+  if (seam == nullptr || in_hook) return;
+  in_hook = true;
+  seam->Record(event);
+  in_hook = false;
+}
+
+template <typename Function>
+Function Real(const char* name) {
+  return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
+}
+
+SyscallSeam::SyscallSeam() {
+  active = this;
+}
+
+SyscallSeam::~SyscallSeam() {
+  active = nullptr;
+}
+
+SyscallSeam* SyscallSeam::Active() {
+  return active;
+}
+
+std::vector<SyscallEvent> SyscallSeam::Events() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return events_;
+}
+
+void SyscallSeam::Record(const SyscallEvent& event) {
+  if (before) before(event);
+  const std::lock_guard<std::mutex> lock(mutex_);
+  events_.push_back(event);
+}
+
+}  // namespace qor::testing
+
+using qor::testing::Real;
+using qor::testing::Seen;
+
+extern "C" int syncfs(int fd) {
+  Seen({"syncfs", {}, {}});
+  static const auto real = Real<int (*)(int)>("syncfs");
+  return real(fd);
+}
+
+extern "C" int fsync(int fd) {
+  Seen({"fsync", {}, {}});
+  static const auto real = Real<int (*)(int)>("fsync");
+  return real(fd);
+}
+
+extern "C" int renameat2(int from_dir, const char* from, int to_dir, const char* to,
+                         unsigned int flags) {
+  Seen({"rename", from, to});
+  static const auto real = Real<int (*)(int, const char*, int, const char*, unsigned)>("renameat2");
+  return real(from_dir, from, to_dir, to, flags);
+}
+
+extern "C" int unlinkat(int dir, const char* name, int flags) {
+  Seen({"unlink", name, {}});
+  static const auto real = Real<int (*)(int, const char*, int)>("unlinkat");
+  return real(dir, name, flags);
+}
+
+extern "C" int fstatat(int dir, const char* name, struct stat* st, int flags) {
+  // Only the program's own names: every other look-up passes unseen.
+  if (std::string_view(name).starts_with(".qor-")) Seen({"stat", name, {}});
+  static const auto real = Real<int (*)(int, const char*, struct stat*, int)>("fstatat");
+  return real(dir, name, st, flags);
+}

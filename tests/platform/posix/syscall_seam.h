@@ -1,0 +1,45 @@
+#pragma once
+
+// A seam at the system's door: this test program's own definitions of a few
+// calls stand in front of the C library's, so that a test can see the order
+// in which the file layer syncs, renames and removes, and can act at the
+// very moment before one of them.
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace qor::testing {
+
+struct SyscallEvent {
+  std::string call;  // "syncfs", "fsync", "rename", "unlink", or "stat" of a name of ours
+  std::string from;  // the name renamed or removed; empty for a sync
+  std::string to;    // the new name of a rename
+};
+
+// Records while it lives; one at a time.
+class SyscallSeam {
+ public:
+  SyscallSeam();
+  ~SyscallSeam();
+  SyscallSeam(const SyscallSeam&) = delete;
+  SyscallSeam& operator=(const SyscallSeam&) = delete;
+
+  std::vector<SyscallEvent> Events();
+  // Runs before each recorded call goes to the system, on the caller's thread.
+  std::function<void(const SyscallEvent&)> before;
+
+  // The seam at work, or nullptr.
+  static SyscallSeam* Active();
+  void Record(const SyscallEvent& event);
+
+ private:
+  std::mutex mutex_;
+  std::vector<SyscallEvent> events_;
+};
+
+// Hands a call to the seam at work, if any.
+void Seen(const SyscallEvent& event);
+
+}  // namespace qor::testing
