@@ -3,6 +3,7 @@
 // a single rename.
 
 #include "platform/ini.h"
+#include "platform/posix/fd.h"
 #include "platform/posix/write_all.h"
 
 #include <fcntl.h>
@@ -30,19 +31,17 @@ struct ExistingFile {
 };
 
 ReadResult ReadWholeFile(const std::string& path, ExistingFile& file) {
-  int fd;
   // Non-blocking, so that a pipe in the file's place cannot hang the program.
-  do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return errno == ENOENT ? ReadResult::kMissing : ReadResult::kFailed;
+  const Fd fd =
+      OpenRetrying([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); });
+  if (!fd.IsValid()) return errno == ENOENT ? ReadResult::kMissing : ReadResult::kFailed;
   ReadResult result = ReadResult::kRead;
-  if (::fstat(fd, &file.info) != 0 || !S_ISREG(file.info.st_mode)) {
+  if (::fstat(fd.get(), &file.info) != 0 || !S_ISREG(file.info.st_mode)) {
     result = ReadResult::kFailed;
   } else {
     char buffer[8192];
     for (;;) {
-      const ssize_t got = ::read(fd, buffer, sizeof buffer);
+      const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
       if (got < 0 && errno == EINTR) continue;
       if (got < 0) {
         result = ReadResult::kFailed;
@@ -52,13 +51,12 @@ ReadResult ReadWholeFile(const std::string& path, ExistingFile& file) {
       file.text.append(buffer, static_cast<std::size_t>(got));
     }
   }
-  ::close(fd);
   file.exists = result == ReadResult::kRead;
   return result;
 }
 
-// Creates a new hidden file beside `path`; -1 when none can be made.
-int CreateTemporaryBeside(const std::string& path, std::string& temporary) {
+// Creates a new hidden file beside `path`; none open when none can be made.
+Fd CreateTemporaryBeside(const std::string& path, std::string& temporary) {
   const std::size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -67,25 +65,24 @@ int CreateTemporaryBeside(const std::string& path, std::string& temporary) {
     ::clock_gettime(CLOCK_REALTIME, &now);
     temporary = folder + "." + name + "." + std::to_string(::getpid()) + "." +
                 std::to_string(now.tv_nsec) + "." + std::to_string(attempt);
-    int fd;
-    do {
-      fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd >= 0 || errno != EEXIST) return fd;
+    Fd fd = OpenRetrying([&] {
+      return ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    });
+    if (fd.IsValid() || errno != EEXIST) return fd;
   }
-  return -1;
+  return Fd();
 }
 
 void SyncFolderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   const std::string folder =
       slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
+  const Fd fd =
+      OpenRetrying([&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+  if (!fd.IsValid()) return;
   // The new file is already in place and complete; a failed folder sync only
   // weakens durability against a power cut, and there is nothing to undo.
-  (void)::fsync(fd);
-  ::close(fd);
+  (void)::fsync(fd.get());
 }
 
 // Replaces `path` with `text` so that a reader sees either the old file or
@@ -93,17 +90,17 @@ void SyncFolderOf(const std::string& path) {
 // left behind.
 bool ReplaceFile(const std::string& path, std::string_view text, const ExistingFile& old) {
   std::string temporary;
-  const int fd = CreateTemporaryBeside(path, temporary);
-  if (fd < 0) return false;
-  bool ok = (WriteAll(fd, text) == 0);
+  Fd fd = CreateTemporaryBeside(path, temporary);
+  if (!fd.IsValid()) return false;
+  bool ok = (WriteAll(fd.get(), text) == 0);
   if (ok && old.exists) {
-    ok = ::fchmod(fd, old.info.st_mode & 07777) == 0;
+    ok = ::fchmod(fd.get(), old.info.st_mode & 07777) == 0;
     // Only a privileged process can give the file back to its owner; anyone
     // else owns the file already.
-    if (ok && ::geteuid() == 0) ok = ::fchown(fd, old.info.st_uid, old.info.st_gid) == 0;
+    if (ok && ::geteuid() == 0) ok = ::fchown(fd.get(), old.info.st_uid, old.info.st_gid) == 0;
   }
-  if (ok) ok = ::fsync(fd) == 0;
-  if (::close(fd) != 0) ok = false;
+  if (ok) ok = ::fsync(fd.get()) == 0;
+  if (fd.CloseReportingError() != 0) ok = false;
   if (ok) ok = ::rename(temporary.c_str(), path.c_str()) == 0;
   if (!ok) {
     ::unlink(temporary.c_str());

@@ -1,4 +1,5 @@
 #include "platform/text_file.h"
+#include "platform/posix/fd.h"
 #include "platform/posix/write_all.h"
 
 #include <fcntl.h>
@@ -59,31 +60,26 @@ TextFile::~TextFile() {
 
 Outcome TextFile::Create(const std::string& path) {
   if (fd_ >= 0) Close();
-  int fd;
-  do {
-    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return {errno};
+  Fd fd = OpenRetrying([&] {
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+  });
+  if (!fd.IsValid()) return {errno};
   // The lock comes before the emptying, so that a refused run leaves the
   // other run's file as it is. Where no lock can be had at all, nobody can
   // tell whether another run writes there, so the file is not used either.
   int locked;
   do {
-    locked = ::flock(fd, LOCK_EX | LOCK_NB);
+    locked = ::flock(fd.get(), LOCK_EX | LOCK_NB);
   } while (locked != 0 && errno == EINTR);
   if (locked != 0) {
-    const int error = errno == EWOULDBLOCK ? kInUseByAnotherRun : errno;
-    ::close(fd);
-    return {error};
+    return {errno == EWOULDBLOCK ? kInUseByAnotherRun : errno};
   }
   struct stat st;
-  if (::fstat(fd, &st) != 0 || ::fcntl(fd, F_SETFL, 0) != 0 ||
-      (S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0)) {
-    const int error = errno;
-    ::close(fd);
-    return {error};
+  if (::fstat(fd.get(), &st) != 0 || ::fcntl(fd.get(), F_SETFL, 0) != 0 ||
+      (S_ISREG(st.st_mode) && ::ftruncate(fd.get(), 0) != 0)) {
+    return {errno};
   }
-  fd_ = fd;
+  fd_ = fd.Release();
   identity_ = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
   is_regular_ = S_ISREG(st.st_mode);
   can_allocate_ = true;
