@@ -99,14 +99,18 @@ bool IsUnchanged(int dir, const std::string& taken, const struct stat& source) {
 // first taken away from its name, so that whatever may have been saved under
 // that name since is never what gets removed; it goes only when it is the file
 // that was copied, unchanged. Otherwise it is put back, and the copy goes.
-Outcome RemoveSourceIfUnchanged(int from_dir, const std::string& from, const struct stat& source) {
+Outcome RemoveSourceIfUnchanged(int from_dir, const std::string& from, const struct stat& source,
+                                OwnChanges* own) {
   // A change of the status (a write, truncation and rewrite to the same
   // size and time) shows in the change time until the rename below, which
-  // sets it itself.
+  // sets it itself; so does the run's own removal of another of its names.
   struct stat now;
   if (::fstatat(from_dir, from.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) return {errno};
+  const FileIdentity identity{static_cast<std::uint64_t>(source.st_dev),
+                              static_cast<std::uint64_t>(source.st_ino)};
   if (now.st_dev != source.st_dev || now.st_ino != source.st_ino ||
-      !SameTime(now.st_ctim, source.st_ctim)) {
+      !(SameTime(now.st_ctim, source.st_ctim) ||
+        (own != nullptr && own->Explains(identity, now.st_ctim)))) {
     return {kChangedDuringMove};
   }
   std::string taken;
@@ -117,7 +121,17 @@ Outcome RemoveSourceIfUnchanged(int from_dir, const std::string& from, const str
   }
   if (error != 0) return {error};
   if (IsUnchanged(from_dir, taken, source)) {
-    if (::unlinkat(from_dir, taken.c_str(), 0) == 0) return {};
+    // A file with further names lives on: held, so that the change time
+    // this removal gives it can be known.
+    Fd still;
+    if (own != nullptr && now.st_nlink > 1) {
+      still.Reset(::openat(from_dir, taken.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    }
+    if (::unlinkat(from_dir, taken.c_str(), 0) == 0) {
+      struct stat after;
+      if (still.IsValid() && ::fstat(still.get(), &after) == 0) own->Note(identity, after.st_ctim);
+      return {};
+    }
     error = errno;
   } else {
     error = kChangedDuringMove;
@@ -203,8 +217,8 @@ Outcome CrossCopy::Place(int to_dir, const std::string& name) {
 }
 
 Outcome CrossCopy::RemoveSource(int from_dir, const std::string& from, int to_dir,
-                                const std::string& name) {
-  if (Outcome removed = RemoveSourceIfUnchanged(from_dir, from, source_); !removed.ok()) {
+                                const std::string& name, OwnChanges* own) {
+  if (Outcome removed = RemoveSourceIfUnchanged(from_dir, from, source_, own); !removed.ok()) {
     Discard(to_dir, name);
     return removed;
   }

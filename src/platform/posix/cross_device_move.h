@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
+#include <utility>
 
 #include "platform/files.h"
 #include "platform/posix/content_copy.h"
@@ -23,6 +25,24 @@ namespace qor::platform {
 Outcome MoveAcrossFileSystems(int from_dir, const std::string& from, int to_dir,
                               const std::string& name);
 
+// The change times that a run's own removals gave files with more than one
+// name: removing one name changes the file's link count and change time,
+// which is no change of the file under its other names.
+class OwnChanges {
+ public:
+  void Note(const FileIdentity& file, const struct timespec& change_time) {
+    times_[{file.device, file.inode}] = change_time;
+  }
+  bool Explains(const FileIdentity& file, const struct timespec& change_time) const {
+    const auto it = times_.find({file.device, file.inode});
+    return it != times_.end() && it->second.tv_sec == change_time.tv_sec &&
+           it->second.tv_nsec == change_time.tv_nsec;
+  }
+
+ private:
+  std::map<std::pair<std::uint64_t, std::uint64_t>, struct timespec> times_;
+};
+
 // One file or link on its way to another file system, in steps that a batch
 // of moves can take for many files at once: copy, put in place, remove the
 // source.
@@ -37,8 +57,10 @@ class CrossCopy {
   Outcome Place(int to_dir, const std::string& name);
   // Removes the source, once the copy is in place and durable, only if it is
   // still the very file copied, unchanged; otherwise the copy goes. A source
-  // that cannot get its own name back is named in the outcome.
-  Outcome RemoveSource(int from_dir, const std::string& from, int to_dir, const std::string& name);
+  // that cannot get its own name back is named in the outcome. `own`, when
+  // given, knows and learns the changes the run's own removals made.
+  Outcome RemoveSource(int from_dir, const std::string& from, int to_dir, const std::string& name,
+                       OwnChanges* own = nullptr);
   // Removes what there is of the copy: the temporary, or the copy in place.
   void Discard(int to_dir, const std::string& name);
   FileIdentity PlacedIdentity() const;

@@ -63,6 +63,8 @@ struct MoveBatch::State {
   std::uint64_t bytes = 0;
   std::chrono::steady_clock::time_point first;
   std::shared_ptr<SharedFolder> last_from, last_to;
+  // Hard-linked sources: what removing one name did to the others.
+  OwnChanges own_changes;
 
   std::shared_ptr<SharedFolder> Share(std::shared_ptr<SharedFolder>& last, int fd,
                                       const FileIdentity& identity) {
@@ -166,8 +168,8 @@ bool MoveBatch::State::Commit() {
           break;
         }
         if (item.outcome.ok()) {
-          item.outcome =
-              item.copy.RemoveSource(item.from->fd(), item.name, item.to->fd(), item.name);
+          item.outcome = item.copy.RemoveSource(item.from->fd(), item.name, item.to->fd(),
+                                                item.name, &own_changes);
         }
         item.steps.end(item.outcome, item.copy.PlacedIdentity());
         break;

@@ -212,6 +212,18 @@ TEST_F(CrossMoveSteps, AFolderWhoseDescriptorCouldNotBeSharedFailsWithItsOwnReas
   EXPECT_EQ(ReadFile(source_.slash() + "a"), "bytes of a");
 }
 
+TEST_F(CrossMoveSteps, EveryNameOfAFileWithSeveralArrives) {
+  // "a" gets two further names; removing one name is no change of the file.
+  std::filesystem::create_hard_link(source_.slash() + "a", source_.slash() + "a2");
+  std::filesystem::create_hard_link(source_.slash() + "a", source_.slash() + "a3");
+  MoveAll({"a", "a2", "a3", "b"});
+  for (const char* name : {"a", "a2", "a3"}) {
+    EXPECT_TRUE(outcomes_[name].ok()) << name << ": " << OutcomeText(outcomes_[name]);
+    EXPECT_EQ(ReadFile(target_.slash() + name), "bytes of a") << name;
+  }
+  EXPECT_EQ(NamesIn(source_.path()), std::set<std::string>{"c"});
+}
+
 TEST(SameSystemMoveSteps, AFolderSwappedInJustBeforeTheRenameIsPutBack) {
   TempFolder source, target;
   WriteFile(source.slash() + "a", "a file", UtcSeconds(2020, 1, 1));
