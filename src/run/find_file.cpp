@@ -229,6 +229,7 @@ class Walker {
       return WalkEnd::Finished;
     }
     platform::MoveBatch::Steps steps;
+    steps.entry = first_piece + std::string(kMovedTo) + LogText(params_.TargetPath);
     steps.begin = [this, first_piece = std::move(first_piece), kilobytes] {
       return Begin(first_piece, kilobytes);
     };
@@ -288,6 +289,15 @@ class Walker {
 }  // namespace
 
 WalkEnd FindFile(const std::string& path, SearchParams& params, RunLog& log, WalkObserver& window) {
+  if (!params.DryRun) {
+    // What a killed run left in this target is finished first, and logged as
+    // moved by this run.
+    const platform::Recovery recovery = platform::RecoverKilledRuns(params.TargetPath);
+    for (const std::string& entry : recovery.entries) {
+      if (!log.StartEntry(entry, 2) || !log.AppendLine("")) break;
+      ++params.RecoveredCount;
+    }
+  }
   Walker walker(path, params, log, window);
   return walker.Walk();
 }
