@@ -63,8 +63,10 @@ std::optional<std::string> DecodeLogText(std::string_view text) {
     const int high = i + 3 < text.size() && text[i + 1] == 'x' ? HexValue(text[i + 2]) : -1;
     const int low = high >= 0 ? HexValue(text[i + 3]) : -1;
     const auto value = static_cast<unsigned char>(high * 16 + low);
-    // Only what the log escapes is ever written as an escape.
-    if (low < 0 || !IsEscaped(value)) return std::nullopt;
+    // Only what the log escapes is ever written as an escape; never a NUL,
+    // as names end at their first one, and the system would read a shorter
+    // name than the one decoded.
+    if (low < 0 || value == 0 || !IsEscaped(value)) return std::nullopt;
     out.push_back(static_cast<char>(value));
     i += 3;
   }

@@ -92,6 +92,8 @@ TEST(LogFormatTest, AMovedLineThatLeadsOutOfTheSourceIsNotReadable) {
       {"a.txt", "/t", false},
       {"a.txt", "", false},
       {"a\tb.txt", "/t/", false},
+      {"a\\x00b.txt", "/t/", true},
+      {"a.txt", "/t\\x00/", true},
       {"a\\x41.txt", "/t/", true},
       {"a\\x0", "/t/", true},
       {"a\\", "/t/", true},
