@@ -18,6 +18,7 @@
 #include "platform/path_compare.h"
 #include "platform/process.h"
 #include "run/find_file.h"
+#include "run/log_escapes.h"
 #include "run/move_run.h"
 #include "run/run_log.h"
 

@@ -1,0 +1,21 @@
+#include "run/log_format.h"
+
+#include <algorithm>
+
+#include "run/log_escapes.h"
+
+namespace qor {
+
+EntryEnding EndEntry(const platform::Outcome& moved, std::string_view target) {
+  if (moved.ok()) return {std::string(kMovedTo) + LogText(target), {}};
+  std::string reason = platform::ErrorText(moved.error);
+  if (reason.size() > kLongestReason) reason.resize(kLongestReason);
+  return {std::string(kNotMoved) + reason, reason};
+}
+
+std::size_t EntryEndingRoom(std::string_view target) {
+  return std::max(kMovedTo.size() + LogText(target).size(), kNotMoved.size() + kLongestReason) +
+         2;  // CR LF
+}
+
+}  // namespace qor
