@@ -1,28 +1,13 @@
 #include "platform/win32/cross_volume_move.h"
 
-#include <random>
-#include <string_view>
-
+#include "platform/temporary_names.h"
 #include "platform/win32/listing.h"
+#include "platform/win32/owned_handle.h"
 #include "platform/win32/wide.h"
 
 namespace qor::platform {
 
 namespace {
-
-constexpr std::size_t kSuffixLength = 12;
-
-std::wstring RandomSuffix() {
-  static std::mt19937_64 generator{std::random_device{}()};
-  static const wchar_t kDigits[] = L"0123456789abcdef";
-  std::uint64_t bits = generator();
-  std::wstring text(kSuffixLength, L'0');
-  for (wchar_t& c : text) {
-    c = kDigits[bits & 15];
-    bits >>= 4;
-  }
-  return text;
-}
 
 std::uint64_t Ticks(const LARGE_INTEGER& time) {
   return static_cast<std::uint64_t>(time.QuadPart);
@@ -143,15 +128,6 @@ int CheckCopy(const Facts& source, const std::wstring& copy, FileIdentity& copy_
   return 0;
 }
 
-bool IsTemporaryName(std::wstring_view name) {
-  const std::wstring_view prefix = kTemporaryPrefix;
-  if (!name.starts_with(prefix) || name.size() != prefix.size() + kSuffixLength) return false;
-  for (const wchar_t c : name.substr(prefix.size())) {
-    if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'))) return false;
-  }
-  return true;
-}
-
 thread_local CopyProgressCheck* current_check = nullptr;
 
 }  // namespace
@@ -199,7 +175,7 @@ Outcome MoveAcrossVolumes(const std::wstring& from, const std::wstring& to) {
   std::wstring temporary;
   DWORD error = ERROR_FILE_EXISTS;
   for (int attempt = 0; attempt < 16 && error == ERROR_FILE_EXISTS; ++attempt) {
-    temporary = folder + kTemporaryPrefix + RandomSuffix();
+    temporary = folder + Widen(RandomName(kTemporaryPrefix));
     // A link is copied as a link, never what it leads to.
     error = ::CopyFileExW(from.c_str(), temporary.c_str(), &CopyProgress::Routine, nullptr, nullptr,
                           COPY_FILE_FAIL_IF_EXISTS | COPY_FILE_COPY_SYMLINK)
@@ -254,12 +230,12 @@ Outcome MoveAcrossVolumes(const std::wstring& from, const std::wstring& to) {
 
 void RemoveStaleTemporaries(const std::wstring& folder, std::uint64_t since) {
   WIN32_FIND_DATAW data;
-  const std::wstring pattern = folder + kTemporaryPrefix + L"*";
-  const HANDLE find = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
-                                         FindExSearchNameMatch, nullptr, 0);
-  if (find == INVALID_HANDLE_VALUE) return;
+  const std::wstring pattern = folder + Widen(kTemporaryPrefix) + L"*";
+  const SearchHandle search(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
+                                               FindExSearchNameMatch, nullptr, 0));
+  if (!search.IsValid()) return;
   do {
-    if (!IsTemporaryName(data.cFileName) ||
+    if (!IsRandomName(Narrow(data.cFileName), kTemporaryPrefix) ||
         (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
       continue;
     }
@@ -275,8 +251,7 @@ void RemoveStaleTemporaries(const std::wstring& folder, std::uint64_t since) {
         Ticks(basic.ChangeTime) < since) {
       DeleteOpenFile(file.get(), basic.FileAttributes);
     }
-  } while (::FindNextFileW(find, &data));
-  ::FindClose(find);
+  } while (::FindNextFileW(search.get(), &data));
 }
 
 }  // namespace qor::platform

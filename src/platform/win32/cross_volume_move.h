@@ -44,8 +44,4 @@ class CopyProgressCheck {
   bool stopped_ = false;
 };
 
-// The prefix of every temporary name; a walk never takes such a file because
-// it begins with ".".
-inline constexpr const wchar_t* kTemporaryPrefix = L".qor-part-";
-
 }  // namespace qor::platform

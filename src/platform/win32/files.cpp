@@ -5,8 +5,10 @@
 
 #include <string_view>
 
+#include "platform/path_parts.h"
 #include "platform/win32/cross_volume_move.h"
 #include "platform/win32/listing.h"
+#include "platform/win32/owned_handle.h"
 #include "platform/win32/wide.h"
 
 namespace qor::platform {
@@ -15,10 +17,6 @@ namespace {
 
 // ERROR_DIRECTORY_NOT_SUPPORTED, which mingw-w64's headers do not name yet.
 constexpr int kIsAFolder = 336;
-
-bool IsDots(const wchar_t* name) {
-  return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
-}
 
 // The attributes of what `path` leads to, links followed; INVALID_FILE_ATTRIBUTES
 // when nothing is there.
@@ -99,12 +97,11 @@ std::size_t RootLength(std::wstring_view path) {
 Outcome MakeSureFolderPathExists(const std::string& path) {
   const std::wstring full = SystemPath(path);
   if (full.empty()) return {ERROR_BAD_PATHNAME};
-  std::size_t pos = RootLength(full);
-  while (pos < full.size()) {
-    std::size_t next = full.find(L'\\', pos);
-    if (next == std::wstring::npos) next = full.size();
-    const std::wstring partial = full.substr(0, next);
-    pos = next + 1;
+  const std::size_t root = RootLength(full);
+  std::wstring partial = full.substr(0, root);
+  for (const std::wstring& name : FolderNames(std::wstring_view(full).substr(root), L'\\')) {
+    if (partial.size() > root) partial += L'\\';
+    partial += name;
     if (::CreateDirectoryW(partial.c_str(), nullptr)) continue;
     const DWORD error = ::GetLastError();
     if (error != ERROR_ALREADY_EXISTS && error != ERROR_ACCESS_DENIED) return {LastError()};
@@ -123,18 +120,13 @@ bool IsFolderEmpty(const std::string& path) {
   }
   WIN32_FIND_DATAW data;
   const std::wstring pattern = WithBackslash(folder) + L"*";
-  const HANDLE find = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
-                                         FindExSearchNameMatch, nullptr, 0);
-  if (find == INVALID_HANDLE_VALUE) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
-  bool empty = true;
+  const SearchHandle search(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
+                                               FindExSearchNameMatch, nullptr, 0));
+  if (!search.IsValid()) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
   do {
-    if (!IsDots(data.cFileName)) {
-      empty = false;
-      break;
-    }
-  } while (::FindNextFileW(find, &data));
-  ::FindClose(find);
-  return empty;
+    if (!IsDots(data.cFileName)) return false;
+  } while (::FindNextFileW(search.get(), &data));
+  return true;
 }
 
 Outcome RemoveFolder(const std::string& path) {
@@ -167,19 +159,14 @@ bool IsWellFormedPath(const std::string& path) {
   constexpr std::size_t kMaxPath = 32767;
   constexpr std::size_t kMaxName = 255;
   if (full.empty() || full.size() >= kMaxPath) return false;
-  const std::wstring_view rest = std::wstring_view(full).substr(RootLength(full));
-  std::size_t start = 0;
-  while (start <= rest.size()) {
-    std::size_t end = rest.find(L'\\', start);
-    if (end == std::wstring_view::npos) end = rest.size();
-    const std::wstring_view name = rest.substr(start, end - start);
+  for (const std::wstring_view name :
+       SplitPath(std::wstring_view(full).substr(RootLength(full)), L'\\')) {
     if (name.size() > kMaxName) return false;
     for (const wchar_t c : name) {
       if (c < 32 || std::wstring_view(LR"(<>:"|?*)").find(c) != std::wstring_view::npos) {
         return false;
       }
     }
-    start = end + 1;
   }
   return true;
 }
@@ -210,8 +197,8 @@ std::string ErrorText(int error) {
   const DWORD length = ::FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
       nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  const LocalMemory held(text);
   std::wstring message = length > 0 && text != nullptr ? std::wstring(text, length) : L"";
-  if (text != nullptr) ::LocalFree(text);
   // The system's texts end with a line break, which would split a log line.
   while (!message.empty() &&
          (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' ')) {

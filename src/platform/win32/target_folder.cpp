@@ -4,12 +4,15 @@
 // renamed or swapped for a link before the moves into it are done.
 
 #include <set>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/path_parts.h"
 #include "platform/win32/cross_volume_move.h"
 #include "platform/win32/listing.h"
+#include "platform/win32/owned_handle.h"
 
 namespace qor::platform {
 
@@ -74,13 +77,7 @@ Outcome TargetFolder::Enter(const std::string& relative) {
     state.root_handle = std::move(handle);
     state.current = state.root;
   }
-  std::vector<std::string> wanted;
-  for (std::size_t start = 0; start < relative.size();) {
-    std::size_t end = relative.find(kSeparator, start);
-    if (end == std::string::npos) end = relative.size();
-    if (end > start) wanted.push_back(relative.substr(start, end - start));
-    start = end + 1;
-  }
+  const std::vector<std::string> wanted = FolderNames(std::string_view(relative), kSeparator);
   if (state.entered && wanted == state.names) return {};
 
   std::size_t common = 0;
@@ -136,12 +133,7 @@ Outcome TargetFolder::Probe(const std::string& relative, const std::string& name
     if (!::GetFileInformationByHandle(root.get(), &info)) return {LastError()};
     if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return {ERROR_DIRECTORY};
   }
-  for (std::size_t start = 0; start < relative.size();) {
-    std::size_t end = relative.find(kSeparator, start);
-    if (end == std::string::npos) end = relative.size();
-    const std::string part = relative.substr(start, end - start);
-    start = end + 1;
-    if (part.empty()) continue;
+  for (const std::string& part : FolderNames(std::string_view(relative), kSeparator)) {
     // The entry's own attributes: a link or junction is never followed.
     const std::wstring path = at + Widen(part);
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
