@@ -1,8 +1,11 @@
 #include "platform/win32/cross_volume_move.h"
 
+#include <utility>
+
 #include "platform/temporary_names.h"
 #include "platform/win32/listing.h"
 #include "platform/win32/owned_handle.h"
+#include "platform/win32/test_seams.h"
 #include "platform/win32/wide.h"
 
 namespace qor::platform {
@@ -132,18 +135,31 @@ thread_local CopyProgressCheck* current_check = nullptr;
 
 }  // namespace
 
-// Called by CopyFileExW on its own thread's stack as the copy goes on.
+// Called by CopyFileExW on the calling thread, between the pieces it copies.
+// It is a wall: nothing thrown may unwind through the system's frames.
 struct CopyProgress {
   static DWORD CALLBACK Routine(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD,
-                                DWORD, HANDLE, HANDLE, LPVOID) {
+                                DWORD, HANDLE, HANDLE, LPVOID) noexcept {
     CopyProgressCheck* check = current_check;
     if (check == nullptr) return PROGRESS_CONTINUE;
     const std::uint64_t now = ::GetTickCount64();
     if (now - check->last_asked_ < 50) return PROGRESS_CONTINUE;
     check->last_asked_ = now;
-    if (check->keep_going_()) return PROGRESS_CONTINUE;
-    check->stopped_ = true;
+    try {
+      if (check->keep_going_()) return PROGRESS_CONTINUE;
+      check->stopped_ = true;
+    } catch (...) {
+      check->failure_ = std::current_exception();
+    }
     return PROGRESS_CANCEL;  // the copy is deleted by CopyFileExW itself
+  }
+
+  // Throws, from C++ frames, what the routine caught during the last copy.
+  static void RethrowFailure() {
+    CopyProgressCheck* check = current_check;
+    if (check != nullptr && check->failure_) {
+      std::rethrow_exception(std::exchange(check->failure_, nullptr));
+    }
   }
 };
 
@@ -172,19 +188,22 @@ Outcome MoveAcrossVolumes(const std::wstring& from, const std::wstring& to) {
   Facts before;
   if (const int error = ReadFacts(source.get(), before)) return {error};
 
+  const test_seams::CopyFileFunction copy_file =
+      test_seams::copy_file != nullptr ? test_seams::copy_file : &::CopyFileExW;
   std::wstring temporary;
   DWORD error = ERROR_FILE_EXISTS;
   for (int attempt = 0; attempt < 16 && error == ERROR_FILE_EXISTS; ++attempt) {
     temporary = folder + Widen(RandomName(kTemporaryPrefix));
     // A link is copied as a link, never what it leads to.
-    error = ::CopyFileExW(from.c_str(), temporary.c_str(), &CopyProgress::Routine, nullptr, nullptr,
-                          COPY_FILE_FAIL_IF_EXISTS | COPY_FILE_COPY_SYMLINK)
+    error = copy_file(from.c_str(), temporary.c_str(), &CopyProgress::Routine, nullptr, nullptr,
+                      COPY_FILE_FAIL_IF_EXISTS | COPY_FILE_COPY_SYMLINK)
                 ? 0
                 : ::GetLastError();
   }
   if (error != 0) {
     // A copy broken off part-way may have left its file.
     if (error != ERROR_FILE_EXISTS) DeleteOwnFile(temporary);
+    CopyProgress::RethrowFailure();
     return {static_cast<int>(error)};
   }
   FileIdentity copy;

@@ -1,0 +1,15 @@
+#pragma once
+
+// Where a test steps into a move, to make happen what the system does only
+// by chance, or not at all under wine. It stays null in the program.
+
+#include <windows.h>
+
+namespace qor::platform::test_seams {
+
+// Copies in place of CopyFileExW, whose progress routine wine never calls.
+using CopyFileFunction = BOOL(WINAPI*)(LPCWSTR from, LPCWSTR to, LPPROGRESS_ROUTINE progress,
+                                       LPVOID data, LPBOOL cancel, DWORD flags);
+inline CopyFileFunction copy_file = nullptr;
+
+}  // namespace qor::platform::test_seams
