@@ -9,6 +9,7 @@
 #include "platform/win32/cross_volume_move.h"
 #include "platform/win32/listing.h"
 #include "platform/win32/owned_handle.h"
+#include "platform/win32/test_seams.h"
 #include "platform/win32/wide.h"
 
 namespace qor::platform {
@@ -46,25 +47,39 @@ DWORD ReparseTag(const std::wstring& path) {
   return info.ReparseTag;
 }
 
+// A folder that would go whole, with everything in it, under one log entry:
+// a real one, or one that carries a reparse point of another kind than a
+// link (a cloud placeholder). Only a link to a folder moves, as the link.
+bool IsWholeFolder(const std::wstring& path, DWORD attributes) {
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+         !IsLinkReparsePoint(attributes, ReparseTag(path));
+}
+
 }  // namespace
 
 Outcome MoveSystemPaths(const std::wstring& from, const std::wstring& to) {
   if (from.empty() || to.empty()) return {ERROR_BAD_PATHNAME};
   // Only files and links are moved: a folder put in a file's place since the
-  // listing would go with everything in it, under one log entry.
+  // listing would go with everything in it.
   const DWORD attributes = ::GetFileAttributesW(from.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return {LastError()};
-  // So would a folder that carries a reparse point of another kind than a
-  // link (a cloud placeholder): only a link to a folder moves, as the link.
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-      !IsLinkReparsePoint(attributes, ReparseTag(from))) {
-    return {kIsAFolder};
-  }
+  if (IsWholeFolder(from, attributes)) return {kIsAFolder};
+  if (test_seams::before_rename != nullptr) test_seams::before_rename(from);
   // Without MOVEFILE_REPLACE_EXISTING an existing name is never replaced.
-  if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) return {};
-  const int error = LastError();
-  if (error == ERROR_NOT_SAME_DEVICE) return MoveAcrossVolumes(from, to);
-  return {error};
+  if (!::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    const int error = LastError();
+    if (error == ERROR_NOT_SAME_DEVICE) return MoveAcrossVolumes(from, to);
+    return {error};
+  }
+  // A folder put in the file's place between the check and the rename went
+  // with it: it goes back, without replacing what may have taken its name
+  // meanwhile. Should that fail, it stays at `to`, and the failure says so.
+  const DWORD moved = ::GetFileAttributesW(to.c_str());
+  if (moved == INVALID_FILE_ATTRIBUTES || !IsWholeFolder(to, moved)) return {};
+  if (!::MoveFileExW(to.c_str(), from.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    return {kFolderTookItsPlace};
+  }
+  return {kIsAFolder};
 }
 
 Outcome MoveFileNoReplace(const std::string& from, const std::string& to) {

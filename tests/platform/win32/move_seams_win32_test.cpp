@@ -10,6 +10,7 @@
 
 #include "platform/files.h"
 #include "platform/move_batch.h"
+#include "platform/win32/owned_handle.h"
 #include "platform/win32/test_seams.h"
 #include "support/temp_tree.h"
 
@@ -34,6 +35,27 @@ class InSeam {
  private:
   T& seam_;
 };
+
+// Puts a folder, with a file in it, in the place of the file `from`.
+void SwapInFolder(const std::wstring& from) {
+  ASSERT_TRUE(::DeleteFileW(from.c_str()));
+  ASSERT_TRUE(::CreateDirectoryW(from.c_str(), nullptr));
+  const Handle inside(::CreateFileW((from + L"\\inside.txt").c_str(), GENERIC_WRITE, 0, nullptr,
+                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(inside.IsValid());
+}
+
+TEST(MoveSeamsWin32Test, AFolderSwappedInBeforeTheRenameIsPutBack) {
+  TempFolder source, target;
+  WriteFile(source.slash() + "f.txt", "file", UtcSeconds(2021, 6, 15));
+  const InSeam seam(test_seams::before_rename, &SwapInFolder);
+
+  const Outcome moved = MoveFileNoReplace(source.slash() + "f.txt", target.slash() + "f.txt");
+
+  EXPECT_EQ(moved.error, 336) << "ERROR_DIRECTORY_NOT_SUPPORTED";
+  EXPECT_TRUE(NamesIn(target.path()).empty());
+  EXPECT_EQ(NamesIn(source.slash() + "f.txt"), std::set<std::string>{"inside.txt"});
+}
 
 // CopyFileExW as Windows runs it: between the pieces it copies it asks the
 // progress routine, and PROGRESS_CANCEL fails the copy with
