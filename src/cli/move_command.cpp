@@ -119,6 +119,10 @@ int Summarize(Output& output, const SearchParams& params, const MoveReport& repo
     human += dry ? ", " + IntegerText(params.FailedCount) + " would fail (name taken)"
                  : ", " + IntegerText(params.FailedCount) + " could not be moved";
   }
+  if (params.LeftHidden > 0) {
+    human += " (" + IntegerText(params.LeftHidden) +
+             " left under a hidden name beside their own; see the log)";
+  }
   if (params.UnreadFolders > 0) {
     human += ", " + Plural(params.UnreadFolders, "folder", "folders") + " could not be read";
   }

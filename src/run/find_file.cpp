@@ -252,6 +252,7 @@ class Walker {
     log_.AppendLine(ending.text);
     if (!moved.ok()) {
       ++params_.FailedCount;
+      if (!moved.kept_as.empty()) ++params_.LeftHidden;
     } else if (remember_moves_) {
       moved_.insert(placed);
     }

@@ -1,6 +1,7 @@
 #include "run/log_entries.h"
 
 #include "platform/files.h"
+#include "platform/path_parts.h"
 #include "run/log_escapes.h"
 #include "run/log_format.h"
 
@@ -12,15 +13,11 @@ namespace {
 // separator, none of them empty or hidden, so that undo can never be led
 // out of SOURCE by a log that was edited.
 bool IsRelativePlace(const std::string& relative) {
-  std::size_t start = 0;
-  while (true) {
-    const std::size_t end = relative.find(platform::kSeparator, start);
-    const std::string_view part =
-        std::string_view(relative).substr(start, end == std::string::npos ? end : end - start);
+  for (const std::string_view part :
+       platform::SplitPath(std::string_view(relative), platform::kSeparator)) {
     if (part.empty() || part.front() == '.') return false;
-    if (end == std::string::npos) return true;
-    start = end + 1;
   }
+  return true;
 }
 
 LogEntry ReadLine(std::string_view line) {

@@ -8,7 +8,8 @@ namespace qor {
 
 EntryEnding EndEntry(const platform::Outcome& moved, std::string_view target) {
   if (moved.ok()) return {std::string(kMovedTo) + LogText(target), {}};
-  std::string reason = platform::ErrorText(moved.error);
+  // With where the file was left when it could not keep its name.
+  std::string reason = platform::OutcomeText(moved);
   if (reason.size() > kLongestReason) reason.resize(kLongestReason);
   return {std::string(kNotMoved) + reason, reason};
 }
