@@ -5,7 +5,7 @@
 
 #include "platform/files.h"
 #include "platform/path_compare.h"
-#include "run/find_file.h"
+#include "run/path_text.h"
 
 namespace qor {
 

@@ -2,7 +2,7 @@
 
 #include "core/numbers.h"
 #include "platform/console.h"
-#include "run/find_file.h"
+#include "run/log_escapes.h"
 
 namespace qor::cli {
 

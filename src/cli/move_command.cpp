@@ -18,6 +18,7 @@
 #include "platform/path_compare.h"
 #include "platform/process.h"
 #include "run/find_file.h"
+#include "run/log_escapes.h"
 #include "run/move_run.h"
 #include "run/run_log.h"
 
@@ -117,6 +118,10 @@ int Summarize(Output& output, const SearchParams& params, const MoveReport& repo
   if (params.FailedCount > 0) {
     human += dry ? ", " + IntegerText(params.FailedCount) + " would fail (name taken)"
                  : ", " + IntegerText(params.FailedCount) + " could not be moved";
+  }
+  if (params.LeftHidden > 0) {
+    human += " (" + IntegerText(params.LeftHidden) +
+             " left under a hidden name beside their own; see the log)";
   }
   if (params.UnreadFolders > 0) {
     human += ", " + Plural(params.UnreadFolders, "folder", "folders") + " could not be read";

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "core/utf8.h"
 #include "platform/console.h"
 
 namespace qor::cli {
@@ -9,34 +10,6 @@ namespace qor::cli {
 namespace {
 
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
-
-// The length of the UTF-8 sequence at `at`, 0 when none starts there.
-std::size_t Utf8Length(const std::string& text, std::size_t at) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(at);
-  std::size_t length;
-  unsigned low = 0x80, high = 0xBF;  // allowed range of the second byte
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;  // no surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (at + length > text.size()) return 0;
-  if (byte(at + 1) < low || byte(at + 1) > high) return 0;
-  for (std::size_t i = 2; i < length; ++i) {
-    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
-  }
-  return length;
-}
 
 std::string Tenths(std::uint64_t value, std::uint64_t unit) {
   const std::uint64_t tenths = (value * 10 + unit / 2) / unit;
@@ -126,7 +99,7 @@ std::string JsonString(const std::string& text) {
   char buffer[8];
   for (std::size_t at = 0; at < text.size();) {
     const auto byte = static_cast<unsigned char>(text[at]);
-    const std::size_t length = Utf8Length(text, at);
+    const std::size_t length = Utf8SequenceLength(text, at);
     if (length == 0) {
       std::snprintf(buffer, sizeof buffer, "\\u%04X", 0xDC00 + byte);
       out += buffer;

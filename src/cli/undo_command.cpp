@@ -1,27 +1,25 @@
 // qor-cli undo: moves back what a run log records as moved.
 
-#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
 #include "cli/console_checks.h"
-#include "cli/log_entries.h"
 #include "cli/output.h"
 #include "core/numbers.h"
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/path_compare.h"
-#include "run/find_file.h"
+#include "run/log_entries.h"
+#include "run/log_escapes.h"
+#include "run/log_format.h"
+#include "run/path_text.h"
 #include "run/run_log.h"
 
 namespace qor::cli {
 
 namespace {
-
-// A reason in the log is cut to this length, so its room is known ahead.
-constexpr std::size_t kLongestReason = 200;
 
 // The undo's own log: beside the current folder, after the log it reads.
 std::string DefaultUndoLog(const std::string& log) {
@@ -79,13 +77,7 @@ class Undo {
       platform::FolderListing from(reading->target + folder);
       outcome = from.IsOpen() ? back_.Enter(folder) : platform::Outcome{from.OpenError()};
       if (outcome.ok()) outcome = back_.MoveHere(from, name);
-      if (outcome.ok()) {
-        log_.AppendLine(std::string(kMovedTo) + LogText(source_));
-      } else {
-        std::string reason = platform::ErrorText(outcome.error);
-        if (reason.size() > kLongestReason) reason.resize(kLongestReason);
-        log_.AppendLine(std::string(kNotMoved) + reason);
-      }
+      log_.AppendLine(EndEntry(outcome, source_).text);
     }
     if (outcome.ok()) {
       ++moved_;
@@ -99,8 +91,7 @@ class Undo {
   }
 
   bool OpenLog(const std::string& path) {
-    rest_room_ =
-        std::max(kMovedTo.size() + LogText(source_).size(), kNotMoved.size() + kLongestReason) + 2;
+    rest_room_ = EntryEndingRoom(source_);
     const platform::Outcome created = log_.Create(path);
     if (!created.ok()) {
       PrintError("Run log cannot be created: " + LogText(path) + ": " +

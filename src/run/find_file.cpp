@@ -1,6 +1,5 @@
 #include "run/find_file.h"
 
-#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <tuple>
@@ -11,6 +10,9 @@
 #include "platform/files.h"
 #include "platform/move_batch.h"
 #include "platform/path_compare.h"
+#include "run/log_escapes.h"
+#include "run/log_format.h"
+#include "run/path_text.h"
 
 namespace qor {
 
@@ -35,9 +37,6 @@ void ShowCounters(const SearchParams& params, WalkObserver& window) {
 // their parents' listings in memory, so depth is bounded by memory alone.
 constexpr std::size_t kOpenListings = 256;
 
-// A reason in the log is cut to this length, so its room is known ahead.
-constexpr std::size_t kLongestReason = 200;
-
 class Walker {
  public:
   Walker(const std::string& path, SearchParams& params, RunLog& log, WalkObserver& window)
@@ -47,13 +46,9 @@ class Walker {
         window_(window),
         target_(params.TargetPath),
         batch_([this] { return window_.Yield(); }) {
+    rest_room_ = EntryEndingRoom(params.TargetPath);
     // Only a target that holds the source can have the walk meet a moved
     // file again; then every move is remembered, so none is taken twice.
-    // The longest an entry's second piece can be, so that room for it is
-    // there before the move, and a file that moved is never recorded as not.
-    rest_room_ = std::max(kMovedTo.size() + LogText(params.TargetPath).size(),
-                          kNotMoved.size() + kLongestReason) +
-                 2;
     remember_moves_ = platform::RelateFolders(platform::RealPath(params.SourcePath),
                                               platform::RealPath(params.TargetPath)) !=
                       platform::FolderRelation::Apart;
@@ -254,17 +249,15 @@ class Walker {
   // too.
   void End(const platform::Outcome& moved, const platform::FileIdentity& placed,
            const std::string& relative_name, std::uint64_t size) {
-    std::string reason;
-    if (moved.ok()) {
-      log_.AppendLine(std::string(kMovedTo) + LogText(params_.TargetPath));
-      if (remember_moves_) moved_.insert(placed);
-    } else {
+    const EntryEnding ending = EndEntry(moved, params_.TargetPath);
+    log_.AppendLine(ending.text);
+    if (!moved.ok()) {
       ++params_.FailedCount;
-      reason = platform::ErrorText(moved.error);
-      if (reason.size() > kLongestReason) reason.resize(kLongestReason);
-      log_.AppendLine(std::string(kNotMoved) + reason);
+      if (!moved.kept_as.empty()) ++params_.LeftHidden;
+    } else if (remember_moves_) {
+      moved_.insert(placed);
     }
-    window_.FileTaken(relative_name, size, moved.ok(), reason);
+    window_.FileTaken(relative_name, size, moved.ok(), ending.reason);
   }
 
   struct IdentityHash {
@@ -316,39 +309,6 @@ bool IsTaken(const SearchParams& params, int year, int month, int day) {
     default:
       return year > params.Year && month > params.Month && day > params.Day;
   }
-}
-
-std::string TrimAtNull(std::string_view text) {
-  const std::size_t nul = text.find('\0');
-  return std::string(nul == std::string_view::npos ? text : text.substr(0, nul));
-}
-
-std::string AddBackslash(const std::string& path) {
-  if (!path.empty() && path.back() == platform::kSeparator) return path;
-  return path + platform::kSeparator;
-}
-
-std::string LogText(std::string_view text) {
-  // Where the backslash separates folders (Windows) no name can hold it or a
-  // control byte, so nothing needs escaping there; and an escape could not
-  // be told from a folder named like one ("x0A").
-  if (platform::kSeparator == '\\') return std::string(text);
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    // The backslash is escaped too, so that no name can spell out another
-    // name's escape and every entry names exactly one file.
-    if (byte < 0x20 || byte == 0x7F || c == '\\') {
-      out += "\\x";
-      out.push_back(kHex[byte >> 4]);
-      out.push_back(kHex[byte & 15]);
-    } else {
-      out.push_back(c);
-    }
-  }
-  return out;
 }
 
 }  // namespace qor

@@ -23,6 +23,12 @@ std::string ClosingMessage(const SearchParams& params, const RunLog& log,
     text += kLineBreak;
     text += IntegerText(params.FailedCount) + " of them could not be moved; see " + log_name;
   }
+  if (params.LeftHidden > 0) {
+    text += kLineBreak;
+    text += IntegerText(params.LeftHidden) +
+            " of them changed meanwhile and are left under a hidden name beside their own; see " +
+            log_name;
+  }
   if (params.UnreadFolders > 0) {
     text += kLineBreak;
     text += IntegerText(params.UnreadFolders) +
@@ -97,6 +103,7 @@ RunOutcome RunMove(RunWindow& window, SearchParams& params) {
   params.FailedCount = 0;
   params.UnreadFolders = 0;
   params.RecoveredCount = 0;
+  params.LeftHidden = 0;
   window.SetInputsEnabled(false);
   window.SetTimerInterval(kTimerInterval);
   window.SetGoCaption("working...");

@@ -34,6 +34,9 @@ struct SearchParams {
   // Files whose move a killed run began and this run finished: logged as
   // moved, not counted in MovedCount.
   std::int32_t RecoveredCount = 0;
+  // Taken files that changed during their move and could not get their own
+  // name back: left under a hidden name beside it (counted in FailedCount).
+  std::int32_t LeftHidden = 0;
 
   // Asked for by the command-line program; the defaults give the walk as the
   // window runs it.

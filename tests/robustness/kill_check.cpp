@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/posix/cross_device_move.h"
-#include "run/find_file.h"
+#include "run/log_format.h"
 
 namespace qor::testing {
 

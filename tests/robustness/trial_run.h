@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "run/find_file.h"
+#include "run/log_escapes.h"
+#include "run/log_format.h"
 #include "run/run_log.h"
 #include "support/temp_tree.h"
 #include "tree_facts.h"

@@ -11,6 +11,7 @@
 #include "platform/files.h"
 #include "platform/process.h"
 #include "run/find_file.h"
+#include "run/path_text.h"
 #include "run/run_log.h"
 #include "run/search_params.h"
 

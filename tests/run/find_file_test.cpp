@@ -7,6 +7,7 @@
 
 #include "platform/files.h"
 #include "run/find_file_fixture.h"
+#include "run/path_text.h"
 
 namespace qor {
 namespace {
@@ -255,23 +256,6 @@ TEST_F(FindFileTest, NeverTakesItsOwnRunLogWhenItLiesInTheSource) {
   const std::string log = ReadFile(log_path);
   EXPECT_NE(log.find("a.txt      MOVED to   " + target_ + "\r\n"), std::string::npos) << log;
   EXPECT_NE(log.find("b.txt      MOVED to   " + target_ + "\r\n"), std::string::npos) << log;
-}
-
-TEST(LogTextTest, WritesControlBytesAsEscapesAndKeepsEverythingElse) {
-  // Where the backslash separates folders no name holds it or a control
-  // byte, and the log escapes nothing: a folder named "x0A" stays itself.
-  const bool windows = platform::kSeparator == '\\';
-  const struct {
-    std::string in, out_here, out_windows;
-  } cases[] = {
-      {"plain name.txt", "plain name.txt", "plain name.txt"},
-      {"line\nbreak", "line\\x0Abreak", "line\nbreak"},
-      {"cr\rlf", "cr\\x0Dlf", "cr\rlf"},
-      {std::string("tab\tdel\x7f"), "tab\\x09del\\x7F", std::string("tab\tdel\x7f")},
-      {"\xff\xfe not utf-8", "\xff\xfe not utf-8", "\xff\xfe not utf-8"},
-      {"sub\\x0A\\f", "sub\\x5Cx0A\\x5Cf", "sub\\x0A\\f"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(LogText(c.in), windows ? c.out_windows : c.out_here);
 }
 
 TEST(PathTextTest, AddBackslashAndTrimAtNull) {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/files.h"
-#include "run/find_file.h"
+#include "run/log_escapes.h"
 
 namespace qor {
 

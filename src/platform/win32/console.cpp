@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 
+#include "platform/win32/owned_handle.h"
 #include "platform/win32/wide.h"
 
 namespace qor::platform {
@@ -60,9 +61,9 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
   int count = 0;
   wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
   if (wide == nullptr) return std::vector<std::string>(argv + 1, argv + argc);
+  const LocalMemory held(wide);
   std::vector<std::string> arguments;
   for (int i = 1; i < count; ++i) arguments.push_back(Narrow(wide[i]));
-  ::LocalFree(wide);
   return arguments;
 }
 

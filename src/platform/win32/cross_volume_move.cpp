@@ -1,28 +1,16 @@
 #include "platform/win32/cross_volume_move.h"
 
-#include <random>
-#include <string_view>
+#include <utility>
 
+#include "platform/temporary_names.h"
 #include "platform/win32/listing.h"
+#include "platform/win32/owned_handle.h"
+#include "platform/win32/test_seams.h"
 #include "platform/win32/wide.h"
 
 namespace qor::platform {
 
 namespace {
-
-constexpr std::size_t kSuffixLength = 12;
-
-std::wstring RandomSuffix() {
-  static std::mt19937_64 generator{std::random_device{}()};
-  static const wchar_t kDigits[] = L"0123456789abcdef";
-  std::uint64_t bits = generator();
-  std::wstring text(kSuffixLength, L'0');
-  for (wchar_t& c : text) {
-    c = kDigits[bits & 15];
-    bits >>= 4;
-  }
-  return text;
-}
 
 std::uint64_t Ticks(const LARGE_INTEGER& time) {
   return static_cast<std::uint64_t>(time.QuadPart);
@@ -143,31 +131,35 @@ int CheckCopy(const Facts& source, const std::wstring& copy, FileIdentity& copy_
   return 0;
 }
 
-bool IsTemporaryName(std::wstring_view name) {
-  const std::wstring_view prefix = kTemporaryPrefix;
-  if (!name.starts_with(prefix) || name.size() != prefix.size() + kSuffixLength) return false;
-  for (const wchar_t c : name.substr(prefix.size())) {
-    if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'))) return false;
-  }
-  return true;
-}
-
 thread_local CopyProgressCheck* current_check = nullptr;
 
 }  // namespace
 
-// Called by CopyFileExW on its own thread's stack as the copy goes on.
+// Called by CopyFileExW on the calling thread, between the pieces it copies.
+// It is a wall: nothing thrown may unwind through the system's frames.
 struct CopyProgress {
   static DWORD CALLBACK Routine(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD,
-                                DWORD, HANDLE, HANDLE, LPVOID) {
+                                DWORD, HANDLE, HANDLE, LPVOID) noexcept {
     CopyProgressCheck* check = current_check;
     if (check == nullptr) return PROGRESS_CONTINUE;
     const std::uint64_t now = ::GetTickCount64();
     if (now - check->last_asked_ < 50) return PROGRESS_CONTINUE;
     check->last_asked_ = now;
-    if (check->keep_going_()) return PROGRESS_CONTINUE;
-    check->stopped_ = true;
+    try {
+      if (check->keep_going_()) return PROGRESS_CONTINUE;
+      check->stopped_ = true;
+    } catch (...) {
+      check->failure_ = std::current_exception();
+    }
     return PROGRESS_CANCEL;  // the copy is deleted by CopyFileExW itself
+  }
+
+  // Throws, from C++ frames, what the routine caught during the last copy.
+  static void RethrowFailure() {
+    CopyProgressCheck* check = current_check;
+    if (check != nullptr && check->failure_) {
+      std::rethrow_exception(std::exchange(check->failure_, nullptr));
+    }
   }
 };
 
@@ -196,19 +188,22 @@ Outcome MoveAcrossVolumes(const std::wstring& from, const std::wstring& to) {
   Facts before;
   if (const int error = ReadFacts(source.get(), before)) return {error};
 
+  const test_seams::CopyFileFunction copy_file =
+      test_seams::copy_file != nullptr ? test_seams::copy_file : &::CopyFileExW;
   std::wstring temporary;
   DWORD error = ERROR_FILE_EXISTS;
   for (int attempt = 0; attempt < 16 && error == ERROR_FILE_EXISTS; ++attempt) {
-    temporary = folder + kTemporaryPrefix + RandomSuffix();
+    temporary = folder + Widen(RandomName(kTemporaryPrefix));
     // A link is copied as a link, never what it leads to.
-    error = ::CopyFileExW(from.c_str(), temporary.c_str(), &CopyProgress::Routine, nullptr, nullptr,
-                          COPY_FILE_FAIL_IF_EXISTS | COPY_FILE_COPY_SYMLINK)
+    error = copy_file(from.c_str(), temporary.c_str(), &CopyProgress::Routine, nullptr, nullptr,
+                      COPY_FILE_FAIL_IF_EXISTS | COPY_FILE_COPY_SYMLINK)
                 ? 0
                 : ::GetLastError();
   }
   if (error != 0) {
     // A copy broken off part-way may have left its file.
     if (error != ERROR_FILE_EXISTS) DeleteOwnFile(temporary);
+    CopyProgress::RethrowFailure();
     return {static_cast<int>(error)};
   }
   FileIdentity copy;
@@ -254,12 +249,12 @@ Outcome MoveAcrossVolumes(const std::wstring& from, const std::wstring& to) {
 
 void RemoveStaleTemporaries(const std::wstring& folder, std::uint64_t since) {
   WIN32_FIND_DATAW data;
-  const std::wstring pattern = folder + kTemporaryPrefix + L"*";
-  const HANDLE find = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
-                                         FindExSearchNameMatch, nullptr, 0);
-  if (find == INVALID_HANDLE_VALUE) return;
+  const std::wstring pattern = folder + Widen(kTemporaryPrefix) + L"*";
+  const SearchHandle search(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
+                                               FindExSearchNameMatch, nullptr, 0));
+  if (!search.IsValid()) return;
   do {
-    if (!IsTemporaryName(data.cFileName) ||
+    if (!IsRandomName(Narrow(data.cFileName), kTemporaryPrefix) ||
         (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
       continue;
     }
@@ -275,8 +270,7 @@ void RemoveStaleTemporaries(const std::wstring& folder, std::uint64_t since) {
         Ticks(basic.ChangeTime) < since) {
       DeleteOpenFile(file.get(), basic.FileAttributes);
     }
-  } while (::FindNextFileW(find, &data));
-  ::FindClose(find);
+  } while (::FindNextFileW(search.get(), &data));
 }
 
 }  // namespace qor::platform

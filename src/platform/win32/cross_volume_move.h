@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <string>
 
@@ -26,7 +27,9 @@ void RemoveStaleTemporaries(const std::wstring& folder, std::uint64_t since);
 
 // While one of these lives, copies across volumes made on this thread ask
 // `keep_going` as they progress, and are broken off (ERROR_REQUEST_ABORTED)
-// when it says no.
+// when it says no. Should it throw, the copy is broken off too, and once it
+// is undone (the source as it was, no temporary left) MoveAcrossVolumes
+// throws that again.
 class CopyProgressCheck {
  public:
   explicit CopyProgressCheck(const std::function<bool()>& keep_going);
@@ -42,10 +45,7 @@ class CopyProgressCheck {
   CopyProgressCheck* outer_;
   std::uint64_t last_asked_ = 0;
   bool stopped_ = false;
+  std::exception_ptr failure_;  // what `keep_going` threw
 };
-
-// The prefix of every temporary name; a walk never takes such a file because
-// it begins with ".".
-inline constexpr const wchar_t* kTemporaryPrefix = L".qor-part-";
 
 }  // namespace qor::platform

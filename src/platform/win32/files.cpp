@@ -5,8 +5,11 @@
 
 #include <string_view>
 
+#include "platform/path_parts.h"
 #include "platform/win32/cross_volume_move.h"
 #include "platform/win32/listing.h"
+#include "platform/win32/owned_handle.h"
+#include "platform/win32/test_seams.h"
 #include "platform/win32/wide.h"
 
 namespace qor::platform {
@@ -15,10 +18,6 @@ namespace {
 
 // ERROR_DIRECTORY_NOT_SUPPORTED, which mingw-w64's headers do not name yet.
 constexpr int kIsAFolder = 336;
-
-bool IsDots(const wchar_t* name) {
-  return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
-}
 
 // The attributes of what `path` leads to, links followed; INVALID_FILE_ATTRIBUTES
 // when nothing is there.
@@ -48,25 +47,39 @@ DWORD ReparseTag(const std::wstring& path) {
   return info.ReparseTag;
 }
 
+// A folder that would go whole, with everything in it, under one log entry:
+// a real one, or one that carries a reparse point of another kind than a
+// link (a cloud placeholder). Only a link to a folder moves, as the link.
+bool IsWholeFolder(const std::wstring& path, DWORD attributes) {
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+         !IsLinkReparsePoint(attributes, ReparseTag(path));
+}
+
 }  // namespace
 
 Outcome MoveSystemPaths(const std::wstring& from, const std::wstring& to) {
   if (from.empty() || to.empty()) return {ERROR_BAD_PATHNAME};
   // Only files and links are moved: a folder put in a file's place since the
-  // listing would go with everything in it, under one log entry.
+  // listing would go with everything in it.
   const DWORD attributes = ::GetFileAttributesW(from.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return {LastError()};
-  // So would a folder that carries a reparse point of another kind than a
-  // link (a cloud placeholder): only a link to a folder moves, as the link.
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-      !IsLinkReparsePoint(attributes, ReparseTag(from))) {
-    return {kIsAFolder};
-  }
+  if (IsWholeFolder(from, attributes)) return {kIsAFolder};
+  if (test_seams::before_rename != nullptr) test_seams::before_rename(from);
   // Without MOVEFILE_REPLACE_EXISTING an existing name is never replaced.
-  if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) return {};
-  const int error = LastError();
-  if (error == ERROR_NOT_SAME_DEVICE) return MoveAcrossVolumes(from, to);
-  return {error};
+  if (!::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    const int error = LastError();
+    if (error == ERROR_NOT_SAME_DEVICE) return MoveAcrossVolumes(from, to);
+    return {error};
+  }
+  // A folder put in the file's place between the check and the rename went
+  // with it: it goes back, without replacing what may have taken its name
+  // meanwhile. Should that fail, it stays at `to`, and the failure says so.
+  const DWORD moved = ::GetFileAttributesW(to.c_str());
+  if (moved == INVALID_FILE_ATTRIBUTES || !IsWholeFolder(to, moved)) return {};
+  if (!::MoveFileExW(to.c_str(), from.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    return {kFolderTookItsPlace};
+  }
+  return {kIsAFolder};
 }
 
 Outcome MoveFileNoReplace(const std::string& from, const std::string& to) {
@@ -99,12 +112,11 @@ std::size_t RootLength(std::wstring_view path) {
 Outcome MakeSureFolderPathExists(const std::string& path) {
   const std::wstring full = SystemPath(path);
   if (full.empty()) return {ERROR_BAD_PATHNAME};
-  std::size_t pos = RootLength(full);
-  while (pos < full.size()) {
-    std::size_t next = full.find(L'\\', pos);
-    if (next == std::wstring::npos) next = full.size();
-    const std::wstring partial = full.substr(0, next);
-    pos = next + 1;
+  const std::size_t root = RootLength(full);
+  std::wstring partial = full.substr(0, root);
+  for (const std::wstring& name : FolderNames(std::wstring_view(full).substr(root), L'\\')) {
+    if (partial.size() > root) partial += L'\\';
+    partial += name;
     if (::CreateDirectoryW(partial.c_str(), nullptr)) continue;
     const DWORD error = ::GetLastError();
     if (error != ERROR_ALREADY_EXISTS && error != ERROR_ACCESS_DENIED) return {LastError()};
@@ -123,18 +135,13 @@ bool IsFolderEmpty(const std::string& path) {
   }
   WIN32_FIND_DATAW data;
   const std::wstring pattern = WithBackslash(folder) + L"*";
-  const HANDLE find = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
-                                         FindExSearchNameMatch, nullptr, 0);
-  if (find == INVALID_HANDLE_VALUE) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
-  bool empty = true;
+  const SearchHandle search(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
+                                               FindExSearchNameMatch, nullptr, 0));
+  if (!search.IsValid()) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
   do {
-    if (!IsDots(data.cFileName)) {
-      empty = false;
-      break;
-    }
-  } while (::FindNextFileW(find, &data));
-  ::FindClose(find);
-  return empty;
+    if (!IsDots(data.cFileName)) return false;
+  } while (::FindNextFileW(search.get(), &data));
+  return true;
 }
 
 Outcome RemoveFolder(const std::string& path) {
@@ -167,19 +174,14 @@ bool IsWellFormedPath(const std::string& path) {
   constexpr std::size_t kMaxPath = 32767;
   constexpr std::size_t kMaxName = 255;
   if (full.empty() || full.size() >= kMaxPath) return false;
-  const std::wstring_view rest = std::wstring_view(full).substr(RootLength(full));
-  std::size_t start = 0;
-  while (start <= rest.size()) {
-    std::size_t end = rest.find(L'\\', start);
-    if (end == std::wstring_view::npos) end = rest.size();
-    const std::wstring_view name = rest.substr(start, end - start);
+  for (const std::wstring_view name :
+       SplitPath(std::wstring_view(full).substr(RootLength(full)), L'\\')) {
     if (name.size() > kMaxName) return false;
     for (const wchar_t c : name) {
       if (c < 32 || std::wstring_view(LR"(<>:"|?*)").find(c) != std::wstring_view::npos) {
         return false;
       }
     }
-    start = end + 1;
   }
   return true;
 }
@@ -210,8 +212,8 @@ std::string ErrorText(int error) {
   const DWORD length = ::FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
       nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  const LocalMemory held(text);
   std::wstring message = length > 0 && text != nullptr ? std::wstring(text, length) : L"";
-  if (text != nullptr) ::LocalFree(text);
   // The system's texts end with a line break, which would split a log line.
   while (!message.empty() &&
          (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' ')) {

@@ -6,14 +6,6 @@
 
 namespace qor::platform {
 
-namespace {
-
-bool IsDots(const wchar_t* name) {
-  return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
-}
-
-}  // namespace
-
 Handle OpenFolder(const std::wstring& path, bool follow) {
   return Handle(::CreateFileW(
       path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -67,9 +59,10 @@ void FolderListing::State::Open(std::wstring system_folder, bool follow) {
     return;
   }
   const std::wstring pattern = folder + L"*";
-  find = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
-                            FIND_FIRST_EX_LARGE_FETCH);
-  if (find == INVALID_HANDLE_VALUE) {
+  search =
+      SearchHandle(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
+                                      FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
+  if (!search.IsValid()) {
     // A drive's root holds no "." or "..": empty, yet listed.
     if (::GetLastError() != ERROR_FILE_NOT_FOUND) {
       error = LastError();
@@ -115,12 +108,12 @@ int FolderListing::DetailError() const {
 }
 
 bool FolderListing::State::Read(FolderEntry& entry) {
-  if (find == INVALID_HANDLE_VALUE) return false;
+  if (!search.IsValid()) return false;
   if (!pending) {
-    if (!::FindNextFileW(find, &data)) {
+    if (!::FindNextFileW(search.get(), &data)) {
       const DWORD failed = ::GetLastError();
       if (failed != ERROR_NO_MORE_FILES) read_error = static_cast<int>(failed);
-      CloseFind();
+      search.Reset();
       return false;
     }
   }
@@ -193,7 +186,7 @@ void FolderListing::Park() {
     while (state.Read(entry)) state.rest.push_back(std::move(entry));
     state.from_memory = true;
   }
-  state.CloseFind();
+  state.search.Reset();
   state.folder_handle.Reset();
   state.parked = true;
 }

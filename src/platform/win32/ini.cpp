@@ -8,6 +8,7 @@
 
 #include "platform/ini_text.h"
 #include "platform/win32/ini_encoding.h"
+#include "platform/win32/owned_handle.h"
 #include "platform/win32/wide.h"
 
 namespace qor::platform {

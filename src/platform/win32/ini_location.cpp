@@ -1,5 +1,6 @@
 #include "platform/ini_location.h"
 
+#include "platform/win32/owned_handle.h"
 #include "platform/win32/wide.h"
 
 namespace qor::platform {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/win32/owned_handle.h"
 #include "platform/win32/wide.h"
 
 namespace qor::platform {
@@ -22,6 +23,11 @@ inline bool IsLinkReparsePoint(DWORD attributes, DWORD tag) {
 inline bool IsRealFolder(DWORD attributes) {
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
          (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
+// "." or "..", which a listing of a folder other than a drive's root holds.
+inline bool IsDots(const wchar_t* name) {
+  return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
 }
 
 inline std::wstring WithBackslash(std::wstring path) {
@@ -52,7 +58,7 @@ struct FolderListing::State {
   // Held open without delete sharing, so the folder can be neither renamed
   // nor replaced by a link while it is listed.
   Handle folder_handle;
-  HANDLE find = INVALID_HANDLE_VALUE;
+  SearchHandle search;  // closed before the folder's handle
   WIN32_FIND_DATAW data{};
   bool pending = false;  // `data` holds an entry not yet delivered
   bool open = false;
@@ -68,15 +74,6 @@ struct FolderListing::State {
   std::size_t next = 0;
   FileIdentity identity;
 
-  State() = default;
-  State(const State&) = delete;
-  State& operator=(const State&) = delete;
-  ~State() { CloseFind(); }
-
-  void CloseFind() {
-    if (find != INVALID_HANDLE_VALUE) ::FindClose(find);
-    find = INVALID_HANDLE_VALUE;
-  }
   void Open(std::wstring system_folder, bool follow);
   // One entry from the system's listing.
   bool Read(FolderEntry& entry);

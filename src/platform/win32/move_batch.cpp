@@ -4,6 +4,8 @@
 
 #include "platform/move_batch.h"
 
+#include <exception>
+
 #include "platform/win32/cross_volume_move.h"
 #include "platform/win32/wide.h"
 
@@ -24,16 +26,26 @@ bool MoveBatch::Move(const FolderListing& folder, const std::string& name,
   if (steps.begin && !steps.begin()) return true;
   Outcome moved;
   bool stopped = false;
+  std::exception_ptr failure;
   {
     const CopyProgressCheck check(state_->keep_going);
-    // MoveHere changes nothing the caller can see of `target`.
-    moved = const_cast<TargetFolder&>(target).MoveHere(folder, name);
+    try {
+      // MoveHere changes nothing the caller can see of `target`.
+      moved = const_cast<TargetFolder&>(target).MoveHere(folder, name);
+    } catch (...) {
+      // A move throws before it changes anything, or once its copy is
+      // undone: the source stayed.
+      failure = std::current_exception();
+      moved = {ERROR_REQUEST_ABORTED};
+    }
     stopped = check.stopped();
   }
   FileIdentity identity;
   if (moved.ok() && !target.IdentityOf(name, identity)) identity = {};
   // An entry begun is always ended, a copy broken off too: its source stayed.
   if (steps.end) steps.end(moved, identity);
+  // The run ends on what was thrown, its log true up to here.
+  if (failure) std::rethrow_exception(failure);
   return !stopped;
 }
 

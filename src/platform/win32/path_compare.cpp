@@ -1,6 +1,7 @@
 #include "platform/path_compare.h"
 
 #include "platform/files.h"
+#include "platform/win32/owned_handle.h"
 #include "platform/win32/wide.h"
 
 namespace qor::platform {

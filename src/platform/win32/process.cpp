@@ -45,8 +45,8 @@ std::string CurrentFolder() {
 }
 
 void RaiseOpenFileLimit() {
-  // Windows sets no small limit on the handles of a process: one open folder
-  // per level of a deep tree always fits.
+  // Windows sets no small limit on the handles of a process, and the walk
+  // holds only a few hundred folders open however deep the tree.
 }
 
 void ReportFileSizeLimitAsError() {

@@ -1,4 +1,5 @@
 #include "platform/text_file.h"
+#include "platform/win32/owned_handle.h"
 #include "platform/win32/wide.h"
 
 namespace qor::platform {

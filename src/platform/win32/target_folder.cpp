@@ -3,15 +3,34 @@
 // open without delete sharing while entered, so that none of them can be
 // renamed or swapped for a link before the moves into it are done.
 
+#include <optional>
 #include <set>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/path_parts.h"
 #include "platform/win32/cross_volume_move.h"
 #include "platform/win32/listing.h"
+#include "platform/win32/owned_handle.h"
 
 namespace qor::platform {
+
+namespace {
+
+// The folders of `relative` below the root, one step down each; none when
+// one of them is "." or "..", or holds a separator: such a path would lead
+// up or sideways out of the target, and is refused before anything is made.
+std::optional<std::vector<std::string>> StepsDown(const std::string& relative) {
+  std::vector<std::string> names = FolderNames(std::string_view(relative), kSeparator);
+  for (const std::string& name : names) {
+    if (!IsPlainName(name, kSeparator)) return std::nullopt;
+  }
+  return names;
+}
+
+}  // namespace
 
 struct TargetFolder::State {
   std::string root_path;
@@ -62,6 +81,11 @@ TargetFolder::~TargetFolder() = default;
 
 Outcome TargetFolder::Enter(const std::string& relative) {
   State& state = *state_;
+  const std::optional<std::vector<std::string>> wanted = StepsDown(relative);
+  if (!wanted) {
+    state.entered = false;
+    return {ERROR_INVALID_NAME};
+  }
   if (!state.root_handle.IsValid()) {
     // Made here rather than at the start, as every folder below it is. The
     // root itself may be a link or junction: the user chose it.
@@ -74,24 +98,17 @@ Outcome TargetFolder::Enter(const std::string& relative) {
     state.root_handle = std::move(handle);
     state.current = state.root;
   }
-  std::vector<std::string> wanted;
-  for (std::size_t start = 0; start < relative.size();) {
-    std::size_t end = relative.find(kSeparator, start);
-    if (end == std::string::npos) end = relative.size();
-    if (end > start) wanted.push_back(relative.substr(start, end - start));
-    start = end + 1;
-  }
-  if (state.entered && wanted == state.names) return {};
+  if (state.entered && *wanted == state.names) return {};
 
   std::size_t common = 0;
-  while (common < wanted.size() && common < state.names.size() &&
-         wanted[common] == state.names[common]) {
+  while (common < wanted->size() && common < state.names.size() &&
+         (*wanted)[common] == state.names[common]) {
     ++common;
   }
   state.entered = false;
   state.BackTo(common);
-  for (std::size_t i = state.names.size(); i < wanted.size(); ++i) {
-    if (const Outcome down = state.Down(wanted[i]); !down.ok()) {
+  for (std::size_t i = state.names.size(); i < wanted->size(); ++i) {
+    if (const Outcome down = state.Down((*wanted)[i]); !down.ok()) {
       state.BackTo(0);
       return down;
     }
@@ -120,6 +137,8 @@ bool TargetFolder::IdentityOf(const std::string& name, FileIdentity& identity) c
 }
 
 Outcome TargetFolder::Probe(const std::string& relative, const std::string& name) const {
+  const std::optional<std::vector<std::string>> parts = StepsDown(relative);
+  if (!parts) return {ERROR_INVALID_NAME};
   const auto missing = [](int error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
   };
@@ -136,12 +155,7 @@ Outcome TargetFolder::Probe(const std::string& relative, const std::string& name
     if (!::GetFileInformationByHandle(root.get(), &info)) return {LastError()};
     if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return {ERROR_DIRECTORY};
   }
-  for (std::size_t start = 0; start < relative.size();) {
-    std::size_t end = relative.find(kSeparator, start);
-    if (end == std::string::npos) end = relative.size();
-    const std::string part = relative.substr(start, end - start);
-    start = end + 1;
-    if (part.empty()) continue;
+  for (const std::string& part : *parts) {
     // The entry's own attributes: a link or junction is never followed.
     const std::wstring path = at + Widen(part);
     const DWORD attributes = ::GetFileAttributesW(path.c_str());

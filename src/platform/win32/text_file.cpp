@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "platform/win32/listing.h"
+#include "platform/win32/owned_handle.h"
 #include "platform/win32/wide.h"
 
 namespace qor::platform {

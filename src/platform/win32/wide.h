@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/win32/owned_handle.h"
+
 namespace qor::platform {
 
 // UTF-8 to UTF-16; bytes that are not UTF-8 become U+FFFD.
@@ -36,39 +38,6 @@ std::wstring WithoutLongPrefix(std::wstring_view path);
 // The last error of the calling thread, never 0 (a call that failed without
 // saying why counts as ERROR_GEN_FAILURE).
 int LastError();
-
-// Owns a kernel handle; closes it when it goes.
-class Handle {
- public:
-  Handle() = default;
-  explicit Handle(HANDLE handle) : handle_(handle) {}
-  ~Handle() { Reset(); }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  Handle(Handle&& other) noexcept : handle_(other.Release()) {}
-  Handle& operator=(Handle&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      handle_ = other.Release();
-    }
-    return *this;
-  }
-
-  bool IsValid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
-  HANDLE get() const { return handle_; }
-  HANDLE Release() {
-    const HANDLE handle = handle_;
-    handle_ = INVALID_HANDLE_VALUE;
-    return handle;
-  }
-  void Reset() {
-    if (IsValid()) ::CloseHandle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
-  }
-
- private:
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
-};
 
 // Opens `path` for its attributes only. With `follow` false a link or
 // junction is opened itself, not what it leads to.

@@ -1,44 +1,12 @@
 #include "window/qt/byte_text.h"
 
+#include "core/utf8.h"
+
 namespace qor {
 
 namespace {
 
 constexpr char16_t kEscapeBase = 0xDC80;  // U+DC80..U+DCFF carry bytes 0x80..0xFF
-
-bool IsContinuation(unsigned char byte) {
-  return (byte & 0xC0) == 0x80;
-}
-
-// Length of the valid UTF-8 sequence at `at`, or 0 when the byte there does
-// not start one (overlong forms, surrogates and values past U+10FFFF count as
-// invalid).
-std::size_t ValidSequenceLength(const std::string& bytes, std::size_t at) {
-  const auto byte = [&](std::size_t offset) {
-    return static_cast<unsigned char>(bytes[at + offset]);
-  };
-  const unsigned char lead = byte(0);
-  if (lead < 0x80) return 1;
-  std::size_t length = 0;
-  char32_t value = 0;
-  char32_t smallest = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, value = lead & 0x1F, smallest = 0x80;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, value = lead & 0x0F, smallest = 0x800;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, value = lead & 0x07, smallest = 0x10000;
-  } else {
-    return 0;
-  }
-  if (at + length > bytes.size()) return 0;
-  for (std::size_t offset = 1; offset < length; ++offset) {
-    if (!IsContinuation(byte(offset))) return 0;
-    value = (value << 6) | (byte(offset) & 0x3F);
-  }
-  if (value < smallest || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
-  return length;
-}
 
 void AppendUtf8(std::string& out, char32_t value) {
   if (value < 0x80) {
@@ -65,7 +33,7 @@ QString DecodeBytes(const std::string& bytes) {
   text.reserve(static_cast<qsizetype>(bytes.size()));
   std::size_t at = 0;
   while (at < bytes.size()) {
-    const std::size_t length = ValidSequenceLength(bytes, at);
+    const std::size_t length = Utf8SequenceLength(bytes, at);
     if (length == 0) {
       text +=
           QChar(static_cast<char16_t>(kEscapeBase + static_cast<unsigned char>(bytes[at]) - 0x80));

@@ -4,6 +4,7 @@
 #include <windowsx.h>
 
 #include "platform/win32/wide.h"
+#include "window/event_barrier.h"
 #include "window/win32/control_table.h"
 
 namespace qor {
@@ -82,15 +83,25 @@ LRESULT CALLBACK Win32FormView::WindowProcedure(HWND window, UINT message, WPARA
     view->window_.Release();
     return ::DefWindowProcW(window, message, wparam, lparam);
   }
-  return view->HandleMessage(message, wparam, lparam);
+  // The wall between the system and everything the window does, the form's
+  // handlers among it: a failure is shown and the message ends there.
+  LRESULT result = 0;
+  GuardEvent(*view, [&] { result = view->HandleMessage(message, wparam, lparam); });
+  return result;
 }
 
 LRESULT Win32FormView::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
   const HWND window = window_.get();
   switch (message) {
-    case WM_CREATE:
-      OnCreate();
-      return 0;
+    case WM_CREATE: {
+      // A window that could not be made whole is not made at all.
+      bool made = false;
+      GuardEvent(*this, [&] {
+        OnCreate();
+        made = true;
+      });
+      return made ? 0 : -1;
+    }
     case WM_COMMAND:
       OnCommand(LOWORD(wparam), HIWORD(wparam));
       return 0;
@@ -122,9 +133,7 @@ LRESULT Win32FormView::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam)
       RequestClose(CloseReason::Other);
       return 0;
     case WM_QUERYENDSESSION:
-      return events_ != nullptr && !closing_ && events_->Form_QueryUnload(CloseReason::Other)
-                 ? FALSE
-                 : TRUE;
+      return closing_ || FormLetsClose(CloseReason::Other) ? TRUE : FALSE;
     case WM_ENDSESSION:
       if (wparam != FALSE && !closing_) RequestClose(CloseReason::Other);
       return 0;
@@ -202,14 +211,23 @@ LRESULT Win32FormView::OnStaticColour(HDC dc, HWND control) {
                           reinterpret_cast<LPARAM>(control));
 }
 
+bool Win32FormView::FormLetsClose(CloseReason reason) {
+  if (events_ == nullptr) return true;
+  // Should the question fail, the window stays: a run may be going on.
+  bool cancel = true;
+  GuardEvent(*this, [&] { cancel = events_->Form_QueryUnload(reason); });
+  return !cancel;
+}
+
 void Win32FormView::RequestClose(CloseReason reason) {
   if (closing_ || !window_) return;
-  if (events_ != nullptr && events_->Form_QueryUnload(reason)) return;
+  if (!FormLetsClose(reason)) return;
   // A run in progress notices this at its next yield and gives up; a message
   // box it may have open goes away at once.
   closing_ = true;
   DismissOpenMessage();
-  if (events_ != nullptr) events_->Form_Unload();
+  // The window goes even when the form fails to take its leave.
+  if (events_ != nullptr) GuardEvent(*this, [&] { events_->Form_Unload(); });
   StopTimer();
   if (window_) ::DestroyWindow(window_.get());
 }

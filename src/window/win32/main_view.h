@@ -51,6 +51,8 @@ class Win32FormView : public FormView {
   void OnDpiChanged(int dpi, const RECT& suggested);
   LRESULT OnStaticColour(HDC dc, HWND control);
   void OnDrawItem(const DRAWITEMSTRUCT& item);
+  // Asks the form whether a close may go ahead.
+  bool FormLetsClose(CloseReason reason);
   // A close request: asks the form, and when it goes ahead closes the window.
   void RequestClose(CloseReason reason);
 

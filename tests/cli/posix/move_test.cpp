@@ -9,7 +9,7 @@
 #include <filesystem>
 
 #include "cli_runner.h"
-#include "run/find_file.h"
+#include "run/log_format.h"
 #include "support/file_systems.h"
 
 namespace qor::testing {

@@ -103,6 +103,19 @@ TEST(TargetFolderWin32Test, MakesEntersAndMovesButNeverThroughALink) {
   EXPECT_TRUE(into.Enter("a\\").ok()) << "a failed entry leaves the way back open";
 }
 
+TEST(TargetFolderWin32Test, NeitherEntryNorProbeStepsUpOrThroughANameWithASeparator) {
+  TempFolder outer;
+  TargetFolder into(outer.slash() + "target\\");
+  for (const char* relative :
+       {"a\\..\\..\\x\\", "..\\x\\", "a\\.\\x\\", "a/../../x\\", "a\\b/c\\"}) {
+    SCOPED_TRACE(relative);
+    EXPECT_EQ(into.Enter(relative).error, ERROR_INVALID_NAME);
+    EXPECT_EQ(into.Probe(relative, "f.txt").error, ERROR_INVALID_NAME);
+  }
+  EXPECT_TRUE(NamesIn(outer.path()).empty()) << "nothing made, neither beside it nor in it";
+  EXPECT_TRUE(into.Enter("a\\").ok()) << "a refused entry leaves the way open";
+}
+
 TEST(TargetFolderWin32Test, FirstEntryRemovesOnlyAKilledRunsOldTemporaries) {
   TempFolder target;
   const std::string folder = target.slash() + "sub\\";

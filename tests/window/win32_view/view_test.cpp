@@ -1,9 +1,12 @@
 // The Win32 window itself, driven through its own message handling: the
-// round of the Tab key, where the focus goes, the layout at another DPI and
-// the default button. It needs a display (under wine, an X server).
+// round of the Tab key, where the focus goes, the layout at another DPI, the
+// default button and the wall against failing handlers. It needs a display
+// (under wine, an X server).
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -245,6 +248,85 @@ TEST_F(Win32View, WindowTakesTheSuggestedPlaceAndItsClientAreaHoldsTheLayout) {
                     "(wine does): the client area is not checked at"
                  << unchecked << " DPI";
   }
+}
+
+// Handlers that fail as a handler could: out of memory.
+struct FailingEvents : FormEvents {
+  void btnGo_Click() override { throw std::bad_alloc(); }
+  void chkrekurse_Click() override {}
+  void chkDelFolderMove_Click() override {}
+  void optEqual_Click(int) override { throw std::runtime_error("option"); }
+  void Timer1_Timer() override { throw std::bad_alloc(); }
+  void Command1_Click() override {}
+  bool Form_QueryUnload(CloseReason) override {
+    if (question_fails) throw std::bad_alloc();
+    return false;
+  }
+  void Form_Unload() override { throw std::bad_alloc(); }
+  bool question_fails = true;
+};
+
+// Answers every message box of this thread as soon as it shows, and keeps
+// its title and text.
+class BoxAnswerer {
+ public:
+  BoxAnswerer() : timer_(::SetTimer(nullptr, 0, 20, &Look)) { current = this; }
+  ~BoxAnswerer() {
+    ::KillTimer(nullptr, timer_);
+    current = nullptr;
+  }
+  BoxAnswerer(const BoxAnswerer&) = delete;
+  BoxAnswerer& operator=(const BoxAnswerer&) = delete;
+
+  std::vector<std::wstring> shown;
+
+ private:
+  static void CALLBACK Look(HWND, UINT, UINT_PTR, DWORD) {
+    ::EnumThreadWindows(::GetCurrentThreadId(), &Answer, 0);
+  }
+  static BOOL CALLBACK Answer(HWND window, LPARAM) {
+    wchar_t window_class[16] = {};
+    ::GetClassNameW(window, window_class, 16);
+    if (::lstrcmpW(window_class, L"#32770") != 0 || !::IsWindowVisible(window)) return TRUE;
+    wchar_t title[64] = {};
+    wchar_t text[256] = {};
+    ::GetWindowTextW(window, title, 64);
+    ::GetDlgItemTextW(window, 0xFFFF, text, 256);  // a message box's text
+    current->shown.push_back(std::wstring(title) + L": " + text);
+    ::EndDialog(window, IDOK);
+    return TRUE;
+  }
+
+  static inline BoxAnswerer* current = nullptr;
+  UINT_PTR timer_;
+};
+
+TEST_F(Win32View, AFailingHandlerNeverUnwindsThroughTheSystemAndIsShown) {
+  FailingEvents failing;
+  view_->SetEvents(&failing);
+  const HWND window = view_->Window();
+  BoxAnswerer boxes;
+  ::SendMessageW(Item(btnGo), BM_CLICK, 0, 0);
+  ::SendMessageW(Item(optEqual1), BM_CLICK, 0, 0);
+  ::SendMessageW(window, WM_TIMER, 1, 0);
+  // A close or a session's end whose question fails leaves the window open.
+  ::SendMessageW(window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(::SendMessageW(window, WM_QUERYENDSESSION, 0, 0), FALSE);
+  EXPECT_TRUE(::IsWindow(window));
+  EXPECT_FALSE(view_->IsClosing());
+  ASSERT_EQ(boxes.shown.size(), 5u);
+  EXPECT_EQ(boxes.shown[0],
+            L"Arrgh: The window could not finish what it was doing\r\nout of memory");
+  EXPECT_EQ(boxes.shown[1], L"Arrgh: The window could not finish what it was doing\r\noption");
+
+  // One that goes ahead closes the window, though the form fails to take
+  // its leave.
+  failing.question_fails = false;
+  ::SendMessageW(window, WM_CLOSE, 0, 0);
+  EXPECT_FALSE(::IsWindow(window));
+  EXPECT_EQ(boxes.shown.size(), 5u) << "a closing window shows no box";
+  MSG quit;
+  ::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
 }
 
 }  // namespace

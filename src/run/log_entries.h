@@ -1,11 +1,10 @@
 #pragma once
 
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace qor::cli {
+namespace qor {
 
 // One line of a run log, as undo sees it.
 struct LogEntry {
@@ -26,14 +25,8 @@ struct LogEntry {
   std::vector<Reading> readings;
 };
 
-// The text of a run log's name or folder with its \xHH escapes decoded;
-// nullopt when it holds a byte or an escape that the log never writes. Where
-// the backslash is the folder separator, one that starts no escape of a
-// control byte is that separator.
-std::optional<std::string> DecodeLogText(std::string_view text);
-
 // Every entry of a run log, in its order. The log's lines end with CR LF; a
 // last line without one was cut off.
 std::vector<LogEntry> ReadLogEntries(std::string_view log);
 
-}  // namespace qor::cli
+}  // namespace qor

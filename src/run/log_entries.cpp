@@ -1,32 +1,23 @@
-#include "cli/log_entries.h"
+#include "run/log_entries.h"
 
 #include "platform/files.h"
-#include "run/find_file.h"
+#include "platform/path_parts.h"
+#include "run/log_escapes.h"
+#include "run/log_format.h"
 
-namespace qor::cli {
+namespace qor {
 
 namespace {
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 // A place below the source as the walk writes it: names joined by the
 // separator, none of them empty or hidden, so that undo can never be led
 // out of SOURCE by a log that was edited.
 bool IsRelativePlace(const std::string& relative) {
-  std::size_t start = 0;
-  while (true) {
-    const std::size_t end = relative.find(platform::kSeparator, start);
-    const std::string_view part =
-        std::string_view(relative).substr(start, end == std::string::npos ? end : end - start);
+  for (const std::string_view part :
+       platform::SplitPath(std::string_view(relative), platform::kSeparator)) {
     if (part.empty() || part.front() == '.') return false;
-    if (end == std::string::npos) return true;
-    start = end + 1;
   }
+  return true;
 }
 
 LogEntry ReadLine(std::string_view line) {
@@ -59,35 +50,6 @@ LogEntry ReadLine(std::string_view line) {
 
 }  // namespace
 
-std::optional<std::string> DecodeLogText(std::string_view text) {
-  // Where the backslash is the folder separator the log escapes nothing: no
-  // name there can hold a control byte or a backslash.
-  if (platform::kSeparator == '\\') {
-    for (const char c : text) {
-      if (static_cast<unsigned char>(c) < 0x20) return std::nullopt;
-    }
-    return std::string(text);
-  }
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if (byte < 0x20 || byte == 0x7F) return std::nullopt;
-    if (byte != '\\') {
-      out.push_back(text[i]);
-      continue;
-    }
-    const int high = i + 3 < text.size() && text[i + 1] == 'x' ? HexValue(text[i + 2]) : -1;
-    const int low = high >= 0 ? HexValue(text[i + 3]) : -1;
-    const auto value = static_cast<unsigned char>(high * 16 + low);
-    // Only what the log escapes is ever written as an escape.
-    if (low < 0 || !(value < 0x20 || value == 0x7F || value == '\\')) return std::nullopt;
-    out.push_back(static_cast<char>(value));
-    i += 3;
-  }
-  return out;
-}
-
 std::vector<LogEntry> ReadLogEntries(std::string_view log) {
   std::vector<LogEntry> entries;
   while (!log.empty()) {
@@ -103,4 +65,4 @@ std::vector<LogEntry> ReadLogEntries(std::string_view log) {
   return entries;
 }
 
-}  // namespace qor::cli
+}  // namespace qor

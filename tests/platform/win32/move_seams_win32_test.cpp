@@ -1,0 +1,124 @@
+// Moves to which something happens that the system brings about only by
+// chance, or not at all under wine: the tests step in through the seams.
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <new>
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/move_batch.h"
+#include "platform/win32/owned_handle.h"
+#include "platform/win32/test_seams.h"
+#include "support/temp_tree.h"
+
+namespace qor::platform {
+namespace {
+
+using testing::NamesIn;
+using testing::ReadFile;
+using testing::TempFolder;
+using testing::UtcSeconds;
+using testing::WriteFile;
+
+// Puts `value` in `seam` for as long as it lives.
+template <typename T>
+class InSeam {
+ public:
+  InSeam(T& seam, T value) : seam_(seam) { seam_ = value; }
+  ~InSeam() { seam_ = nullptr; }
+  InSeam(const InSeam&) = delete;
+  InSeam& operator=(const InSeam&) = delete;
+
+ private:
+  T& seam_;
+};
+
+// Puts a folder, with a file in it, in the place of the file `from`.
+void SwapInFolder(const std::wstring& from) {
+  ASSERT_TRUE(::DeleteFileW(from.c_str()));
+  ASSERT_TRUE(::CreateDirectoryW(from.c_str(), nullptr));
+  const Handle inside(::CreateFileW((from + L"\\inside.txt").c_str(), GENERIC_WRITE, 0, nullptr,
+                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(inside.IsValid());
+}
+
+TEST(MoveSeamsWin32Test, AFolderSwappedInBeforeTheRenameIsPutBack) {
+  TempFolder source, target;
+  WriteFile(source.slash() + "f.txt", "file", UtcSeconds(2021, 6, 15));
+  const InSeam seam(test_seams::before_rename, &SwapInFolder);
+
+  const Outcome moved = MoveFileNoReplace(source.slash() + "f.txt", target.slash() + "f.txt");
+
+  EXPECT_EQ(moved.error, 336) << "ERROR_DIRECTORY_NOT_SUPPORTED";
+  EXPECT_TRUE(NamesIn(target.path()).empty());
+  EXPECT_EQ(NamesIn(source.slash() + "f.txt"), std::set<std::string>{"inside.txt"});
+}
+
+// CopyFileExW as Windows runs it: between the pieces it copies it asks the
+// progress routine, and PROGRESS_CANCEL fails the copy with
+// ERROR_REQUEST_ABORTED. Unlike Windows, it leaves the part copied behind.
+BOOL WINAPI CopyAskingProgress(LPCWSTR from, LPCWSTR to, LPPROGRESS_ROUTINE progress, LPVOID data,
+                               LPBOOL cancel, DWORD flags) {
+  if (!::CopyFileExW(from, to, nullptr, nullptr, cancel, flags)) return FALSE;
+  LARGE_INTEGER none{};
+  for (int piece = 0; piece < 50; ++piece) {
+    ::Sleep(10);
+    DWORD answer = PROGRESS_CONTINUE;
+    try {
+      answer = progress(none, none, none, none, 1, CALLBACK_CHUNK_FINISHED, nullptr, nullptr, data);
+    } catch (...) {
+      ADD_FAILURE() << "a failure passed the progress routine into the system's copy";
+      throw;
+    }
+    if (answer != PROGRESS_CONTINUE) {
+      ::SetLastError(ERROR_REQUEST_ABORTED);
+      return FALSE;
+    }
+  }
+  return TRUE;
+}
+
+TEST(MoveSeamsWin32Test, ACopyStoppedOrFailingInItsProgressLeavesTheSourceAndEndsItsEntry) {
+  if (::GetDriveTypeW(L"Q:\\") == DRIVE_NO_ROOT_DIR) GTEST_SKIP() << "no Q: drive";
+  const InSeam seam(test_seams::copy_file, &CopyAskingProgress);
+  for (const bool fails : {false, true}) {
+    SCOPED_TRACE(fails ? "the check fails" : "the check says stop");
+    TempFolder source, target("Q:");
+    WriteFile(source.slash() + "f.txt", "content", UtcSeconds(2021, 6, 15));
+    FolderListing listing(source.path());
+    TargetFolder into(target.slash());
+    ASSERT_TRUE(into.Enter("").ok());
+    MoveBatch batch([fails]() -> bool {
+      if (fails) throw std::bad_alloc();
+      return false;
+    });
+    std::vector<std::string> steps;
+    const auto move = [&] {
+      return batch.Move(listing, "f.txt", into,
+                        {[&] {
+                           steps.push_back("begin");
+                           return true;
+                         },
+                         [&](Outcome outcome, FileIdentity) {
+                           steps.push_back("end " + ErrorText(outcome.error));
+                         }});
+    };
+
+    if (fails) {
+      EXPECT_THROW(move(), std::bad_alloc) << "the run ends on the failure";
+    } else {
+      EXPECT_FALSE(move());
+    }
+
+    EXPECT_EQ(steps,
+              (std::vector<std::string>{"begin", "end " + ErrorText(ERROR_REQUEST_ABORTED)}));
+    EXPECT_EQ(ReadFile(source.slash() + "f.txt"), "content");
+    EXPECT_TRUE(NamesIn(target.path()).empty()) << "neither copy nor temporary left";
+  }
+}
+
+}  // namespace
+}  // namespace qor::platform
