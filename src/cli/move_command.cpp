@@ -127,8 +127,8 @@ int Summarize(Output& output, const SearchParams& params, const MoveReport& repo
     human += ", " + Plural(params.UnreadFolders, "folder", "folders") + " could not be read";
   }
   if (params.RecoveredCount > 0) {
-    human += ", finished " + Plural(params.RecoveredCount, "file", "files") +
-             " of an interrupted run";
+    human +=
+        ", finished " + Plural(params.RecoveredCount, "file", "files") + " of an interrupted run";
   }
   human += "; searched " + Plural(params.SearchedCount, "entry", "entries") + " in " +
            output.SecondsText() + " s";

@@ -283,12 +283,15 @@ class Walker {
 
 WalkEnd FindFile(const std::string& path, SearchParams& params, RunLog& log, WalkObserver& window) {
   if (!params.DryRun) {
-    // What a killed run left in this target is finished first, and logged as
-    // moved by this run.
-    const platform::Recovery recovery = platform::RecoverKilledRuns(params.TargetPath);
-    for (const std::string& entry : recovery.entries) {
-      if (!log.StartEntry(entry, 2) || !log.AppendLine("")) break;
-      ++params.RecoveredCount;
+    // What a killed run left where this one writes is finished first, and
+    // logged as moved by this run.
+    // The source is looked at too: a killed run the other way round left
+    // its copies there.
+    for (const std::string& root : {params.TargetPath, params.SourcePath}) {
+      for (const std::string& entry : platform::RecoverKilledRuns(root).entries) {
+        if (!log.StartEntry(entry, 2) || !log.AppendLine("")) break;
+        ++params.RecoveredCount;
+      }
     }
   }
   Walker walker(path, params, log, window);

@@ -36,8 +36,7 @@ std::string ClosingMessage(const SearchParams& params, const RunLog& log,
   }
   if (params.RecoveredCount > 0) {
     text += kLineBreak;
-    text += IntegerText(params.RecoveredCount) +
-            (params.RecoveredCount == 1 ? " file" : " files") +
+    text += IntegerText(params.RecoveredCount) + (params.RecoveredCount == 1 ? " file" : " files") +
             " of an interrupted run finished; see " + log_name;
   }
   if (log.IsBroken()) {

@@ -104,8 +104,7 @@ bool MoveBatch::State::Commit() {
   // placed: one sync per target file system.
   for (Item& item : items) {
     if (item.kind == Item::Kind::Move && item.outcome.ok() && item.journal != nullptr) {
-      item.journal->Placing(item.from->fd(), item.name, item.to->fd(), item.name,
-                            item.steps.entry);
+      item.journal->Placing(item.from->fd(), item.name, item.to->fd(), item.name, item.steps.entry);
     }
   }
   std::vector<std::shared_ptr<SharedFolder>> synced_systems;
@@ -182,9 +181,9 @@ bool MoveBatch::State::Commit() {
           break;
         }
         if (item.outcome.ok()) {
-          item.outcome = item.copy.RemoveSource(item.from->fd(), item.name, item.to->fd(),
-                                                item.name, &own_changes, item.journal,
-                                                item.steps.entry);
+          item.outcome =
+              item.copy.RemoveSource(item.from->fd(), item.name, item.to->fd(), item.name,
+                                     &own_changes, item.journal, item.steps.entry);
         }
         item.steps.end(item.outcome, item.copy.PlacedIdentity());
         break;

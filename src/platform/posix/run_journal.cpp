@@ -79,8 +79,8 @@ void RunJournal::Temporary(int dir, const std::string& name) {
   Write(std::move(record));
 }
 
-void RunJournal::Placing(int from_dir, const std::string& from, int to_dir,
-                         const std::string& name, const std::string& entry) {
+void RunJournal::Placing(int from_dir, const std::string& from, int to_dir, const std::string& name,
+                         const std::string& entry) {
   const std::string source = FolderPath(from_dir);
   const std::string target = FolderPath(to_dir);
   if (source.empty() || target.empty()) return;
