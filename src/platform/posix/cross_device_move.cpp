@@ -262,7 +262,9 @@ Outcome MoveAcrossFileSystems(int from_dir, const std::string& from, int to_dir,
     return {error};
   }
   // Only now, with the copy in place and on disk, does the source go.
-  return copy.RemoveSource(from_dir, from, to_dir, name, nullptr, journal);
+  const Outcome removed = copy.RemoveSource(from_dir, from, to_dir, name, nullptr, journal);
+  if (journal != nullptr) journal->Clear();
+  return removed;
 }
 
 }  // namespace qor::platform

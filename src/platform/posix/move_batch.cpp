@@ -189,15 +189,26 @@ bool MoveBatch::State::Commit() {
         break;
     }
   }
+  // Every source of the batch has gone or stays, every copy is in place or
+  // gone: nothing the journal names is pending any more.
+  for (const Item& item : items) {
+    if (item.journal != nullptr) {
+      item.journal->Clear();
+      break;
+    }
+  }
   items.clear();
   bytes = 0;
   return true;
 }
 
 void MoveBatch::State::Abandon() {
+  RunJournal* journal = nullptr;
   for (Item& item : items) {
     if (item.kind == Item::Kind::Move) item.copy.Discard(item.to->fd(), item.name);
+    if (item.journal != nullptr) journal = item.journal;
   }
+  if (journal != nullptr) journal->Clear();
   items.clear();
   bytes = 0;
 }

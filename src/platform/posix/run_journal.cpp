@@ -22,7 +22,7 @@ bool RunJournal::Ready() {
   // Made and locked under a name no run looks for, then renamed: no other
   // run ever sees it unlocked and takes it for a killed run's.
   for (int attempt = 0; attempt < 16; ++attempt) {
-    const std::string making = RandomName(".qor-journal-new-");
+    const std::string making = RandomName(kNewJournalPrefix);
     Fd file(::openat(root_, making.c_str(),
                      O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_APPEND, 0600));
     if (!file.IsValid()) {
@@ -108,6 +108,10 @@ void RunJournal::TakingAway(int from_dir, const std::string& from, const std::st
   Field(record, entry);
   Field(record, taken);
   Write(std::move(record));
+}
+
+void RunJournal::Clear() {
+  if (file_.IsValid() && ::ftruncate(file_.get(), 0) != 0) failed_ = true;
 }
 
 void RunJournal::Sync() {

@@ -16,6 +16,8 @@ namespace qor::platform {
 
 // The name every journal begins with; the rest is random.
 inline constexpr std::string_view kJournalPrefix = ".qor-journal-";
+// A journal while it is made and locked, before it gets its name.
+inline constexpr std::string_view kNewJournalPrefix = ".qor-journal-new-";
 
 class RunJournal {
  public:
@@ -37,6 +39,9 @@ class RunJournal {
   // being `name` in `to_dir`.
   void TakingAway(int from_dir, const std::string& from, const std::string& taken, int to_dir,
                   const std::string& name, const std::string& entry);
+  // Everything recorded so far has been dealt with: the journal starts
+  // afresh, so that it stays as small as one batch.
+  void Clear();
   // Bring what was recorded to the disk (on the root's file system a batch's
   // sync does it too).
   void Sync();

@@ -163,6 +163,15 @@ Recovery RecoverKilledRuns(const std::string& root) {
     listing.Release();
     while (const struct dirent* d = ::readdir(dir.get())) {
       if (IsRandomName(d->d_name, kJournalPrefix)) journals.emplace_back(d->d_name);
+      // A run killed while it made its journal left it empty and unlocked.
+      if (IsRandomName(d->d_name, kNewJournalPrefix)) {
+        const Fd made(::openat(folder.get(), d->d_name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat st;
+        if (made.IsValid() && ::flock(made.get(), LOCK_EX | LOCK_NB) == 0 &&
+            ::fstat(made.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0) {
+          ::unlinkat(folder.get(), d->d_name, 0);
+        }
+      }
     }
   }
   for (const std::string& name : journals) {
