@@ -126,6 +126,10 @@ int Summarize(Output& output, const SearchParams& params, const MoveReport& repo
   if (params.UnreadFolders > 0) {
     human += ", " + Plural(params.UnreadFolders, "folder", "folders") + " could not be read";
   }
+  if (params.RecoveredCount > 0) {
+    human +=
+        ", finished " + Plural(params.RecoveredCount, "file", "files") + " of an interrupted run";
+  }
   human += "; searched " + Plural(params.SearchedCount, "entry", "entries") + " in " +
            output.SecondsText() + " s";
   if (log.IsBroken()) {
@@ -141,6 +145,7 @@ int Summarize(Output& output, const SearchParams& params, const MoveReport& repo
                      ",\"moved\":" + IntegerText(report.moved_files()) +
                      ",\"failed\":" + IntegerText(params.FailedCount) +
                      ",\"unread_folders\":" + IntegerText(params.UnreadFolders) +
+                     ",\"recovered\":" + IntegerText(params.RecoveredCount) +
                      ",\"bytes\":" + std::to_string(report.moved_bytes()) +
                      ",\"log_broken\":" + (log.IsBroken() ? "true" : "false") +
                      ",\"log\":" + (log_path ? JsonString(*log_path) : "null") +

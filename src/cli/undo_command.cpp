@@ -155,6 +155,9 @@ int UndoCommand(const Options& options) {
     }
     if (!undo.OpenLog(*log_out)) return kRefused;
   }
+  // What a killed undo left in SOURCE is finished first.
+  const std::size_t recovered =
+      options.dry_run ? 0 : platform::RecoverKilledRuns(source).entries.size();
 
   std::int64_t entries = 0, skipped = 0;
   bool interrupted = false;
@@ -186,6 +189,10 @@ int UndoCommand(const Options& options) {
            IntegerText(entries) + " entries";
   if (undo.failed_ > 0) human += ", " + IntegerText(undo.failed_) + " left alone";
   if (skipped > 0) human += ", " + IntegerText(skipped) + " skipped (not recorded as moved)";
+  if (recovered > 0) {
+    human += ", finished " + IntegerText(static_cast<std::int64_t>(recovered)) +
+             " files of an interrupted undo";
+  }
   if (broken) {
     human += "; the log could not be written (" + platform::ErrorText(undo.log_.WriteError()) +
              "), no further file was moved";

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace qor::platform {
 
@@ -172,6 +173,23 @@ Outcome MoveFileNoReplace(const std::string& from, const std::string& to);
 // folder swapped for a link since the listing began can lead elsewhere.
 Outcome MoveEntryNoReplace(const FolderListing& folder, const std::string& name,
                            const std::string& to);
+
+// What a run finished of the work that killed runs left where it writes.
+struct Recovery {
+  // The run log entries of the files whose move it completed.
+  std::vector<std::string> entries;
+  // What it found but left as it was: a source that changed since its copy,
+  // or one whose name was taken again.
+  int left = 0;
+};
+
+// Finishes the work of every killed run whose journal lies in the folder
+// `root`: its temporaries go, a copy in place whose source is still there
+// and equal loses that source, and a source under a private name goes when
+// its copy is equal, else back under its name without replacing anything.
+// A journal that a live run holds is left alone, and so is every name that
+// no journal names.
+Recovery RecoverKilledRuns(const std::string& root);
 
 // Creates every missing folder of `path` (mode 0777 less the umask). Success
 // when the whole path is a folder at the end.

@@ -26,6 +26,9 @@ class MoveBatch {
     std::function<bool()> begin;
     // The outcome, and the identity of the file at its new place.
     std::function<void(Outcome, FileIdentity)> end;
+    // The run log's entry for the file once moved, kept in the run's journal
+    // so that a later run that finishes the move after a kill can log it.
+    std::string entry;
   };
 
   // `keep_going` is asked at least every 100 ms while a file is copied or a

@@ -224,6 +224,7 @@ class Walker {
       return WalkEnd::Finished;
     }
     platform::MoveBatch::Steps steps;
+    steps.entry = first_piece + std::string(kMovedTo) + LogText(params_.TargetPath);
     steps.begin = [this, first_piece = std::move(first_piece), kilobytes] {
       return Begin(first_piece, kilobytes);
     };
@@ -281,6 +282,18 @@ class Walker {
 }  // namespace
 
 WalkEnd FindFile(const std::string& path, SearchParams& params, RunLog& log, WalkObserver& window) {
+  if (!params.DryRun) {
+    // What a killed run left where this one writes is finished first, and
+    // logged as moved by this run.
+    // The source is looked at too: a killed run the other way round left
+    // its copies there.
+    for (const std::string& root : {params.TargetPath, params.SourcePath}) {
+      for (const std::string& entry : platform::RecoverKilledRuns(root).entries) {
+        if (!log.StartEntry(entry, 2) || !log.AppendLine("")) break;
+        ++params.RecoveredCount;
+      }
+    }
+  }
   Walker walker(path, params, log, window);
   return walker.Walk();
 }

@@ -34,6 +34,11 @@ std::string ClosingMessage(const SearchParams& params, const RunLog& log,
     text += IntegerText(params.UnreadFolders) +
             (params.UnreadFolders == 1 ? " folder" : " folders") + " could not be read";
   }
+  if (params.RecoveredCount > 0) {
+    text += kLineBreak;
+    text += IntegerText(params.RecoveredCount) + (params.RecoveredCount == 1 ? " file" : " files") +
+            " of an interrupted run finished; see " + log_name;
+  }
   if (log.IsBroken()) {
     text += kLineBreak;
     text += "The run log could not be written (" + platform::ErrorText(log.WriteError()) +
@@ -96,6 +101,7 @@ RunOutcome RunMove(RunWindow& window, SearchParams& params) {
   params.SearchedCount = 0;
   params.FailedCount = 0;
   params.UnreadFolders = 0;
+  params.RecoveredCount = 0;
   params.LeftHidden = 0;
   window.SetInputsEnabled(false);
   window.SetTimerInterval(kTimerInterval);

@@ -31,6 +31,9 @@ struct SearchParams {
   // Walked folders that could not be listed, or not to their end: files in
   // them may match but were not seen.
   std::int32_t UnreadFolders = 0;
+  // Files whose move a killed run began and this run finished: logged as
+  // moved, not counted in MovedCount.
+  std::int32_t RecoveredCount = 0;
   // Taken files that changed during their move and could not get their own
   // name back: left under a hidden name beside it (counted in FailedCount).
   std::int32_t LeftHidden = 0;

@@ -129,6 +129,26 @@ class KilledRunTest : public ::testing::Test {
     }
 
     EXPECT_EQ(figures.kills, kKills);
+    // The same job once more, to its end: it finishes what the killed runs
+    // left, in either folder, and leaves one of each file and nothing else.
+    {
+      ::unlink(log.c_str());
+      const pid_t pid = StartRunner(root_a, root_b, log);
+      int status = 0;
+      ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "rerun status " << status;
+      check.Check(root_a, root_b, ReadFile(log));
+      const TreeFacts a = RecordTree(root_a), b = RecordTree(root_b);
+      for (const auto& [relative, original] : originals) {
+        EXPECT_FALSE(a.count(relative) != 0 && b.count(relative) != 0)
+            << "twice after the rerun: " << relative;
+      }
+      for (const auto* tree : {&a, &b}) {
+        for (const auto& [relative, facts] : *tree) {
+          EXPECT_NE(originals.count(relative), 0u) << "left after the rerun: " << relative;
+        }
+      }
+    }
     std::printf(
         "kills %d, finished runs %d, files %zu (%d taken), files checked %d, "
         "temporaries %d, duplicates %d; whole runs %.2f s and %.2f s\n",

@@ -100,7 +100,8 @@ bool IsUnchanged(int dir, const std::string& taken, const struct stat& source) {
 // that name since is never what gets removed; it goes only when it is the file
 // that was copied, unchanged. Otherwise it is put back, and the copy goes.
 Outcome RemoveSourceIfUnchanged(int from_dir, const std::string& from, const struct stat& source,
-                                OwnChanges* own) {
+                                OwnChanges* own, RunJournal* journal, int to_dir,
+                                const std::string& name, const std::string& entry) {
   // A change of the status (a write, truncation and rewrite to the same
   // size and time) shows in the change time until the rename below, which
   // sets it itself; so does the run's own removal of another of its names.
@@ -117,6 +118,7 @@ Outcome RemoveSourceIfUnchanged(int from_dir, const std::string& from, const str
   int error = EEXIST;
   for (int attempt = 0; attempt < 16 && error == EEXIST; ++attempt) {
     taken = RandomName(kTakenPrefix);
+    if (journal != nullptr) journal->TakingAway(from_dir, from, taken, to_dir, name, entry);
     error = RenameToPrivateName(from_dir, from, taken);
   }
   if (error != 0) return {error};
@@ -157,7 +159,7 @@ void RemoveCopy(int dir, const std::string& name, const struct stat& copy) {
 }  // namespace
 
 Outcome CrossCopy::Make(int from_dir, const std::string& from, int to_dir, const std::string& name,
-                        bool sync, const KeepGoing* keep_going) {
+                        bool sync, const KeepGoing* keep_going, RunJournal* journal) {
   struct stat& source = source_;
   if (::fstatat(from_dir, from.c_str(), &source, AT_SYMLINK_NOFOLLOW) != 0) return {errno};
   if (S_ISDIR(source.st_mode)) return {EISDIR};
@@ -187,6 +189,7 @@ Outcome CrossCopy::Make(int from_dir, const std::string& from, int to_dir, const
   int error = EEXIST;
   for (int attempt = 0; attempt < 16 && error == EEXIST; ++attempt) {
     temp = RandomName(kTemporaryPrefix);
+    if (journal != nullptr) journal->Temporary(to_dir, temp);
     error = S_ISREG(source.st_mode) ? CopyRegularFile(in.get(), source, to_dir, temp, sync, pacer)
                                     : CopySymbolicLink(from_dir, from, source, to_dir, temp);
   }
@@ -217,8 +220,11 @@ Outcome CrossCopy::Place(int to_dir, const std::string& name) {
 }
 
 Outcome CrossCopy::RemoveSource(int from_dir, const std::string& from, int to_dir,
-                                const std::string& name, OwnChanges* own) {
-  if (Outcome removed = RemoveSourceIfUnchanged(from_dir, from, source_, own); !removed.ok()) {
+                                const std::string& name, OwnChanges* own, RunJournal* journal,
+                                const std::string& entry) {
+  if (Outcome removed =
+          RemoveSourceIfUnchanged(from_dir, from, source_, own, journal, to_dir, name, entry);
+      !removed.ok()) {
     Discard(to_dir, name);
     return removed;
   }
@@ -242,11 +248,13 @@ std::uint64_t CrossCopy::Size() const {
 }
 
 Outcome MoveAcrossFileSystems(int from_dir, const std::string& from, int to_dir,
-                              const std::string& name) {
+                              const std::string& name, RunJournal* journal) {
   CrossCopy copy;
-  if (const Outcome made = copy.Make(from_dir, from, to_dir, name, true, nullptr); !made.ok()) {
+  if (const Outcome made = copy.Make(from_dir, from, to_dir, name, true, nullptr, journal);
+      !made.ok()) {
     return made;
   }
+  if (journal != nullptr) journal->Placing(from_dir, from, to_dir, name, {});
   if (const Outcome placed = copy.Place(to_dir, name); !placed.ok()) return placed;
   if (::fsync(to_dir) != 0 && errno != EINVAL) {
     const int error = errno;
@@ -254,7 +262,9 @@ Outcome MoveAcrossFileSystems(int from_dir, const std::string& from, int to_dir,
     return {error};
   }
   // Only now, with the copy in place and on disk, does the source go.
-  return copy.RemoveSource(from_dir, from, to_dir, name);
+  const Outcome removed = copy.RemoveSource(from_dir, from, to_dir, name, nullptr, journal);
+  if (journal != nullptr) journal->Clear();
+  return removed;
 }
 
 }  // namespace qor::platform

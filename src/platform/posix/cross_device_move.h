@@ -11,6 +11,7 @@
 
 #include "platform/files.h"
 #include "platform/posix/content_copy.h"
+#include "platform/posix/run_journal.h"
 #include "platform/temporary_names.h"
 
 namespace qor::platform {
@@ -22,8 +23,9 @@ namespace qor::platform {
 // known to be the very file copied, unchanged. On any failure the temporary
 // (and a linked copy) is removed and the source is left as it was.
 // `from` is a name in the folder `from_dir`, `name` one in `to_dir`.
+// `journal`, when given, records each step a kill could leave half done.
 Outcome MoveAcrossFileSystems(int from_dir, const std::string& from, int to_dir,
-                              const std::string& name);
+                              const std::string& name, RunJournal* journal = nullptr);
 
 // The change times that a run's own removals gave files with more than one
 // name: removing one name changes the file's link count and change time,
@@ -52,7 +54,7 @@ class CrossCopy {
   // `to_dir` meant for `name`, with owner, mode, extended attributes, times
   // and holes; synced when `sync`. ECANCELED when `keep_going` said to stop.
   Outcome Make(int from_dir, const std::string& from, int to_dir, const std::string& name,
-               bool sync, const KeepGoing* keep_going);
+               bool sync, const KeepGoing* keep_going, RunJournal* journal = nullptr);
   // Puts the temporary in place under `name`, never replacing anything.
   Outcome Place(int to_dir, const std::string& name);
   // Removes the source, once the copy is in place and durable, only if it is
@@ -60,7 +62,8 @@ class CrossCopy {
   // that cannot get its own name back is named in the outcome. `own`, when
   // given, knows and learns the changes the run's own removals made.
   Outcome RemoveSource(int from_dir, const std::string& from, int to_dir, const std::string& name,
-                       OwnChanges* own = nullptr);
+                       OwnChanges* own = nullptr, RunJournal* journal = nullptr,
+                       const std::string& entry = {});
   // Removes what there is of the copy: the temporary, or the copy in place.
   void Discard(int to_dir, const std::string& name);
   FileIdentity PlacedIdentity() const;
@@ -72,10 +75,5 @@ class CrossCopy {
   std::string temp_;
   bool placed_ = false;
 };
-
-// Removes from the folder `dir_fd` the temporaries of this program that a
-// killed run left: exactly its name pattern, regular files, untouched since
-// `since`.
-void RemoveStaleTemporaries(int dir_fd, const struct timespec& since);
 
 }  // namespace qor::platform

@@ -4,16 +4,14 @@
 // files of the Linux layer that work on their descriptors.
 
 #include <dirent.h>
-#include <time.h>
-
 #include <memory>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/files.h"
 #include "platform/posix/fd.h"
+#include "platform/posix/run_journal.h"
 
 namespace qor::platform {
 
@@ -49,12 +47,15 @@ struct TargetFolder::State {
   std::vector<std::string> names;        // the entered folder's path below the root
   std::vector<FileIdentity> identities;  // of each folder on that path
   bool entered = false;
-  struct timespec started {};
-  std::set<std::pair<std::uint64_t, std::uint64_t>> cleaned;  // folders rid of stale temporaries
+  std::unique_ptr<RunJournal> journal;  // made when the run first needs it
 
   int Current() const { return leaf.IsValid() ? leaf.get() : root.get(); }
   FileIdentity CurrentIdentity() const {
     return identities.empty() ? root_identity : identities.back();
+  }
+  RunJournal* Journal() {
+    if (!journal) journal = std::make_unique<RunJournal>(root.get());
+    return journal.get();
   }
   void BackToRoot();
   // One level up through "..", if that is still the folder come down from.
@@ -66,9 +67,9 @@ struct TargetFolder::State {
 // The move of `from`, a name in the folder `from_dir` (AT_FDCWD for a path),
 // to the name `to` in the folder `to_dir`, never replacing; across file
 // systems a synced copy. `placed`, when given, gets the identity of the file
-// at its new place.
+// at its new place; `journal` records the steps of a copy.
 Outcome MoveAt(int from_dir, const std::string& from, int to_dir, const std::string& to,
-               FileIdentity* placed);
+               FileIdentity* placed, RunJournal* journal = nullptr);
 
 // Opens the subfolder `name` of `at` without following a link.
 Fd OpenSubfolder(int at, const char* name);

@@ -58,6 +58,7 @@ struct MoveBatch::State {
     std::string name;  // the file's name (the same in both folders), or the folder's
     CrossCopy copy;
     Outcome outcome;  // a failure already known
+    RunJournal* journal = nullptr;
   };
   std::vector<Item> items;
   std::uint64_t bytes = 0;
@@ -99,7 +100,13 @@ struct MoveBatch::State {
 };
 
 bool MoveBatch::State::Commit() {
-  // 1. Every copy durable: one sync per target file system.
+  // 1. Every copy durable, and the journal that names them before they are
+  // placed: one sync per target file system.
+  for (Item& item : items) {
+    if (item.kind == Item::Kind::Move && item.outcome.ok() && item.journal != nullptr) {
+      item.journal->Placing(item.from->fd(), item.name, item.to->fd(), item.name, item.steps.entry);
+    }
+  }
   std::vector<std::shared_ptr<SharedFolder>> synced_systems;
   for (Item& item : items) {
     if (item.kind != Item::Kind::Move || !item.outcome.ok()) continue;
@@ -111,7 +118,13 @@ bool MoveBatch::State::Commit() {
     synced_systems.push_back(item.to);
     int error = 0;
     const int fd = item.to->fd();
-    const bool go_on = WaitLiving([fd] { return ::syncfs(fd) == 0 ? 0 : errno; }, error);
+    RunJournal* journal = item.journal;
+    const bool go_on = WaitLiving(
+        [fd, journal] {
+          if (journal != nullptr) journal->Sync();
+          return ::syncfs(fd) == 0 ? 0 : errno;
+        },
+        error);
     if (!go_on) {
       Abandon();
       return false;
@@ -168,11 +181,20 @@ bool MoveBatch::State::Commit() {
           break;
         }
         if (item.outcome.ok()) {
-          item.outcome = item.copy.RemoveSource(item.from->fd(), item.name, item.to->fd(),
-                                                item.name, &own_changes);
+          item.outcome =
+              item.copy.RemoveSource(item.from->fd(), item.name, item.to->fd(), item.name,
+                                     &own_changes, item.journal, item.steps.entry);
         }
         item.steps.end(item.outcome, item.copy.PlacedIdentity());
         break;
+    }
+  }
+  // Every source of the batch has gone or stays, every copy is in place or
+  // gone: nothing the journal names is pending any more.
+  for (const Item& item : items) {
+    if (item.journal != nullptr) {
+      item.journal->Clear();
+      break;
     }
   }
   items.clear();
@@ -181,9 +203,12 @@ bool MoveBatch::State::Commit() {
 }
 
 void MoveBatch::State::Abandon() {
+  RunJournal* journal = nullptr;
   for (Item& item : items) {
     if (item.kind == Item::Kind::Move) item.copy.Discard(item.to->fd(), item.name);
+    if (item.journal != nullptr) journal = item.journal;
   }
+  if (journal != nullptr) journal->Clear();
   items.clear();
   bytes = 0;
 }
@@ -200,7 +225,7 @@ bool MoveBatch::Move(const FolderListing& folder, const std::string& name,
                      const TargetFolder& target, Steps steps) {
   State& state = *state_;
   const FolderListing::State& from = *folder.state_;
-  const TargetFolder::State& to = *target.state_;
+  TargetFolder::State& to = *target.state_;
   if (from.fd < 0 || !to.entered) {
     if (!Finish()) return false;
     if (steps.begin()) steps.end({EBADF}, {});
@@ -225,8 +250,9 @@ bool MoveBatch::Move(const FolderListing& folder, const std::string& name,
   if (item.from->error() != 0 || item.to->error() != 0) {
     item.outcome = {item.from->error() != 0 ? item.from->error() : item.to->error()};
   } else {
-    item.outcome =
-        item.copy.Make(item.from->fd(), name, item.to->fd(), name, false, &state.keep_going);
+    item.journal = to.Journal();
+    item.outcome = item.copy.Make(item.from->fd(), name, item.to->fd(), name, false,
+                                  &state.keep_going, item.journal);
     if (item.outcome.error == ECANCELED) {
       state.Abandon();
       return false;

@@ -30,9 +30,10 @@ Outcome PutBackFolder(int from_dir, const std::string& from, int to_dir, const s
 // Where the file system cannot rename without replacing: a hard link
 // refuses an existing name just the same, and the old name goes only while
 // it still names the file linked.
-Outcome MoveByLink(int from_dir, const std::string& from, int to_dir, const std::string& to) {
+Outcome MoveByLink(int from_dir, const std::string& from, int to_dir, const std::string& to,
+                   RunJournal* journal) {
   if (::linkat(from_dir, from.c_str(), to_dir, to.c_str(), 0) != 0) {
-    if (errno == EXDEV) return MoveAcrossFileSystems(from_dir, from, to_dir, to);
+    if (errno == EXDEV) return MoveAcrossFileSystems(from_dir, from, to_dir, to, journal);
     return {errno};
   }
   struct stat linked, now;
@@ -66,7 +67,7 @@ Outcome MoveToPath(int from_dir, const std::string& from, const std::string& to)
 }  // namespace
 
 Outcome MoveAt(int from_dir, const std::string& from, int to_dir, const std::string& to,
-               FileIdentity* placed) {
+               FileIdentity* placed, RunJournal* journal) {
   // Only files and links are moved: a folder put in a file's place since the
   // listing would go with everything in it, under one log entry.
   struct stat source;
@@ -74,9 +75,9 @@ Outcome MoveAt(int from_dir, const std::string& from, int to_dir, const std::str
   if (S_ISDIR(source.st_mode)) return {EISDIR};
   if (::renameat2(from_dir, from.c_str(), to_dir, to.c_str(), RENAME_NOREPLACE) != 0) {
     const int error = errno;
-    if (error == EINVAL || error == ENOSYS) return MoveByLink(from_dir, from, to_dir, to);
+    if (error == EINVAL || error == ENOSYS) return MoveByLink(from_dir, from, to_dir, to, journal);
     if (error != EXDEV) return {error};
-    const Outcome moved = MoveAcrossFileSystems(from_dir, from, to_dir, to);
+    const Outcome moved = MoveAcrossFileSystems(from_dir, from, to_dir, to, journal);
     struct stat copy;
     if (moved.ok() && placed != nullptr &&
         ::fstatat(to_dir, to.c_str(), &copy, AT_SYMLINK_NOFOLLOW) == 0) {

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <ctime>
 
 #include "platform/files.h"
 #include "platform/path_parts.h"
@@ -62,7 +61,6 @@ Outcome TargetFolder::State::Down(const std::string& name) {
 }
 
 TargetFolder::TargetFolder(const std::string& root) : state_(std::make_unique<State>()) {
-  ::clock_gettime(CLOCK_REALTIME_COARSE, &state_->started);
   state_->root_path = root;
 }
 
@@ -108,19 +106,13 @@ Outcome TargetFolder::Enter(const std::string& relative) {
   }
   state.entered = true;
   state.relative = relative;
-  // What a killed run left goes the first time a folder is entered, not at
-  // every return to it.
-  const FileIdentity here = state.CurrentIdentity();
-  if (state.cleaned.insert({here.device, here.inode}).second) {
-    RemoveStaleTemporaries(state.Current(), state.started);
-  }
   return {};
 }
 
 Outcome TargetFolder::MoveHere(const FolderListing& folder, const std::string& name) {
   if (!state_->entered) return {EBADF};
   if (folder.state_->fd < 0) return {EBADF};
-  return MoveAt(folder.state_->fd, name, state_->Current(), name, nullptr);
+  return MoveAt(folder.state_->fd, name, state_->Current(), name, nullptr, state_->Journal());
 }
 
 bool TargetFolder::IdentityOf(const std::string& name, FileIdentity& identity) const {

@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <future>
+#include <thread>
 
 #include "cli_runner.h"
 #include "run/log_format.h"
@@ -201,6 +203,36 @@ TEST(CliMoveTest, AFileOverTheSizeLimitFailsAloneAndStaysWhole) {
   EXPECT_EQ(std::set<std::string>(log.lines.begin(), log.lines.end()),
             (std::set<std::string>{"big.bin" + std::string(kNotMoved) + "File too large",
                                    "small.txt" + std::string(kMovedTo) + target.slash()}));
+}
+
+TEST(CliMoveTest, TwoRunsIntoOneTargetAtOnceBothMoveEveryFile) {
+  if (SameFileSystem(BuildParent(), "/dev/shm")) {
+    GTEST_SKIP() << "/dev/shm and the build folder share a file system here";
+  }
+  // Two nightly jobs into one archive: their batches overlap in time, and
+  // neither may take the other's copies in the making for leftovers.
+  TempFolder source("/dev/shm"), target(std::filesystem::absolute(BuildParent()).string());
+  TempFolder cwd_a, cwd_b;
+  for (int i = 0; i < 200; ++i) {
+    const std::string name = std::to_string(i);
+    WriteFile(source.slash() + "d" + std::to_string(i % 10) + "/a" + name,
+              std::string(64 << 10, 'a'), UtcSeconds(2021, 6, 15));
+    WriteFile(source.slash() + "d" + std::to_string(i % 10) + "/b" + name, std::string(4096, 'b'),
+              UtcSeconds(2021, 6, 16));
+  }
+  const auto run = [&](const char* date, const std::string& cwd) {
+    return RunCli({"move", "-q", "-r", source.path(), target.path(), "--on", date}, cwd);
+  };
+  auto a = std::async(std::launch::async, run, "2021-06-15", cwd_a.path());
+  // B starts while A's first batch is still being copied.
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const CliResult b = run("2021-06-16", cwd_b.path());
+  const CliResult a_result = a.get();
+
+  EXPECT_EQ(a_result.status, 0) << a_result.err;
+  EXPECT_EQ(b.status, 0) << b.err;
+  EXPECT_EQ(RecordTree(source.path()).size(), 0u);
+  EXPECT_EQ(RecordTree(target.path()).size(), 400u);
 }
 
 }  // namespace

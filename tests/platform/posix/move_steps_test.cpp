@@ -248,7 +248,7 @@ TEST(SameSystemMoveSteps, AFolderSwappedInJustBeforeTheRenameIsPutBack) {
   EXPECT_EQ(NamesIn(target.path()), std::set<std::string>{});
 }
 
-TEST(TargetFolderSteps, OnlyPlainNamesAreSteppedIntoAndStaleCopiesGoOncePerFolder) {
+TEST(TargetFolderSteps, OnlyPlainNamesAreSteppedInto) {
   TempFolder parent;
   const std::string root = parent.slash() + "root";
   std::filesystem::create_directory(root);
@@ -258,20 +258,6 @@ TEST(TargetFolderSteps, OnlyPlainNamesAreSteppedIntoAndStaleCopiesGoOncePerFolde
     EXPECT_EQ(target.Probe(relative, "f").error, EINVAL) << relative;
   }
   EXPECT_FALSE(Exists(parent.slash() + "escaped"));
-
-  // A copy of another run in the making is looked at, and left, by each
-  // pass that rids a folder of stale temporaries.
-  std::filesystem::create_directory(root + "/x");
-  const std::string busy = std::string(kTemporaryPrefix) + "0123456789ab";
-  WriteFile(root + "/x/" + busy, "another run's", UtcSeconds(2020, 1, 1));
-  SyscallSeam seam;
-  for (const char* relative : {"x/", "y/", "x/", "y/", "x/"}) {
-    ASSERT_TRUE(target.Enter(relative).ok());
-  }
-  int passes = 0;
-  for (const SyscallEvent& e : seam.Events()) passes += e.call == "stat" && e.from == busy;
-  EXPECT_EQ(passes, 1);
-  EXPECT_TRUE(Exists(root + "/x/" + busy));
 }
 
 }  // namespace

@@ -1,0 +1,121 @@
+#include "platform/posix/run_journal.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/posix/write_all.h"
+#include "platform/temporary_names.h"
+
+namespace qor::platform {
+
+RunJournal::~RunJournal() {
+  if (file_.IsValid()) ::unlinkat(root_, name_.c_str(), 0);
+}
+
+bool RunJournal::Ready() {
+  if (file_.IsValid()) return true;
+  if (failed_ || root_ < 0) return false;
+  // Made and locked under a name no run looks for, then renamed: no other
+  // run ever sees it unlocked and takes it for a killed run's.
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    const std::string making = RandomName(kNewJournalPrefix);
+    Fd file(::openat(root_, making.c_str(),
+                     O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_APPEND, 0600));
+    if (!file.IsValid()) {
+      if (errno == EEXIST) continue;
+      break;
+    }
+    const std::string name = RandomName(kJournalPrefix);
+    if (::flock(file.get(), LOCK_EX) != 0 ||
+        ::renameat2(root_, making.c_str(), root_, name.c_str(), RENAME_NOREPLACE) != 0) {
+      ::unlinkat(root_, making.c_str(), 0);
+      continue;
+    }
+    file_ = std::move(file);
+    name_ = name;
+    return true;
+  }
+  failed_ = true;
+  return false;
+}
+
+std::string RunJournal::FolderPath(int dir) {
+  char link[64];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", dir);
+  std::string path(4096, '\0');
+  const ssize_t length = ::readlink(link, path.data(), path.size());
+  if (length <= 0 || static_cast<std::size_t>(length) >= path.size()) return {};
+  path.resize(static_cast<std::size_t>(length));
+  return path;
+}
+
+void RunJournal::Write(std::string record) {
+  // A record is its kind and fields, each ended by a NUL byte, which no
+  // path holds; one write each, so a kill leaves whole records only.
+  if (!Ready()) return;
+  if (WriteAll(file_.get(), record) != 0) failed_ = true;
+}
+
+namespace {
+
+void Field(std::string& record, std::string_view text) {
+  record.append(text);
+  record.push_back('\0');
+}
+
+}  // namespace
+
+void RunJournal::Temporary(int dir, const std::string& name) {
+  const std::string folder = FolderPath(dir);
+  if (folder.empty()) return;
+  std::string record;
+  Field(record, "T");
+  Field(record, folder);
+  Field(record, name);
+  Write(std::move(record));
+}
+
+void RunJournal::Placing(int from_dir, const std::string& from, int to_dir, const std::string& name,
+                         const std::string& entry) {
+  const std::string source = FolderPath(from_dir);
+  const std::string target = FolderPath(to_dir);
+  if (source.empty() || target.empty()) return;
+  std::string record;
+  Field(record, "P");
+  Field(record, source);
+  Field(record, from);
+  Field(record, target);
+  Field(record, name);
+  Field(record, entry);
+  Write(std::move(record));
+}
+
+void RunJournal::TakingAway(int from_dir, const std::string& from, const std::string& taken,
+                            int to_dir, const std::string& name, const std::string& entry) {
+  const std::string source = FolderPath(from_dir);
+  const std::string target = FolderPath(to_dir);
+  if (source.empty() || target.empty()) return;
+  std::string record;
+  Field(record, "K");
+  Field(record, source);
+  Field(record, from);
+  Field(record, target);
+  Field(record, name);
+  Field(record, entry);
+  Field(record, taken);
+  Write(std::move(record));
+}
+
+void RunJournal::Clear() {
+  if (file_.IsValid() && ::ftruncate(file_.get(), 0) != 0) failed_ = true;
+}
+
+void RunJournal::Sync() {
+  if (file_.IsValid() && ::fdatasync(file_.get()) != 0) failed_ = true;
+}
+
+}  // namespace qor::platform

@@ -1,0 +1,61 @@
+#pragma once
+
+// A run's journal: what the run made or took that a kill would leave behind
+// (temporaries, copies in place whose source is still there, sources under a
+// private name). It lies in the run's target folder, locked for as long as
+// the run lives, and goes when the run ends; a journal found unlocked is a
+// killed run's, and the next run that writes there finishes its work.
+
+#include <string>
+#include <string_view>
+
+#include "platform/files.h"
+#include "platform/posix/fd.h"
+
+namespace qor::platform {
+
+// The name every journal begins with; the rest is random.
+inline constexpr std::string_view kJournalPrefix = ".qor-journal-";
+// A journal while it is made and locked, before it gets its name.
+inline constexpr std::string_view kNewJournalPrefix = ".qor-journal-new-";
+
+class RunJournal {
+ public:
+  // The journal of this run in the folder `root`, made when first written.
+  explicit RunJournal(int root) : root_(root) {}
+  // The run is over: what it recorded has been dealt with.
+  ~RunJournal();
+  RunJournal(const RunJournal&) = delete;
+  RunJournal& operator=(const RunJournal&) = delete;
+
+  // Before a temporary `name` is made in the folder `dir`.
+  void Temporary(int dir, const std::string& name);
+  // Before the copy `name` in `to_dir` is put in place while its source
+  // `from` in `from_dir` still exists; `entry` is the run log's entry for the
+  // file once it has moved.
+  void Placing(int from_dir, const std::string& from, int to_dir, const std::string& name,
+               const std::string& entry);
+  // Before the source `from` in `from_dir` is renamed to `taken`, its copy
+  // being `name` in `to_dir`.
+  void TakingAway(int from_dir, const std::string& from, const std::string& taken, int to_dir,
+                  const std::string& name, const std::string& entry);
+  // Everything recorded so far has been dealt with: the journal starts
+  // afresh, so that it stays as small as one batch.
+  void Clear();
+  // Bring what was recorded to the disk (on the root's file system a batch's
+  // sync does it too).
+  void Sync();
+
+ private:
+  bool Ready();
+  void Write(std::string record);
+  // The folder's path now, for a later run to find it by.
+  std::string FolderPath(int dir);
+
+  int root_;
+  Fd file_;
+  std::string name_;
+  bool failed_ = false;  // no journal could be had: the moves go on without
+};
+
+}  // namespace qor::platform

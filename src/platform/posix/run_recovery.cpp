@@ -1,0 +1,189 @@
+// The next run's side of the journal: what a killed run left is finished,
+// by what its journal says and by nothing else.
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/posix/fd.h"
+#include "platform/posix/listing_state.h"
+#include "platform/posix/run_journal.h"
+#include "platform/temporary_names.h"
+
+namespace qor::platform {
+
+namespace {
+
+Fd OpenFolder(const std::string& path) {
+  return OpenRetrying([&] { return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+}
+
+bool ReadAll(int fd, std::string& text) {
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) return true;
+    text.append(buffer, static_cast<std::size_t>(got));
+  }
+}
+
+// Whether `a` in `a_dir` and `b` in `b_dir` are the same file in every way
+// a copy keeps: kind, size, last write, mode and every byte (a link's
+// target).
+bool Equal(int a_dir, const std::string& a, int b_dir, const std::string& b) {
+  struct stat sa, sb;
+  if (::fstatat(a_dir, a.c_str(), &sa, AT_SYMLINK_NOFOLLOW) != 0 ||
+      ::fstatat(b_dir, b.c_str(), &sb, AT_SYMLINK_NOFOLLOW) != 0 ||
+      (sa.st_mode & S_IFMT) != (sb.st_mode & S_IFMT) || sa.st_size != sb.st_size) {
+    return false;
+  }
+  if (S_ISLNK(sa.st_mode)) {
+    std::string ta(static_cast<std::size_t>(sa.st_size) + 1, '\0');
+    std::string tb(ta.size(), '\0');
+    return ::readlinkat(a_dir, a.c_str(), ta.data(), ta.size()) == sa.st_size &&
+           ::readlinkat(b_dir, b.c_str(), tb.data(), tb.size()) == sb.st_size && ta == tb;
+  }
+  if (!S_ISREG(sa.st_mode) || (sa.st_mode & 07777) != (sb.st_mode & 07777) ||
+      sa.st_mtim.tv_sec != sb.st_mtim.tv_sec || sa.st_mtim.tv_nsec != sb.st_mtim.tv_nsec) {
+    return false;
+  }
+  const Fd fa(::openat(a_dir, a.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  const Fd fb(::openat(b_dir, b.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!fa.IsValid() || !fb.IsValid()) return false;
+  std::vector<char> ba(1 << 16), bb(1 << 16);
+  for (off_t at = 0;;) {
+    const ssize_t na = ::pread(fa.get(), ba.data(), ba.size(), at);
+    if (na < 0) return false;
+    std::size_t nb = 0;
+    while (nb < static_cast<std::size_t>(na)) {
+      const ssize_t got = ::pread(fb.get(), bb.data() + nb, static_cast<std::size_t>(na) - nb,
+                                  at + static_cast<off_t>(nb));
+      if (got <= 0) return false;
+      nb += static_cast<std::size_t>(got);
+    }
+    if (std::memcmp(ba.data(), bb.data(), nb) != 0) return false;
+    if (na == 0) {
+      char extra;
+      return ::pread(fb.get(), &extra, 1, at) == 0;
+    }
+    at += na;
+  }
+}
+
+bool Exists(int dir, const std::string& name) {
+  struct stat st;
+  return ::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+// Splits a journal into its records: each a kind and its fields, all ended
+// by NUL. A record cut short by a kill is dropped.
+std::vector<std::vector<std::string>> Records(const std::string& text) {
+  std::vector<std::vector<std::string>> records;
+  std::vector<std::string> fields;
+  std::size_t wanted = 0;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = text.find('\0', at);
+    if (end == std::string::npos) break;
+    fields.emplace_back(text, at, end - at);
+    at = end + 1;
+    if (fields.size() == 1) {
+      const std::string& kind = fields[0];
+      wanted = kind == "T" ? 3 : kind == "P" ? 6 : kind == "K" ? 7 : 0;
+      if (wanted == 0) break;  // not a journal this program wrote
+    }
+    if (fields.size() == wanted) {
+      records.push_back(std::move(fields));
+      fields.clear();
+    }
+  }
+  return records;
+}
+
+void Finish(const std::vector<std::string>& record, Recovery& recovery) {
+  if (record[0] == "T") {
+    const Fd dir = OpenFolder(record[1]);
+    struct stat st;
+    if (dir.IsValid() && IsRandomName(record[2], kTemporaryPrefix) &&
+        ::fstatat(dir.get(), record[2].c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode))) {
+      ::unlinkat(dir.get(), record[2].c_str(), 0);
+    }
+    return;
+  }
+  const Fd source = OpenFolder(record[1]);
+  const Fd target = OpenFolder(record[3]);
+  if (!source.IsValid() || !target.IsValid()) return;
+  const std::string& from = record[2];
+  const std::string& name = record[4];
+  const std::string& entry = record[5];
+  if (record[0] == "P") {
+    // Placed, and the source still there: gone by now if it moved.
+    if (!Exists(source.get(), from) || !Exists(target.get(), name)) return;
+    if (Equal(source.get(), from, target.get(), name) &&
+        ::unlinkat(source.get(), from.c_str(), 0) == 0) {
+      recovery.entries.push_back(entry);
+    } else {
+      ++recovery.left;  // the source changed since: both stay
+    }
+    return;
+  }
+  // "K": the source was under its private name when the run died.
+  const std::string& taken = record[6];
+  if (!IsRandomName(taken, kTakenPrefix) || !Exists(source.get(), taken)) return;
+  if (Exists(target.get(), name) && Equal(source.get(), taken, target.get(), name) &&
+      ::unlinkat(source.get(), taken.c_str(), 0) == 0) {
+    recovery.entries.push_back(entry);
+    return;
+  }
+  if (::renameat2(source.get(), taken.c_str(), source.get(), from.c_str(), RENAME_NOREPLACE) != 0) {
+    ++recovery.left;
+  }
+}
+
+}  // namespace
+
+Recovery RecoverKilledRuns(const std::string& root) {
+  Recovery recovery;
+  const Fd folder = OpenFolder(root);
+  if (!folder.IsValid()) return recovery;
+  std::vector<std::string> journals;
+  {
+    Fd listing(::openat(folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const Dir dir(listing.IsValid() ? ::fdopendir(listing.get()) : nullptr);
+    if (dir == nullptr) return recovery;
+    listing.Release();
+    while (const struct dirent* d = ::readdir(dir.get())) {
+      if (IsRandomName(d->d_name, kJournalPrefix)) journals.emplace_back(d->d_name);
+      // A run killed while it made its journal left it empty and unlocked.
+      if (IsRandomName(d->d_name, kNewJournalPrefix)) {
+        const Fd made(::openat(folder.get(), d->d_name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat st;
+        if (made.IsValid() && ::flock(made.get(), LOCK_EX | LOCK_NB) == 0 &&
+            ::fstat(made.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0) {
+          ::unlinkat(folder.get(), d->d_name, 0);
+        }
+      }
+    }
+  }
+  for (const std::string& name : journals) {
+    const Fd journal(::openat(folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    // Locked: a live run's, whatever its age.
+    if (!journal.IsValid() || ::flock(journal.get(), LOCK_EX | LOCK_NB) != 0) continue;
+    std::string text;
+    if (!ReadAll(journal.get(), text)) continue;
+    for (const auto& record : Records(text)) Finish(record, recovery);
+    ::unlinkat(folder.get(), name.c_str(), 0);
+  }
+  return recovery;
+}
+
+}  // namespace qor::platform

@@ -1,0 +1,185 @@
+// A run killed at each step of a move across file systems, and the next
+// run's recovery: every file ends up once, whole, and nothing of the
+// program's own is left; a live run's work is never touched.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/move_batch.h"
+#include "platform/temporary_names.h"
+#include "support/file_systems.h"
+#include "support/temp_tree.h"
+#include "syscall_seam.h"
+
+namespace qor::platform {
+namespace {
+
+using qor::testing::BuildParent;
+using qor::testing::NamesIn;
+using qor::testing::ReadFile;
+using qor::testing::SameFileSystem;
+using qor::testing::SyscallEvent;
+using qor::testing::SyscallSeam;
+using qor::testing::TempFolder;
+using qor::testing::UtcSeconds;
+using qor::testing::WriteFile;
+
+const std::vector<std::string> kNames = {"a", "b", "c"};
+
+class Recovery : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (SameFileSystem(BuildParent(), "/dev/shm")) {
+      GTEST_SKIP() << "/dev/shm and the build folder share a file system here";
+    }
+    for (const std::string& name : kNames) {
+      WriteFile(source_.slash() + name, "bytes of " + name, UtcSeconds(2020, 1, 1));
+    }
+  }
+
+  // Starts moving every file through one batch; `finish` false leaves the
+  // batch pending (and the run alive) when it returns.
+  void Move(TargetFolder& target, MoveBatch& batch, FolderListing& listing) {
+    ASSERT_TRUE(target.Enter("").ok());
+    for (const std::string& name : kNames) {
+      MoveBatch::Steps steps;
+      steps.begin = [] { return true; };
+      steps.end = [](Outcome, FileIdentity) {};
+      steps.entry = name + "      MOVED to   " + target_.slash();
+      batch.Move(listing, name, target, std::move(steps));
+    }
+  }
+
+  // Every file once, whole; nothing else in either folder but `extra`.
+  void ExpectEachFileOnce(const std::set<std::string>& extra = {}) {
+    std::set<std::string> names = NamesIn(source_.path());
+    for (const std::string& name : NamesIn(target_.path())) {
+      EXPECT_TRUE(names.insert(name).second) << "in both places: " << name;
+    }
+    std::set<std::string> expected(kNames.begin(), kNames.end());
+    expected.insert(extra.begin(), extra.end());
+    EXPECT_EQ(names, expected);
+    for (const std::string& name : kNames) {
+      const std::string in_target = target_.slash() + name;
+      const std::string where =
+          std::filesystem::exists(in_target) ? in_target : source_.slash() + name;
+      EXPECT_EQ(ReadFile(where), "bytes of " + name);
+    }
+  }
+
+  TempFolder source_{BuildParent()};
+  TempFolder target_{"/dev/shm"};
+};
+
+TEST_F(Recovery, AKillAtAnyStepIsFinishedByTheNextRunAndLeavesNothingOfItsOwn) {
+  struct Case {
+    const char* label;
+    std::function<bool(const SyscallEvent&)> dies_at;
+    std::size_t finished;  // files whose move the recovery completes
+  };
+  const Case cases[] = {
+      {"copies made, not yet durable", [](const SyscallEvent& e) { return e.call == "syncfs"; }, 0},
+      {"copies placed, sources all there", [](const SyscallEvent& e) { return e.call == "fsync"; },
+       3},
+      {"the first source about to be taken away",
+       [](const SyscallEvent& e) { return e.call == "rename" && e.from == "a"; }, 3},
+      {"the first source under its private name",
+       [](const SyscallEvent& e) { return e.call == "unlink" && e.from.starts_with(kTakenPrefix); },
+       3},
+      {"the second source under its private name",
+       [n = 0](const SyscallEvent& e) mutable {
+         return e.call == "unlink" && e.from.starts_with(kTakenPrefix) && ++n == 2;
+       },
+       2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      SyscallSeam seam;
+      seam.before = [&](const SyscallEvent& e) {
+        if (c.dies_at(e)) ::_exit(9);
+      };
+      FolderListing listing(source_.path());
+      TargetFolder target(target_.path());
+      MoveBatch batch([] { return true; });
+      Move(target, batch, listing);
+      batch.Finish();
+      ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9) << "the run did not die there";
+
+    const platform::Recovery recovery = RecoverKilledRuns(target_.path());
+
+    EXPECT_EQ(recovery.entries.size(), c.finished);
+    EXPECT_EQ(recovery.left, 0);
+    ExpectEachFileOnce();
+    for (const std::string& entry : recovery.entries) {
+      EXPECT_EQ(entry.find("      MOVED to   "), 1u) << entry;
+    }
+    // Back to the start for the next case.
+    for (const std::string& name : NamesIn(target_.path())) {
+      std::filesystem::remove(target_.slash() + name);
+    }
+    for (const std::string& name : kNames) {
+      WriteFile(source_.slash() + name, "bytes of " + name, UtcSeconds(2020, 1, 1));
+    }
+  }
+}
+
+TEST_F(Recovery, ALiveRunsWorkIsNeverTouched) {
+  FolderListing listing(source_.path());
+  TargetFolder target(target_.path());
+  MoveBatch batch([] { return true; });
+  Move(target, batch, listing);
+  const std::set<std::string> pending = NamesIn(target_.path());
+  ASSERT_GE(pending.size(), 4u) << "three copies in the making and the run's journal";
+
+  // Another run writing into the same target, meanwhile.
+  const platform::Recovery recovery = RecoverKilledRuns(target_.path());
+
+  EXPECT_TRUE(recovery.entries.empty());
+  EXPECT_EQ(NamesIn(target_.path()), pending);
+  ASSERT_TRUE(batch.Finish());
+  EXPECT_EQ(NamesIn(source_.path()), std::set<std::string>{});
+  for (const std::string& name : kNames) {
+    EXPECT_EQ(ReadFile(target_.slash() + name), "bytes of " + name);
+  }
+}
+
+TEST_F(Recovery, ASourceChangedSinceItsCopyWasPlacedStaysWithTheCopy) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    SyscallSeam seam;
+    seam.before = [&](const SyscallEvent& e) {
+      if (e.call == "fsync") ::_exit(9);
+    };
+    FolderListing listing(source_.path());
+    TargetFolder target(target_.path());
+    MoveBatch batch([] { return true; });
+    Move(target, batch, listing);
+    batch.Finish();
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  WriteFile(source_.slash() + "b", "saved again later", UtcSeconds(2020, 1, 2));
+
+  const platform::Recovery recovery = RecoverKilledRuns(target_.path());
+
+  EXPECT_EQ(recovery.entries.size(), 2u);
+  EXPECT_EQ(recovery.left, 1);
+  EXPECT_EQ(ReadFile(source_.slash() + "b"), "saved again later");
+  EXPECT_EQ(ReadFile(target_.slash() + "b"), "bytes of b");
+}
+
+}  // namespace
+}  // namespace qor::platform
