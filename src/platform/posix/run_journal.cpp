@@ -7,6 +7,7 @@
 
 #include <cerrno>
 
+#include "platform/journal_records.h"
 #include "platform/posix/write_all.h"
 #include "platform/temporary_names.h"
 
@@ -53,61 +54,33 @@ std::string RunJournal::FolderPath(int dir) {
   return path;
 }
 
-void RunJournal::Write(std::string record) {
-  // A record is its kind and fields, each ended by a NUL byte, which no
-  // path holds; one write each, so a kill leaves whole records only.
+void RunJournal::Write(const std::string& record) {
+  // One write each, so a kill leaves whole records only.
   if (!Ready()) return;
   if (WriteAll(file_.get(), record) != 0) failed_ = true;
 }
 
-namespace {
-
-void Field(std::string& record, std::string_view text) {
-  record.append(text);
-  record.push_back('\0');
-}
-
-}  // namespace
-
 void RunJournal::Temporary(int dir, const std::string& name) {
   const std::string folder = FolderPath(dir);
-  if (folder.empty()) return;
-  std::string record;
-  Field(record, "T");
-  Field(record, folder);
-  Field(record, name);
-  Write(std::move(record));
+  if (!folder.empty()) Write(TemporaryRecord(folder, name));
 }
 
 void RunJournal::Placing(int from_dir, const std::string& from, int to_dir, const std::string& name,
                          const std::string& entry) {
   const std::string source = FolderPath(from_dir);
   const std::string target = FolderPath(to_dir);
-  if (source.empty() || target.empty()) return;
-  std::string record;
-  Field(record, "P");
-  Field(record, source);
-  Field(record, from);
-  Field(record, target);
-  Field(record, name);
-  Field(record, entry);
-  Write(std::move(record));
+  if (!source.empty() && !target.empty()) {
+    Write(PlacingRecord(source, from, target, name, entry));
+  }
 }
 
 void RunJournal::TakingAway(int from_dir, const std::string& from, const std::string& taken,
                             int to_dir, const std::string& name, const std::string& entry) {
   const std::string source = FolderPath(from_dir);
   const std::string target = FolderPath(to_dir);
-  if (source.empty() || target.empty()) return;
-  std::string record;
-  Field(record, "K");
-  Field(record, source);
-  Field(record, from);
-  Field(record, target);
-  Field(record, name);
-  Field(record, entry);
-  Field(record, taken);
-  Write(std::move(record));
+  if (!source.empty() && !target.empty()) {
+    Write(TakingAwayRecord(source, from, target, name, entry, taken));
+  }
 }
 
 void RunJournal::Clear() {

@@ -10,12 +10,11 @@
 #include <string_view>
 
 #include "platform/files.h"
+#include "platform/journal_records.h"
 #include "platform/posix/fd.h"
 
 namespace qor::platform {
 
-// The name every journal begins with; the rest is random.
-inline constexpr std::string_view kJournalPrefix = ".qor-journal-";
 // A journal while it is made and locked, before it gets its name.
 inline constexpr std::string_view kNewJournalPrefix = ".qor-journal-new-";
 
@@ -48,7 +47,7 @@ class RunJournal {
 
  private:
   bool Ready();
-  void Write(std::string record);
+  void Write(const std::string& record);
   // The folder's path now, for a later run to find it by.
   std::string FolderPath(int dir);
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/journal_records.h"
 #include "platform/posix/fd.h"
 #include "platform/posix/listing_state.h"
 #include "platform/posix/run_journal.h"
@@ -82,30 +83,6 @@ bool Equal(int a_dir, const std::string& a, int b_dir, const std::string& b) {
 bool Exists(int dir, const std::string& name) {
   struct stat st;
   return ::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-}
-
-// Splits a journal into its records: each a kind and its fields, all ended
-// by NUL. A record cut short by a kill is dropped.
-std::vector<std::vector<std::string>> Records(const std::string& text) {
-  std::vector<std::vector<std::string>> records;
-  std::vector<std::string> fields;
-  std::size_t wanted = 0;
-  for (std::size_t at = 0; at < text.size();) {
-    const std::size_t end = text.find('\0', at);
-    if (end == std::string::npos) break;
-    fields.emplace_back(text, at, end - at);
-    at = end + 1;
-    if (fields.size() == 1) {
-      const std::string& kind = fields[0];
-      wanted = kind == "T" ? 3 : kind == "P" ? 6 : kind == "K" ? 7 : 0;
-      if (wanted == 0) break;  // not a journal this program wrote
-    }
-    if (fields.size() == wanted) {
-      records.push_back(std::move(fields));
-      fields.clear();
-    }
-  }
-  return records;
 }
 
 void Finish(const std::vector<std::string>& record, Recovery& recovery) {
@@ -180,7 +157,7 @@ Recovery RecoverKilledRuns(const std::string& root) {
     if (!journal.IsValid() || ::flock(journal.get(), LOCK_EX | LOCK_NB) != 0) continue;
     std::string text;
     if (!ReadAll(journal.get(), text)) continue;
-    for (const auto& record : Records(text)) Finish(record, recovery);
+    for (const auto& record : JournalRecords(text)) Finish(record, recovery);
     ::unlinkat(folder.get(), name.c_str(), 0);
   }
   return recovery;
