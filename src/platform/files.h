@@ -136,9 +136,8 @@ class TargetFolder {
   TargetFolder& operator=(const TargetFolder&) = delete;
 
   // Makes sure the folder `relative` ("" or "a/b/") below the root exists
-  // and enters it. A link on the way fails with kLinkInTargetPath. A folder
-  // entered for the first time loses the temporaries that an earlier,
-  // killed run left there.
+  // and enters it. A link on the way fails with kLinkInTargetPath. What an
+  // earlier, killed run left there is RecoverKilledRuns's to finish.
   Outcome Enter(const std::string& relative);
   // Moves the entry `name` of `folder` into the entered folder under the same
   // name, with MoveFileNoReplace's guarantees.

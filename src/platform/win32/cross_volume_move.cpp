@@ -43,36 +43,6 @@ int ReadFacts(HANDLE file, Facts& facts) {
   return 0;
 }
 
-// Opens `path` itself (never what a link leads to) to delete it.
-Handle OpenToDelete(const std::wstring& path, DWORD share) {
-  return Handle(::CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                              share, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-}
-
-// Deletes the open file when its handle closes; a read-only file too, as a
-// move on one volume would take it. The attributes are put back on failure.
-int DeleteOpenFile(HANDLE file, DWORD attributes) {
-  const bool read_only = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-  if (read_only) {
-    FILE_BASIC_INFO basic{};  // times left at zero stay as they are
-    basic.FileAttributes = attributes & ~FILE_ATTRIBUTE_READONLY;
-    if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    if (!::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic)) {
-      return LastError();
-    }
-  }
-  FILE_DISPOSITION_INFO dispose{TRUE};
-  if (::SetFileInformationByHandle(file, FileDispositionInfo, &dispose, sizeof dispose)) return 0;
-  const int error = LastError();
-  if (read_only) {
-    FILE_BASIC_INFO basic{};
-    basic.FileAttributes = attributes;
-    ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
-  }
-  return error;
-}
-
 // Deletes a temporary this move made, read-only or not.
 void DeleteOwnFile(const std::wstring& path) {
   ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -112,10 +82,6 @@ int FlushCopy(const std::wstring& path) {
   return error;
 }
 
-// FAT keeps the last write to 2 seconds, exFAT to 10 milliseconds: a copy
-// there carries its source's time rounded to that, in 100-ns ticks.
-constexpr std::uint64_t kCoarsestWriteTime = 2 * 10'000'000;
-
 // The copy must be the source as it was when the copy began: same size, same
 // last write as far as the target's file system keeps it.
 int CheckCopy(const Facts& source, const std::wstring& copy, FileIdentity& copy_identity) {
@@ -133,7 +99,46 @@ int CheckCopy(const Facts& source, const std::wstring& copy, FileIdentity& copy_
 
 thread_local CopyProgressCheck* current_check = nullptr;
 
+// Whatever way a move ends, what it recorded is dealt with.
+struct ClearAtEnd {
+  RunJournal* journal;
+  ~ClearAtEnd() {
+    if (journal != nullptr) journal->Clear();
+  }
+};
+
+void Step(test_seams::AcrossVolumesStep step) {
+  if (test_seams::across_volumes_step != nullptr) test_seams::across_volumes_step(step);
+}
+
 }  // namespace
+
+Handle OpenToDelete(const std::wstring& path, DWORD share) {
+  return Handle(::CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                              share, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+int DeleteOpenFile(HANDLE file, DWORD attributes) {
+  const bool read_only = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  if (read_only) {
+    FILE_BASIC_INFO basic{};  // times left at zero stay as they are
+    basic.FileAttributes = attributes & ~FILE_ATTRIBUTE_READONLY;
+    if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (!::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic)) {
+      return LastError();
+    }
+  }
+  FILE_DISPOSITION_INFO dispose{TRUE};
+  if (::SetFileInformationByHandle(file, FileDispositionInfo, &dispose, sizeof dispose)) return 0;
+  const int error = LastError();
+  if (read_only) {
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = attributes;
+    ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+  }
+  return error;
+}
 
 // Called by CopyFileExW on the calling thread, between the pieces it copies.
 // It is a wall: nothing thrown may unwind through the system's frames.
@@ -172,7 +177,8 @@ CopyProgressCheck::~CopyProgressCheck() {
   current_check = outer_;
 }
 
-Outcome MoveAcrossVolumes(const std::wstring& from, const std::wstring& to) {
+Outcome MoveAcrossVolumes(const std::wstring& from, const std::wstring& to, RunJournal* journal,
+                          const std::string& entry) {
   const std::size_t slash = to.rfind(L'\\');
   if (slash == std::wstring::npos || slash + 1 == to.size()) return {ERROR_BAD_PATHNAME};
   const std::wstring folder = to.substr(0, slash + 1);
@@ -190,10 +196,12 @@ Outcome MoveAcrossVolumes(const std::wstring& from, const std::wstring& to) {
 
   const test_seams::CopyFileFunction copy_file =
       test_seams::copy_file != nullptr ? test_seams::copy_file : &::CopyFileExW;
+  const ClearAtEnd clear{journal};
   std::wstring temporary;
   DWORD error = ERROR_FILE_EXISTS;
   for (int attempt = 0; attempt < 16 && error == ERROR_FILE_EXISTS; ++attempt) {
     temporary = folder + Widen(RandomName(kTemporaryPrefix));
+    if (journal != nullptr) journal->Temporary(temporary);
     // A link is copied as a link, never what it leads to.
     error = copy_file(from.c_str(), temporary.c_str(), &CopyProgress::Routine, nullptr, nullptr,
                       COPY_FILE_FAIL_IF_EXISTS | COPY_FILE_COPY_SYMLINK)
@@ -215,6 +223,9 @@ Outcome MoveAcrossVolumes(const std::wstring& from, const std::wstring& to) {
     DeleteOwnFile(temporary);
     return {failed};
   }
+  Step(test_seams::AcrossVolumesStep::Copied);
+  if (journal != nullptr) journal->Placing(from, to, entry);
+  Step(test_seams::AcrossVolumesStep::Placing);
   // The final name, without replacing what may have appeared there meanwhile.
   if (!::MoveFileExW(temporary.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
     const int failed = LastError();
@@ -223,7 +234,7 @@ Outcome MoveAcrossVolumes(const std::wstring& from, const std::wstring& to) {
   }
   // The new name must be on the disk before the source goes from the other
   // one: after a power cut the copy would otherwise be left under its
-  // temporary name alone, which a later run removes as stale.
+  // temporary name alone.
   if (const int failed = FlushCopy(to)) {
     RemoveCopy(to, copy);
     return {failed};
@@ -234,6 +245,7 @@ Outcome MoveAcrossVolumes(const std::wstring& from, const std::wstring& to) {
   // be saved under its name from now on is never what goes; between the two
   // opens a writer could have come, so it goes only when it is still the
   // very file copied, unchanged.
+  Step(test_seams::AcrossVolumesStep::Placed);
   source.Reset();
   const Handle taken = OpenToDelete(from, FILE_SHARE_READ);
   Facts now;
@@ -244,33 +256,8 @@ Outcome MoveAcrossVolumes(const std::wstring& from, const std::wstring& to) {
     RemoveCopy(to, copy);
     return {failed};
   }
+  Step(test_seams::AcrossVolumesStep::Removed);
   return {};
-}
-
-void RemoveStaleTemporaries(const std::wstring& folder, std::uint64_t since) {
-  WIN32_FIND_DATAW data;
-  const std::wstring pattern = folder + Widen(kTemporaryPrefix) + L"*";
-  const SearchHandle search(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
-                                               FindExSearchNameMatch, nullptr, 0));
-  if (!search.IsValid()) return;
-  do {
-    if (!IsRandomName(Narrow(data.cFileName), kTemporaryPrefix) ||
-        (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
-      continue;
-    }
-    // Without sharing: a temporary that another run is writing stays.
-    const Handle file = OpenToDelete(folder + data.cFileName, 0);
-    FILE_BASIC_INFO basic;
-    if (!file.IsValid() ||
-        !::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic)) {
-      continue;
-    }
-    if ((basic.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
-        Ticks(basic.CreationTime) < since && Ticks(basic.LastWriteTime) < since &&
-        Ticks(basic.ChangeTime) < since) {
-      DeleteOpenFile(file.get(), basic.FileAttributes);
-    }
-  } while (::FindNextFileW(search.get(), &data));
 }
 
 }  // namespace qor::platform

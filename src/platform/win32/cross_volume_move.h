@@ -6,6 +6,8 @@
 #include <string>
 
 #include "platform/files.h"
+#include "platform/win32/owned_handle.h"
+#include "platform/win32/run_journal.h"
 
 namespace qor::platform {
 
@@ -16,14 +18,23 @@ namespace qor::platform {
 // name without replacing. Only then is the source removed, through a handle
 // of its own, and only when it is still the very file copied, unchanged. On
 // any failure the temporary (and a renamed copy) is removed and the source is
-// left as it was. Both paths are in "\\?\" form.
-Outcome MoveAcrossVolumes(const std::wstring& from, const std::wstring& to);
+// left as it was. Both paths are in "\\?\" form. `journal`, when given,
+// records each step a kill could leave half done, the placed copy with the
+// log's `entry`; it is cleared however the move ends.
+Outcome MoveAcrossVolumes(const std::wstring& from, const std::wstring& to,
+                          RunJournal* journal = nullptr, const std::string& entry = {});
 
-// Removes from `folder` ("\\?\" form, ending with "\") the temporaries of
-// this program that a killed run left: exactly its name pattern, regular
-// files that nobody has open, created, written and changed before `since`
-// (FILETIME ticks).
-void RemoveStaleTemporaries(const std::wstring& folder, std::uint64_t since);
+// FAT keeps the last write to 2 seconds, exFAT to 10 milliseconds: a copy
+// there carries its source's time rounded to that, in 100-ns ticks.
+inline constexpr std::uint64_t kCoarsestWriteTime = 2 * 10'000'000;
+
+// Opens `path` itself (never what a link leads to) to delete it.
+Handle OpenToDelete(const std::wstring& path, DWORD share);
+
+// Deletes the open file (opened by OpenToDelete) when its handle closes; a
+// read-only file too, as a move on one volume would take it. The attributes
+// are put back on failure.
+int DeleteOpenFile(HANDLE file, DWORD attributes);
 
 // While one of these lives, copies across volumes made on this thread ask
 // `keep_going` as they progress, and are broken off (ERROR_REQUEST_ABORTED)

@@ -8,6 +8,7 @@
 
 #include "platform/files.h"
 #include "platform/win32/owned_handle.h"
+#include "platform/win32/run_journal.h"
 #include "platform/win32/wide.h"
 
 namespace qor::platform {
@@ -49,8 +50,10 @@ FileIdentity HandleIdentity(HANDLE handle);
 std::wstring FinalPath(HANDLE handle);
 
 // Moves the file or link `from` to `to` without ever replacing anything
-// there; across volumes by a verified copy.
-Outcome MoveSystemPaths(const std::wstring& from, const std::wstring& to);
+// there; across volumes by a verified copy, its steps in `journal` when
+// given, with the log's `entry`.
+Outcome MoveSystemPaths(const std::wstring& from, const std::wstring& to,
+                        RunJournal* journal = nullptr, const std::string& entry = {});
 
 struct FolderListing::State {
   // The folder, "\\?\" form, ending with "\".
@@ -78,5 +81,10 @@ struct FolderListing::State {
   // One entry from the system's listing.
   bool Read(FolderEntry& entry);
 };
+
+// TargetFolder::MoveHere, its steps in the run's journal with the log's
+// `entry`.
+Outcome MoveIntoTarget(TargetFolder::State& target, const FolderListing::State& folder,
+                       const std::string& name, const std::string& entry);
 
 }  // namespace qor::platform

@@ -7,6 +7,7 @@
 #include <exception>
 
 #include "platform/win32/cross_volume_move.h"
+#include "platform/win32/listing.h"
 #include "platform/win32/wide.h"
 
 namespace qor::platform {
@@ -30,8 +31,8 @@ bool MoveBatch::Move(const FolderListing& folder, const std::string& name,
   {
     const CopyProgressCheck check(state_->keep_going);
     try {
-      // MoveHere changes nothing the caller can see of `target`.
-      moved = const_cast<TargetFolder&>(target).MoveHere(folder, name);
+      // The move changes nothing the caller can see of `target`.
+      moved = MoveIntoTarget(*target.state_, *folder.state_, name, steps.entry);
     } catch (...) {
       // A move throws before it changes anything, or once its copy is
       // undone: the source stayed.

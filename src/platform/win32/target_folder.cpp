@@ -1,19 +1,19 @@
 // The run's target folder on Windows: the folders below it are made and
 // entered one name at a time, never through a link or junction, and held
 // open without delete sharing while entered, so that none of them can be
-// renamed or swapped for a link before the moves into it are done.
+// renamed or swapped for a link before the moves into it are done. The run's
+// journal lies in the root.
 
 #include <optional>
-#include <set>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "platform/files.h"
 #include "platform/path_parts.h"
-#include "platform/win32/cross_volume_move.h"
 #include "platform/win32/listing.h"
 #include "platform/win32/owned_handle.h"
+#include "platform/win32/run_journal.h"
 
 namespace qor::platform {
 
@@ -40,8 +40,7 @@ struct TargetFolder::State {
   std::vector<Handle> held;        // one for each of `names`
   std::wstring current;            // the entered folder, ending with "\"
   bool entered = false;
-  std::uint64_t started = 0;  // FILETIME ticks when the run's target was set
-  std::set<std::pair<std::uint64_t, std::uint64_t>> cleaned;  // folders rid of temporaries
+  std::optional<RunJournal> journal;  // in the root, made when the run first needs it
 
   void BackTo(std::size_t depth) {
     while (names.size() > depth) {
@@ -71,9 +70,6 @@ struct TargetFolder::State {
 };
 
 TargetFolder::TargetFolder(const std::string& root) : state_(std::make_unique<State>()) {
-  FILETIME now;
-  ::GetSystemTimeAsFileTime(&now);
-  state_->started = (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
   state_->root_path = root;
 }
 
@@ -97,6 +93,7 @@ Outcome TargetFolder::Enter(const std::string& relative) {
     state.root = root;
     state.root_handle = std::move(handle);
     state.current = state.root;
+    state.journal.emplace(root);
   }
   if (state.entered && *wanted == state.names) return {};
 
@@ -114,18 +111,19 @@ Outcome TargetFolder::Enter(const std::string& relative) {
     }
   }
   state.entered = true;
-  const HANDLE here = state.held.empty() ? state.root_handle.get() : state.held.back().get();
-  const FileIdentity identity = HandleIdentity(here);
-  if (state.cleaned.insert({identity.device, identity.inode}).second) {
-    RemoveStaleTemporaries(state.current, state.started);
-  }
   return {};
 }
 
-Outcome TargetFolder::MoveHere(const FolderListing& folder, const std::string& name) {
-  if (!state_->entered || !folder.state_->folder_handle.IsValid()) return {ERROR_INVALID_HANDLE};
+Outcome MoveIntoTarget(TargetFolder::State& target, const FolderListing::State& folder,
+                       const std::string& name, const std::string& entry) {
+  if (!target.entered || !folder.folder_handle.IsValid()) return {ERROR_INVALID_HANDLE};
   const std::wstring wide = Widen(name);
-  return MoveSystemPaths(folder.state_->folder + wide, state_->current + wide);
+  return MoveSystemPaths(folder.folder + wide, target.current + wide,
+                         target.journal ? &*target.journal : nullptr, entry);
+}
+
+Outcome TargetFolder::MoveHere(const FolderListing& folder, const std::string& name) {
+  return MoveIntoTarget(*state_, *folder.state_, name, {});
 }
 
 bool TargetFolder::IdentityOf(const std::string& name, FileIdentity& identity) const {

@@ -17,4 +17,10 @@ using CopyFileFunction = BOOL(WINAPI*)(LPCWSTR from, LPCWSTR to, LPPROGRESS_ROUT
                                        LPVOID data, LPBOOL cancel, DWORD flags);
 inline CopyFileFunction copy_file = nullptr;
 
+// The steps of a move across volumes that a kill could cut short, each
+// reported as it is reached: the copy made under its temporary name; about
+// to be put in place; in place with its source still there; the source gone.
+enum class AcrossVolumesStep { Copied, Placing, Placed, Removed };
+inline void (*across_volumes_step)(AcrossVolumesStep step) = nullptr;
+
 }  // namespace qor::platform::test_seams

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <new>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -104,7 +105,8 @@ TEST(MoveSeamsWin32Test, ACopyStoppedOrFailingInItsProgressLeavesTheSourceAndEnd
                          },
                          [&](Outcome outcome, FileIdentity) {
                            steps.push_back("end " + ErrorText(outcome.error));
-                         }});
+                         },
+                         {}});
     };
 
     if (fails) {
@@ -116,7 +118,9 @@ TEST(MoveSeamsWin32Test, ACopyStoppedOrFailingInItsProgressLeavesTheSourceAndEnd
     EXPECT_EQ(steps,
               (std::vector<std::string>{"begin", "end " + ErrorText(ERROR_REQUEST_ABORTED)}));
     EXPECT_EQ(ReadFile(source.slash() + "f.txt"), "content");
-    EXPECT_TRUE(NamesIn(target.path()).empty()) << "neither copy nor temporary left";
+    std::set<std::string> left = NamesIn(target.path());
+    std::erase_if(left, [](const std::string& name) { return name.starts_with(".qor-journal-"); });
+    EXPECT_TRUE(left.empty()) << "neither copy nor temporary left, only the live run's journal";
   }
 }
 
