@@ -224,7 +224,8 @@ TEST(MoveBatchWin32Test, StepsComeInOrderAndAMoveGivenUpLeavesItsSource) {
                               EXPECT_EQ(identity, there);
                               steps.push_back("end " + name +
                                               (outcome.ok() ? " moved" : " failed"));
-                            }}));
+                            },
+                            {}}));
   }
   ASSERT_TRUE(batch.Finish());
 
