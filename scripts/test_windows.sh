@@ -60,7 +60,7 @@ timeout 120 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
 wineserver -k || true
 wineserver -w || true
 # The window end to end; Debian's python3 is the one python3-xlib belongs to.
-timeout 90 xvfb-run -a -s "-screen 0 1024x768x24" \
+timeout 240 xvfb-run -a -s "-screen 0 1024x768x24" \
   /usr/bin/python3 tests/e2e/win32/window_test.py "$build/src/qor.exe" || status=$?
 wineserver -k || true
 exit "$status"

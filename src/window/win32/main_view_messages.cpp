@@ -31,6 +31,10 @@ MessageAnswer Win32FormView::ShowMessage(const std::string& prompt, const std::s
   const int answer = ::MessageBoxW(window_.get(), platform::Widen(prompt).c_str(),
                                    platform::Widen(title).c_str(), style);
   --open_messages_;
+  // The box disabled its owner and should have enabled it again on its way
+  // out; a window left disabled would ignore every close request, so the
+  // last box to go makes sure.
+  if (open_messages_ == 0 && window_ && !closing_) ::EnableWindow(window_.get(), TRUE);
   if (buttons == MessageButtons::Ok) return MessageAnswer::Ok;
   return answer == IDYES ? MessageAnswer::Yes : MessageAnswer::No;
 }
