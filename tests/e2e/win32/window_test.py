@@ -172,12 +172,12 @@ def automatic_run(d, exe):
 
 def files_below(folder, running=False):
     """Every file below `folder` with its bytes. While the program runs, its
-    temporaries come and go: they are left out then, and so is a file that
-    went away while it was read."""
+    temporaries and its journal come and go: they are left out then, and so
+    is a file that went away while it was read."""
     found = {}
     for parent, _, names in os.walk(folder):
         for name in names:
-            if running and name.startswith(".qor-part-"):
+            if running and name.startswith((".qor-part-", ".qor-journal-")):
                 continue
             path = os.path.join(parent, name)
             try:
