@@ -257,6 +257,7 @@ int MoveCommand(const Options& options) {
   params.DeleteEmpty = options.remove_empty;
   params.EmptiedOnly = true;
   params.DryRun = options.dry_run;
+  params.VerifyCopies = options.verify;
 
   if (!params.DryRun) {
     if (const platform::Outcome made = platform::MakeSureFolderPathExists(params.TargetPath);

@@ -35,7 +35,8 @@ bool MoveOnly(std::string_view name) {
   for (const WhenOption& option : kWhenOptions) {
     if (name == option.name) return true;
   }
-  return name == "--recursive" || name == "--date-folder" || name == "--remove-empty";
+  return name == "--recursive" || name == "--date-folder" || name == "--remove-empty" ||
+         name == "--verify";
 }
 
 class Parser {
@@ -129,6 +130,8 @@ class Parser {
       options.date_folder = true;
     } else if (name == "--remove-empty") {
       options.remove_empty = true;
+    } else if (name == "--verify") {
+      options.verify = true;
     } else if (name == "--dry-run") {
       options.dry_run = true;
     } else if (name == "--quiet") {
@@ -234,6 +237,8 @@ Options of move:
       --date-folder    put the moved files below TARGET/<yyyymmdd of the date>/
       --remove-empty   remove the folders the run emptied (never SOURCE)
   -n, --dry-run        change nothing: list what would move and what would fail
+      --verify         read each copy made across file systems back and compare
+                       it with its source before the source goes
 
 Options of both:
       --log FILE       the log (default: FileFind<yyyymmdd>.txt here; undo:

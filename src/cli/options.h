@@ -23,6 +23,7 @@ struct Options {
   bool remove_empty = false;
   bool dry_run = false;
   bool json = false;
+  bool verify = false;
   std::optional<std::string> log;
   Verbosity verbosity = Verbosity::Normal;
 };

@@ -32,6 +32,8 @@ inline constexpr int kInUseByAnotherRun = 0x10004;
 inline constexpr int kFolderTookItsPlace = 0x10005;
 // A file that was to be used only while empty holds something.
 inline constexpr int kNotEmpty = 0x10006;
+// A copy read back before its source was to go was not the same.
+inline constexpr int kCopyDiffers = 0x10007;
 
 // The text of one of the program's own failures above; null for any other
 // value.

@@ -49,6 +49,10 @@ class MoveBatch {
   bool RemoveEmptySubfolder(const FolderListing& parent, const std::string& name);
   // The same for the folder at `path`.
   bool RemoveEmptyFolder(const std::string& path);
+  // From now on, before each source goes across file systems, its copy in
+  // place and durable is read back from the target's disk and compared with
+  // it; a copy that differs goes and the source stays (kCopyDiffers).
+  void VerifyCopies();
   // Completes every pending move; false when `keep_going` said to stop.
   bool Finish();
   // Gives every pending move up: their copies and temporaries are removed,

@@ -48,6 +48,9 @@ struct SearchParams {
   // DeleteEmpty removes only subfolders that the run emptied, never the
   // source folder itself.
   bool EmptiedOnly = false;
+  // Each copy across file systems is read back and compared with its source
+  // before the source goes.
+  bool VerifyCopies = false;
 };
 
 }  // namespace qor

@@ -1,10 +1,16 @@
 #include "platform/posix/content_copy.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <string>
 #include <vector>
+
+#include "platform/posix/fd.h"
 
 namespace qor::platform {
 
@@ -76,6 +82,49 @@ int CopyContent(int in, int out, off_t size, Pacer& pacer) {
   // The size carries any hole at the end.
   if (::ftruncate(out, size) != 0) return errno;
   return 0;
+}
+
+bool SameAsCopied(int a_dir, const std::string& a, int b_dir, const std::string& b) {
+  struct stat sa, sb;
+  if (::fstatat(a_dir, a.c_str(), &sa, AT_SYMLINK_NOFOLLOW) != 0 ||
+      ::fstatat(b_dir, b.c_str(), &sb, AT_SYMLINK_NOFOLLOW) != 0 ||
+      (sa.st_mode & S_IFMT) != (sb.st_mode & S_IFMT) || sa.st_size != sb.st_size) {
+    return false;
+  }
+  if (S_ISLNK(sa.st_mode)) {
+    std::string ta(static_cast<std::size_t>(sa.st_size) + 1, '\0');
+    std::string tb(ta.size(), '\0');
+    return ::readlinkat(a_dir, a.c_str(), ta.data(), ta.size()) == sa.st_size &&
+           ::readlinkat(b_dir, b.c_str(), tb.data(), tb.size()) == sb.st_size && ta == tb;
+  }
+  if (!S_ISREG(sa.st_mode) || (sa.st_mode & 07777) != (sb.st_mode & 07777) ||
+      sa.st_mtim.tv_sec != sb.st_mtim.tv_sec || sa.st_mtim.tv_nsec != sb.st_mtim.tv_nsec) {
+    return false;
+  }
+  const Fd fa(::openat(a_dir, a.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  const Fd fb(::openat(b_dir, b.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!fa.IsValid() || !fb.IsValid()) return false;
+  // What the system still holds of `b` in memory is dropped, so that it is
+  // read back from its disk: a copy already synced loses nothing by it.
+  ::posix_fadvise(fb.get(), 0, 0, POSIX_FADV_DONTNEED);
+  std::vector<char> ba(1 << 16), bb(1 << 16);
+  for (off_t at = 0;;) {
+    const ssize_t na = ::pread(fa.get(), ba.data(), ba.size(), at);
+    if (na < 0) return false;
+    std::size_t nb = 0;
+    while (nb < static_cast<std::size_t>(na)) {
+      const ssize_t got = ::pread(fb.get(), bb.data() + nb, static_cast<std::size_t>(na) - nb,
+                                  at + static_cast<off_t>(nb));
+      if (got <= 0) return false;
+      nb += static_cast<std::size_t>(got);
+    }
+    if (std::memcmp(ba.data(), bb.data(), nb) != 0) return false;
+    if (na == 0) {
+      char extra;
+      return ::pread(fb.get(), &extra, 1, at) == 0;
+    }
+    at += na;
+  }
 }
 
 }  // namespace qor::platform

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <functional>
+#include <string>
 
 namespace qor::platform {
 
@@ -34,5 +35,11 @@ class Pacer {
 // that a sparse file needs no more room on the target than on the source.
 // 0, ECANCELED when the pacer said to stop, or the errno that failed.
 int CopyContent(int in, int out, off_t size, Pacer& pacer);
+
+// Whether `a` in `a_dir` and `b` in `b_dir` are the same file in every way
+// a copy keeps: kind, size, last write, mode and every byte (a link's
+// target). `b` is read from its disk rather than from memory where the
+// system lets go of what it holds; false too when either cannot be read.
+bool SameAsCopied(int a_dir, const std::string& a, int b_dir, const std::string& b);
 
 }  // namespace qor::platform

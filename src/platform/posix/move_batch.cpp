@@ -66,6 +66,7 @@ struct MoveBatch::State {
   std::shared_ptr<SharedFolder> last_from, last_to;
   // Hard-linked sources: what removing one name did to the others.
   OwnChanges own_changes;
+  bool verify = false;  // each copy read back before its source goes
 
   std::shared_ptr<SharedFolder> Share(std::shared_ptr<SharedFolder>& last, int fd,
                                       const FileIdentity& identity) {
@@ -180,6 +181,11 @@ bool MoveBatch::State::Commit() {
           item.copy.Discard(item.to->fd(), item.name);
           break;
         }
+        if (item.outcome.ok() && verify &&
+            !SameAsCopied(item.from->fd(), item.name, item.to->fd(), item.name)) {
+          item.copy.Discard(item.to->fd(), item.name);
+          item.outcome = {kCopyDiffers};
+        }
         if (item.outcome.ok()) {
           item.outcome =
               item.copy.RemoveSource(item.from->fd(), item.name, item.to->fd(), item.name,
@@ -293,6 +299,10 @@ bool MoveBatch::RemoveEmptyFolder(const std::string& path) {
   item.name = path;
   state.items.push_back(std::move(item));
   return true;
+}
+
+void MoveBatch::VerifyCopies() {
+  state_->verify = true;
 }
 
 bool MoveBatch::Finish() {

@@ -13,6 +13,7 @@
 
 #include "platform/files.h"
 #include "platform/journal_records.h"
+#include "platform/posix/content_copy.h"
 #include "platform/posix/fd.h"
 #include "platform/posix/listing_state.h"
 #include "platform/posix/run_journal.h"
@@ -34,49 +35,6 @@ bool ReadAll(int fd, std::string& text) {
     if (got < 0) return false;
     if (got == 0) return true;
     text.append(buffer, static_cast<std::size_t>(got));
-  }
-}
-
-// Whether `a` in `a_dir` and `b` in `b_dir` are the same file in every way
-// a copy keeps: kind, size, last write, mode and every byte (a link's
-// target).
-bool Equal(int a_dir, const std::string& a, int b_dir, const std::string& b) {
-  struct stat sa, sb;
-  if (::fstatat(a_dir, a.c_str(), &sa, AT_SYMLINK_NOFOLLOW) != 0 ||
-      ::fstatat(b_dir, b.c_str(), &sb, AT_SYMLINK_NOFOLLOW) != 0 ||
-      (sa.st_mode & S_IFMT) != (sb.st_mode & S_IFMT) || sa.st_size != sb.st_size) {
-    return false;
-  }
-  if (S_ISLNK(sa.st_mode)) {
-    std::string ta(static_cast<std::size_t>(sa.st_size) + 1, '\0');
-    std::string tb(ta.size(), '\0');
-    return ::readlinkat(a_dir, a.c_str(), ta.data(), ta.size()) == sa.st_size &&
-           ::readlinkat(b_dir, b.c_str(), tb.data(), tb.size()) == sb.st_size && ta == tb;
-  }
-  if (!S_ISREG(sa.st_mode) || (sa.st_mode & 07777) != (sb.st_mode & 07777) ||
-      sa.st_mtim.tv_sec != sb.st_mtim.tv_sec || sa.st_mtim.tv_nsec != sb.st_mtim.tv_nsec) {
-    return false;
-  }
-  const Fd fa(::openat(a_dir, a.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  const Fd fb(::openat(b_dir, b.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (!fa.IsValid() || !fb.IsValid()) return false;
-  std::vector<char> ba(1 << 16), bb(1 << 16);
-  for (off_t at = 0;;) {
-    const ssize_t na = ::pread(fa.get(), ba.data(), ba.size(), at);
-    if (na < 0) return false;
-    std::size_t nb = 0;
-    while (nb < static_cast<std::size_t>(na)) {
-      const ssize_t got = ::pread(fb.get(), bb.data() + nb, static_cast<std::size_t>(na) - nb,
-                                  at + static_cast<off_t>(nb));
-      if (got <= 0) return false;
-      nb += static_cast<std::size_t>(got);
-    }
-    if (std::memcmp(ba.data(), bb.data(), nb) != 0) return false;
-    if (na == 0) {
-      char extra;
-      return ::pread(fb.get(), &extra, 1, at) == 0;
-    }
-    at += na;
   }
 }
 
@@ -105,7 +63,7 @@ void Finish(const std::vector<std::string>& record, Recovery& recovery) {
   if (record[0] == "P") {
     // Placed, and the source still there: gone by now if it moved.
     if (!Exists(source.get(), from) || !Exists(target.get(), name)) return;
-    if (Equal(source.get(), from, target.get(), name) &&
+    if (SameAsCopied(source.get(), from, target.get(), name) &&
         ::unlinkat(source.get(), from.c_str(), 0) == 0) {
       recovery.entries.push_back(entry);
     } else {
@@ -116,7 +74,7 @@ void Finish(const std::vector<std::string>& record, Recovery& recovery) {
   // "K": the source was under its private name when the run died.
   const std::string& taken = record[6];
   if (!IsRandomName(taken, kTakenPrefix) || !Exists(source.get(), taken)) return;
-  if (Exists(target.get(), name) && Equal(source.get(), taken, target.get(), name) &&
+  if (Exists(target.get(), name) && SameAsCopied(source.get(), taken, target.get(), name) &&
       ::unlinkat(source.get(), taken.c_str(), 0) == 0) {
     recovery.entries.push_back(entry);
     return;

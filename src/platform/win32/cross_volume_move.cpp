@@ -1,6 +1,8 @@
 #include "platform/win32/cross_volume_move.h"
 
+#include <cstring>
 #include <utility>
+#include <vector>
 
 #include "platform/temporary_names.h"
 #include "platform/win32/listing.h"
@@ -41,6 +43,36 @@ int ReadFacts(HANDLE file, Facts& facts) {
   facts.change = Ticks(basic.ChangeTime);
   facts.attributes = basic.FileAttributes;
   return 0;
+}
+
+// Whether the file at `copy` holds the very bytes of the open `source`,
+// read from its start.
+bool SameBytes(HANDLE source, const std::wstring& copy) {
+  const Handle placed(::CreateFileW(
+      copy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN,
+      nullptr));
+  LARGE_INTEGER start{};
+  if (!placed.IsValid() || !::SetFilePointerEx(source, start, nullptr, FILE_BEGIN)) return false;
+  std::vector<char> a(1 << 16), b(1 << 16);
+  for (;;) {
+    DWORD got_a = 0, got_b = 0;
+    if (!::ReadFile(source, a.data(), static_cast<DWORD>(a.size()), &got_a, nullptr)) return false;
+    // A read from a file ends early only at its end.
+    while (got_b < got_a) {
+      DWORD more = 0;
+      if (!::ReadFile(placed.get(), b.data() + got_b, got_a - got_b, &more, nullptr) || more == 0) {
+        return false;
+      }
+      got_b += more;
+    }
+    if (std::memcmp(a.data(), b.data(), got_a) != 0) return false;
+    if (got_a == 0) {
+      char extra;
+      DWORD more = 0;
+      return ::ReadFile(placed.get(), &extra, 1, &more, nullptr) && more == 0;
+    }
+  }
 }
 
 // Deletes a temporary this move made, read-only or not.
@@ -168,8 +200,11 @@ struct CopyProgress {
   }
 };
 
-CopyProgressCheck::CopyProgressCheck(const std::function<bool()>& keep_going)
-    : keep_going_(keep_going), outer_(current_check), last_asked_(::GetTickCount64()) {
+CopyProgressCheck::CopyProgressCheck(const std::function<bool()>& keep_going, bool verify)
+    : keep_going_(keep_going),
+      outer_(current_check),
+      last_asked_(::GetTickCount64()),
+      verify_(verify) {
   current_check = this;
 }
 
@@ -238,6 +273,10 @@ Outcome MoveAcrossVolumes(const std::wstring& from, const std::wstring& to, RunJ
   if (const int failed = FlushCopy(to)) {
     RemoveCopy(to, copy);
     return {failed};
+  }
+  if (current_check != nullptr && current_check->verify_ && !SameBytes(source.get(), to)) {
+    RemoveCopy(to, copy);
+    return {kCopyDiffers};
   }
 
   // Only now, with the copy in place and on disk, does the source go. It is

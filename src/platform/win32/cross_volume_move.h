@@ -40,10 +40,12 @@ int DeleteOpenFile(HANDLE file, DWORD attributes);
 // `keep_going` as they progress, and are broken off (ERROR_REQUEST_ABORTED)
 // when it says no. Should it throw, the copy is broken off too, and once it
 // is undone (the source as it was, no temporary left) MoveAcrossVolumes
-// throws that again.
+// throws that again. With `verify`, each copy in place and flushed is read
+// back and compared with its source before the source goes; one that
+// differs goes, and the source stays (kCopyDiffers).
 class CopyProgressCheck {
  public:
-  explicit CopyProgressCheck(const std::function<bool()>& keep_going);
+  explicit CopyProgressCheck(const std::function<bool()>& keep_going, bool verify = false);
   ~CopyProgressCheck();
   CopyProgressCheck(const CopyProgressCheck&) = delete;
   CopyProgressCheck& operator=(const CopyProgressCheck&) = delete;
@@ -52,10 +54,13 @@ class CopyProgressCheck {
 
  private:
   friend struct CopyProgress;
+  friend Outcome MoveAcrossVolumes(const std::wstring&, const std::wstring&, RunJournal*,
+                                   const std::string&);
   const std::function<bool()>& keep_going_;
   CopyProgressCheck* outer_;
   std::uint64_t last_asked_ = 0;
   bool stopped_ = false;
+  bool verify_ = false;
   std::exception_ptr failure_;  // what `keep_going` threw
 };
 

@@ -14,6 +14,7 @@ namespace qor::platform {
 
 struct MoveBatch::State {
   std::function<bool()> keep_going;
+  bool verify = false;
 };
 
 MoveBatch::MoveBatch(std::function<bool()> keep_going) : state_(std::make_unique<State>()) {
@@ -29,7 +30,7 @@ bool MoveBatch::Move(const FolderListing& folder, const std::string& name,
   bool stopped = false;
   std::exception_ptr failure;
   {
-    const CopyProgressCheck check(state_->keep_going);
+    const CopyProgressCheck check(state_->keep_going, state_->verify);
     try {
       // The move changes nothing the caller can see of `target`.
       moved = MoveIntoTarget(*target.state_, *folder.state_, name, steps.entry);
@@ -58,6 +59,10 @@ bool MoveBatch::RemoveEmptySubfolder(const FolderListing& parent, const std::str
 bool MoveBatch::RemoveEmptyFolder(const std::string& path) {
   if (IsFolderEmpty(path)) RemoveFolder(path);
   return true;
+}
+
+void MoveBatch::VerifyCopies() {
+  state_->verify = true;
 }
 
 bool MoveBatch::Finish() {

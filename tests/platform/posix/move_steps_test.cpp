@@ -159,6 +159,41 @@ TEST_F(CrossMoveSteps, ASourceChangedAsItIsTakenAwayStaysAndSaysWhereItIs) {
   }
 }
 
+// A copy that changes between being placed and its source going (a bad
+// disk, a faulty driver, another program) keeps its source when the copies
+// are verified; without verifying, the source goes and the damage stays.
+TEST_F(CrossMoveSteps, AVerifiedCopyThatDiffersGoesAndItsSourceStays) {
+  for (const bool verify : {true, false}) {
+    SCOPED_TRACE(verify ? "verified" : "not verified");
+    const std::string name = verify ? "a" : "b";
+    SyscallSeam seam;
+    bool damaged = false;
+    seam.before = [&](const SyscallEvent& event) {
+      // The folder's sync after the copy took its name: same size and time,
+      // other bytes.
+      if (damaged || event.call != "fsync" || !Exists(target_.slash() + name)) return;
+      WriteFile(target_.slash() + name, "BYTES OF " + name, UtcSeconds(2020, 1, 1));
+      damaged = true;
+    };
+    // "c" goes along once, to show the rest of the batch unharmed.
+    const std::vector<std::string> names =
+        verify ? std::vector<std::string>{name, "c"} : std::vector<std::string>{name};
+    MoveAll(names, "", [&](MoveBatch& batch) {
+      if (verify) batch.VerifyCopies();
+    });
+    ASSERT_TRUE(damaged);
+    if (verify) {
+      EXPECT_EQ(outcomes_[name].error, kCopyDiffers);
+      EXPECT_EQ(ReadFile(source_.slash() + name), "bytes of " + name);
+      EXPECT_FALSE(Exists(target_.slash() + name));
+      EXPECT_TRUE(outcomes_["c"].ok());
+    } else {
+      EXPECT_TRUE(outcomes_[name].ok());
+      EXPECT_FALSE(Exists(source_.slash() + name));
+    }
+  }
+}
+
 TEST_F(CrossMoveSteps, TheWindowLivesOnWhileASyncItStoppedRunsToItsEnd) {
   SyscallSeam seam;
   seam.before = [&](const SyscallEvent& e) {
