@@ -12,6 +12,7 @@
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/path_compare.h"
+#include "platform/path_parts.h"
 #include "run/log_entries.h"
 #include "run/log_escapes.h"
 #include "run/log_format.h"
@@ -42,42 +43,51 @@ std::string Why(int error) {
   return platform::ErrorText(error);
 }
 
+// A damaged line as stderr shows it: cut short, control bytes escaped.
+std::string ShownLine(std::string_view line) {
+  constexpr std::size_t kShown = 200;
+  std::string shown;
+  for (const char c : line.substr(0, kShown)) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      shown += "\\x";
+      shown.push_back("0123456789ABCDEF"[byte >> 4]);
+      shown.push_back("0123456789ABCDEF"[byte & 15]);
+    } else {
+      shown.push_back(c);
+    }
+  }
+  return line.size() > kShown ? shown + "..." : shown;
+}
+
 class Undo {
  public:
-  Undo(const Options& options, Output& output, const std::string& source)
-      : options_(options), output_(output), source_(source), back_(source) {}
+  Undo(const Options& options, Output& output, const std::string& source, const std::string& target)
+      : options_(options),
+        output_(output),
+        source_(source),
+        back_(source),
+        target_(target),
+        moved_from_(target) {}
 
   // Moves back one entry that the log records as moved.
   void MoveBack(const LogEntry& entry) {
-    // A line that reads two ways is settled by where the file is.
-    const LogEntry::Reading* reading = &entry.readings.front();
-    if (entry.readings.size() > 1) {
-      std::vector<const LogEntry::Reading*> present;
-      for (const LogEntry::Reading& r : entry.readings) {
-        if (platform::EntryExists(r.target + r.relative)) present.push_back(&r);
-      }
-      if (present.size() > 1) {
-        ++failed_;
-        output_.Problem("left alone, the entry can be read in more than one way: " +
-                        LogText(entry.readings.front().relative));
-        return;
-      }
-      if (present.size() == 1) reading = present.front();
-    }
     std::string folder, name;
-    SplitPlace(reading->relative, folder, name);
-    const std::string shown = LogText(reading->relative);
+    SplitPlace(entry.relative, folder, name);
+    const std::string shown = LogText(entry.relative);
 
     platform::Outcome outcome;
     if (options_.dry_run) {
-      outcome = platform::EntryExists(reading->target + reading->relative)
-                    ? back_.Probe(folder, name)
-                    : platform::Outcome{ENOENT};
+      OpenMovedFrom(folder, name, outcome);
+      if (outcome.ok()) {
+        outcome = platform::EntryExists(target_ + entry.relative) ? back_.Probe(folder, name)
+                                                                  : platform::Outcome{ENOENT};
+      }
     } else {
       if (!log_.StartEntry(shown, rest_room_)) return;
-      platform::FolderListing from(reading->target + folder);
-      outcome = from.IsOpen() ? back_.Enter(folder) : platform::Outcome{from.OpenError()};
-      if (outcome.ok()) outcome = back_.MoveHere(from, name);
+      const auto from = OpenMovedFrom(folder, name, outcome);
+      if (outcome.ok()) outcome = back_.Enter(folder);
+      if (outcome.ok()) outcome = back_.MoveHere(*from, name);
       log_.AppendLine(EndEntry(outcome, source_).text);
     }
     if (outcome.ok()) {
@@ -101,6 +111,25 @@ class Undo {
     log_.Close();
   }
 
+  // The folder `folder` below the log's target folder, entered one name at a
+  // time without following a link, as the run made its way down; the target
+  // folder itself may be a link (the user chose it).
+  std::unique_ptr<platform::FolderListing> OpenMovedFrom(const std::string& folder,
+                                                         const std::string& name,
+                                                         platform::Outcome& outcome) const {
+    auto at = std::make_unique<platform::FolderListing>(target_);
+    for (const std::string& step :
+         platform::FolderNames(std::string_view(folder), platform::kSeparator)) {
+      if (!at->IsOpen()) break;
+      at = std::make_unique<platform::FolderListing>(*at, step);
+    }
+    outcome = {at->OpenError()};
+    if (!outcome.ok() && moved_from_.Probe(folder, name).error == platform::kLinkInTargetPath) {
+      outcome = {platform::kLinkInTargetPath};
+    }
+    return at;
+  }
+
   RunLog log_;
   std::int64_t moved_ = 0;
   std::int64_t failed_ = 0;
@@ -109,7 +138,9 @@ class Undo {
   const Options& options_;
   Output& output_;
   const std::string source_;
-  platform::TargetFolder back_;  // SOURCE, entered without following links
+  platform::TargetFolder back_;        // SOURCE, entered without following links
+  const std::string target_;           // where the log says the files went
+  platform::TargetFolder moved_from_;  // target_, only asked why a way down is barred
   std::size_t rest_room_ = 0;
 };
 
@@ -121,6 +152,12 @@ int UndoCommand(const Options& options) {
   if (const platform::Outcome read = platform::ReadEntireFile(log_in, text); !read.ok()) {
     PrintError("the log cannot be read: " + LogText(log_in) + ": " +
                platform::ErrorText(read.error));
+    return kRefused;
+  }
+  // The whole log is judged before anything is made.
+  const LogEntries log = ReadLogEntries(text);
+  if (!text.empty() && !log.any_entry) {
+    PrintError("not a run log (no line of it reads as an entry): " + LogText(log_in));
     return kRefused;
   }
   const std::string& source_text = options.operands[1];
@@ -144,7 +181,7 @@ int UndoCommand(const Options& options) {
   }
 
   Output output(options.verbosity, options.json);
-  Undo undo(options, output, source);
+  Undo undo(options, output, source, log.target);
   std::optional<std::string> log_out;
   if (!options.dry_run) {
     // Writing into the log being read would lose the record of every move.
@@ -160,15 +197,22 @@ int UndoCommand(const Options& options) {
   const std::size_t recovered =
       options.dry_run ? 0 : platform::RecoverKilledRuns(source).entries.size();
 
-  std::int64_t entries = 0, skipped = 0;
+  std::int64_t entries = 0, skipped = 0, refused = 0;
   bool interrupted = false;
-  for (const LogEntry& entry : ReadLogEntries(text)) {
+  for (const LogEntry& entry : log.entries) {
     if (platform::StopRequested()) {
       interrupted = true;
       break;
     }
     if (undo.log_.IsBroken()) break;
     ++entries;
+    if (entry.kind == LogEntry::Damaged) {
+      ++refused;
+      output.Problem(
+          "refused, damaged entry: " + IntegerText(static_cast<std::int64_t>(entry.line)) + ": " +
+          ShownLine(entry.text));
+      continue;
+    }
     if (entry.kind != LogEntry::Moved) {
       ++skipped;
       continue;
@@ -182,13 +226,14 @@ int UndoCommand(const Options& options) {
   if (log_out) undo.CloseLog();
 
   const bool broken = undo.log_.IsBroken();
-  int status = undo.failed_ > 0 || broken ? kSomeFailed : kAllMoved;
+  int status = undo.failed_ > 0 || refused > 0 || broken ? kSomeFailed : kAllMoved;
   if (interrupted) status = kInterrupted;
   const bool dry = options.dry_run;
   std::string human = interrupted ? "interrupted: " : "";
   human += (dry ? "would move back " : "moved back ") + IntegerText(undo.moved_) + " of " +
            IntegerText(entries) + " entries";
   if (undo.failed_ > 0) human += ", " + IntegerText(undo.failed_) + " left alone";
+  if (refused > 0) human += ", " + IntegerText(refused) + " refused as damaged";
   if (skipped > 0) human += ", " + IntegerText(skipped) + " skipped (not recorded as moved)";
   if (recovered > 0) {
     human += ", finished " + IntegerText(static_cast<std::int64_t>(recovered)) +
@@ -204,7 +249,7 @@ int UndoCommand(const Options& options) {
       ",\"interrupted\":" + (interrupted ? "true" : "false") +
       ",\"entries\":" + IntegerText(entries) + ",\"moved\":" + IntegerText(undo.moved_) +
       ",\"failed\":" + IntegerText(undo.failed_) + ",\"skipped\":" + IntegerText(skipped) +
-      ",\"log_broken\":" + (broken ? "true" : "false") +
+      ",\"refused\":" + IntegerText(refused) + ",\"log_broken\":" + (broken ? "true" : "false") +
       ",\"log\":" + (log_out ? JsonString(*log_out) : "null") +
       ",\"seconds\":" + output.SecondsText() + ",\"exit_status\":" + IntegerText(status) + "}";
   output.Summary(human, json);

@@ -43,13 +43,13 @@ bool IsPlaceBelowSource(std::string_view relative) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  for (const qor::LogEntry& entry : qor::ReadLogEntries(bytes)) {
-    Require(entry.kind == qor::LogEntry::Moved || entry.readings.empty(),
-            "readings of a move only");
-    for (const qor::LogEntry::Reading& r : entry.readings) {
-      Require(IsPlaceBelowSource(r.relative), "a moved file's place lies below the source");
-      Require(!r.target.empty() && r.target.back() == '/', "a target is a folder");
-    }
+  const qor::LogEntries log = qor::ReadLogEntries(bytes);
+  for (const qor::LogEntry& entry : log.entries) {
+    Require(entry.kind == qor::LogEntry::Moved || entry.relative.empty(), "places of a move only");
+    if (entry.kind != qor::LogEntry::Moved) continue;
+    Require(IsPlaceBelowSource(entry.relative), "a moved file's place lies below the source");
+    Require(!log.target.empty() && log.target.back() == '/', "a target is a folder");
+    Require(entry.text.size() <= qor::kLongestLogLine, "no overlong line is read");
   }
 
   const std::string name = qor::TrimAtNull(bytes);
@@ -59,13 +59,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::string target =
       qor::AddBackslash("/" + qor::TrimAtNull(bytes.substr(std::min(size, name.size() + 1))));
-  const std::vector<qor::LogEntry> entries =
+  const qor::LogEntries one =
       qor::ReadLogEntries(written + std::string(qor::kMovedTo) + qor::LogText(target) + "\r\n");
-  Require(entries.size() == 1, "an entry is one line");
-  bool found = false;
-  for (const qor::LogEntry::Reading& r : entries[0].readings) {
-    found = found || (r.relative == name && r.target == target);
+  Require(one.entries.size() == 1, "an entry is one line");
+  const bool found = one.entries[0].relative == name && one.target == target;
+  // A line whose name and target both hold the separator text can be read
+  // more than one way; the reader then takes the target to be the shorter.
+  if (target.find(qor::kMovedTo) == std::string::npos) {
+    Require(found == IsPlaceBelowSource(name),
+            "an entry reads back as written, if below the source");
   }
-  Require(found == IsPlaceBelowSource(name), "an entry reads back as written, if below the source");
   return 0;
 }

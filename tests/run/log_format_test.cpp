@@ -57,24 +57,22 @@ TEST(LogFormatTest, AnEntryWrittenReadsBackAsTheFileAndTargetItWasWrittenFor) {
     EXPECT_LE(moved.text.size() + 2, EntryEndingRoom(target)) << relative;
     EXPECT_LE(failed.text.size() + 2, EntryEndingRoom(target)) << relative;
 
-    const std::vector<LogEntry> entries =
+    const LogEntries log =
         ReadLogEntries(LogText(relative) + moved.text + "\r\n" + LogText(relative) + failed.text +
                        "\r\n" + LogText(relative) + moved.text);
+    const std::vector<LogEntry>& entries = log.entries;
     ASSERT_EQ(entries.size(), 3u) << relative;
     EXPECT_EQ(entries[0].kind, LogEntry::Moved) << relative;
-    bool found = false;
-    for (const LogEntry::Reading& r : entries[0].readings) {
-      found = found || (r.relative == relative && r.target == target);
-    }
-    EXPECT_TRUE(found) << relative;
+    EXPECT_EQ(entries[0].relative, relative);
+    EXPECT_EQ(log.target, target) << relative;
     EXPECT_EQ(entries[1].kind, LogEntry::NotMoved) << relative;
     EXPECT_EQ(entries[2].kind, LogEntry::NotMoved) << "cut off: " << relative;
   }
 }
 
 // An edited log must never lead undo out of SOURCE or to a name other than
-// the one written: such a line is not a readable entry.
-TEST(LogFormatTest, AMovedLineThatLeadsOutOfTheSourceIsNotReadable) {
+// the one written: such a line is refused as damaged.
+TEST(LogFormatTest, AMovedLineThatLeadsOutOfTheSourceIsDamaged) {
   const struct {
     std::string relative, target;
     bool needs_escapes;
@@ -102,10 +100,50 @@ TEST(LogFormatTest, AMovedLineThatLeadsOutOfTheSourceIsNotReadable) {
   for (const auto& c : cases) {
     if (c.needs_escapes && !kEscapes) continue;
     const std::string line = Native(c.relative) + std::string(kMovedTo) + Native(c.target);
-    const std::vector<LogEntry> entries = ReadLogEntries(line + "\r\n");
+    const std::vector<LogEntry> entries = ReadLogEntries(line + "\r\n").entries;
     ASSERT_EQ(entries.size(), 1u) << line;
-    EXPECT_EQ(entries[0].kind, LogEntry::Unreadable) << line;
-    EXPECT_TRUE(entries[0].readings.empty()) << line;
+    EXPECT_EQ(entries[0].kind, LogEntry::Damaged) << line;
+    EXPECT_TRUE(entries[0].relative.empty()) << line;
+  }
+}
+
+// Every moved entry of a run names the run's one target folder; a line that
+// names another, or is longer than any entry, is damaged and the next line
+// is read as usual. A file without a single entry is no log.
+TEST(LogFormatTest, EntriesShareOneTargetFolderAndOverlongLinesAreDamaged) {
+  const std::string moved = std::string(kMovedTo) + Native("/t/");
+  const std::string elsewhere = std::string(kMovedTo) + Native("/any/folder/");
+  const std::string overlong(kLongestLogLine + 1, 'x');
+  const struct {
+    std::string log;
+    std::vector<LogEntry::Kind> kinds;
+    std::string target;
+    bool any_entry;
+  } cases[] = {
+      {"a" + moved + "\r\nb" + elsewhere + "\r\nc" + moved + "\r\n",
+       {LogEntry::Moved, LogEntry::Damaged, LogEntry::Moved},
+       "/t/",
+       true},
+      {"a" + elsewhere + "\r\nb" + moved + "\r\nc" + moved + "\r\n",
+       {LogEntry::Damaged, LogEntry::Moved, LogEntry::Moved},
+       "/t/",
+       true},
+      {overlong + moved + "\r\nb" + moved + "\r\n",
+       {LogEntry::Damaged, LogEntry::Moved},
+       "/t/",
+       true},
+      {"a" + std::string(kNotMoved) + "Permission denied\r\n", {LogEntry::NotMoved}, "", true},
+      {"{\"command\": \"move\"}\n{}\n", {LogEntry::NotMoved}, "", false},
+      {"one\r\ntwo\r\n", {LogEntry::Unreadable, LogEntry::Unreadable}, "", false},
+      {"", {}, "", false},
+  };
+  for (const auto& c : cases) {
+    const LogEntries log = ReadLogEntries(c.log);
+    std::vector<LogEntry::Kind> kinds;
+    for (const LogEntry& entry : log.entries) kinds.push_back(entry.kind);
+    EXPECT_EQ(kinds, c.kinds) << c.log.substr(0, 80);
+    EXPECT_EQ(log.target, Native(c.target)) << c.log.substr(0, 80);
+    EXPECT_EQ(log.any_entry, c.any_entry) << c.log.substr(0, 80);
   }
 }
 

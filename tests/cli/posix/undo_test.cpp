@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "cli_runner.h"
 
@@ -124,6 +125,97 @@ TEST(CliUndoTest, TheMoveSummaryIsOneJsonObjectWhateverTheLogIsCalled) {
       "[2, 1, 1, 5, 1]");
   EXPECT_EQ(FromJson(run.out, "d['log']"), log_name);
   EXPECT_TRUE(Exists(cwd.slash() + log_name));
+}
+
+// An undo moves nothing a log cannot vouch for: an entry edited to another
+// folder, a NUL escape, a link planted on the way down, an endless line and
+// a file that is no log at all.
+TEST(CliUndoTest, HostileLogsMoveNothingTheyCannotVouchFor) {
+  using Spoil = std::function<std::string(const std::string& target, const std::string& elsewhere,
+                                          const std::string& log)>;
+  const auto append = [](const std::string& log, const std::string& lines) {
+    WriteFile(log, ReadFile(log) + lines, UtcSeconds(2022, 1, 1));
+    return log;
+  };
+  const std::string moved_to = "      MOVED to   ";
+  const std::vector<std::string> kAll = {"a", "notes.txt", "sub/b.txt"};
+  const struct {
+    const char* what;
+    Spoil spoil;
+    int status;
+    std::string err;
+    std::string stays;  // below the target or the other folder, never moved
+    std::vector<std::string> back;
+  } cases[] = {
+      {"an entry edited to another folder",
+       [&](auto&, auto& elsewhere, auto& log) {
+         return append(log, "other.txt" + moved_to + elsewhere + "/\r\n");
+       },
+       1, "refused, damaged entry: 4: other.txt" + moved_to, "elsewhere/other.txt", kAll},
+      {"a NUL escape",
+       [&](auto& target, auto&, auto& log) {
+         return append(log, "z\\x00b" + moved_to + target + "/\r\n");
+       },
+       1, "refused, damaged entry: 4: z\\x00b" + moved_to, "target/z", kAll},
+      {"a link planted on the way down",
+       [&](auto& target, auto& elsewhere, auto& log) {
+         std::filesystem::rename(target + "/sub", target + "/old sub");
+         std::filesystem::create_directory_symlink(elsewhere, target + "/sub");
+         return log;
+       },
+       1,
+       "sub/b.txt: a symbolic link in the target path",
+       "elsewhere/b.txt",
+       {"a", "notes.txt"}},
+      {"a 1 MB line and a longer one",
+       [&](auto& target, auto&, auto& log) {
+         std::string endless;
+         while (endless.size() < 1000000) endless += "x" + moved_to;
+         return append(log, endless + target + "/\r\n" + std::string(1100000, 'y') + moved_to +
+                                target + "/\r\n");
+       },
+       1, "refused, damaged entry: 5: yyy", "target/z", kAll},
+      {"a file that is no log",
+       [&](auto&, auto&, auto& log) {
+         const std::string json = log.substr(0, log.rfind('/') + 1) + "out.json";
+         WriteFile(json, "{\"command\":\"move\"}\n", UtcSeconds(2022, 1, 1));
+         return json;
+       },
+       2,
+       "not a run log",
+       "target/z",
+       {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempFolder source, outer, cwd;
+    const std::string target = outer.slash() + "target", elsewhere = outer.slash() + "elsewhere";
+    for (const std::string& name : kAll) {
+      WriteFile(source.slash() + name, name, UtcSeconds(2020, 1, 1));
+    }
+    for (const char* name : {"elsewhere/other.txt", "elsewhere/b.txt", "target/z"}) {
+      WriteFile(outer.slash() + name, "not moved", UtcSeconds(2020, 1, 1));
+    }
+    ASSERT_EQ(RunCli({"move", source.path(), target, "--before", "2021-01-01", "-r", "-q", "--log",
+                      "run.txt"},
+                     cwd.path())
+                  .status,
+              0);
+    const std::string log = c.spoil(target, elsewhere, cwd.slash() + "run.txt");
+
+    const CliResult undo = RunCli({"undo", log, source.path()}, cwd.path());
+    EXPECT_EQ(undo.status, c.status) << undo.err;
+    EXPECT_NE(undo.err.find(c.err), std::string::npos) << undo.err.substr(0, 500);
+    EXPECT_EQ(ReadFile(outer.slash() + c.stays), "not moved");
+    for (const std::string& name : kAll) {
+      const bool back = std::find(c.back.begin(), c.back.end(), name) != c.back.end();
+      EXPECT_EQ(Exists(source.slash() + name), back) << name;
+    }
+    if (c.status == 2) {
+      EXPECT_EQ(NamesIn(cwd.path()), (std::set<std::string>{"out.json", "run.txt"}))
+          << "no undo log";
+    }
+  }
 }
 
 }  // namespace
