@@ -249,7 +249,7 @@ int UndoCommand(const Options& options) {
       ",\"interrupted\":" + (interrupted ? "true" : "false") +
       ",\"entries\":" + IntegerText(entries) + ",\"moved\":" + IntegerText(undo.moved_) +
       ",\"failed\":" + IntegerText(undo.failed_) + ",\"skipped\":" + IntegerText(skipped) +
-      ",\"refused\":" + IntegerText(refused) + ",\"log_broken\":" + (broken ? "true" : "false") +
+      ",\"damaged_entries\":" + IntegerText(refused) + ",\"log_broken\":" + (broken ? "true" : "false") +
       ",\"log\":" + (log_out ? JsonString(*log_out) : "null") +
       ",\"seconds\":" + output.SecondsText() + ",\"exit_status\":" + IntegerText(status) + "}";
   output.Summary(human, json);
