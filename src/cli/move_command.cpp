@@ -184,6 +184,7 @@ int MoveCommand(const Options& options) {
   params.DeleteEmpty = options.remove_empty;
   params.EmptiedOnly = true;
   params.DryRun = options.dry_run;
+  if (!options.filter.empty()) params.Filter = &options.filter;
 
   if (!params.DryRun) {
     if (const platform::Outcome made = platform::MakeSureFolderPathExists(params.TargetPath);

@@ -18,9 +18,22 @@ constexpr WhenOption kWhenOptions[] = {
     {"--newer-than", When::NewerThan},
 };
 
+struct FilterOption {
+  const char* name;
+  NameFilter::Rule rule;
+};
+constexpr FilterOption kFilterOptions[] = {
+    {"--include", NameFilter::Rule::Include},
+    {"--exclude", NameFilter::Rule::Exclude},
+    {"--exclude-dir", NameFilter::Rule::ExcludeFolder},
+};
+
 // The options that only a move knows.
 bool MoveOnly(std::string_view name) {
   for (const WhenOption& option : kWhenOptions) {
+    if (name == option.name) return true;
+  }
+  for (const FilterOption& option : kFilterOptions) {
     if (name == option.name) return true;
   }
   return name == "--recursive" || name == "--date-folder" || name == "--remove-empty";
@@ -98,6 +111,14 @@ class Parser {
       if (const auto text = take_value()) {
         options.when = option.when;
         options.when_value = *text;
+      }
+      return;
+    }
+    for (const FilterOption& option : kFilterOptions) {
+      if (name != option.name) continue;
+      if (const auto text = take_value()) {
+        const std::string why = options.filter.Add(option.rule, *text);
+        if (!why.empty()) result_.error = name + ": the pattern '" + *text + "' " + why;
       }
       return;
     }
@@ -205,7 +226,14 @@ WHEN, exactly one of:
 Options of move:
   -r, --recursive      also the subfolders
       --date-folder    put the moved files below TARGET/<yyyymmdd of the date>/
-      --remove-empty   remove the folders the run emptied, bottom-up (never SOURCE)
+      --remove-empty   remove the folders the run emptied, bottom-up, not SOURCE
+      --include PATTERN      take only files that match one (repeatable)
+      --exclude PATTERN      take no file that matches one (repeatable)
+      --exclude-dir PATTERN  enter no folder that matches one (repeatable)
+                       A PATTERN without / matches the name, one with / the
+                       path below SOURCE; * and ? within a name, [a-z] [!a-z]
+                       sets, ** any number of folders (**/cache/*.tmp);
+                       letter case counts except on Windows
   -n, --dry-run        change nothing: list what would move and what would fail
       --log FILE       the run log (default: FileFind<yyyymmdd>.txt here)
   -q, --quiet          print only errors

@@ -5,6 +5,8 @@
 
 namespace qor {
 
+class NameFilter;
+
 // How a file's date is compared with the reference date, component by
 // component.
 inline constexpr std::int16_t kCompareEqual = 0;   // "="
@@ -48,6 +50,9 @@ struct SearchParams {
   // DeleteEmpty removes only subfolders that the run emptied, never the
   // source folder itself.
   bool EmptiedOnly = false;
+  // Which files are taken and which folders entered, by name or path below
+  // the source; none: every one.
+  const NameFilter* Filter = nullptr;
 };
 
 }  // namespace qor
