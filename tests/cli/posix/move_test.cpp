@@ -103,6 +103,7 @@ TEST(CliMoveTest, ARefusedStartSaysWhyInOneLineExitsTwoAndMovesNothing) {
       {"move", src, tgt},
       {"move", src, "--on", "2021-01-01"},
       {"move", src, tgt, "--on", "2021-01-01", "--frobnicate"},
+      {"move", src, tgt, "--on", "2021-01-01", "-r", "--exclude", "*.[ch"},
       {"undo", "log.txt", src, "-r"},
       {"copy", src, tgt},
   };
