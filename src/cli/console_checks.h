@@ -33,8 +33,16 @@ class ConsoleInputs : public WindowInputs, public MessageBoxes {
   std::array<std::string, 3> dates_;
 };
 
+// A message of the window's checks in this program's own words, in one
+// line: "source folder not found: /tmp/nosuch" for the window's "Source
+// path is no Directory/Folder". A message without such words is given as
+// OneLine makes it.
+std::string CommandLineWords(const std::string& prompt);
+
 // Prints "qor-cli: " and `text` as one line on stderr.
 void PrintError(const std::string& text);
+// The text of the last PrintError, for a refusal in JSON.
+const std::string& LastError();
 
 // A message of the checks in one line: its first line break becomes ": ",
 // and every control byte of what follows (a path may hold line breaks) is

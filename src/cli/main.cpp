@@ -6,10 +6,36 @@
 #include "cli/commands.h"
 #include "cli/console_checks.h"
 #include "cli/options.h"
+#include "cli/output.h"
 #include "core/failure_text.h"
 #include "platform/console.h"
 #include "platform/locale.h"
 #include "platform/process.h"
+
+namespace {
+
+// A refused start with --json: one object on stdout too, so that a script
+// reading stdout learns why nothing happened.
+int Refused(const std::vector<std::string>& arguments, const std::string& message) {
+  using namespace qor::cli;
+  bool json = false;
+  for (const std::string& argument : arguments) {
+    if (argument == "--") break;
+    json = json || argument == "--json";
+  }
+  if (json) {
+    const std::string command =
+        !arguments.empty() && (arguments[0] == "move" || arguments[0] == "undo") ? arguments[0]
+                                                                                 : "";
+    qor::platform::WriteText(qor::platform::StandardStream::Output,
+                             "{\"command\":" + (command.empty() ? "null" : JsonString(command)) +
+                                 ",\"refused\":true,\"message\":" + JsonString(message) +
+                                 ",\"exit_status\":" + std::to_string(kRefused) + "}\n");
+  }
+  return kRefused;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace qor::cli;
@@ -17,7 +43,7 @@ int main(int argc, char** argv) {
   const ParsedArguments parsed = ParseArguments(arguments);
   if (!parsed.error.empty()) {
     PrintError(parsed.error + " (see qor-cli --help)");
-    return kRefused;
+    return Refused(arguments, parsed.error);
   }
   switch (parsed.options.command) {
     case Command::Help:
@@ -36,8 +62,9 @@ int main(int argc, char** argv) {
   qor::platform::ReportFileSizeLimitAsError();
   qor::platform::CatchStopRequests();
   try {
-    return parsed.options.command == Command::Move ? MoveCommand(parsed.options)
-                                                   : UndoCommand(parsed.options);
+    const int status = parsed.options.command == Command::Move ? MoveCommand(parsed.options)
+                                                               : UndoCommand(parsed.options);
+    return status == kRefused ? Refused(arguments, LastError()) : status;
   } catch (...) {
     PrintError("stopped: " + qor::CurrentFailureText());
     return kSomeFailed;

@@ -3,15 +3,19 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "checks/check_date.h"
 #include "checks/check_paths.h"
 #include "cli/calendar.h"
 #include "cli/commands.h"
 #include "cli/console_checks.h"
+#include "cli/log_place.h"
 #include "cli/output.h"
 #include "core/failure_text.h"
 #include "core/numbers.h"
+#include "platform/civil_days.h"
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/locale.h"
@@ -33,26 +37,54 @@ struct Choice {
   std::int16_t mode = kCompareEqual;
 };
 
+// The earliest day the date checks accept.
+constexpr Date kEarliest{1990, 1, 1};
+
+std::int64_t DayNumber(const Date& date) {
+  return platform::DaysFromCivil({date.year, date.month, date.day});
+}
+
+// Judged here rather than by the window's checks, whose messages speak of
+// boxes and years the user never typed.
 std::optional<Choice> ReadWhen(const Options& options) {
   const When when = *options.when;
+  const std::string name = WhenName(when);
+  const std::string& text = options.when_value;
+  const platform::CalendarDate now = platform::Today();
+  const Date today{now.year, now.month, now.day};
   if (when == When::OlderThan || when == When::NewerThan) {
-    const std::string& text = options.when_value;
-    // Up to six digits: more days than that reach back before any date the
-    // checks accept anyway.
-    if (text.empty() || text.size() > 6 ||
-        text.find_first_not_of("0123456789") != std::string::npos) {
-      PrintError("DAYS must be a whole number of days: " + LogText(text));
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
+      PrintError(name + ": '" + LogText(text) + "' is not a whole number of days");
       return std::nullopt;
     }
-    const platform::CalendarDate today = platform::Today();
+    const std::int64_t most = DayNumber(today) - DayNumber(kEarliest);
+    if (text.size() > 9 || std::stoll(text) > most) {
+      PrintError(name + ": at most " + IntegerText(most) + " days (back to " + DateText(kEarliest) +
+                 ", the earliest date taken)");
+      return std::nullopt;
+    }
     // Older than N days: last written before the day N days ago; newer than
     // N days: after it.
-    const Date reference = AddDays({today.year, today.month, today.day}, -std::stoll(text));
+    const Date reference = AddDays(today, -std::stoll(text));
     return Choice{reference, when == When::OlderThan ? kCompareBefore : kCompareAfter};
   }
-  const std::optional<Date> date = ParseDate(options.when_value);
+  const std::optional<Date> date = ParseDate(text);
   if (!date) {
-    PrintError("DATE must be written YYYY-MM-DD: " + LogText(options.when_value));
+    PrintError(name + ": '" + LogText(text) + "' is not a date; write YYYY-MM-DD");
+    return std::nullopt;
+  }
+  if (date->month < 1 || date->month > 12 || date->day < 1 ||
+      date->day > DaysInMonth(date->year, date->month)) {
+    PrintError(text + " is not a date");
+    return std::nullopt;
+  }
+  if (DayNumber(*date) < DayNumber(kEarliest)) {
+    PrintError(name + ": " + text + " lies before " + DateText(kEarliest) +
+               ", the earliest date taken");
+    return std::nullopt;
+  }
+  if (DayNumber(*date) > DayNumber(today)) {
+    PrintError(name + ": " + text + " lies in the future");
     return std::nullopt;
   }
   const std::int16_t mode = when == When::On       ? kCompareEqual
@@ -60,6 +92,9 @@ std::optional<Choice> ReadWhen(const Options& options) {
                                                    : kCompareAfter;
   return Choice{*date, mode};
 }
+
+// Files and folders named one by one in the JSON summary; the rest counted.
+constexpr std::size_t kListedFailures = 1000;
 
 // Reports the walk as it goes: file lines, progress and the bytes taken.
 class MoveReport : public WalkObserver {
@@ -84,29 +119,70 @@ class MoveReport : public WalkObserver {
       moved_bytes_ += size;
     }
     const std::string name = LogText(relative_name);
+    if (!moved) Remember(relative_name, reason, failures_);
     if (params_.DryRun) {
       output_.FileLine(moved ? "would move: " + name : "would fail: " + name + ": " + reason, true);
+    } else if (moved) {
+      output_.FileLine("moved: " + name, false);
     } else {
-      output_.FileLine(moved ? "moved: " + name : "not moved: " + name, false);
+      output_.Problem("not moved: " + name + ": " + reason);
     }
   }
+  void FolderUnread(const std::string& relative_folder, const std::string& reason) override {
+    Remember(relative_folder, reason, unread_);
+    output_.Problem("folder not read: " +
+                    (relative_folder.empty() ? std::string("SOURCE") : LogText(relative_folder)) +
+                    ": " + reason);
+  }
+
+  // The failures as JSON: an array of at most kListedFailures objects, and
+  // a count of those left out.
+  std::string FailuresJson() const { return ListJson("failed_files", failures_); }
+  std::string UnreadJson() const { return ListJson("unread_folder_names", unread_); }
 
   std::int64_t moved_files() const { return moved_files_; }
   std::uint64_t moved_bytes() const { return moved_bytes_; }
 
  private:
+  struct Failures {
+    std::vector<std::pair<std::string, std::string>> listed;  // path, reason
+    std::int64_t left_out = 0;
+  };
+  static void Remember(const std::string& path, const std::string& reason, Failures& failures) {
+    if (failures.listed.size() < kListedFailures) {
+      failures.listed.emplace_back(path, reason);
+    } else {
+      ++failures.left_out;
+    }
+  }
+  static std::string ListJson(const std::string& key, const Failures& failures) {
+    std::string json = "\"" + key + "\":[";
+    for (const auto& [path, reason] : failures.listed) {
+      if (json.back() != '[') json += ",";
+      json += "{\"path\":" + JsonString(path) + ",\"reason\":" + JsonString(reason) + "}";
+    }
+    return json + "],\"" + key + "_left_out\":" + IntegerText(failures.left_out);
+  }
+
   Output& output_;
   const SearchParams& params_;
   std::int64_t moved_files_ = 0;
   std::uint64_t moved_bytes_ = 0;
+  Failures failures_;
+  Failures unread_;
 };
 
 std::string Plural(std::int64_t count, const char* one, const char* many) {
   return IntegerText(count) + " " + (count == 1 ? one : many);
 }
 
+const char* CompareWord(std::int16_t mode) {
+  return mode == kCompareEqual ? "on" : mode == kCompareBefore ? "before" : "after";
+}
+
 int Summarize(Output& output, const SearchParams& params, const MoveReport& report,
-              const RunLog& log, const std::optional<std::string>& log_path, bool interrupted) {
+              const Date& date, const RunLog& log, const std::optional<std::string>& log_path,
+              bool interrupted) {
   const bool dry = params.DryRun;
   int status = kAllMoved;
   if (params.FailedCount > 0 || params.UnreadFolders > 0 || log.IsBroken()) status = kSomeFailed;
@@ -138,19 +214,22 @@ int Summarize(Output& output, const SearchParams& params, const MoveReport& repo
   }
   human += log_path ? "; log: " + LogText(*log_path) : "; nothing was changed";
 
-  std::string json = "{\"command\":\"move\",\"dry_run\":" + std::string(dry ? "true" : "false") +
-                     ",\"interrupted\":" + (interrupted ? "true" : "false") +
-                     ",\"searched\":" + IntegerText(params.SearchedCount) +
-                     ",\"taken\":" + IntegerText(params.MovedCount) +
-                     ",\"moved\":" + IntegerText(report.moved_files()) +
-                     ",\"failed\":" + IntegerText(params.FailedCount) +
-                     ",\"unread_folders\":" + IntegerText(params.UnreadFolders) +
-                     ",\"recovered\":" + IntegerText(params.RecoveredCount) +
-                     ",\"bytes\":" + std::to_string(report.moved_bytes()) +
-                     ",\"log_broken\":" + (log.IsBroken() ? "true" : "false") +
-                     ",\"log\":" + (log_path ? JsonString(*log_path) : "null") +
-                     ",\"seconds\":" + output.SecondsText() +
-                     ",\"exit_status\":" + IntegerText(status) + "}";
+  std::string json =
+      "{\"command\":\"move\",\"dry_run\":" + std::string(dry ? "true" : "false") +
+      ",\"source\":" + JsonString(params.SourcePath) +
+      ",\"target\":" + JsonString(params.TargetPath) + ",\"date\":\"" + DateText(date) +
+      "\",\"compare\":\"" + CompareWord(params.CompareMode) + "\"" +
+      ",\"interrupted\":" + (interrupted ? "true" : "false") +
+      ",\"searched\":" + IntegerText(params.SearchedCount) +
+      ",\"taken\":" + IntegerText(params.MovedCount) +
+      ",\"moved\":" + IntegerText(report.moved_files()) +
+      ",\"failed\":" + IntegerText(params.FailedCount) +
+      ",\"unread_folders\":" + IntegerText(params.UnreadFolders) + "," + report.FailuresJson() +
+      "," + report.UnreadJson() + ",\"recovered\":" + IntegerText(params.RecoveredCount) +
+      ",\"bytes\":" + std::to_string(report.moved_bytes()) +
+      ",\"log_broken\":" + (log.IsBroken() ? "true" : "false") +
+      ",\"log\":" + (log_path ? JsonString(*log_path) : "null") +
+      ",\"seconds\":" + output.SecondsText() + ",\"exit_status\":" + IntegerText(status) + "}";
   output.Summary(human, json);
   return status;
 }
@@ -166,12 +245,6 @@ int MoveCommand(const Options& options) {
   ConsoleInputs inputs(options.operands[0], options.operands[1], date.year, date.month, date.day);
   SearchParams params;
   if (!CheckDate(inputs, inputs, params)) return kRefused;
-  // The window lets the 31st of a 30-day month through; a whole date must be
-  // a real one.
-  if (date.day > DaysInMonth(date.year, date.month)) {
-    PrintError("This is not a valid day: " + DateText(date));
-    return kRefused;
-  }
   if (!CheckPaths(inputs, inputs)) return kRefused;
 
   const std::string date_stamp = MakeDateStamp(date.year, date.month, date.day);
@@ -189,7 +262,7 @@ int MoveCommand(const Options& options) {
   if (!params.DryRun) {
     if (const platform::Outcome made = platform::MakeSureFolderPathExists(params.TargetPath);
         !made.ok()) {
-      PrintError("Target create fail: " + LogText(params.TargetPath) + ": " +
+      PrintError("the target folder cannot be made: " + LogText(params.TargetPath) + ": " +
                  platform::ErrorText(made.error));
       return kRefused;
     }
@@ -200,19 +273,16 @@ int MoveCommand(const Options& options) {
       platform::RelateFolders(platform::RealPath(params.TargetPath),
                               platform::RealPath(params.SourcePath)) !=
           platform::FolderRelation::Apart) {
-    PrintError("zyclic copy: " + LogText(params.TargetPath) + " leads into the source");
+    PrintError("the date folder " + LogText(params.TargetPath) +
+               " leads into SOURCE; the run would take its own moves again");
     return kRefused;
   }
 
   RunLog log;
   std::optional<std::string> log_path;
   if (!params.DryRun) {
-    log_path = options.log.value_or(RunLogName(date_stamp));
-    if (const platform::Outcome created = log.Create(*log_path); !created.ok()) {
-      PrintError("Run log cannot be created: " + LogText(*log_path) + ": " +
-                 platform::ErrorText(created.error));
-      return kRefused;
-    }
+    log_path = OpenCommandLog(log, options.log, RunLogName(date_stamp), params.SourcePath);
+    if (!log_path) return kRefused;
   }
 
   Output output(options.verbosity, options.json);
@@ -231,7 +301,7 @@ int MoveCommand(const Options& options) {
     log.Close();
   }
   if (!stopped_by.empty()) PrintError("the run stopped early: " + stopped_by);
-  const int status = Summarize(output, params, report, log, log_path, interrupted);
+  const int status = Summarize(output, params, report, date, log, log_path, interrupted);
   return stopped_by.empty() || status != kAllMoved ? status : kSomeFailed;
 }
 

@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "run/log_escapes.h"
+
 namespace qor::cli {
 
 namespace {
@@ -28,6 +30,16 @@ constexpr FilterOption kFilterOptions[] = {
     {"--exclude-dir", NameFilter::Rule::ExcludeFolder},
 };
 
+// Asks for the help the way Windows programs are asked.
+bool IsWindowsHelp(std::string_view argument) {
+#ifdef _WIN32
+  return argument == "/?" || argument == "-?";
+#else
+  (void)argument;
+  return false;
+#endif
+}
+
 // The options that only a move knows.
 bool MoveOnly(std::string_view name) {
   for (const WhenOption& option : kWhenOptions) {
@@ -46,7 +58,7 @@ class Parser {
   ParsedArguments Parse() {
     if (arguments_.empty()) return Fail("no command given (move or undo)");
     const std::string& first = arguments_[0];
-    if (first == "--help" || first == "-h") return Done(Command::Help);
+    if (first == "--help" || first == "-h" || IsWindowsHelp(first)) return Done(Command::Help);
     if (first == "--version") return Done(Command::Version);
     if (first == "move") {
       result_.options.command = Command::Move;
@@ -59,7 +71,9 @@ class Parser {
     bool options_ended = false;
     for (next_ = 1; next_ < arguments_.size() && result_.error.empty();) {
       const std::string& argument = arguments_[next_++];
-      if (options_ended || argument == "-" || argument.empty() || argument[0] != '-') {
+      if (!options_ended && IsWindowsHelp(argument)) {
+        result_.options.command = Command::Help;
+      } else if (options_ended || argument == "-" || argument.empty() || argument[0] != '-') {
         result_.options.operands.push_back(argument);
       } else if (argument == "--") {
         options_ended = true;
@@ -118,7 +132,7 @@ class Parser {
       if (name != option.name) continue;
       if (const auto text = take_value()) {
         const std::string why = options.filter.Add(option.rule, *text);
-        if (!why.empty()) result_.error = name + ": the pattern '" + *text + "' " + why;
+        if (!why.empty()) result_.error = name + ": the pattern '" + LogText(*text) + "' " + why;
       }
       return;
     }
@@ -187,8 +201,13 @@ class Parser {
   ParsedArguments Finish() {
     const Options& options = result_.options;
     if (options.command == Command::Help) return result_;
-    const char* names = options.command == Command::Move ? "SOURCE and TARGET" : "LOG and SOURCE";
-    if (options.operands.size() != 2) return Fail(std::string("give ") + names);
+    const bool move = options.command == Command::Move;
+    if (options.operands.size() > 2) {
+      return Fail("unexpected argument '" + LogText(options.operands[2]) + "'");
+    }
+    if (options.operands.empty())
+      return Fail(move ? "missing SOURCE and TARGET" : "missing LOG and SOURCE");
+    if (options.operands.size() == 1) return Fail(move ? "missing TARGET" : "missing SOURCE");
     if (options.command == Command::Move && !options.when) {
       return Fail("say which files: --on, --before, --after, --older-than or --newer-than");
     }
@@ -202,13 +221,21 @@ class Parser {
 
 }  // namespace
 
+const char* WhenName(When when) {
+  for (const WhenOption& option : kWhenOptions) {
+    if (option.when == when) return option.name;
+  }
+  return "";
+}
+
 ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
   return Parser(arguments).Parse();
 }
 
 const char* HelpText() {
   return R"(Usage: qor-cli move SOURCE TARGET WHEN [OPTIONS]
-       qor-cli undo LOG SOURCE [-n|--dry-run] [--log FILE]
+       qor-cli undo LOG SOURCE [-n|--dry-run] [--log FILE] [-q|-v] [--json]
+       qor-cli --help | --version
 
 Moves the files of SOURCE into TARGET at the same relative place, chosen by
 the date (in UTC) on which each was last written. Never replaces a file.
@@ -226,7 +253,7 @@ WHEN, exactly one of:
 Options of move:
   -r, --recursive      also the subfolders
       --date-folder    put the moved files below TARGET/<yyyymmdd of the date>/
-      --remove-empty   remove the folders the run emptied, bottom-up, not SOURCE
+      --remove-empty   remove the folders the run emptied (never SOURCE)
       --include PATTERN      take only files that match one (repeatable)
       --exclude PATTERN      take no file that matches one (repeatable)
       --exclude-dir PATTERN  enter no folder that matches one (repeatable)
@@ -235,21 +262,27 @@ Options of move:
                        sets, ** any number of folders (**/cache/*.tmp);
                        letter case counts except on Windows
   -n, --dry-run        change nothing: list what would move and what would fail
-      --log FILE       the run log (default: FileFind<yyyymmdd>.txt here)
-  -q, --quiet          print only errors
+
+Options of both:
+      --log FILE       the log (default: FileFind<yyyymmdd>.txt here; undo:
+                       <LOG's name>-undo.txt). A log that holds entries is
+                       never replaced: the next free name beside it is taken
+                       (-2, -3, ...). FILE must be new, empty or a run log,
+                       and outside SOURCE.
+  -q, --quiet          no progress and no summary; files that could not be
+                       moved are still named on stderr
   -v, --verbose        print each file
       --json           print the summary as one JSON object on stdout
                        (file lines then go to stderr)
 
 undo LOG SOURCE moves every file that LOG records as moved back to SOURCE,
-making folders as needed and replacing nothing. Its own log (default:
-<LOG's name>-undo.txt here) has the same format, so an undo can be undone.
+making folders as needed and replacing nothing. Its own log has the same
+format, so an undo can be undone.
 
 Exit status: 0 all taken files moved; 1 some could not be moved, or some
 folders could not be read; 2 usage error or refused start, nothing moved;
 130 interrupted (the walk stops before the next file; a second interrupt
 ends the program at once).
-  --help, --version
 )";
 }
 

@@ -38,6 +38,9 @@ struct ParsedArguments {
 };
 ParsedArguments ParseArguments(const std::vector<std::string>& arguments);
 
+// The option that stands for `when`: "--on", "--older-than", ...
+const char* WhenName(When when);
+
 // What --help prints.
 const char* HelpText();
 

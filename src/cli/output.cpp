@@ -33,7 +33,6 @@ void Output::FileLine(const std::string& text, bool always) {
 }
 
 void Output::Problem(const std::string& text) {
-  if (verbosity_ == Verbosity::Quiet) return;
   ClearProgress();
   platform::WriteText(platform::StandardStream::Error, "qor-cli: " + text + "\n");
 }

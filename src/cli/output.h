@@ -18,7 +18,8 @@ class Output {
   // A line about one file: printed when `always` (a dry run's list) or with
   // --verbose, on stdout, or on stderr when stdout carries the JSON summary.
   void FileLine(const std::string& text, bool always);
-  // A problem with one file or entry, on stderr unless --quiet.
+  // A problem with one file, folder or entry, on stderr even with --quiet:
+  // the operator must hear of every file that stayed.
   void Problem(const std::string& text);
   // True when a fresh progress line is due: a terminal, not --quiet, and a
   // tenth of a second since the last one.

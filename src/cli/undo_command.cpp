@@ -6,6 +6,7 @@
 
 #include "cli/commands.h"
 #include "cli/console_checks.h"
+#include "cli/log_place.h"
 #include "cli/output.h"
 #include "core/numbers.h"
 #include "platform/console.h"
@@ -90,14 +91,10 @@ class Undo {
     }
   }
 
-  bool OpenLog(const std::string& path) {
+  std::optional<std::string> OpenLog(const std::optional<std::string>& asked,
+                                     const std::string& default_name) {
     rest_room_ = EntryEndingRoom(source_);
-    const platform::Outcome created = log_.Create(path);
-    if (!created.ok()) {
-      PrintError("Run log cannot be created: " + LogText(path) + ": " +
-                 platform::ErrorText(created.error));
-    }
-    return created.ok();
+    return OpenCommandLog(log_, asked, default_name, source_);
   }
   void CloseLog() {
     log_.Sync();
@@ -122,14 +119,16 @@ int UndoCommand(const Options& options) {
   const std::string& log_in = options.operands[0];
   std::string text;
   if (const platform::Outcome read = platform::ReadEntireFile(log_in, text); !read.ok()) {
-    PrintError("The run log cannot be read: " + LogText(log_in) + ": " +
+    PrintError("the log cannot be read: " + LogText(log_in) + ": " +
                platform::ErrorText(read.error));
     return kRefused;
   }
   const std::string& source_text = options.operands[1];
   const std::string source = AddBackslash(source_text);
   if (source_text.empty() || !platform::IsWellFormedPath(source_text)) {
-    PrintError("Source path contains errors: " + LogText(source_text));
+    PrintError(CommandLineWords(source_text.empty() ? std::string("No Source path given")
+                                                    : std::string("Source path contains errors") +
+                                                          kLineBreak + source_text));
     return kRefused;
   }
   // A source folder that a run removed is made again; one whose parent is
@@ -139,7 +138,8 @@ int UndoCommand(const Options& options) {
   if (!platform::IsDirectory(source_text) &&
       (platform::EntryExists(source_text) ||
        !platform::IsDirectory(parent.empty() ? "." : parent))) {
-    PrintError("Source path is no Directory/Folder: " + LogText(source_text));
+    PrintError(CommandLineWords(std::string("Source path is no Directory/Folder") + kLineBreak +
+                                source_text));
     return kRefused;
   }
 
@@ -147,13 +147,14 @@ int UndoCommand(const Options& options) {
   Undo undo(options, output, source);
   std::optional<std::string> log_out;
   if (!options.dry_run) {
-    log_out = options.log.value_or(DefaultUndoLog(log_in));
-    // Emptying the log being read would lose the record of every move.
-    if (platform::EntryExists(*log_out) && platform::IsSameObject(*log_out, log_in)) {
-      PrintError("Run log cannot be created: " + LogText(*log_out) + " is the log to undo");
+    // Writing into the log being read would lose the record of every move.
+    if (options.log && platform::EntryExists(*options.log) &&
+        platform::IsSameObject(*options.log, log_in)) {
+      PrintError("--log " + LogText(*options.log) + " is the log to undo; give another file");
       return kRefused;
     }
-    if (!undo.OpenLog(*log_out)) return kRefused;
+    log_out = undo.OpenLog(options.log, DefaultUndoLog(log_in));
+    if (!log_out) return kRefused;
   }
   // What a killed undo left in SOURCE is finished first.
   const std::size_t recovered =

@@ -30,6 +30,8 @@ inline constexpr int kInUseByAnotherRun = 0x10004;
 // A folder took a file's place between the check and the move, and went
 // along; it could not be put back.
 inline constexpr int kFolderTookItsPlace = 0x10005;
+// A file that was to be used only while empty holds something.
+inline constexpr int kNotEmpty = 0x10006;
 
 // The text of one of the program's own failures above; null for any other
 // value.

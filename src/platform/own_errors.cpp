@@ -14,6 +14,8 @@ const char* OwnErrorText(int error) {
       return "another run is using it";
     case kFolderTookItsPlace:
       return "a folder took its place and was moved; it could not be put back";
+    case kNotEmpty:
+      return "it is not empty";
     default:
       return nullptr;
   }

@@ -17,12 +17,16 @@ class TextFile {
   TextFile(const TextFile&) = delete;
   TextFile& operator=(const TextFile&) = delete;
 
-  // Creates the file, or empties an existing one. A symbolic link of that
-  // name is refused rather than followed, and a named pipe never blocks.
-  // The file stays locked against every other TextFile until Close; when
-  // another one holds it, the file is left untouched and the error is
-  // kInUseByAnotherRun.
-  Outcome Create(const std::string& path);
+  // What Create does with an existing file that holds something.
+  enum class IfNotEmpty { Empty, Refuse };
+
+  // Creates the file, or empties an existing one; with IfNotEmpty::Refuse
+  // an existing file that holds something is left as it is and the error is
+  // kNotEmpty. A symbolic link of that name is refused rather than followed,
+  // and a named pipe never blocks. The file stays locked against every other
+  // TextFile until Close; when another one holds it, the file is left
+  // untouched and the error is kInUseByAnotherRun.
+  Outcome Create(const std::string& path, IfNotEmpty if_not_empty = IfNotEmpty::Empty);
   bool IsOpen() const { return fd_ >= 0; }
   // Makes sure that the next `bytes` bytes written can be written without
   // running out of space or past the process's file size limit; the file's
@@ -49,8 +53,10 @@ class TextFile {
   std::uint64_t size_limit_ = 0;    // the process's file size limit
 };
 
-// Reads the whole file `path` into `text` (appended). On Windows the UTF-8
-// path reaches the system as UTF-16, whatever the code page.
-Outcome ReadEntireFile(const std::string& path, std::string& text);
+// Reads the whole file `path` into `text` (appended), or its first `most`
+// bytes or a little more. On Windows the UTF-8 path reaches the system as
+// UTF-16, whatever the code page.
+Outcome ReadEntireFile(const std::string& path, std::string& text,
+                       std::size_t most = static_cast<std::size_t>(-1));
 
 }  // namespace qor::platform

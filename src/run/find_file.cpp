@@ -109,6 +109,10 @@ class Walker {
     platform::FolderListing& listing = *level.listing;
     if (!listing.IsOpen() || listing.ReadError() != 0 || listing.DetailError() != 0) {
       ++params_.UnreadFolders;
+      const int error = !listing.IsOpen()          ? listing.OpenError()
+                        : listing.ReadError() != 0 ? listing.ReadError()
+                                                   : listing.DetailError();
+      window_.FolderUnread(RelativeFolder(), platform::ErrorText(error));
     }
     platform::FolderListing* parent =
         levels_.size() >= 2 ? levels_[levels_.size() - 2].listing.get() : nullptr;

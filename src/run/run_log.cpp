@@ -4,9 +4,10 @@
 
 namespace qor {
 
-platform::Outcome RunLog::Create(const std::string& path) {
+platform::Outcome RunLog::Create(const std::string& path,
+                                 platform::TextFile::IfNotEmpty if_not_empty) {
   write_error_ = 0;
-  return file_.Create(path);
+  return file_.Create(path, if_not_empty);
 }
 
 bool RunLog::StartEntry(std::string_view first_piece, std::size_t rest_room) {

@@ -12,8 +12,10 @@ namespace qor {
 // broken and the walk takes no further file.
 class RunLog {
  public:
-  // Creates the log, or empties an existing one of the same name.
-  platform::Outcome Create(const std::string& path);
+  // Creates the log, or empties an existing one of the same name (or, with
+  // IfNotEmpty::Refuse, leaves one that holds something as it is).
+  platform::Outcome Create(const std::string& path, platform::TextFile::IfNotEmpty if_not_empty =
+                                                        platform::TextFile::IfNotEmpty::Empty);
   // Makes room in the log for `first_piece` and `rest_room` more bytes, then
   // appends `first_piece`. When the room cannot be had the log counts as
   // broken and nothing is appended, so that an entry is never begun that

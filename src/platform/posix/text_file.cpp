@@ -58,7 +58,7 @@ TextFile::~TextFile() {
   if (fd_ >= 0) Close();
 }
 
-Outcome TextFile::Create(const std::string& path) {
+Outcome TextFile::Create(const std::string& path, IfNotEmpty if_not_empty) {
   if (fd_ >= 0) Close();
   Fd fd = OpenRetrying([&] {
     return ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
@@ -75,7 +75,11 @@ Outcome TextFile::Create(const std::string& path) {
     return {errno == EWOULDBLOCK ? kInUseByAnotherRun : errno};
   }
   struct stat st;
-  if (::fstat(fd.get(), &st) != 0 || ::fcntl(fd.get(), F_SETFL, 0) != 0 ||
+  if (::fstat(fd.get(), &st) != 0) return {errno};
+  if (if_not_empty == IfNotEmpty::Refuse && S_ISREG(st.st_mode) && st.st_size > 0) {
+    return {kNotEmpty};
+  }
+  if (::fcntl(fd.get(), F_SETFL, 0) != 0 ||
       (S_ISREG(st.st_mode) && ::ftruncate(fd.get(), 0) != 0)) {
     return {errno};
   }

@@ -4,7 +4,7 @@
 
 namespace qor::platform {
 
-Outcome ReadEntireFile(const std::string& path, std::string& text) {
+Outcome ReadEntireFile(const std::string& path, std::string& text, std::size_t most) {
   const std::wstring system_path = SystemPath(path);
   if (system_path.empty()) return {ERROR_BAD_PATHNAME};
   const Handle file(::CreateFileW(system_path.c_str(), GENERIC_READ,
@@ -12,12 +12,14 @@ Outcome ReadEntireFile(const std::string& path, std::string& text) {
                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file.IsValid()) return {LastError()};
   char buffer[65536];
-  for (;;) {
+  for (std::size_t read = 0; read < most;) {
     DWORD got = 0;
     if (!::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) return {LastError()};
     if (got == 0) return {};
     text.append(buffer, got);
+    read += got;
   }
+  return {};
 }
 
 }  // namespace qor::platform

@@ -53,7 +53,7 @@ TextFile::~TextFile() {
   if (fd_ >= 0) Close();
 }
 
-Outcome TextFile::Create(const std::string& path) {
+Outcome TextFile::Create(const std::string& path, IfNotEmpty if_not_empty) {
   if (fd_ >= 0) Close();
   const std::wstring system_path = SystemPath(path);
   if (system_path.empty()) return {ERROR_BAD_PATHNAME};
@@ -73,6 +73,9 @@ Outcome TextFile::Create(const std::string& path) {
   if (is_disk_file) {
     if (!::GetFileInformationByHandle(file.get(), &info)) return {LastError()};
     if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return {ERROR_CANT_ACCESS_FILE};
+    if (if_not_empty == IfNotEmpty::Refuse && (info.nFileSizeHigh != 0 || info.nFileSizeLow != 0)) {
+      return {kNotEmpty};
+    }
     if (!::SetEndOfFile(file.get())) return {LastError()};
   }
   const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_WRONLY | _O_BINARY);

@@ -85,39 +85,132 @@ TEST(CliMoveTest, ARefusedStartSaysWhyInOneLineExitsTwoAndMovesNothing) {
   MoveTree tree;
   std::filesystem::create_directory_symlink(tree.source.slash() + "sub",
                                             tree.target.slash() + "20210620");
+  WriteFile(tree.cwd.slash() + "notes.txt", "my notes\r\n", UtcSeconds(2020, 1, 1));
   const std::string src = tree.source.path(), tgt = tree.target.path();
-  const std::vector<std::vector<std::string>> cases = {
-      {"move", src + "/missing", tgt, "--on", "2021-01-01"},
-      {"move", src, tgt + "/missing", "--on", "2021-01-01"},
-      {"move", src, src + "/", "--on", "2021-01-01"},
-      {"move", src, src + "/sub", "--on", "2021-01-01"},
-      {"move", src, tgt, "--on", "2021-04-31"},
-      {"move", src, tgt, "--on", "2021-02-29"},
-      {"move", src, tgt, "--on", "1989-12-31"},
-      {"move", src, tgt, "--on", "2999-01-01"},
-      {"move", src, tgt, "--on", "15.6.2021"},
-      {"move", src, tgt, "--older-than", "-3"},
-      {"move", src, tgt, "--on", "2021-01-01", "--log", tgt + "/no/such/folder/log.txt"},
-      {"move", src, tgt, "--on", "2021-06-20", "--date-folder"},
-      {"move", src, tgt, "--on", "2021-01-01", "--before", "2021-01-01"},
-      {"move", src, tgt},
-      {"move", src, "--on", "2021-01-01"},
-      {"move", src, tgt, "--on", "2021-01-01", "--frobnicate"},
-      {"move", src, tgt, "--on", "2021-01-01", "-r", "--exclude", "*.[ch"},
-      {"undo", "log.txt", src, "-r"},
-      {"copy", src, tgt},
+  struct Case {
+    std::vector<std::string> args;
+    std::string says;  // in the one line on stderr
+  };
+  const std::vector<Case> cases = {
+      {{"move", src + "/missing", tgt, "--on", "2021-01-01"}, "source folder not found: "},
+      {{"move", src, tgt + "/missing", "--on", "2021-01-01"}, "target folder not found: "},
+      {{"move", src, src + "/", "--on", "2021-01-01"}, "are the same folder"},
+      {{"move", src, src + "/sub", "--on", "2021-01-01"}, "TARGET lies inside SOURCE"},
+      {{"move", src, tgt, "--on", "2021-04-31"}, "2021-04-31 is not a date"},
+      {{"move", src, tgt, "--on", "2021-02-29"}, "2021-02-29 is not a date"},
+      {{"move", src, tgt, "--on", "1989-12-31"}, "lies before 1990-01-01"},
+      {{"move", src, tgt, "--on", "2999-01-01"}, "2999-01-01 lies in the future"},
+      {{"move", src, tgt, "--on", "15.6.2021"}, "'15.6.2021' is not a date; write YYYY-MM-DD"},
+      {{"move", src, tgt, "--older-than", "-3"}, "'-3' is not a whole number of days"},
+      {{"move", src, tgt, "--older-than", "99999"}, "--older-than: at most "},
+      {{"move", src, tgt, "--newer-than", "9999999999999"}, "--newer-than: at most "},
+      {{"move", src, tgt, "--on", "2021-01-01", "--log", tgt + "/no/such/folder/log.txt"},
+       "the log cannot be created: "},
+      {{"move", src, tgt, "--on", "2021-01-01", "--log", "notes.txt"},
+       "holds something other than a run log"},
+      {{"move", src, tgt, "--on", "2021-01-01", "--log", src + "/sub/log.txt"},
+       "lies inside SOURCE"},
+      {{"move", src, tgt, "--on", "2021-06-20", "--date-folder"}, "leads into SOURCE"},
+      {{"move", src, tgt, "--on", "2021-01-01", "--before", "2021-01-01"}, "give one of"},
+      {{"move", src, tgt}, "say which files"},
+      {{"move", src, "--on", "2021-01-01"}, "missing TARGET"},
+      {{"move", src, tgt, "extra", "--on", "2021-01-01"}, "unexpected argument 'extra'"},
+      {{"move", src, tgt, "--on", "2021-01-01", "--frobnicate"}, "unknown option"},
+      {{"move", src, tgt, "--on", "2021-01-01", "-r", "--exclude", "*.[ch"},
+       "--exclude: the pattern '*.[ch' has a [ without its ]"},
+      {{"undo", "log.txt", src, "-r"}, "belongs to move"},
+      {{"copy", src, tgt}, "unknown command"},
   };
   const TreeFacts before = RecordTree(src);
-  for (const std::vector<std::string>& args : cases) {
+  const std::set<std::string> cwd_before = {"notes.txt"};
+  for (const Case& c : cases) {
     std::string shown;
-    for (const std::string& arg : args) shown += arg + " ";
+    for (const std::string& arg : c.args) shown += arg + " ";
     SCOPED_TRACE(shown);
-    const CliResult run = RunCli(args, tree.cwd.path());
+    const CliResult run = RunCli(c.args, tree.cwd.path());
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
     EXPECT_TRUE(run.err.starts_with("qor-cli: ")) << run.err;
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
     EXPECT_TRUE(SameTree(RecordTree(src), before));
-    EXPECT_TRUE(NamesIn(tree.cwd.path()).empty());
+    EXPECT_EQ(NamesIn(tree.cwd.path()), cwd_before);
+    EXPECT_EQ(ReadFile(tree.cwd.slash() + "notes.txt"), "my notes\r\n");
+
+    // With --json, stdout carries the refusal as one object.
+    std::vector<std::string> json_args = c.args;
+    json_args.push_back("--json");
+    const CliResult json = RunCli(json_args, tree.cwd.path());
+    EXPECT_EQ(json.status, 2);
+    EXPECT_NE(json.out.find("\"refused\":true"), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("\"exit_status\":2}"), std::string::npos) << json.out;
+    EXPECT_EQ(Lines(json.out).size(), 1u) << json.out;
+  }
+}
+
+// Every run and every undo keeps the records of the ones before: the undo of
+// the first run needs its log though a second ran with the same date.
+TEST(CliMoveTest, RunsAndUndosWithOneDateKeepEveryRecord) {
+  MoveTree tree;
+  const std::string src = tree.source.path(), tgt = tree.target.path();
+  const std::vector<std::string> run = {"move", src, tgt, "--on", "2021-06-14", "-r"};
+  ASSERT_EQ(RunCli(run, tree.cwd.path()).status, 0);
+  WriteFile(tree.source.slash() + "later.txt", "later", UtcSeconds(2021, 6, 14, 8));
+  const CliResult second = RunCli(run, tree.cwd.path());
+  ASSERT_EQ(second.status, 0) << second.err;
+  EXPECT_NE(second.err.find("log: FileFind20210614-2.txt"), std::string::npos) << second.err;
+  const std::string first_log = ReadFile(tree.cwd.slash() + "FileFind20210614.txt");
+  EXPECT_NE(first_log.find("deep"), std::string::npos) << first_log;
+  EXPECT_NE(ReadFile(tree.cwd.slash() + "FileFind20210614-2.txt").find("later.txt"),
+            std::string::npos);
+
+  // A fixed --log that holds a run log goes on beside it.
+  WriteFile(tree.source.slash() + "third.txt", "3", UtcSeconds(2021, 6, 14, 9));
+  const CliResult fixed = RunCli(
+      {"move", src, tgt, "--on", "2021-06-14", "--log", "FileFind20210614.txt"}, tree.cwd.path());
+  EXPECT_EQ(fixed.status, 0) << fixed.err;
+  EXPECT_NE(fixed.err.find("log: FileFind20210614-3.txt"), std::string::npos) << fixed.err;
+  EXPECT_EQ(ReadFile(tree.cwd.slash() + "FileFind20210614.txt"), first_log);
+
+  // The second undo finds the files back already, and says so in a log of
+  // its own.
+  const struct {
+    const char* log;
+    int status;
+  } undos[] = {{"FileFind20210614-undo.txt", 0}, {"FileFind20210614-undo-2.txt", 1}};
+  for (const auto& expected : undos) {
+    const CliResult undo = RunCli({"undo", "FileFind20210614.txt", src}, tree.cwd.path());
+    EXPECT_EQ(undo.status, expected.status) << undo.err;
+    EXPECT_NE(undo.err.find(std::string("log: ") + expected.log), std::string::npos) << undo.err;
+  }
+  // The first undo's record still says what it moved back.
+  EXPECT_NE(ReadFile(tree.cwd.slash() + "FileFind20210614-undo.txt").find(kMovedTo),
+            std::string::npos);
+}
+
+// Under --quiet, a file that stayed is still named with its reason; with
+// --json it is listed in the summary too.
+TEST(CliMoveTest, AFileThatStaysReachesTheOperatorEvenWhenQuiet) {
+  MoveTree tree;
+  const std::string src = tree.source.path(), tgt = tree.target.path();
+  const CliResult quiet =
+      RunCli({"move", src, tgt, "--on", "2021-01-01", "-q", "--date-folder"}, tree.cwd.path());
+  EXPECT_EQ(quiet.status, 0) << quiet.err;
+  EXPECT_EQ(quiet.err, "");
+  WriteFile(tree.source.slash() + "taken.txt", "mine again", UtcSeconds(2021, 1, 1));
+  const CliResult failed =
+      RunCli({"move", src, tgt, "--on", "2021-01-01", "-q", "--date-folder"}, tree.cwd.path());
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(failed.err, "qor-cli: not moved: taken.txt: File exists\n");
+  EXPECT_EQ(failed.out, "");
+
+  const CliResult json = RunCli(
+      {"move", src, tgt, "--on", "2021-01-01", "-q", "--date-folder", "--json"}, tree.cwd.path());
+  EXPECT_EQ(json.status, 1);
+  for (const std::string& part :
+       {std::string("\"source\":\"") + src + "/\"", std::string("\"date\":\"2021-01-01\""),
+        std::string("\"compare\":\"on\""), std::string("\"log\":\"FileFind20210101-3.txt\""),
+        std::string("\"failed_files\":[{\"path\":\"taken.txt\",\"reason\":\"File exists\"}]")}) {
+    EXPECT_NE(json.out.find(part), std::string::npos) << part << " in " << json.out;
   }
 }
 

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "run/run_log.h"
+
+namespace qor::cli {
+
+// Opens the log a command writes, never over a file that holds something:
+// a run's record of its moves is what undo needs, and a user's file is not
+// ours to empty.
+// - Without `asked`, `default_name` is used when it is missing or empty,
+//   else the next free name beside it ("FileFind20210615-2.txt", -3, ...).
+// - `asked` is used when it is missing or empty; one that holds a run log
+//   is kept and the next free name beside it taken, as for the default, so
+//   that a fixed --log in a nightly job goes on working. Anything else is
+//   refused, and so is a place inside `source` (the run would move or skip
+//   the log itself).
+// Returns the path written to, or nullopt after saying on stderr why not.
+std::optional<std::string> OpenCommandLog(RunLog& log, const std::optional<std::string>& asked,
+                                          const std::string& default_name,
+                                          const std::string& source);
+
+// `name` with "-<number>" before its ".txt" (or at its end).
+std::string NumberedName(const std::string& name, int number);
+
+}  // namespace qor::cli
