@@ -20,6 +20,16 @@ constexpr WhenOption kWhenOptions[] = {
     {"--newer-than", When::NewerThan},
 };
 
+struct FilterOption {
+  const char* name;
+  NameFilter::Rule rule;
+};
+constexpr FilterOption kFilterOptions[] = {
+    {"--include", NameFilter::Rule::Include},
+    {"--exclude", NameFilter::Rule::Exclude},
+    {"--exclude-dir", NameFilter::Rule::ExcludeFolder},
+};
+
 // Asks for the help the way Windows programs are asked.
 bool IsWindowsHelp(std::string_view argument) {
 #ifdef _WIN32
@@ -33,6 +43,9 @@ bool IsWindowsHelp(std::string_view argument) {
 // The options that only a move knows.
 bool MoveOnly(std::string_view name) {
   for (const WhenOption& option : kWhenOptions) {
+    if (name == option.name) return true;
+  }
+  for (const FilterOption& option : kFilterOptions) {
     if (name == option.name) return true;
   }
   return name == "--recursive" || name == "--date-folder" || name == "--remove-empty" ||
@@ -113,6 +126,14 @@ class Parser {
       if (const auto text = take_value()) {
         options.when = option.when;
         options.when_value = *text;
+      }
+      return;
+    }
+    for (const FilterOption& option : kFilterOptions) {
+      if (name != option.name) continue;
+      if (const auto text = take_value()) {
+        const std::string why = options.filter.Add(option.rule, *text);
+        if (!why.empty()) result_.error = name + ": the pattern '" + LogText(*text) + "' " + why;
       }
       return;
     }
@@ -236,6 +257,13 @@ Options of move:
   -r, --recursive      also the subfolders
       --date-folder    put the moved files below TARGET/<yyyymmdd of the date>/
       --remove-empty   remove the folders the run emptied (never SOURCE)
+      --include PATTERN      take only files that match one (repeatable)
+      --exclude PATTERN      take no file that matches one (repeatable)
+      --exclude-dir PATTERN  enter no folder that matches one (repeatable)
+                       A PATTERN without / matches the name, one with / the
+                       path below SOURCE; * and ? within a name, [a-z] [!a-z]
+                       sets, ** any number of folders (**/cache/*.tmp);
+                       letter case counts except on Windows
   -n, --dry-run        change nothing: list what would move and what would fail
       --verify         read each copy made across file systems back and compare
                        it with its source before the source goes

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "run/name_filter.h"
+
 namespace qor::cli {
 
 enum class Command { Move, Undo, Help, Version };
@@ -25,6 +27,7 @@ struct Options {
   bool json = false;
   bool verify = false;
   std::optional<std::string> log;
+  NameFilter filter;  // --include, --exclude, --exclude-dir
   Verbosity verbosity = Verbosity::Normal;
 };
 

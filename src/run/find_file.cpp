@@ -12,6 +12,7 @@
 #include "platform/path_compare.h"
 #include "run/log_escapes.h"
 #include "run/log_format.h"
+#include "run/name_filter.h"
 #include "run/path_text.h"
 
 namespace qor {
@@ -72,7 +73,7 @@ class Walker {
         if (!levels_.empty() && CountEntry() == WalkEnd::Abandoned) return WalkEnd::Abandoned;
         continue;
       }
-      if (entry.is_folder && params_.Recurse && !IsHidden(entry.name)) {
+      if (entry.is_folder && params_.Recurse && !IsHidden(entry.name) && Enters(entry.name)) {
         EnterFolder(entry.name);
         continue;
       }
@@ -178,7 +179,7 @@ class Walker {
       // it would lose every record written after.
     } else if (remember_moves_ && moved_.count(entry.identity) != 0) {
       // Moved by this run already, into a part of the source not yet walked.
-    } else if (IsTaken(params_, entry.year, entry.month, entry.day)) {
+    } else if (IsTaken(params_, entry.year, entry.month, entry.day) && Chosen(entry.name)) {
       if (params_.DryRun) {
         PreviewTakenFile(entry);
       } else {
@@ -187,6 +188,17 @@ class Walker {
       }
     }
     return WalkEnd::Finished;
+  }
+
+  // A folder the filter keeps the walk out of is never opened; its entry
+  // still counts as searched.
+  bool Enters(const std::string& name) const {
+    return params_.Filter == nullptr || params_.Filter->EntersFolder(RelativeFolder() + name);
+  }
+  // A file the filter refuses is passed over like one of another date.
+  bool Chosen(const std::string& name) const {
+    return params_.Filter == nullptr ||
+           params_.Filter->TakesFile(RelativeFolder() + TrimAtNull(name));
   }
 
   // A dry run's taken file: counted as a move would count it, and reported

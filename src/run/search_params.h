@@ -5,6 +5,8 @@
 
 namespace qor {
 
+class NameFilter;
+
 // How a file's date is compared with the reference date, component by
 // component.
 inline constexpr std::int16_t kCompareEqual = 0;   // "="
@@ -51,6 +53,9 @@ struct SearchParams {
   // Each copy across file systems is read back and compared with its source
   // before the source goes.
   bool VerifyCopies = false;
+  // Which files are taken and which folders entered, by name or path below
+  // the source; none: every one.
+  const NameFilter* Filter = nullptr;
 };
 
 }  // namespace qor

@@ -116,6 +116,8 @@ TEST(CliMoveTest, ARefusedStartSaysWhyInOneLineExitsTwoAndMovesNothing) {
       {{"move", src, "--on", "2021-01-01"}, "missing TARGET"},
       {{"move", src, tgt, "extra", "--on", "2021-01-01"}, "unexpected argument 'extra'"},
       {{"move", src, tgt, "--on", "2021-01-01", "--frobnicate"}, "unknown option"},
+      {{"move", src, tgt, "--on", "2021-01-01", "-r", "--exclude", "*.[ch"},
+       "--exclude: the pattern '*.[ch' has a [ without its ]"},
       {{"undo", "log.txt", src, "-r"}, "belongs to move"},
       {{"copy", src, tgt}, "unknown command"},
   };
