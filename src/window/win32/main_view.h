@@ -11,8 +11,9 @@
 
 namespace qor {
 
-// Command1's caption keeps off its frame by this much, in pixels at 96 DPI.
-inline constexpr int kCommand1Inset = 3;
+// Command1's caption stays inside its frame, whose edge is this many pixels
+// wide at every DPI.
+inline constexpr int kCommand1Inset = 2;
 
 // `caption` broken over lines for a room `width` pixels wide in the font
 // selected into `dc`: each line as long as fits, at least one character.

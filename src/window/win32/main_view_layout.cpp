@@ -113,9 +113,9 @@ void Win32FormView::FitFont() {
   const int largest = face.lfHeight < 0 ? -face.lfHeight : face.lfHeight;
   const int smallest = Scaled(kSmallestFontPixels, dpi_);
   const WindowDC dc(window_.get());
-  const auto table = ControlTable();
   // The system's message font, unless a caption would not fit in it: then
-  // the largest smaller one in which every caption is whole.
+  // the largest smaller one in which every caption is whole, Command1's
+  // broken over lines inside its frame.
   for (int pixels = largest; pixels >= smallest; --pixels) {
     face.lfHeight = -pixels;
     font_.Reset(::CreateFontIndirectW(&face));
@@ -123,7 +123,14 @@ void Win32FormView::FitFont() {
     TEXTMETRICW metrics{};
     ::GetTextMetricsW(dc.get(), &metrics);
     bool all_fit = true;
-    for (const ControlRow& item : table) {
+    for (const ControlRow& item : ControlTable()) {
+      if (item.control == Control::Command1) {
+        const int width = TwipsToPixels(item.width, dpi_) - 2 * kCommand1Inset;
+        const int height = TwipsToPixels(item.height, dpi_) - 2 * kCommand1Inset;
+        const auto lines = CaptionLines(dc.get(), item.caption, width);
+        if (static_cast<int>(lines.size()) * metrics.tmHeight > height) all_fit = false;
+        continue;
+      }
       const SIZE room = CaptionRoom(item, dpi_);
       if (room.cx == 0) continue;
       SIZE need{};
@@ -170,7 +177,7 @@ void Win32FormView::OnDrawItem(const DRAWITEMSTRUCT& item) {
       dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(item.hwndItem, WM_GETFONT, 0, 0)));
   TEXTMETRICW metrics{};
   ::GetTextMetricsW(dc, &metrics);
-  const int inset = Scaled(kCommand1Inset, dpi_);
+  const int inset = kCommand1Inset;
   RECT room{bounds.left + inset, bounds.top + inset, bounds.right - inset, bounds.bottom - inset};
   std::wstring caption(static_cast<std::size_t>(::GetWindowTextLengthW(item.hwndItem)) + 1, L'\0');
   caption.resize(static_cast<std::size_t>(

@@ -254,7 +254,7 @@ TEST_F(Win32View, Command1DrawsItsCaptionInTheWindowsFontInsideItsFrame) {
     EXPECT_EQ(font, ::SendMessageW(Item(btnGo), WM_GETFONT, 0, 0));
     RECT frame{};
     ::GetClientRect(button, &frame);
-    const int inset = ::MulDiv(kCommand1Inset, c.dpi, 96);
+    const int inset = kCommand1Inset;
     const int width = frame.right - 2 * inset;
     const HDC dc = ::GetDC(button);
     const HGDIOBJ before = ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(font));
