@@ -11,9 +11,20 @@ set(QOR_SCREENSHOT_URL "" CACHE STRING
     "Address of docs/screenshot.png as published, for software centres")
 set(QOR_BUG_URL "" CACHE STRING "Where users report problems (AppStream bugtracker url)")
 set(QOR_APP_ID "qor" CACHE STRING
-    "AppStream id: the publisher's domain reversed, then qor (org.example.qor)")
+    "AppStream id: the publisher's domain reversed, then qor")
 set(QOR_MAINTAINER "" CACHE STRING
     "Maintainer of the Debian package, name <address>; empty: the qor authors, without one")
+# Build folders configured by earlier versions still hold their stand-ins.
+foreach(_setting QOR_HOMEPAGE QOR_APP_ID QOR_MAINTAINER)
+  if("${${_setting}}" MATCHES "example\\.org|^org\\.example\\.")
+    get_property(_help CACHE ${_setting} PROPERTY HELPSTRING)
+    set(_default "")
+    if(_setting STREQUAL "QOR_APP_ID")
+      set(_default qor)
+    endif()
+    set(${_setting} ${_default} CACHE STRING "${_help}" FORCE)
+  endif()
+endforeach()
 
 set(_gen ${PROJECT_BINARY_DIR}/install-files)
 
