@@ -128,10 +128,12 @@ uninstall() {
   [ ! -e "$shortcut" ] || fail "the uninstaller left the Start-menu shortcut"
   ! wine reg query "$key" </dev/null >/dev/null 2>&1 || fail "the uninstaller left $key"
   cmp -s "$settings" "$tmp/qro.ini.before" || fail "the uninstaller changed or removed $settings"
-  ! path_entries | grep -qixF "$windows_folder" || fail "the uninstaller left $windows_folder on PATH"
-  path_entries | grep -qix 'C:\\windows\\system32' || fail "the uninstaller damaged PATH: $(path_entries)"
+  [ "$(path_entries)" = "$path_before" ] ||
+    fail "PATH after uninstalling is not as before: $(path_entries | tr '\n' ';')"
 }
 
+path_before=$(path_entries)
+[ -n "$path_before" ] || fail "no PATH in $environment"
 started=$SECONDS
 install
 echo "installed: $(files_in "$folder" | tr '\n' ' '); shortcut, uninstall entry and PATH present"
