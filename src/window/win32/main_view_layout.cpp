@@ -197,8 +197,9 @@ void Win32FormView::OnDrawItem(const DRAWITEMSTRUCT& item) {
                 DT_CENTER | DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP);
   }
   if ((item.itemState & ODS_FOCUS) != 0) {
-    RECT focus{bounds.left + inset - 1, bounds.top + inset - 1, bounds.right - inset + 1,
-               bounds.bottom - inset + 1};
+    // Just inside the frame, as a push button draws it.
+    RECT focus{bounds.left + inset + 1, bounds.top + inset + 1, bounds.right - inset - 1,
+               bounds.bottom - inset - 1};
     ::DrawFocusRect(dc, &focus);
   }
 }
