@@ -37,14 +37,29 @@ function(qor_gzip source output)
   set(_qor_gzipped ${_qor_gzipped} ${output} PARENT_SCOPE)
 endfunction()
 
+# The release date, of the manual pages and the metainfo, is that of the
+# changelog's first entry.
+file(STRINGS ${PROJECT_SOURCE_DIR}/resources/debian/changelog _trailer REGEX "^ -- " LIMIT_COUNT 1)
+if(NOT _trailer MATCHES ">?  [A-Z][a-z][a-z], ([0-9][0-9]) ([A-Z][a-z][a-z]) ([0-9][0-9][0-9][0-9]) ")
+  message(FATAL_ERROR "resources/debian/changelog: no date in the first entry's last line")
+endif()
+set(_months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
+list(FIND _months ${CMAKE_MATCH_2} _month)
+math(EXPR _month "${_month} + 1" OUTPUT_FORMAT DECIMAL)
+if(_month LESS 10)
+  set(_month 0${_month})
+endif()
+set(QOR_RELEASE_DATE ${CMAKE_MATCH_3}-${_month}-${CMAKE_MATCH_1})
+
 set(_qor_gzipped)
 foreach(_page IN LISTS QOR_MAN_PAGES)
   string(REGEX MATCH "[0-9]$" _section ${_page})
-  # The title line names this version, whatever the page says.
+  # The title line names this version and its date, whatever the page says.
   set(_source ${PROJECT_SOURCE_DIR}/resources/man/${_page})
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_source})
   file(READ ${_source} _text)
-  string(REGEX REPLACE "^(\\.TH [^\n]*\"qor )[^\"]*\"" "\\1${PROJECT_VERSION}\"" _text "${_text}")
+  string(REGEX REPLACE "^(\\.TH [^ ]+ [0-9]+ )[^ ]+ \"qor [^\"]*\""
+         "\\1${QOR_RELEASE_DATE} \"qor ${PROJECT_VERSION}\"" _text "${_text}")
   file(WRITE ${_gen}/${_page} "${_text}")
   qor_gzip(${_gen}/${_page} ${_gen}/${_page}.gz)
   install(FILES ${_gen}/${_page}.gz DESTINATION share/man/man${_section})
@@ -72,19 +87,6 @@ install(FILES ${_gen}/changelog.gz ${_gen}/README.md.gz
         DESTINATION share/doc/qor)
 install(FILES ${PROJECT_SOURCE_DIR}/resources/bash-completion/qor-cli
         DESTINATION share/bash-completion/completions)
-
-# The release date of the metainfo is that of the changelog's first entry.
-file(STRINGS ${PROJECT_SOURCE_DIR}/resources/debian/changelog _trailer REGEX "^ -- " LIMIT_COUNT 1)
-if(NOT _trailer MATCHES ">?  [A-Z][a-z][a-z], ([0-9][0-9]) ([A-Z][a-z][a-z]) ([0-9][0-9][0-9][0-9]) ")
-  message(FATAL_ERROR "resources/debian/changelog: no date in the first entry's last line")
-endif()
-set(_months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
-list(FIND _months ${CMAKE_MATCH_2} _month)
-math(EXPR _month "${_month} + 1" OUTPUT_FORMAT DECIMAL)
-if(_month LESS 10)
-  set(_month 0${_month})
-endif()
-set(QOR_RELEASE_DATE ${CMAKE_MATCH_3}-${_month}-${CMAKE_MATCH_1})
 
 # The metainfo's optional lines, each left out while its setting is empty.
 set(QOR_METAINFO_URLS "")
