@@ -2,12 +2,14 @@
 # Tries the Windows installer under wine, in a wine prefix of its own that it
 # throws away afterwards:
 #   check_windows_installer.sh [dist/qor-<version>-windows-x64-setup.exe]
-# Installs silently and checks the files in C:\Program Files\qor, the programs
-# themselves, the Start-menu shortcut and the uninstall entry; uninstalls
-# silently with the entry's QuietUninstallString and checks that all of it is
-# gone. A second round leaves a run log and a qro.ini in the program's folder
-# before uninstalling: they stay, and so do the user's settings in
-# %APPDATA%\qor throughout.
+# Installs silently and checks the files in C:\Program Files\qor (among them
+# the mark that sends an installed copy's settings to %APPDATA%\qor), the
+# programs and their version resources, the Start-menu shortcut, the
+# uninstall entry and qor-cli's folder on PATH; uninstalls silently with the
+# entry's QuietUninstallString and checks that all of it is gone, the folder
+# too. A second round leaves a run log in the program's folder before
+# uninstalling: it stays, and so do the user's settings in %APPDATA%\qor
+# throughout.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 fail() { echo "installer check FAILED: $*" >&2; exit 1; }
@@ -37,6 +39,7 @@ drive_c=$WINEPREFIX/drive_c
 folder="$drive_c/Program Files/qor"
 shortcut="$drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Sorvane.lnk"
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\qor'
+environment='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment'
 windows_folder='C:\Program Files\qor'
 appdata=$(winepath -u "$(wine cmd /c 'echo %APPDATA%' </dev/null 2>/dev/null | tr -d '\r')")
 settings=$appdata/qor/qro.ini
@@ -47,15 +50,39 @@ cp "$settings" "$tmp/qro.ini.before"
 # Lists a folder's files, one a line, sorted; nothing if it is gone.
 files_in() { if [ -d "$1" ]; then (cd "$1" && find . -type f -printf '%P\n' | sort); fi; }
 
+# The system's PATH, one entry a line.
+path_entries() {
+  wine reg query "$environment" /v Path </dev/null 2>/dev/null | tr -d '\r' |
+    sed -n 's/^ *Path *REG_[A-Z_]* *//p' | tr ';' '\n'
+}
+
+# The version resource of a program, as the resource compiler reads it back.
+check_version_resource() {
+  local text
+  text=$(x86_64-w64-mingw32-windres -J coff -O rc -i "$1") || fail "no resources in $1"
+  local name value
+  for name in FileVersion ProductVersion; do
+    grep -q "VALUE \"$name\", \"$version\"" <<<"$text" || fail "$(basename "$1"): $name is not $version"
+  done
+  for value in '"ProductName", "Sorvane"' '"CompanyName", "the qor authors"' \
+               '"LegalCopyright", "Copyright (c) 2026 the qor authors. MIT licence."' \
+               "\"OriginalFilename\", \"$(basename "$1")\"" '"FileDescription", "Sorvane'; do
+    grep -qF "VALUE $value" <<<"$text" || fail "$(basename "$1"): no $value in its version resource"
+  done
+}
 install() {
   wine "$setup" /S </dev/null >/dev/null 2>&1 || fail "the setup program exited with $?"
   wineserver -w
-  diff -u <(printf '%s\n' README.txt qor-cli.exe qor.exe uninstall.exe) <(files_in "$folder") ||
+  diff -u <(printf '%s\n' LICENSE.txt README.txt qor-cli.exe qor-installed.txt qor.exe uninstall.exe \
+                          user-guide.txt) <(files_in "$folder") ||
     fail "the files in $windows_folder differ from the list above"
   local shown
   shown=$(wine "$windows_folder\\qor-cli.exe" --version </dev/null 2>/dev/null | tr -d '\r') ||
     fail "the installed qor-cli.exe --version failed"
   [[ $shown == *"$version"* ]] || fail "qor-cli.exe --version shows '$shown', not $version"
+  check_version_resource "$folder/qor.exe"
+  check_version_resource "$folder/qor-cli.exe"
+  path_entries | grep -qixF "$windows_folder" || fail "$windows_folder is not on PATH: $(path_entries)"
 
   [ -f "$shortcut" ] || fail "no Start-menu shortcut $shortcut"
   # The link's target and its working folder, as Windows stores them (the
@@ -76,7 +103,7 @@ PY
     [[ $type == REG_* ]] && values[$name]=$value
   done <<<"$entry"
   local uninstaller="\"$windows_folder\\uninstall.exe\""
-  local -A expected=([DisplayName]=Sorvane [DisplayVersion]=$version
+  local -A expected=([DisplayName]=Sorvane [DisplayVersion]=$version [Publisher]="the qor authors"
                      [DisplayIcon]="$windows_folder\\qor.exe,0" [InstallLocation]=$windows_folder
                      [UninstallString]=$uninstaller [QuietUninstallString]="$uninstaller /S"
                      [NoModify]=0x1 [NoRepair]=0x1)
@@ -84,7 +111,8 @@ PY
     [ "${values[$name]-}" = "${expected[$name]}" ] ||
       fail "uninstall entry: $name is '${values[$name]-}', not '${expected[$name]}'"
   done
-  local installed_kib=$(( $(cat "$folder"/qor.exe "$folder"/qor-cli.exe "$folder"/README.txt | wc -c) / 1024 ))
+  local installed_kib=$(( $(cat "$folder"/{qor.exe,qor-cli.exe,README.txt,user-guide.txt,LICENSE.txt} |
+                            wc -c) / 1024 ))
   local estimated=$(( ${values[EstimatedSize]:-0} ))
   (( estimated >= installed_kib && estimated <= installed_kib + 4 )) ||
     fail "uninstall entry: EstimatedSize is $estimated KiB for $installed_kib KiB of files"
@@ -100,21 +128,24 @@ uninstall() {
   [ ! -e "$shortcut" ] || fail "the uninstaller left the Start-menu shortcut"
   ! wine reg query "$key" </dev/null >/dev/null 2>&1 || fail "the uninstaller left $key"
   cmp -s "$settings" "$tmp/qro.ini.before" || fail "the uninstaller changed or removed $settings"
+  [ "$(path_entries)" = "$path_before" ] ||
+    fail "PATH after uninstalling is not as before: $(path_entries | tr '\n' ';')"
 }
 
+path_before=$(path_entries)
+[ -n "$path_before" ] || fail "no PATH in $environment"
 started=$SECONDS
 install
-echo "installed: $(files_in "$folder" | tr '\n' ' '); shortcut and uninstall entry present"
+echo "installed: $(files_in "$folder" | tr '\n' ' '); shortcut, uninstall entry and PATH present"
 uninstall
 [ ! -e "$folder" ] || fail "the uninstaller left $windows_folder: $(files_in "$folder" | tr '\n' ' ')"
-echo "uninstalled: folder, shortcut and entry gone, %APPDATA%\\qor\\qro.ini kept"
+echo "uninstalled: folder, shortcut, entry and PATH gone, %APPDATA%\\qor\\qro.ini kept"
 
 install
 log=FileFind20250301.txt
 printf 'a run log\r\n' >"$folder/$log"
-printf '[qor]\r\n' >"$folder/qro.ini"
 uninstall
-diff -u <(printf '%s\n' "$log" qro.ini) <(files_in "$folder") ||
-  fail "after uninstalling, $windows_folder should hold just the run log and qro.ini"
-echo "uninstalled again: the run log and qro.ini in the program's folder kept"
+diff -u <(printf '%s\n' "$log") <(files_in "$folder") ||
+  fail "after uninstalling, $windows_folder should hold just the run log"
+echo "uninstalled again: the run log in the program's folder kept"
 echo "installer check passed: $(basename "$setup") ($((SECONDS - started)) s after the prefix)"

@@ -3,7 +3,8 @@
 # build and one with AddressSanitizer and UndefinedBehaviorSanitizer), and in
 # between builds the Debian package (the one Release build) and checks it and
 # runs each fuzz target for a bounded time; last, the Windows build's tests
-# under wine. Warnings are errors throughout.
+# under wine, then the Windows downloads and the setup program tried under
+# wine. Warnings are errors throughout.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -15,3 +16,5 @@ bash scripts/fuzz.sh "${QOR_FUZZ_SECONDS:-15}"
 bash scripts/build.sh build-asan -DQOR_WERROR=ON -DQOR_SANITIZE=ON
 (cd build-asan && ctest --output-on-failure -j "$(nproc)")
 bash scripts/test_windows.sh
+bash scripts/package-windows.sh -DQOR_WERROR=ON
+bash scripts/check_windows_installer.sh

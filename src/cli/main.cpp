@@ -11,6 +11,7 @@
 #include "platform/console.h"
 #include "platform/locale.h"
 #include "platform/process.h"
+#include "qor_version.h"
 
 namespace {
 
@@ -51,7 +52,8 @@ int main(int argc, char** argv) {
       return 0;
     case Command::Version:
       qor::platform::WriteText(qor::platform::StandardStream::Output,
-                               std::string("qor-cli ") + QOR_VERSION + "\n");
+                               "qor-cli " QOR_VERSION_TEXT "\n" QOR_COPYRIGHT "\n" QOR_LICENSE_LINE
+                               "\n");
       return 0;
     case Command::Move:
     case Command::Undo:

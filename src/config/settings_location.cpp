@@ -31,6 +31,13 @@ std::string UserSettingsFilePath() {
 
 std::string SettingsFilePathFor(const std::string& executable_folder) {
   const std::string beside = JoinPath(executable_folder, kFileName);
+  // An installed copy keeps its settings in the user's folder even where it
+  // could write beside itself (an administrator, wine), so that removing the
+  // program leaves nothing of the user's in the program's folder.
+  if (platform::PathExists(JoinPath(executable_folder, kInstalledMarker))) {
+    const std::string user = UserSettingsFilePath();
+    if (!user.empty()) return user;
+  }
   // A portable install keeps its settings beside the program; an install the
   // user cannot write to keeps them in the user's folder.
   if (platform::PathExists(beside) || platform::CanCreateFileIn(executable_folder)) return beside;

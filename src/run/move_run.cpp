@@ -17,17 +17,17 @@ namespace {
 // The closing message: the number of files taken, then what went wrong, if
 // anything, so that a failure never reads as plain success.
 std::string ClosingMessage(const SearchParams& params, const RunLog& log,
-                           const std::string& log_name) {
+                           const std::string& log_path) {
   std::string text = IntegerText(params.MovedCount);
   if (params.FailedCount > 0) {
     text += kLineBreak;
-    text += IntegerText(params.FailedCount) + " of them could not be moved; see " + log_name;
+    text += IntegerText(params.FailedCount) + " of them could not be moved; see " + log_path;
   }
   if (params.LeftHidden > 0) {
     text += kLineBreak;
     text += IntegerText(params.LeftHidden) +
             " of them changed meanwhile and are left under a hidden name beside their own; see " +
-            log_name;
+            log_path;
   }
   if (params.UnreadFolders > 0) {
     text += kLineBreak;
@@ -37,7 +37,7 @@ std::string ClosingMessage(const SearchParams& params, const RunLog& log,
   if (params.RecoveredCount > 0) {
     text += kLineBreak;
     text += IntegerText(params.RecoveredCount) + (params.RecoveredCount == 1 ? " file" : " files") +
-            " of an interrupted run finished; see " + log_name;
+            " of an interrupted run finished; see " + log_path;
   }
   if (log.IsBroken()) {
     text += kLineBreak;
@@ -81,12 +81,15 @@ RunOutcome RunMove(RunWindow& window, SearchParams& params) {
 
   // The log lies in the current folder. Without it no file may move, since
   // a moved file must never lack its record.
+  // Messages name it with its folder: started from a desktop menu, the
+  // current folder is one the user never chose.
   const std::string log_name = RunLogName(date_stamp);
+  const std::string folder = platform::CurrentFolder();
+  const std::string full_path = folder.empty() || folder.back() == platform::kSeparator
+                                    ? folder + log_name
+                                    : folder + platform::kSeparator + log_name;
   RunLog log;
   if (const platform::Outcome created = log.Create(log_name); !created.ok()) {
-    const std::string folder = platform::CurrentFolder();
-    const std::string full_path =
-        folder.empty() ? log_name : folder + platform::kSeparator + log_name;
     window.ShowMessage(std::string("Run log cannot be created") + kLineBreak + full_path +
                            kLineBreak + platform::ErrorText(created.error),
                        "Arrgh");
@@ -123,7 +126,7 @@ RunOutcome RunMove(RunWindow& window, SearchParams& params) {
   window.SetInputsEnabled(true);
   window.SetTimerInterval(0);
   log.Sync();  // a late write error still reaches the closing message
-  std::string closing = ClosingMessage(params, log, log_name);
+  std::string closing = ClosingMessage(params, log, full_path);
   if (!stopped_by.empty()) {
     closing += kLineBreak;
     closing += "The run stopped early (" + stopped_by + "); the files before are moved and logged";

@@ -109,8 +109,7 @@ TEST_F(MoveRunTest, TheClosingMessageTellsHowManyFilesCouldNotBeMoved) {
   RunMove(window_, params_);
 
   ASSERT_EQ(window_.messages.size(), 1u);
-  EXPECT_EQ(window_.messages[0].prompt,
-            "3\r\n2 of them could not be moved; see FileFind20210615.txt");
+  EXPECT_EQ(window_.messages[0].prompt, "3\r\n2 of them could not be moved; see " + LogPath());
   EXPECT_EQ(ReadFile(target_ + "x"), "old");
   EXPECT_EQ(params_.MovedCount, 3);
 }

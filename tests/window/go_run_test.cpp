@@ -220,7 +220,7 @@ TEST_F(GoRun, MovesThatFailAreCountedAndReported) {
   PressGo();
 
   ASSERT_EQ(shown.size(), 1u);
-  EXPECT_EQ(shown[0].prompt, "3\r\n1 of them could not be moved; see FileFind20210615.txt");
+  EXPECT_EQ(shown[0].prompt, "3\r\n1 of them could not be moved; see " + LogPath());
   EXPECT_EQ(ReadFile(target_ + "a"), "old");
 #ifdef _WIN32
   const std::string taken = platform::ErrorText(183);  // ERROR_ALREADY_EXISTS

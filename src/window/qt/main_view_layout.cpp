@@ -18,6 +18,7 @@ constexpr int kClientHeight = 209;
 // only where the captions would not fit in their controls.
 constexpr int kLargestFontPixels = 11;
 constexpr int kSmallestFontPixels = 7;
+constexpr int kOptionFontExtraPixels = 4;
 
 struct Place {
   QWidget* control;
@@ -55,8 +56,18 @@ bool CaptionFits(const QWidget& control) {
     return true;
   }
   const QFontMetrics metrics = control.fontMetrics();
-  return metrics.horizontalAdvance(caption) <= room &&
-         metrics.ascent() + metrics.descent() <= control.height();
+  // An option's caption is one sign, drawn centred: its ink must fit.
+  const int height = qobject_cast<const QRadioButton*>(&control)
+                         ? metrics.tightBoundingRect(caption).height()
+                         : metrics.ascent() + metrics.descent();
+  return metrics.horizontalAdvance(caption) <= room && height <= control.height();
+}
+
+// The signs =, < and > larger than the other captions: in an 11-pixel font
+// the two strokes of "=" lie one pixel apart and read as "-".
+QFont OptionFont(QFont font) {
+  font.setPixelSize(font.pixelSize() + kOptionFontExtraPixels);
+  return font;
 }
 
 }  // namespace
@@ -166,6 +177,7 @@ void QtFormView::FitFont() {
   for (int pixels = kLargestFontPixels; pixels >= kSmallestFontPixels; --pixels) {
     font.setPixelSize(pixels);
     setFont(font);
+    for (QRadioButton& option : optEqual) option.setFont(OptionFont(font));
     if (all_fit(false)) break;
   }
   // The square Command1 cannot carry its caption on one line; it breaks it

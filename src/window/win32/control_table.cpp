@@ -16,8 +16,9 @@ constexpr DWORD kCheck = kChild | WS_TABSTOP | WS_GROUP | BS_3STATE;
 constexpr DWORD kOption = kChild | BS_AUTORADIOBUTTON;
 
 constexpr ControlRow kControls[] = {
+    // Not the default button: Enter in a box must not start a run.
     {Control::btnGo, WC_BUTTONW, L"GO", 4440, 2280, 1935, 735,
-     kChild | WS_TABSTOP | WS_GROUP | BS_DEFPUSHBUTTON, 0},
+     kChild | WS_TABSTOP | WS_GROUP | BS_PUSHBUTTON, 0},
     {Control::txtDate0, WC_EDITW, L"", 840, 1150, 495, 285, kBox, WS_EX_CLIENTEDGE},
     {std::nullopt, WC_STATICW, L"Day", 240, 1150, 495, 255, kLabel, 0},
     {Control::txtDate1, WC_EDITW, L"", 2160, 1150, 495, 285, kBox, WS_EX_CLIENTEDGE},
@@ -44,7 +45,7 @@ constexpr ControlRow kControls[] = {
     {std::nullopt, WC_STATICW, L"KB", 2640, 2760, 255, 255, kLabel, 0},
     {Control::chkrekurse, WC_BUTTONW, L"Rekursive search", 3480, 1680, 1695, 195, kCheck, 0},
     // Too narrow for its caption on one line: drawn by the view, broken over
-    // two lines.
+    // lines.
     {Control::Command1, WC_BUTTONW, L"Command1", 3360, 2400, 495, 495,
      kChild | WS_TABSTOP | WS_GROUP | BS_OWNERDRAW, 0},
     {Control::chkAddDateTarget, WC_BUTTONW, L"Add Date to Target path", 1200, 840, 2055, 195,

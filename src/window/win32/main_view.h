@@ -3,12 +3,21 @@
 #include <windows.h>
 
 #include <array>
+#include <string>
 #include <vector>
 
 #include "window/form_view.h"
 #include "window/win32/handles.h"
 
 namespace qor {
+
+// Command1's caption stays inside its frame, whose edge is this many pixels
+// wide at every DPI.
+inline constexpr int kCommand1Inset = 2;
+
+// `caption` broken over lines for a room `width` pixels wide in the font
+// selected into `dc`: each line as long as fits, at least one character.
+std::vector<std::wstring> CaptionLines(HDC dc, const std::wstring& caption, int width);
 
 // The main window drawn with the plain Win32 API: it creates the controls,
 // passes their events on to the form and does what the form asks of them.
@@ -76,7 +85,6 @@ class Win32FormView : public FormView {
   std::array<HWND, kControlCount> controls_{};
   int dpi_ = 96;
   FontHandle font_;
-  FontHandle command1_font_;
   // Each lamp picture in the title bar's size and in the task switcher's.
   std::array<IconHandle, 3> small_icons_;
   std::array<IconHandle, 3> large_icons_;

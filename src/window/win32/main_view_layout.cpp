@@ -1,6 +1,7 @@
 // The controls of the window: created from the table, placed and given a
 // font for the DPI of the monitor that shows the window.
 #include <string>
+#include <vector>
 
 #include "window/win32/control_table.h"
 #include "window/win32/dpi.h"
@@ -24,7 +25,7 @@ int Scaled(int pixels, int dpi) {
 
 // The room a caption has in its control, in pixels; 0 for controls without
 // a caption of their own (text boxes, counters) and for Command1, which
-// breaks its caption over two lines.
+// breaks its caption over lines.
 SIZE CaptionRoom(const ControlRow& item, int dpi) {
   const int width = TwipsToPixels(item.width, dpi);
   const int height = TwipsToPixels(item.height, dpi);
@@ -34,13 +35,29 @@ SIZE CaptionRoom(const ControlRow& item, int dpi) {
     return {width, height};
   }
   if (!IsClass(item, L"Button")) return {0, 0};
-  if ((item.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON) return {width - Scaled(8, dpi), height};
+  if ((item.style & BS_TYPEMASK) == BS_PUSHBUTTON) return {width - Scaled(8, dpi), height};
   // Check boxes and option buttons: the mark and the gap after it.
   const int mark = SystemMetricForDpi(SM_CXMENUCHECK, dpi) + Scaled(5, dpi);
   return {width - mark, height};
 }
 
 }  // namespace
+
+std::vector<std::wstring> CaptionLines(HDC dc, const std::wstring& caption, int width) {
+  std::vector<std::wstring> lines;
+  std::size_t start = 0;
+  while (start < caption.size()) {
+    int fitted = 0;
+    SIZE whole{};
+    ::GetTextExtentExPointW(dc, caption.c_str() + start, static_cast<int>(caption.size() - start),
+                            width, &fitted, nullptr, &whole);
+    // A character wider than the room still gets a line of its own.
+    const std::size_t taken = fitted > 0 ? static_cast<std::size_t>(fitted) : 1;
+    lines.push_back(caption.substr(start, taken));
+    start += taken;
+  }
+  return lines;
+}
 
 void Win32FormView::OnCreate() {
   dpi_ = WindowDpi(window_.get());
@@ -96,9 +113,9 @@ void Win32FormView::FitFont() {
   const int largest = face.lfHeight < 0 ? -face.lfHeight : face.lfHeight;
   const int smallest = Scaled(kSmallestFontPixels, dpi_);
   const WindowDC dc(window_.get());
-  const auto table = ControlTable();
   // The system's message font, unless a caption would not fit in it: then
-  // the largest smaller one in which every caption is whole.
+  // the largest smaller one in which every caption is whole, Command1's
+  // broken over lines inside its frame.
   for (int pixels = largest; pixels >= smallest; --pixels) {
     face.lfHeight = -pixels;
     font_.Reset(::CreateFontIndirectW(&face));
@@ -106,7 +123,14 @@ void Win32FormView::FitFont() {
     TEXTMETRICW metrics{};
     ::GetTextMetricsW(dc.get(), &metrics);
     bool all_fit = true;
-    for (const ControlRow& item : table) {
+    for (const ControlRow& item : ControlTable()) {
+      if (item.control == Control::Command1) {
+        const int width = TwipsToPixels(item.width, dpi_) - 2 * kCommand1Inset;
+        const int height = TwipsToPixels(item.height, dpi_) - 2 * kCommand1Inset;
+        const auto lines = CaptionLines(dc.get(), item.caption, width);
+        if (static_cast<int>(lines.size()) * metrics.tmHeight > height) all_fit = false;
+        continue;
+      }
       const SIZE room = CaptionRoom(item, dpi_);
       if (room.cx == 0) continue;
       SIZE need{};
@@ -114,32 +138,6 @@ void Win32FormView::FitFont() {
       if (need.cx > room.cx || metrics.tmHeight > room.cy) all_fit = false;
     }
     if (all_fit) break;
-  }
-  // Command1's caption goes on two lines, in a font small enough for that.
-  const ControlRow* command1 = nullptr;
-  for (const ControlRow& item : table) {
-    if (item.control == Control::Command1) command1 = &item;
-  }
-  const int inset = Scaled(3, dpi_);
-  const int room_width = TwipsToPixels(command1->width, dpi_) - 2 * inset;
-  const int room_height = TwipsToPixels(command1->height, dpi_) - 2 * inset;
-  for (int pixels = -face.lfHeight; pixels >= smallest; --pixels) {
-    LOGFONTW small = face;
-    small.lfHeight = -pixels;
-    command1_font_.Reset(::CreateFontIndirectW(&small));
-    const SelectedObject selected(dc.get(), command1_font_.get());
-    TEXTMETRICW metrics{};
-    ::GetTextMetricsW(dc.get(), &metrics);
-    // The first line takes as much of the caption as fits.
-    const std::wstring caption = command1->caption;
-    int fitted = 0;
-    SIZE whole{};
-    ::GetTextExtentExPointW(dc.get(), caption.c_str(), static_cast<int>(caption.size()), room_width,
-                            &fitted, nullptr, &whole);
-    SIZE rest{};
-    ::GetTextExtentPoint32W(dc.get(), caption.c_str() + fitted,
-                            static_cast<int>(caption.size()) - fitted, &rest);
-    if (rest.cx <= room_width && 2 * metrics.tmHeight <= room_height) break;
   }
 }
 
@@ -173,36 +171,35 @@ void Win32FormView::OnDrawItem(const DRAWITEMSTRUCT& item) {
   UINT state = DFCS_BUTTONPUSH;
   if ((item.itemState & ODS_SELECTED) != 0) state |= DFCS_PUSHED;
   ::DrawFrameControl(dc, &bounds, DFC_BUTTON, state);
-  const SelectedObject selected(dc, command1_font_.get());
+  // The font it was given, as every other control; the caption broken over
+  // as many lines as it needs, each as long as fits inside the frame.
+  const SelectedObject selected(
+      dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(item.hwndItem, WM_GETFONT, 0, 0)));
   TEXTMETRICW metrics{};
   ::GetTextMetricsW(dc, &metrics);
-  const int inset = Scaled(3, dpi_);
+  const int inset = kCommand1Inset;
   RECT room{bounds.left + inset, bounds.top + inset, bounds.right - inset, bounds.bottom - inset};
   std::wstring caption(static_cast<std::size_t>(::GetWindowTextLengthW(item.hwndItem)) + 1, L'\0');
   caption.resize(static_cast<std::size_t>(
       ::GetWindowTextW(item.hwndItem, caption.data(), static_cast<int>(caption.size()))));
-  int fitted = 0;
-  SIZE whole{};
-  ::GetTextExtentExPointW(dc, caption.c_str(), static_cast<int>(caption.size()),
-                          room.right - room.left, &fitted, nullptr, &whole);
-  const bool two_lines = fitted < static_cast<int>(caption.size());
-  const int lines = two_lines ? 2 : 1;
-  const int top = room.top + (room.bottom - room.top - lines * metrics.tmHeight) / 2;
+  const std::vector<std::wstring> lines = CaptionLines(dc, caption, room.right - room.left);
+  const int count = static_cast<int>(lines.size());
+  const int top = room.top + (room.bottom - room.top - count * metrics.tmHeight) / 2;
   ::SetBkMode(dc, TRANSPARENT);
   ::SetTextColor(
       dc, ::GetSysColor((item.itemState & ODS_DISABLED) != 0 ? COLOR_GRAYTEXT : COLOR_BTNTEXT));
   const int shift = (item.itemState & ODS_SELECTED) != 0 ? 1 : 0;
-  for (int line = 0; line < lines; ++line) {
-    const std::wstring part = line == 0 ? caption.substr(0, static_cast<std::size_t>(fitted))
-                                        : caption.substr(static_cast<std::size_t>(fitted));
+  for (int line = 0; line < count; ++line) {
+    const std::wstring& part = lines[static_cast<std::size_t>(line)];
     RECT row{room.left + shift, top + line * metrics.tmHeight + shift, room.right + shift,
              top + (line + 1) * metrics.tmHeight + shift};
     ::DrawTextW(dc, part.c_str(), static_cast<int>(part.size()), &row,
                 DT_CENTER | DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP);
   }
   if ((item.itemState & ODS_FOCUS) != 0) {
-    RECT focus{bounds.left + inset - 1, bounds.top + inset - 1, bounds.right - inset + 1,
-               bounds.bottom - inset + 1};
+    // Just inside the frame, as a push button draws it.
+    RECT focus{bounds.left + inset + 1, bounds.top + inset + 1, bounds.right - inset - 1,
+               bounds.bottom - inset - 1};
     ::DrawFocusRect(dc, &focus);
   }
 }

@@ -176,8 +176,19 @@ TEST_F(WindowLayout, EveryCaptionShowsWholeInItsControl) {
     SCOPED_TRACE(row.name);
     QWidget& control = Find(window, row.name);
     EXPECT_LE(CaptionNeed(control, row.kind), control.width());
-    EXPECT_LE(control.fontMetrics().ascent() + control.fontMetrics().descent(), control.height());
+    // An option's one sign is drawn centred, so its ink must fit.
+    const QFontMetrics metrics = control.fontMetrics();
+    EXPECT_LE(row.kind == Kind::Option ? metrics.tightBoundingRect(Caption(control)).height()
+                                       : metrics.ascent() + metrics.descent(),
+              control.height());
   }
+}
+
+TEST_F(WindowLayout, TheEqualSignReadsAsTwoStrokes) {
+  // Ink at least 6 pixels wide and 4 high: two strokes with room between.
+  const QRect ink = Find(window, "optEqual(0)").fontMetrics().tightBoundingRect("=");
+  EXPECT_GE(ink.width(), 6);
+  EXPECT_GE(ink.height(), 4);
 }
 
 TEST_F(WindowLayout, Command1CaptionFitsBrokenOverLines) {

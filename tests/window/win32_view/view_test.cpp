@@ -1,6 +1,7 @@
 // The Win32 window itself, driven through its own message handling: the
-// round of the Tab key, where the focus goes, the layout at another DPI, the
-// default button and the wall against failing handlers. It needs a display
+// round of the Tab key, where the focus goes, the layout at another DPI,
+// Command1's caption, Enter and the space bar, and the wall against failing
+// handlers. It needs a display
 // (under wine, an X server).
 #include <gtest/gtest.h>
 
@@ -136,10 +137,31 @@ TEST_F(Win32View, FocusStartsOnGoAndStaysOnTheLockedBoxesDuringARun) {
   ExpectRound(Round(optEqual0));
 }
 
-TEST_F(Win32View, GoIsTheDefaultButton) {
-  const auto answer = ::SendMessageW(view_->Window(), DM_GETDEFID, 0, 0);
-  EXPECT_EQ(HIWORD(answer), DC_HASDEFID);
-  EXPECT_EQ(LOWORD(answer), ControlId(btnGo));
+// Counts the presses of GO; every other event does nothing.
+struct GoCounter : FormEvents {
+  void btnGo_Click() override { ++presses; }
+  void chkrekurse_Click() override {}
+  void chkDelFolderMove_Click() override {}
+  void optEqual_Click(int) override {}
+  void Timer1_Timer() override {}
+  void Command1_Click() override {}
+  bool Form_QueryUnload(CloseReason) override { return false; }
+  void Form_Unload() override {}
+  int presses = 0;
+};
+
+TEST_F(Win32View, EnterInABoxStartsNoRunWhileSpaceOnGoDoes) {
+  GoCounter counter;
+  view_->SetEvents(&counter);
+  for (const Control box : {txtDate0, txtDate2, txtPath0, txtPath1}) {
+    view_->SetFocus(box);
+    Press(VK_RETURN);
+    EXPECT_EQ(counter.presses, 0) << "Enter in box " << ControlId(box);
+  }
+  view_->SetFocus(btnGo);
+  Press(VK_SPACE);
+  EXPECT_EQ(counter.presses, 1);
+  view_->SetEvents(form_.get());
 }
 
 // Every control where the twips put it at `dpi`, its caption whole in the
@@ -161,7 +183,7 @@ void ExpectLaidOutFor(HWND window, int dpi) {
     EXPECT_EQ(place.bottom - place.top, Pixels(row.height, dpi));
     const bool label = ::lstrcmpiW(row.window_class, WC_STATICW) == 0 && !row.control;
     const bool button = ::lstrcmpiW(row.window_class, WC_BUTTONW) == 0;
-    // Command1 is drawn on two lines by the view itself.
+    // Command1 is drawn over lines by the view itself.
     if ((label || button) && row.control != Command1) {
       const DWORD kind = row.style & BS_TYPEMASK;
       const bool marked = button && kind != BS_DEFPUSHBUTTON && kind != BS_PUSHBUTTON;
@@ -221,6 +243,36 @@ TEST_F(Win32View, ControlsAndFontFollowTheDpiThereAndBack) {
     if (c.dpi == 144) font_at_144 = FontHeight(Item(btnGo));
   }
   EXPECT_GT(font_at_144, FontHeight(Item(btnGo)));
+}
+
+TEST_F(Win32View, Command1DrawsItsCaptionInTheWindowsFontInsideItsFrame) {
+  for (const DpiCase& c : kDpis) {
+    SCOPED_TRACE(testing::Message() << c.dpi << " DPI");
+    MoveToDpi(view_->Window(), c.dpi);
+    const HWND button = Item(Command1);
+    const auto font = ::SendMessageW(button, WM_GETFONT, 0, 0);
+    EXPECT_EQ(font, ::SendMessageW(Item(btnGo), WM_GETFONT, 0, 0));
+    RECT frame{};
+    ::GetClientRect(button, &frame);
+    const int inset = kCommand1Inset;
+    const int width = frame.right - 2 * inset;
+    const HDC dc = ::GetDC(button);
+    const HGDIOBJ before = ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(font));
+    TEXTMETRICW metrics{};
+    ::GetTextMetricsW(dc, &metrics);
+    const std::vector<std::wstring> lines = CaptionLines(dc, L"Command1", width);
+    std::wstring joined;
+    for (const std::wstring& line : lines) {
+      SIZE extent{};
+      ::GetTextExtentPoint32W(dc, line.c_str(), static_cast<int>(line.size()), &extent);
+      EXPECT_LE(extent.cx, width) << "the line " << testing::PrintToString(line);
+      joined += line;
+    }
+    ::SelectObject(dc, before);
+    ::ReleaseDC(button, dc);
+    EXPECT_EQ(joined, L"Command1");
+    EXPECT_LE(static_cast<int>(lines.size()) * metrics.tmHeight, frame.bottom - 2 * inset);
+  }
 }
 
 TEST_F(Win32View, WindowTakesTheSuggestedPlaceAndItsClientAreaHoldsTheLayout) {
