@@ -5,14 +5,20 @@
 # qor-<version>-windows-x64-setup.exe, the same files as an installer made
 # with makensis from resources/win32/qor.nsi.
 # scripts/check_windows_installer.sh tries the installer under wine. Extra
-# arguments go to CMake.
+# arguments go to CMake. With QOR_WINDOWS_BUILD naming a cross build folder
+# already made (the test command's, say), the downloads are made from it
+# instead, which spares a second build of everything.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$root/build-win-pkg
 # The cross compiler and makensis come with the rest of what the project needs.
 bash "$root/scripts/setup.sh"
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-  -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF "$@" >/dev/null
+if [ -n "${QOR_WINDOWS_BUILD:-}" ]; then
+  build=$(cd "$QOR_WINDOWS_BUILD" && pwd)
+else
+  build=$root/build-win-pkg
+  cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+    -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF "$@" >/dev/null
+fi
 nice cmake --build "$build" -j 2 --target qor qor-cli
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 stage=$(mktemp -d)
