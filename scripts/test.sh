@@ -12,7 +12,7 @@ bash scripts/build.sh build -DQOR_WERROR=ON
 (cd build && ctest --output-on-failure -j "$(nproc)")
 bash scripts/package.sh -DQOR_WERROR=ON
 bash scripts/check_package.sh dist/qor_*.deb
-bash scripts/fuzz.sh "${QOR_FUZZ_SECONDS:-15}"
+bash scripts/fuzz.sh "${QOR_FUZZ_SECONDS:-10}"
 bash scripts/build.sh build-asan -DQOR_WERROR=ON -DQOR_SANITIZE=ON
 (cd build-asan && ctest --output-on-failure -j "$(nproc)")
 bash scripts/test_windows.sh -DQOR_WERROR=ON
