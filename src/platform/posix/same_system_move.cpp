@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
 
 #include "platform/files.h"
 #include "platform/posix/cross_device_move.h"
@@ -50,18 +51,32 @@ Outcome MoveByLink(int from_dir, const std::string& from, int to_dir, const std:
   return {error};
 }
 
-// MoveAt for a full destination name: its folder is resolved as the system
-// does for any path.
-Outcome MoveToPath(int from_dir, const std::string& from, const std::string& to) {
-  const std::size_t slash = to.rfind(kSeparator);
+// The folder of a full name, opened as the system resolves any path, and the
+// name within it: every step of a move then stays in that one folder.
+struct Place {
+  Fd dir;
+  std::string name;
+};
+
+Place OpenPlace(const std::string& path) {
+  const std::size_t slash = path.rfind(kSeparator);
   const std::string folder =
-      slash == std::string::npos ? std::string(".") : to.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? to : to.substr(slash + 1);
-  if (name.empty()) return {EINVAL};
-  const Fd dir =
+      slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+  Place place{Fd(), slash == std::string::npos ? path : path.substr(slash + 1)};
+  if (place.name.empty()) {
+    errno = EINVAL;
+    return place;
+  }
+  place.dir =
       OpenRetrying([&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
-  if (!dir.IsValid()) return {errno};
-  return MoveAt(from_dir, from, dir.get(), name, nullptr);
+  return place;
+}
+
+// MoveAt for a full destination name.
+Outcome MoveToPath(int from_dir, const std::string& from, const std::string& to) {
+  const Place target = OpenPlace(to);
+  if (!target.dir.IsValid()) return {errno};
+  return MoveAt(from_dir, from, target.dir.get(), target.name, nullptr);
 }
 
 }  // namespace
@@ -98,7 +113,11 @@ Outcome MoveAt(int from_dir, const std::string& from, int to_dir, const std::str
 }
 
 Outcome MoveFileNoReplace(const std::string& from, const std::string& to) {
-  return MoveToPath(AT_FDCWD, from, to);
+  // The source's private name during a move across file systems lies in its
+  // own folder, never in the working folder.
+  const Place source = OpenPlace(from);
+  if (!source.dir.IsValid()) return {errno};
+  return MoveToPath(source.dir.get(), source.name, to);
 }
 
 Outcome MoveEntryNoReplace(const FolderListing& folder, const std::string& name,

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <future>
 #include <string>
@@ -194,11 +195,13 @@ TEST(CrossDeviceSafetyTest, KeepsTheHolesOfASparseFile) {
 
 TEST(CrossDeviceSafetyTest, APipeSwappedInForTheFileNeverHoldsTheMove) {
   SKIP_UNLESS_TWO_FILE_SYSTEMS();
-  TempFolder from(BuildParent()), to("/dev/shm");
-  const std::string name = from.slash() + "f";
+  // The working folder lies on the other file system, where no source may go.
+  TempFolder from(BuildParent()), to("/dev/shm"), elsewhere("/dev/shm");
+  const std::string name = std::filesystem::absolute(from.slash() + "f").string();
   // The moves run in a child, so that one held on a pipe can be ended.
   const pid_t mover = ::fork();
   if (mover == 0) {
+    if (::chdir(elsewhere.path().c_str()) != 0) ::_exit(2);
     int moved = 0;
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
     for (int i = 0; moved < 1000 && std::chrono::steady_clock::now() < until; ++i) {
@@ -228,6 +231,7 @@ TEST(CrossDeviceSafetyTest, APipeSwappedInForTheFileNeverHoldsTheMove) {
   }
   ASSERT_TRUE(finished) << "a move waits on a pipe";
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "no file moved at all";
+  EXPECT_TRUE(NamesIn(elsewhere.path()).empty()) << "a source was put in the working folder";
   for (const std::string& moved : NamesIn(to.path())) {
     struct stat st;
     ASSERT_EQ(::lstat((to.slash() + moved).c_str(), &st), 0);
