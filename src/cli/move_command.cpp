@@ -258,6 +258,7 @@ int MoveCommand(const Options& options) {
   params.EmptiedOnly = true;
   params.DryRun = options.dry_run;
   params.VerifyCopies = options.verify;
+  params.Jobs = options.jobs;
   if (!options.filter.empty()) params.Filter = &options.filter;
 
   if (!params.DryRun) {

@@ -49,8 +49,11 @@ bool MoveOnly(std::string_view name) {
     if (name == option.name) return true;
   }
   return name == "--recursive" || name == "--date-folder" || name == "--remove-empty" ||
-         name == "--verify";
+         name == "--verify" || name == "--jobs";
 }
+
+// The copies under way at once that --jobs may ask for.
+constexpr std::size_t kMostJobs = 64;
 
 class Parser {
  public:
@@ -139,6 +142,20 @@ class Parser {
     }
     if (name == "--log") {
       if (const auto text = take_value()) options.log = *text;
+      return;
+    }
+    if (name == "--jobs") {
+      if (const auto text = take_value()) {
+        std::size_t jobs = 0;
+        const bool digits = !text->empty() && text->size() <= 3 &&
+                            text->find_first_not_of("0123456789") == std::string::npos;
+        if (digits) jobs = std::stoul(*text);
+        if (jobs < 1 || jobs > kMostJobs) {
+          result_.error = "--jobs takes a whole number from 1 to " + std::to_string(kMostJobs);
+        } else {
+          options.jobs = jobs;
+        }
+      }
       return;
     }
     if (value) {
@@ -267,6 +284,9 @@ Options of move:
   -n, --dry-run        change nothing: list what would move and what would fail
       --verify         read each copy made across file systems back and compare
                        it with its source before the source goes
+      --jobs N         copies across file systems under way at once (1 to 64;
+                       1: one after the other; default: 8 where either side is
+                       a network or FUSE file system, else 2 to 4)
 
 Options of both:
       --log FILE       the log (default: FileFind<yyyymmdd>.txt here; undo:

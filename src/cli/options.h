@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,6 +27,7 @@ struct Options {
   bool dry_run = false;
   bool json = false;
   bool verify = false;
+  std::size_t jobs = 0;  // --jobs; 0: chosen by the file systems
   std::optional<std::string> log;
   NameFilter filter;  // --include, --exclude, --exclude-dir
   Verbosity verbosity = Verbosity::Normal;

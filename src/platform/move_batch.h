@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -53,6 +54,10 @@ class MoveBatch {
   // place and durable is read back from the target's disk and compared with
   // it; a copy that differs goes and the source stays (kCopyDiffers).
   void VerifyCopies();
+  // At most `jobs` copies across file systems under way at once; 1 makes
+  // them one after the other, 0 (the default) chooses by the file systems.
+  // The order of the steps, and everything said above, stays as it is.
+  void SetJobs(std::size_t jobs);
   // Completes every pending move; false when `keep_going` said to stop.
   bool Finish();
   // Gives every pending move up: their copies and temporaries are removed,

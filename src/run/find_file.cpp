@@ -49,6 +49,7 @@ class Walker {
         batch_([this] { return window_.Yield(); }) {
     rest_room_ = EntryEndingRoom(params.TargetPath);
     if (params.VerifyCopies) batch_.VerifyCopies();
+    batch_.SetJobs(params.Jobs);
     // Only a target that holds the source can have the walk meet a moved
     // file again; then every move is remembered, so none is taken twice.
     remember_moves_ = platform::RelateFolders(platform::RealPath(params.SourcePath),

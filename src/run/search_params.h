@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -53,6 +54,9 @@ struct SearchParams {
   // Each copy across file systems is read back and compared with its source
   // before the source goes.
   bool VerifyCopies = false;
+  // Copies across file systems under way at once: 1 one after the other, 0
+  // chosen by the file systems.
+  std::size_t Jobs = 0;
   // Which files are taken and which folders entered, by name or path below
   // the source; none: every one.
   const NameFilter* Filter = nullptr;

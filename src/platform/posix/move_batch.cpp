@@ -1,15 +1,22 @@
 #include "platform/move_batch.h"
 
 #include <fcntl.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <deque>
 #include <future>
 #include <memory>
+#include <new>
 #include <system_error>
+#include <thread>
 #include <vector>
 
+#include "platform/posix/copy_workers.h"
 #include "platform/posix/cross_device_move.h"
 #include "platform/posix/fd.h"
 #include "platform/posix/listing_state.h"
@@ -24,6 +31,35 @@ constexpr std::size_t kBatchFiles = 256;
 constexpr std::uint64_t kBatchBytes = 64 << 20;
 constexpr auto kBatchAge = std::chrono::milliseconds(500);
 constexpr auto kKeepGoingEvery = std::chrono::milliseconds(100);
+
+// Copies under way at once where one of the two file systems answers over a
+// network or through a process of its own: each operation there waits a
+// round trip, and overlapping the waits is what pays.
+constexpr std::size_t kRemoteJobs = 8;
+constexpr std::size_t kMostLocalJobs = 4;
+
+bool IsRemote(int fd) {
+  struct statfs about;
+  if (::fstatfs(fd, &about) != 0) return false;
+  switch (static_cast<unsigned long>(about.f_type)) {
+    case 0x65735546UL:  // FUSE: sshfs, rclone mount, NAS clients
+    case 0x6969UL:      // NFS
+    case 0xFF534D42UL:  // CIFS
+    case 0xFE534D42UL:  // SMB2
+    case 0x517BUL:      // SMB
+    case 0x01021997UL:  // 9p
+    case 0x00C36400UL:  // Ceph
+    case 0x6B414653UL:  // AFS
+      return true;
+    default:
+      return false;
+  }
+}
+
+// On local disks the copies share the processors with everything else.
+std::size_t LocalJobs() {
+  return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 2, kMostLocalJobs);
+}
 
 // A folder descriptor of its own, shared by the moves of one folder. A
 // failed duplication keeps its own errno, the reason its move fails.
@@ -60,13 +96,44 @@ struct MoveBatch::State {
     Outcome outcome;  // a failure already known
     RunJournal* journal = nullptr;
   };
-  std::vector<Item> items;
-  std::uint64_t bytes = 0;
+  // Stays where it is as the batch grows: a worker may be filling it in.
+  std::deque<Item> items;
+  std::atomic<std::uint64_t> bytes = 0;
   std::chrono::steady_clock::time_point first;
   std::shared_ptr<SharedFolder> last_from, last_to;
   // Hard-linked sources: what removing one name did to the others.
   OwnChanges own_changes;
   bool verify = false;  // each copy read back before its source goes
+
+  // Copies made side by side: `jobs` at most, 0 to choose by the file
+  // systems; 1 makes each copy here, one after the other.
+  std::size_t jobs = 0;
+  std::size_t chosen_jobs = 0;
+  FileIdentity chosen_from, chosen_to;
+  std::unique_ptr<CopyWorkers> workers;
+  std::atomic<bool> cancelled = false;
+  KeepGoing worker_keep_going;
+
+  std::size_t Jobs(const SharedFolder& from, const SharedFolder& to) {
+    if (jobs != 0) return jobs;
+    if (chosen_jobs == 0 || !(chosen_from.device == from.identity().device) ||
+        !(chosen_to.device == to.identity().device)) {
+      chosen_jobs = IsRemote(from.fd()) || IsRemote(to.fd()) ? kRemoteJobs : LocalJobs();
+      chosen_from = from.identity();
+      chosen_to = to.identity();
+    }
+    return chosen_jobs;
+  }
+  // On a worker: the copy of `item`.
+  void MakeCopy(Item& item) {
+    try {
+      item.outcome = item.copy.Make(item.from->fd(), item.name, item.to->fd(), item.name, false,
+                                    &worker_keep_going, item.journal);
+    } catch (const std::bad_alloc&) {
+      item.outcome = {ENOMEM};
+    }
+    if (item.outcome.ok()) bytes += item.copy.Size();
+  }
 
   std::shared_ptr<SharedFolder> Share(std::shared_ptr<SharedFolder>& last, int fd,
                                       const FileIdentity& identity) {
@@ -97,10 +164,17 @@ struct MoveBatch::State {
     return go_on;
   }
   bool Commit();
-  void Abandon();
+  // Gives every pending move up; `meanwhile` is asked every 100 ms while
+  // copies under way come to their end.
+  void Abandon(const KeepGoing& meanwhile = {});
 };
 
 bool MoveBatch::State::Commit() {
+  // 0. Every copy made.
+  if (workers && !workers->WaitIdle(keep_going)) {
+    Abandon(keep_going);
+    return false;
+  }
   // 1. Every copy durable, and the journal that names them before they are
   // placed: one sync per target file system.
   for (Item& item : items) {
@@ -127,7 +201,7 @@ bool MoveBatch::State::Commit() {
         },
         error);
     if (!go_on) {
-      Abandon();
+      Abandon(keep_going);
       return false;
     }
     if (error != 0) {
@@ -208,7 +282,12 @@ bool MoveBatch::State::Commit() {
   return true;
 }
 
-void MoveBatch::State::Abandon() {
+void MoveBatch::State::Abandon(const KeepGoing& meanwhile) {
+  if (workers) {
+    cancelled = true;
+    workers->WaitIdle(meanwhile);
+    cancelled = false;
+  }
   RunJournal* journal = nullptr;
   for (Item& item : items) {
     if (item.kind == Item::Kind::Move) item.copy.Discard(item.to->fd(), item.name);
@@ -221,6 +300,8 @@ void MoveBatch::State::Abandon() {
 
 MoveBatch::MoveBatch(std::function<bool()> keep_going) : state_(std::make_unique<State>()) {
   state_->keep_going = std::move(keep_going);
+  State& state = *state_;
+  state.worker_keep_going = [&state] { return !state.cancelled; };
 }
 
 MoveBatch::~MoveBatch() {
@@ -248,25 +329,42 @@ bool MoveBatch::Move(const FolderListing& folder, const std::string& name,
     return true;
   }
 
-  State::Item item;
-  item.steps = std::move(steps);
-  item.from = state.Share(state.last_from, from.fd, from.identity);
-  item.to = state.Share(state.last_to, to.Current(), to.CurrentIdentity());
-  item.name = name;
-  if (item.from->error() != 0 || item.to->error() != 0) {
-    item.outcome = {item.from->error() != 0 ? item.from->error() : item.to->error()};
-  } else {
-    item.journal = to.Journal();
-    item.outcome = item.copy.Make(item.from->fd(), name, item.to->fd(), name, false,
-                                  &state.keep_going, item.journal);
-    if (item.outcome.error == ECANCELED) {
-      state.Abandon();
+  std::shared_ptr<SharedFolder> from_folder = state.Share(state.last_from, from.fd, from.identity);
+  std::shared_ptr<SharedFolder> to_folder =
+      state.Share(state.last_to, to.Current(), to.CurrentIdentity());
+  const int shared_error = from_folder->error() != 0 ? from_folder->error() : to_folder->error();
+  const std::size_t jobs = shared_error != 0 ? 1 : state.Jobs(*from_folder, *to_folder);
+  if (jobs > 1) {
+    if (!state.workers) {
+      state.workers = std::make_unique<CopyWorkers>(std::max(jobs, kRemoteJobs));
+    }
+    if (!state.workers->WaitBelow(jobs, state.keep_going)) {
+      state.Abandon(state.keep_going);
       return false;
     }
   }
   if (!state.Pending()) state.first = std::chrono::steady_clock::now();
-  state.bytes += item.outcome.ok() ? item.copy.Size() : 0;
-  state.items.push_back(std::move(item));
+  State::Item& item = state.items.emplace_back();
+  item.steps = std::move(steps);
+  item.from = std::move(from_folder);
+  item.to = std::move(to_folder);
+  item.name = name;
+  if (shared_error != 0) {
+    item.outcome = {shared_error};
+  } else {
+    item.journal = to.Journal();
+    if (jobs > 1) {
+      state.workers->Run([&state, &item] { state.MakeCopy(item); });
+    } else {
+      item.outcome = item.copy.Make(item.from->fd(), name, item.to->fd(), name, false,
+                                    &state.keep_going, item.journal);
+      if (item.outcome.error == ECANCELED) {
+        state.Abandon();
+        return false;
+      }
+      if (item.outcome.ok()) state.bytes += item.copy.Size();
+    }
+  }
   if (state.items.size() >= kBatchFiles || state.bytes >= kBatchBytes ||
       std::chrono::steady_clock::now() - state.first >= kBatchAge) {
     return Finish();
@@ -303,6 +401,10 @@ bool MoveBatch::RemoveEmptyFolder(const std::string& path) {
 
 void MoveBatch::VerifyCopies() {
   state_->verify = true;
+}
+
+void MoveBatch::SetJobs(std::size_t jobs) {
+  state_->jobs = jobs;
 }
 
 bool MoveBatch::Finish() {

@@ -56,6 +56,7 @@ std::string RunJournal::FolderPath(int dir) {
 
 void RunJournal::Write(const std::string& record) {
   // One write each, so a kill leaves whole records only.
+  const std::lock_guard lock(mutex_);
   if (!Ready()) return;
   if (WriteAll(file_.get(), record) != 0) failed_ = true;
 }
@@ -84,10 +85,12 @@ void RunJournal::TakingAway(int from_dir, const std::string& from, const std::st
 }
 
 void RunJournal::Clear() {
+  const std::lock_guard lock(mutex_);
   if (file_.IsValid() && ::ftruncate(file_.get(), 0) != 0) failed_ = true;
 }
 
 void RunJournal::Sync() {
+  const std::lock_guard lock(mutex_);
   if (file_.IsValid() && ::fdatasync(file_.get()) != 0) failed_ = true;
 }
 

@@ -6,6 +6,7 @@
 // the run lives, and goes when the run ends; a journal found unlocked is a
 // killed run's, and the next run that writes there finishes its work.
 
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -52,6 +53,7 @@ class RunJournal {
   std::string FolderPath(int dir);
 
   int root_;
+  std::mutex mutex_;  // copies made side by side record their temporaries
   Fd file_;
   std::string name_;
   bool failed_ = false;  // no journal could be had: the moves go on without

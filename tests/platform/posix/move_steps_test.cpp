@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include <thread>
 
 #include "platform/files.h"
+#include "platform/journal_records.h"
 #include "platform/move_batch.h"
 #include "platform/temporary_names.h"
 #include "support/file_systems.h"
@@ -260,6 +262,71 @@ TEST_F(CrossMoveSteps, EveryNameOfAFileWithSeveralArrives) {
     EXPECT_EQ(ReadFile(target_.slash() + name), "bytes of a") << name;
   }
   EXPECT_EQ(NamesIn(source_.path()), std::set<std::string>{"c"});
+}
+
+TEST_F(CrossMoveSteps, CopiesSideBySideEndInTheOrderAskedAndAStopLeavesNothingHalfDone) {
+  // 60 files; the 20th has its name taken in the target already. With
+  // `stop`, each copy is slow and the caller says stop when first asked.
+  struct Case {
+    std::size_t jobs;
+    bool stop;
+  };
+  for (const Case c : {Case{1, false}, Case{8, false}, Case{8, true}}) {
+    SCOPED_TRACE("jobs " + std::to_string(c.jobs) + (c.stop ? ", stopped" : ""));
+    TempFolder from(BuildParent()), to("/dev/shm");
+    std::vector<std::string> names;
+    for (int i = 0; i < 60; ++i) {
+      names.push_back("f" + std::to_string(100 + i));
+      WriteFile(from.slash() + names.back(), "bytes of " + names.back(), UtcSeconds(2020, 1, 1));
+    }
+    WriteFile(to.slash() + names[19], "the user's own", UtcSeconds(2022, 1, 1));
+    SyscallSeam seam;
+    seam.before = [&](const SyscallEvent& e) {
+      if (c.stop && e.call == "stat" && e.from.starts_with(kTemporaryPrefix)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+      }
+    };
+    FolderListing listing(from.path());
+    TargetFolder target(to.path());
+    ASSERT_TRUE(target.Enter("").ok());
+    MoveBatch batch([&] { return !c.stop; });
+    batch.SetJobs(c.jobs);
+    std::vector<std::string> ended;
+    std::map<std::string, Outcome> outcomes;
+    bool went_on = true;
+    for (const std::string& name : names) {
+      MoveBatch::Steps steps;
+      steps.begin = [] { return true; };
+      steps.end = [&, name](Outcome outcome, FileIdentity) {
+        ended.push_back(name);
+        outcomes[name] = outcome;
+      };
+      if (!(went_on = batch.Move(listing, name, target, std::move(steps)))) break;
+    }
+    if (went_on) went_on = batch.Finish();
+
+    EXPECT_EQ(went_on, !c.stop);
+    EXPECT_TRUE(std::is_sorted(ended.begin(), ended.end())) << "steps out of the order asked";
+    EXPECT_EQ(ReadFile(to.slash() + names[19]), "the user's own");
+    for (const std::string& name : names) {
+      const bool moved = outcomes.count(name) != 0 && outcomes[name].ok();
+      EXPECT_NE(Exists(from.slash() + name), moved) << name;
+      if (moved) {
+        EXPECT_EQ(ReadFile(to.slash() + name), "bytes of " + name);
+      }
+    }
+    std::set<std::string> in_target;  // the run's journal aside
+    for (const std::string& name : NamesIn(to.path())) {
+      if (!name.starts_with(kJournalPrefix)) in_target.insert(name);
+    }
+    if (c.stop) {
+      EXPECT_EQ(in_target, std::set<std::string>{names[19]}) << "a copy stayed";
+    } else {
+      EXPECT_EQ(ended.size(), names.size());
+      EXPECT_EQ(outcomes[names[19]].error, EEXIST);
+      EXPECT_EQ(in_target, std::set<std::string>(names.begin(), names.end()));
+    }
+  }
 }
 
 TEST(SameSystemMoveSteps, AFolderSwappedInJustBeforeTheRenameIsPutBack) {

@@ -139,6 +139,7 @@ TEST_F(Recovery, ALiveRunsWorkIsNeverTouched) {
   FolderListing listing(source_.path());
   TargetFolder target(target_.path());
   MoveBatch batch([] { return true; });
+  batch.SetJobs(1);  // each copy made before Move returns
   Move(target, batch, listing);
   const std::set<std::string> pending = NamesIn(target_.path());
   ASSERT_GE(pending.size(), 4u) << "three copies in the making and the run's journal";
