@@ -54,6 +54,10 @@ class MoveBatch {
   // place and durable is read back from the target's disk and compared with
   // it; a copy that differs goes and the source stays (kCopyDiffers).
   void VerifyCopies();
+  // `settled` is called each time the steps of the moves so far have all
+  // been called and what they did is on disk, before the run's journal lets
+  // go of them: what the caller still holds of their record goes now.
+  void WhenSettled(std::function<void()> settled);
   // At most `jobs` copies across file systems under way at once; 1 makes
   // them one after the other, 0 (the default) chooses by the file systems.
   // The order of the steps, and everything said above, stays as it is.

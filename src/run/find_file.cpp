@@ -50,6 +50,7 @@ class Walker {
     rest_room_ = EntryEndingRoom(params.TargetPath);
     if (params.VerifyCopies) batch_.VerifyCopies();
     batch_.SetJobs(params.Jobs);
+    batch_.WhenSettled([this] { log_.Flush(); });
     // Only a target that holds the source can have the walk meet a moved
     // file again; then every move is remembered, so none is taken twice.
     remember_moves_ = platform::RelateFolders(platform::RealPath(params.SourcePath),
@@ -150,6 +151,7 @@ class Walker {
         batch_.RemoveEmptyFolder(path_);
       }
     }
+    log_.Flush();
     ShowCounters(params_, window_);
     const bool go_on = window_.Yield();
     path_.resize(parent_size);
@@ -158,6 +160,9 @@ class Walker {
 
   WalkEnd CountEntry() {
     ++params_.SearchedCount;
+    // An entry's ending waits for the next entry's first piece, but never
+    // long: a kill must find the moves done logged as done.
+    if (params_.SearchedCount % 50 == 0) log_.Flush();
     if (params_.SearchedCount % 200 == 0) {
       ShowCounters(params_, window_);
       if (!window_.Yield()) return WalkEnd::Abandoned;
@@ -268,7 +273,7 @@ class Walker {
   void End(const platform::Outcome& moved, const platform::FileIdentity& placed,
            const std::string& relative_name, std::uint64_t size) {
     const EntryEnding ending = EndEntry(moved, params_.TargetPath);
-    log_.AppendLine(ending.text);
+    log_.EndEntry(ending.text);
     if (!moved.ok()) {
       ++params_.FailedCount;
       if (!moved.kept_as.empty()) ++params_.LeftHidden;

@@ -12,17 +12,45 @@ platform::Outcome RunLog::Create(const std::string& path,
 
 bool RunLog::StartEntry(std::string_view first_piece, std::size_t rest_room) {
   if (IsBroken()) return false;
-  const platform::Outcome reserved = file_.Reserve(first_piece.size() + rest_room);
+  const platform::Outcome reserved = file_.Reserve(held_.size() + first_piece.size() + rest_room);
   if (!reserved.ok()) {
-    write_error_ = reserved.error;
+    Flush();
+    if (!IsBroken()) write_error_ = reserved.error;
     return false;
   }
   return Append(first_piece);
 }
 
+void RunLog::EndEntry(std::string_view text) {
+  held_ += text;
+  held_ += kLineBreak;
+}
+
+bool RunLog::Flush() {
+  if (held_.empty()) return !IsBroken();
+  const platform::Outcome written = file_.Write(held_);
+  held_.clear();
+  if (!written.ok() && !IsBroken()) write_error_ = written.error;
+  return !IsBroken();
+}
+
 bool RunLog::Append(std::string_view text) {
-  if (IsBroken()) return false;
-  const platform::Outcome written = file_.Write(text);
+  if (IsBroken()) {
+    Flush();
+    return false;
+  }
+  return Write(text);
+}
+
+bool RunLog::Write(std::string_view text) {
+  platform::Outcome written;
+  if (held_.empty()) {
+    written = file_.Write(text);
+  } else {
+    held_ += text;
+    written = file_.Write(held_);
+    held_.clear();
+  }
   if (!written.ok()) write_error_ = written.error;
   return written.ok();
 }
@@ -34,6 +62,7 @@ bool RunLog::AppendLine(std::string_view text) {
 }
 
 bool RunLog::Sync() {
+  Flush();
   if (IsBroken()) return false;
   const platform::Outcome synced = file_.Sync();
   if (!synced.ok()) write_error_ = synced.error;
@@ -41,6 +70,7 @@ bool RunLog::Sync() {
 }
 
 platform::Outcome RunLog::Close() {
+  Flush();
   const platform::Outcome closed = file_.Close();
   if (!closed.ok() && write_error_ == 0) write_error_ = closed.error;
   return closed;

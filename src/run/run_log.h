@@ -21,6 +21,14 @@ class RunLog {
   // broken and nothing is appended, so that an entry is never begun that
   // might not be finished.
   bool StartEntry(std::string_view first_piece, std::size_t rest_room);
+  // Ends the entry begun last with `text` and a line end. The ending goes to
+  // the file together with what is written next (most often the next
+  // entry's first piece: one write per file), or at the latest with Flush,
+  // Sync or Close.
+  void EndEntry(std::string_view text);
+  // Writes an ending still held; also once the log is broken, as its room
+  // was made when its entry began.
+  bool Flush();
   // Appends `text` as written.
   bool Append(std::string_view text);
   // Appends `text` and a line end.
@@ -37,8 +45,12 @@ class RunLog {
   int WriteError() const { return write_error_; }
 
  private:
+  // Writes `text` after the ending held, in one piece.
+  bool Write(std::string_view text);
+
   platform::TextFile file_;
   int write_error_ = 0;
+  std::string held_;  // an entry's ending, not written yet
 };
 
 // "FileFind" + DateStamp + ".txt".

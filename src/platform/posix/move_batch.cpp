@@ -104,6 +104,7 @@ struct MoveBatch::State {
   // Hard-linked sources: what removing one name did to the others.
   OwnChanges own_changes;
   bool verify = false;  // each copy read back before its source goes
+  std::function<void()> settled;
 
   // Copies made side by side: `jobs` at most, 0 to choose by the file
   // systems; 1 makes each copy here, one after the other.
@@ -271,6 +272,7 @@ bool MoveBatch::State::Commit() {
   }
   // Every source of the batch has gone or stays, every copy is in place or
   // gone: nothing the journal names is pending any more.
+  if (settled) settled();
   for (const Item& item : items) {
     if (item.journal != nullptr) {
       item.journal->Clear();
@@ -324,7 +326,7 @@ bool MoveBatch::Move(const FolderListing& folder, const std::string& name,
     if (!Finish()) return false;
     if (!steps.begin()) return true;
     FileIdentity placed;
-    const Outcome moved = MoveAt(from.fd, name, to.Current(), name, &placed);
+    const Outcome moved = MoveListedFileAt(from.fd, name, to.Current(), name, &placed);
     steps.end(moved, placed);
     return true;
   }
@@ -401,6 +403,10 @@ bool MoveBatch::RemoveEmptyFolder(const std::string& path) {
 
 void MoveBatch::VerifyCopies() {
   state_->verify = true;
+}
+
+void MoveBatch::WhenSettled(std::function<void()> settled) {
+  state_->settled = std::move(settled);
 }
 
 void MoveBatch::SetJobs(std::size_t jobs) {

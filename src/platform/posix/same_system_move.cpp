@@ -72,6 +72,21 @@ Place OpenPlace(const std::string& path) {
   return place;
 }
 
+// After a rename: a folder that took the file's place before it went back;
+// `placed` gets what arrived, or `source` when it has gone on already (taken
+// on by someone else: it did move).
+Outcome CheckArrived(int from_dir, const std::string& from, int to_dir, const std::string& to,
+                     FileIdentity* placed, const FileIdentity& source) {
+  struct stat arrived;
+  if (::fstatat(to_dir, to.c_str(), &arrived, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (placed != nullptr) *placed = source;
+    return {};
+  }
+  if (S_ISDIR(arrived.st_mode)) return PutBackFolder(from_dir, from, to_dir, to);
+  if (placed != nullptr) *placed = IdentityFromStat(arrived);
+  return {};
+}
+
 // MoveAt for a full destination name.
 Outcome MoveToPath(int from_dir, const std::string& from, const std::string& to) {
   const Place target = OpenPlace(to);
@@ -101,15 +116,21 @@ Outcome MoveAt(int from_dir, const std::string& from, int to_dir, const std::str
     return moved;
   }
   // The check above and the rename are two steps: what arrived is checked.
-  struct stat arrived;
-  if (::fstatat(to_dir, to.c_str(), &arrived, AT_SYMLINK_NOFOLLOW) != 0) {
-    // Gone already (taken on by someone else): it did move.
-    if (placed != nullptr) *placed = IdentityFromStat(source);
-    return {};
+  return CheckArrived(from_dir, from, to_dir, to, placed, IdentityFromStat(source));
+}
+
+Outcome MoveListedFileAt(int from_dir, const std::string& from, int to_dir,
+                         const std::string& to, FileIdentity* placed) {
+  if (::renameat2(from_dir, from.c_str(), to_dir, to.c_str(), RENAME_NOREPLACE) != 0) {
+    const int error = errno;
+    // Another file system after all (a bind mount), or no renaming without
+    // replacing: the careful way.
+    if (error == EXDEV || error == EINVAL || error == ENOSYS) {
+      return MoveAt(from_dir, from, to_dir, to, placed);
+    }
+    return {error};
   }
-  if (S_ISDIR(arrived.st_mode)) return PutBackFolder(from_dir, from, to_dir, to);
-  if (placed != nullptr) *placed = IdentityFromStat(arrived);
-  return {};
+  return CheckArrived(from_dir, from, to_dir, to, placed, {});
 }
 
 Outcome MoveFileNoReplace(const std::string& from, const std::string& to) {

@@ -15,6 +15,7 @@ namespace qor::platform {
 struct MoveBatch::State {
   std::function<bool()> keep_going;
   bool verify = false;
+  std::function<void()> settled;
 };
 
 MoveBatch::MoveBatch(std::function<bool()> keep_going) : state_(std::make_unique<State>()) {
@@ -46,6 +47,8 @@ bool MoveBatch::Move(const FolderListing& folder, const std::string& name,
   if (moved.ok() && !target.IdentityOf(name, identity)) identity = {};
   // An entry begun is always ended, a copy broken off too: its source stayed.
   if (steps.end) steps.end(moved, identity);
+  // Each move is done in full before the next: its record goes now.
+  if (state_->settled) state_->settled();
   // The run ends on what was thrown, its log true up to here.
   if (failure) std::rethrow_exception(failure);
   return !stopped;
@@ -63,6 +66,10 @@ bool MoveBatch::RemoveEmptyFolder(const std::string& path) {
 
 void MoveBatch::VerifyCopies() {
   state_->verify = true;
+}
+
+void MoveBatch::WhenSettled(std::function<void()> settled) {
+  state_->settled = std::move(settled);
 }
 
 void MoveBatch::SetJobs(std::size_t) {
