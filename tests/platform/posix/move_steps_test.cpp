@@ -113,6 +113,25 @@ TEST_F(CrossMoveSteps, NoSourceGoesBeforeItsCopyIsSyncedPlacedAndItsFolderSynced
   }
 }
 
+TEST_F(CrossMoveSteps, TheCallerHearsThatABatchSettledBeforeItsJournalLetsGo) {
+  // What the journal holds, and how many moves had ended, when it is heard.
+  std::vector<std::pair<std::size_t, std::uintmax_t>> heard;
+  MoveAll({"a", "b", "c"}, "", [&](MoveBatch& batch) {
+    batch.WhenSettled([&] {
+      std::uintmax_t journal = 0;
+      for (const std::string& name : NamesIn(target_.path())) {
+        if (name.starts_with(kJournalPrefix)) {
+          journal += std::filesystem::file_size(target_.slash() + name);
+        }
+      }
+      heard.emplace_back(outcomes_.size(), journal);
+    });
+  });
+  ASSERT_EQ(heard.size(), 1u);
+  EXPECT_EQ(heard[0].first, 3u) << "before every move had ended";
+  EXPECT_GT(heard[0].second, 0u) << "after the journal let go of the batch";
+}
+
 TEST_F(CrossMoveSteps, ANameTakenWhileTheBatchWaitsIsNeverReplaced) {
   MoveAll({"a", "b"}, "", [&](MoveBatch&) {
     WriteFile(target_.slash() + "a", "the user's own", UtcSeconds(2022, 1, 1));
