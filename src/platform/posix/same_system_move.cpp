@@ -119,8 +119,8 @@ Outcome MoveAt(int from_dir, const std::string& from, int to_dir, const std::str
   return CheckArrived(from_dir, from, to_dir, to, placed, IdentityFromStat(source));
 }
 
-Outcome MoveListedFileAt(int from_dir, const std::string& from, int to_dir,
-                         const std::string& to, FileIdentity* placed) {
+Outcome MoveListedFileAt(int from_dir, const std::string& from, int to_dir, const std::string& to,
+                         FileIdentity* placed) {
   if (::renameat2(from_dir, from.c_str(), to_dir, to.c_str(), RENAME_NOREPLACE) != 0) {
     const int error = errno;
     // Another file system after all (a bind mount), or no renaming without
