@@ -48,6 +48,12 @@ struct TargetFolder::State {
   std::vector<FileIdentity> identities;  // of each folder on that path
   bool entered = false;
   std::unique_ptr<RunJournal> journal;  // made when the run first needs it
+  // A dry run's last folder looked into, for the names of the next files
+  // bound there: open, or what keeps every name there free or unknown.
+  std::string probed_relative;
+  Fd probed;
+  Outcome probed_outcome;
+  bool has_probed = false;
 
   int Current() const { return leaf.IsValid() ? leaf.get() : root.get(); }
   FileIdentity CurrentIdentity() const {

@@ -123,9 +123,13 @@ bool TargetFolder::IdentityOf(const std::string& name, FileIdentity& identity) c
   return true;
 }
 
-Outcome TargetFolder::Probe(const std::string& relative, const std::string& name) const {
-  Fd at = OpenRetrying(
-      [&] { return ::open(state_->root_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+namespace {
+
+// Opens the folder `relative` below `root` for a dry run's look, without
+// making, entering or following anything. Success with no folder when it is
+// still to be made (every name there is free).
+Outcome OpenProbed(const std::string& root, const std::string& relative, Fd& folder) {
+  Fd at = OpenRetrying([&] { return ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
   if (!at.IsValid()) return errno == ENOENT ? Outcome{} : Outcome{errno};
   for (const std::string& part : FolderNames(std::string_view(relative), kSeparator)) {
     if (!IsPlainName(part, kSeparator)) return {EINVAL};
@@ -142,8 +146,24 @@ Outcome TargetFolder::Probe(const std::string& relative, const std::string& name
     }
     return {S_ISLNK(st.st_mode) ? kLinkInTargetPath : error};
   }
+  folder = std::move(at);
+  return {};
+}
+
+}  // namespace
+
+Outcome TargetFolder::Probe(const std::string& relative, const std::string& name) const {
+  State& state = *state_;
+  if (!state.has_probed || state.probed_relative != relative) {
+    // The next files mostly go into the same folder: it is opened once.
+    state.probed.Reset();
+    state.probed_outcome = OpenProbed(state.root_path, relative, state.probed);
+    state.probed_relative = relative;
+    state.has_probed = true;
+  }
+  if (!state.probed.IsValid()) return state.probed_outcome;
   struct stat st;
-  if (::fstatat(at.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return {EEXIST};
+  if (::fstatat(state.probed.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return {EEXIST};
   return errno == ENOENT ? Outcome{} : Outcome{errno};
 }
 
