@@ -1,5 +1,5 @@
-// Times the folder walk against find(1) over the same tree, and a run that
-// moves about a tenth of the files.
+// Times the folder walk and a preview taking every file against find(1) over
+// the same tree, and a run that moves about a tenth of the files.
 //
 //   qor_bench [--files N] [--parent DIR] [--flat N] [--cross DIR]
 //
@@ -14,8 +14,9 @@
 // --cross DIR (a folder on another file system, say /dev/shm) adds moves
 // across file systems both ways, for 5,000 files of 16 KiB and for 20 files
 // of 64 MiB: qor against the durable floor (copy every file, one syncfs of
-// the target, remove the sources) and against plain cp -r + rm -r, and qor
-// with its copies verified (read back from the target's disk) against qor.
+// the target, remove the sources) and against plain cp -r + rm -r, qor with
+// its copies verified (read back from the target's disk) against qor, and
+// qor making one copy at a time (--jobs 1) against its default.
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -125,11 +126,20 @@ Timing InChild(const std::function<std::pair<long, long>()>& work) {
   return t;
 }
 
+// How a walk that moves goes about it.
+struct HowMoved {
+  bool verify = false;
+  std::size_t jobs = 0;  // copies side by side; 0: chosen by the file systems
+  bool dry = false;      // a preview: nothing moves
+};
+
 Timing Walk(const std::string& source, const std::string& target, std::int16_t mode, int year,
-            int month, int day, const std::string& log_path, bool verify = false) {
+            int month, int day, const std::string& log_path, HowMoved how = {}) {
   return InChild([=] {
     qor::SearchParams params;
-    params.VerifyCopies = verify;
+    params.VerifyCopies = how.verify;
+    params.Jobs = how.jobs;
+    params.DryRun = how.dry;
     params.SourcePath = source;
     params.TargetPath = target;
     params.Recurse = true;
@@ -170,8 +180,8 @@ double Seconds(const std::function<void()>& work) {
 
 // A walk that takes every file ("<" a date no file reaches in any part).
 double MoveAll(const std::string& source, const std::string& target, const std::string& log,
-               bool verify = false) {
-  return Walk(source, target, qor::kCompareBefore, 9999, 13, 32, log, verify).seconds;
+               HowMoved how = {}) {
+  return Walk(source, target, qor::kCompareBefore, 9999, 13, 32, log, how).seconds;
 }
 
 // Makes the folder of `file` below `target`, unless it is `made`, the one
@@ -250,8 +260,8 @@ void MakeFlatTree(const std::string& root, int count, std::size_t size) {
 void CompareAcross(const std::string& label, const std::string& from_parent,
                    const std::string& to_parent, int count, std::size_t size,
                    const std::string& log) {
-  double seconds[4];
-  for (int contender = 0; contender < 4; ++contender) {
+  double seconds[5];
+  for (int contender = 0; contender < 5; ++contender) {
     const std::string source = from_parent + "/across-in/", target = to_parent + "/across-out/";
     std::filesystem::remove_all(source);
     std::filesystem::remove_all(target);
@@ -261,7 +271,8 @@ void CompareAcross(const std::string& label, const std::string& from_parent,
     seconds[contender] = contender == 0   ? MoveAll(source, target, log)
                          : contender == 1 ? DurableFloor(source, target)
                          : contender == 2 ? CopyAndRemove(source, target)
-                                          : MoveAll(source, target, log, true);
+                         : contender == 3 ? MoveAll(source, target, log, {.verify = true})
+                                          : MoveAll(source, target, log, {.jobs = 1});
     std::filesystem::remove_all(source);
     std::filesystem::remove_all(target);
   }
@@ -269,10 +280,10 @@ void CompareAcross(const std::string& label, const std::string& from_parent,
   std::printf(
       "%s: qor %.3f s, durable floor %.3f s, cp + rm %.3f s; qor/floor %.2f, "
       "throughput qor/cp %.2f (%.0f MiB/s against %.0f MiB/s); with --verify %.3f s "
-      "(%.2f times without)\n",
+      "(%.2f times without); one copy at a time (--jobs 1) %.3f s (%.2f times the default)\n",
       label.c_str(), seconds[0], seconds[1], seconds[2], seconds[0] / seconds[1],
       seconds[2] / seconds[0], mib / seconds[0], mib / seconds[2], seconds[3],
-      seconds[3] / seconds[0]);
+      seconds[3] / seconds[0], seconds[4], seconds[4] / seconds[0]);
 }
 
 }  // namespace
@@ -316,6 +327,16 @@ int main(int argc, char** argv) {
               walk.searched, walk_best, walk.searched / walk_best, walk.peak_kib);
   std::printf("find -printf '%%T@ %%s\\n':  %.3f s\n", find_best);
   std::printf("ratio walk/find: %.3f (best of %d each)\n", walk_best / find_best, kRounds);
+
+  // A preview that would take every file, each name looked up in the target.
+  double preview_best = 1e9;
+  for (int round = 0; round < kRounds; ++round) {
+    preview_best = std::min(preview_best, Walk(source + "/", target, qor::kCompareBefore, 9999, 13,
+                                               32, log_path, {.dry = true})
+                                              .seconds);
+  }
+  std::printf("preview taking every file: %.3f s, ratio preview/find %.3f (best of %d each)\n",
+              preview_best, preview_best / find_best, kRounds);
 
   // Reference 10 May 2024 in "<": every year, months 1-4 and days 1-9 are
   // taken, about a tenth of the files.
