@@ -16,6 +16,8 @@ namespace qor::platform {
 
 namespace {
 
+constexpr std::size_t kBufferSize = 1 << 17;
+
 // Copies the bytes [start, end) of `in` to the same offsets of `out`.
 int CopyRange(int in, int out, off_t start, off_t end, bool& kernel_copy, std::vector<char>& buffer,
               Pacer& pacer) {
@@ -23,7 +25,10 @@ int CopyRange(int in, int out, off_t start, off_t end, bool& kernel_copy, std::v
   while (start < end) {
     if (!pacer.Go()) return ECANCELED;
     const std::size_t want = std::min(static_cast<std::size_t>(end - start), kKernelChunk);
-    if (kernel_copy) {
+    // What fits the buffer goes in one write: between two file systems the
+    // kernel's copy writes a page at a time, and on a share or a FUSE file
+    // system each write is a round trip.
+    if (kernel_copy && want > kBufferSize) {
       off_t in_offset = start, out_offset = start;
       const ssize_t n = ::copy_file_range(in, &in_offset, out, &out_offset, want, 0);
       if (n > 0) {
@@ -37,7 +42,7 @@ int CopyRange(int in, int out, off_t start, off_t end, bool& kernel_copy, std::v
       }
       kernel_copy = false;  // not between these two file systems: copy by hand
     }
-    if (buffer.empty()) buffer.resize(1 << 17);
+    if (buffer.empty()) buffer.resize(kBufferSize);
     const ssize_t n = ::pread(in, buffer.data(), std::min(want, buffer.size()), start);
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -64,6 +69,7 @@ int CopyContent(int in, int out, off_t size, Pacer& pacer) {
   bool kernel_copy = true;
   std::vector<char> buffer;
   off_t position = 0;
+  bool to_the_end = size == 0;  // the copy's size is already right
   while (position < size) {
     off_t data = ::lseek(in, position, SEEK_DATA);
     off_t hole = size;
@@ -78,9 +84,10 @@ int CopyContent(int in, int out, off_t size, Pacer& pacer) {
     if (data >= size) break;
     if (const int error = CopyRange(in, out, data, hole, kernel_copy, buffer, pacer)) return error;
     position = hole;
+    to_the_end = hole == size;
   }
   // The size carries any hole at the end.
-  if (::ftruncate(out, size) != 0) return errno;
+  if (!to_the_end && ::ftruncate(out, size) != 0) return errno;
   return 0;
 }
 
