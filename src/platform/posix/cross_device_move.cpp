@@ -166,9 +166,14 @@ Outcome CrossCopy::Make(int from_dir, const std::string& from, int to_dir, const
   if (!S_ISREG(source.st_mode) && !S_ISLNK(source.st_mode)) return {EOPNOTSUPP};
   if (name.empty()) return {EINVAL};
 
-  // Refuse early rather than copy a large file only to find the name taken.
+  // Refuse early rather than copy a large file only to find the name taken;
+  // a small one is found out as cheaply when it is put in place.
+  constexpr off_t kSmallFile = 1 << 17;
   struct stat existing;
-  if (::fstatat(to_dir, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) return {EEXIST};
+  if (source.st_size > kSmallFile &&
+      ::fstatat(to_dir, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+    return {EEXIST};
+  }
 
   Fd in;
   if (S_ISREG(source.st_mode)) {
