@@ -10,6 +10,8 @@ namespace qor::cli {
 namespace {
 
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
+constexpr auto kHoldLinesAtMost = std::chrono::milliseconds(100);
+constexpr std::size_t kHeldBytes = 64 * 1024;
 
 std::string Tenths(std::uint64_t value, std::uint64_t unit) {
   const std::uint64_t tenths = (value * 10 + unit / 2) / unit;
@@ -25,14 +27,33 @@ Output::Output(Verbosity verbosity, bool json)
       start_(std::chrono::steady_clock::now()),
       last_progress_(start_) {}
 
+Output::~Output() {
+  WriteHeldLines();
+}
+
 void Output::FileLine(const std::string& text, bool always) {
   if (!always && verbosity_ != Verbosity::Verbose) return;
   ClearProgress();
+  const auto now = std::chrono::steady_clock::now();
+  if (held_.empty()) held_since_ = now;
+  held_ += text;
+  held_ += '\n';
+  // A run's lines go out as its files move; a preview's, which cost nothing
+  // else, together.
+  if (!always || held_.size() >= kHeldBytes || now - held_since_ >= kHoldLinesAtMost) {
+    WriteHeldLines();
+  }
+}
+
+void Output::WriteHeldLines() {
+  if (held_.empty()) return;
   platform::WriteText(json_ ? platform::StandardStream::Error : platform::StandardStream::Output,
-                      text + "\n");
+                      held_);
+  held_.clear();
 }
 
 void Output::Problem(const std::string& text) {
+  WriteHeldLines();
   ClearProgress();
   platform::WriteText(platform::StandardStream::Error, "qor-cli: " + text + "\n");
 }
@@ -46,6 +67,7 @@ bool Output::ProgressDue() {
 }
 
 void Output::ShowProgress(const std::string& text) {
+  WriteHeldLines();
   // Carriage return, the text, and the rest of the old line erased.
   platform::WriteText(platform::StandardStream::Error, "\r" + text + "\x1b[K");
   progress_shown_ = true;
@@ -58,6 +80,7 @@ void Output::ClearProgress() {
 }
 
 void Output::Summary(const std::string& human, const std::string& json) {
+  WriteHeldLines();
   ClearProgress();
   if (json_) {
     platform::WriteText(platform::StandardStream::Output, json + "\n");

@@ -14,9 +14,16 @@ namespace qor::cli {
 class Output {
  public:
   Output(Verbosity verbosity, bool json);
+  // Writes the file lines still held.
+  ~Output();
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
 
   // A line about one file: printed when `always` (a dry run's list) or with
   // --verbose, on stdout, or on stderr when stdout carries the JSON summary.
+  // A dry run's lines go out together, at least every tenth of a second and
+  // before anything else is printed: one write per line cost a preview half
+  // its time.
   void FileLine(const std::string& text, bool always);
   // A problem with one file, folder or entry, on stderr even with --quiet:
   // the operator must hear of every file that stayed.
@@ -34,6 +41,7 @@ class Output {
 
  private:
   void ClearProgress();
+  void WriteHeldLines();
 
   Verbosity verbosity_;
   bool json_;
@@ -41,6 +49,8 @@ class Output {
   bool progress_shown_ = false;
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point last_progress_;
+  std::string held_;  // file lines not yet written
+  std::chrono::steady_clock::time_point held_since_;
 };
 
 // A byte count for people: "512 bytes", "4.2 MiB".

@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -54,6 +55,11 @@ struct TargetFolder::State {
   Fd probed;
   Outcome probed_outcome;
   bool has_probed = false;
+  // Its names, once one look has found it searchable, when it holds few
+  // enough: then no file costs a call.
+  std::unordered_set<std::string> probed_names;
+  bool probed_listed = false;
+  bool probed_looked = false;
 
   int Current() const { return leaf.IsValid() ? leaf.get() : root.get(); }
   FileIdentity CurrentIdentity() const {

@@ -3,6 +3,7 @@
 // a way back up is taken only while it still leads to the folder come down
 // from.
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -150,6 +151,31 @@ Outcome OpenProbed(const std::string& root, const std::string& relative, Fd& fol
   return {};
 }
 
+// The names in `folder`, when it holds at most `most`; false otherwise.
+bool ListNames(int folder, std::size_t most, std::unordered_set<std::string>& names) {
+  const int fd = ::fcntl(folder, F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) return false;
+  DIR* listing = ::fdopendir(fd);
+  if (listing == nullptr) {
+    ::close(fd);
+    return false;
+  }
+  ::rewinddir(listing);
+  bool whole = true;
+  errno = 0;
+  while (const struct dirent* entry = ::readdir(listing)) {
+    if (names.size() >= most) {
+      whole = false;
+      break;
+    }
+    names.emplace(entry->d_name);
+  }
+  whole = whole && errno == 0;
+  ::closedir(listing);
+  if (!whole) names.clear();
+  return whole;
+}
+
 }  // namespace
 
 Outcome TargetFolder::Probe(const std::string& relative, const std::string& name) const {
@@ -160,11 +186,26 @@ Outcome TargetFolder::Probe(const std::string& relative, const std::string& name
     state.probed_outcome = OpenProbed(state.root_path, relative, state.probed);
     state.probed_relative = relative;
     state.has_probed = true;
+    state.probed_names.clear();
+    state.probed_listed = false;
+    state.probed_looked = false;
   }
   if (!state.probed.IsValid()) return state.probed_outcome;
+  if (state.probed_listed) {
+    return state.probed_names.count(name) != 0 ? Outcome{EEXIST} : Outcome{};
+  }
   struct stat st;
   if (::fstatat(state.probed.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return {EEXIST};
-  return errno == ENOENT ? Outcome{} : Outcome{errno};
+  const int error = errno;
+  if (error != ENOENT) return {error};
+  // A folder that can be searched: the next names are looked up in one
+  // listing of it, where that is small.
+  constexpr std::size_t kMostListed = 4096;
+  if (!state.probed_looked) {
+    state.probed_looked = true;
+    state.probed_listed = ListNames(state.probed.get(), kMostListed, state.probed_names);
+  }
+  return {};
 }
 
 }  // namespace qor::platform
