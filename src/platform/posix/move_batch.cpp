@@ -171,10 +171,26 @@ struct MoveBatch::State {
 };
 
 bool MoveBatch::State::Commit() {
-  // 0. Every copy made.
-  if (workers && !workers->WaitIdle(keep_going)) {
-    Abandon(keep_going);
-    return false;
+  // 0. Every copy made. One that found no room while others were being made
+  // beside it is made once more, alone: the room may have been theirs, and
+  // copies side by side must fail no file that one at a time would move.
+  if (workers) {
+    if (!workers->WaitIdle(keep_going)) {
+      Abandon(keep_going);
+      return false;
+    }
+    for (Item& item : items) {
+      if (item.kind != Item::Kind::Move ||
+          (item.outcome.error != ENOSPC && item.outcome.error != EDQUOT)) {
+        continue;
+      }
+      item.outcome = item.copy.Make(item.from->fd(), item.name, item.to->fd(), item.name, false,
+                                    &keep_going, item.journal);
+      if (item.outcome.error == ECANCELED) {
+        Abandon(keep_going);
+        return false;
+      }
+    }
   }
   // 1. Every copy durable, and the journal that names them before they are
   // placed: one sync per target file system.
