@@ -381,5 +381,20 @@ TEST(TargetFolderSteps, OnlyPlainNamesAreSteppedInto) {
   EXPECT_FALSE(Exists(parent.slash() + "escaped"));
 }
 
+TEST(TargetFolderSteps, APreviewFindsEveryTakenNameWhicheverItLooksUpFirst) {
+  TempFolder root;
+  std::filesystem::create_directories(root.slash() + "sub");
+  for (const char* name : {"b", "d", ".hidden"}) WriteFile(root.slash() + "sub/" + name, "x", 0);
+  std::filesystem::create_symlink("nowhere", root.slash() + "sub/link");
+  TargetFolder target(root.path());
+  const std::vector<std::pair<std::string, int>> looks = {
+      {"a", 0}, {"b", EEXIST}, {"c", 0}, {"d", EEXIST}, {".hidden", EEXIST}, {"link", EEXIST}};
+  for (const auto& [name, error] : looks) {
+    EXPECT_EQ(target.Probe("sub/", name).error, error) << name;
+  }
+  EXPECT_EQ(target.Probe("missing/", "b").error, 0) << "a folder still to be made holds nothing";
+  EXPECT_EQ(target.Probe("sub/", "b").error, EEXIST) << "back in a folder looked at before";
+}
+
 }  // namespace
 }  // namespace qor::platform
