@@ -69,8 +69,17 @@ int CopyAttributes(int in, int out, const struct stat& source) {
   // Owner first: changing it clears set-user-ID bits that fchmod then sets,
   // and capabilities that the attributes then bring back. Only root may give
   // a file away; others keep their own ownership.
-  if (::fchown(out, source.st_uid, source.st_gid) != 0 && errno != EPERM) return errno;
-  if (::fchmod(out, source.st_mode & 07777) != 0) return errno;
+  // What already matches is not set again: on a share each call is a round
+  // trip.
+  struct stat made;
+  const bool known = ::fstat(out, &made) == 0;
+  const bool owned = known && made.st_uid == source.st_uid && made.st_gid == source.st_gid;
+  if (!owned && ::fchown(out, source.st_uid, source.st_gid) != 0 && errno != EPERM) return errno;
+  // A change of owner may have cleared mode bits.
+  if ((!owned || (made.st_mode & 07777) != (source.st_mode & 07777)) &&
+      ::fchmod(out, source.st_mode & 07777) != 0) {
+    return errno;
+  }
   // After the mode: an ACL sets the group bits from its mask.
   if (const int error = CopyExtendedAttributes(in, out)) return error;
   const struct timespec times[2] = {source.st_atim, source.st_mtim};

@@ -169,6 +169,33 @@ TEST(CrossDeviceSafetyTest, CarriesAclsAndExtendedAttributesOrKeepsTheFile) {
   EXPECT_TRUE(NamesIn(bare.path()).empty()) << "a copy or temporary stayed";
 }
 
+TEST(CrossDeviceSafetyTest, KeepsOwnerGroupAndModeWhateverTheyAre) {
+  SKIP_UNLESS_TWO_FILE_SYSTEMS();
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can give a file away";
+  struct Case {
+    uid_t uid;
+    gid_t gid;
+    mode_t mode;
+  };
+  // The run's own, another's with set-user-ID (which a change of owner
+  // clears), and the run's own with the bits a new file starts with.
+  for (const Case c : {Case{::geteuid(), ::getegid(), 0640}, Case{1234, 5678, 04755},
+                       Case{::geteuid(), ::getegid(), 0600}}) {
+    TempFolder from(BuildParent()), to("/dev/shm");
+    const std::string source = from.slash() + "f";
+    WriteFile(source, "data", UtcSeconds(2020, 1, 1));
+    ASSERT_EQ(::chown(source.c_str(), c.uid, c.gid), 0);
+    ASSERT_EQ(::chmod(source.c_str(), c.mode), 0);
+
+    ASSERT_TRUE(MoveFileNoReplace(source, to.slash() + "f").ok());
+    struct stat copy;
+    ASSERT_EQ(::stat((to.slash() + "f").c_str(), &copy), 0);
+    EXPECT_EQ(copy.st_uid, c.uid);
+    EXPECT_EQ(copy.st_gid, c.gid);
+    EXPECT_EQ(copy.st_mode & 07777, c.mode) << std::oct << c.mode;
+  }
+}
+
 TEST(CrossDeviceSafetyTest, KeepsTheHolesOfASparseFile) {
   // 64 MiB with two small islands of data, onto 1 MiB of room.
   MountedFolder small("tmpfs", "size=1m");
