@@ -285,8 +285,8 @@ Options of move:
       --verify         read each copy made across file systems back and compare
                        it with its source before the source goes
       --jobs N         copies across file systems under way at once (1 to 64;
-                       1: one after the other; default: 8 where either side is
-                       a network or FUSE file system, else 2 to 4)
+                       default: 8 where either side is a network or FUSE file
+                       system, else 1, one after the other)
 
 Options of both:
       --log FILE       the log (default: FileFind<yyyymmdd>.txt here; undo:

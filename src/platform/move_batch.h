@@ -59,7 +59,8 @@ class MoveBatch {
   // go of them: what the caller still holds of their record goes now.
   void WhenSettled(std::function<void()> settled);
   // At most `jobs` copies across file systems under way at once; 1 makes
-  // them one after the other, 0 (the default) chooses by the file systems.
+  // them one after the other, 0 (the default) chooses by the file systems:
+  // several onto or off a share, one between local disks.
   // The order of the steps, and everything said above, stays as it is.
   void SetJobs(std::size_t jobs);
   // Completes every pending move; false when `keep_going` said to stop.

@@ -27,7 +27,10 @@ constexpr int kKills = 10;  // per file-system setting
 
 using Clock = std::chrono::steady_clock;
 
-pid_t StartRunner(const std::string& from, const std::string& to, const std::string& log) {
+// Runs by turns make their copies across file systems one at a time and
+// eight side by side (`round` odd).
+pid_t StartRunner(const std::string& from, const std::string& to, const std::string& log,
+                  int round) {
   const std::vector<std::string> args = {QOR_WALK_RUNNER,
                                          from,
                                          to,
@@ -35,7 +38,8 @@ pid_t StartRunner(const std::string& from, const std::string& to, const std::str
                                          std::to_string(kTreeCompareMode),
                                          std::to_string(kTreeYear),
                                          std::to_string(kTreeMonth),
-                                         std::to_string(kTreeDay)};
+                                         std::to_string(kTreeDay),
+                                         round % 2 == 0 ? "1" : "8"};
   std::vector<char*> argv;
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
@@ -76,7 +80,7 @@ class KilledRunTest : public ::testing::Test {
       const std::string& from = direction == 0 ? root_a : root_b;
       const std::string& to = direction == 0 ? root_b : root_a;
       const auto start = Clock::now();
-      const pid_t pid = StartRunner(from, to, log);
+      const pid_t pid = StartRunner(from, to, log, direction);
       int status = 0;
       ASSERT_EQ(::waitpid(pid, &status, 0), pid);
       whole_seconds[direction] = std::chrono::duration<double>(Clock::now() - start).count();
@@ -108,7 +112,7 @@ class KilledRunTest : public ::testing::Test {
 
       // A run killed before it made its log must not be judged by the last one.
       ::unlink(log.c_str());
-      const pid_t pid = StartRunner(from, to, log);
+      const pid_t pid = StartRunner(from, to, log, round / 2);
       std::this_thread::sleep_for(delay);
       int status = 0;
       pid_t waited = ::waitpid(pid, &status, WNOHANG);
@@ -133,7 +137,7 @@ class KilledRunTest : public ::testing::Test {
     // left, in either folder, and leaves one of each file and nothing else.
     {
       ::unlink(log.c_str());
-      const pid_t pid = StartRunner(root_a, root_b, log);
+      const pid_t pid = StartRunner(root_a, root_b, log, 1);
       int status = 0;
       ASSERT_EQ(::waitpid(pid, &status, 0), pid);
       EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "rerun status " << status;

@@ -1,8 +1,8 @@
 // A real move run without a window, for the tests that kill it midway:
-//   qor_walk_runner SOURCE/ TARGET/ LOG MODE YEAR MONTH DAY
-// walks SOURCE recursively, moves what the date selection takes to TARGET,
-// removes emptied folders and writes the run log to LOG. Prints the counters
-// and exits 0 when the walk finished.
+//   qor_walk_runner SOURCE/ TARGET/ LOG MODE YEAR MONTH DAY [JOBS]
+// walks SOURCE recursively (JOBS copies across file systems at once), moves what the date selection
+// takes to TARGET, removes emptied folders and writes the run log to LOG. Prints the counters and
+// exits 0 when the walk finished.
 
 #include <cstdio>
 #include <cstdlib>
@@ -26,8 +26,8 @@ class SilentObserver : public qor::WalkObserver {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 8) {
-    std::fprintf(stderr, "usage: %s SOURCE/ TARGET/ LOG MODE YEAR MONTH DAY\n", argv[0]);
+  if (argc != 8 && argc != 9) {
+    std::fprintf(stderr, "usage: %s SOURCE/ TARGET/ LOG MODE YEAR MONTH DAY [JOBS]\n", argv[0]);
     return 2;
   }
   qor::platform::RaiseOpenFileLimit();
@@ -40,6 +40,7 @@ int main(int argc, char** argv) {
   params.Day = std::atoi(argv[7]);
   params.Recurse = true;
   params.DeleteEmpty = true;
+  if (argc == 9) params.Jobs = static_cast<std::size_t>(std::atoi(argv[8]));
 
   qor::RunLog log;
   if (const qor::platform::Outcome created = log.Create(argv[3]); !created.ok()) {
