@@ -121,14 +121,11 @@ struct MoveBatch::State {
     }
     return chosen_jobs;
   }
-  // On a worker: the copy of `item`.
-  void MakeCopy(Item& item) {
-    try {
-      item.outcome = item.copy.Make(item.from->fd(), item.name, item.to->fd(), item.name, false,
-                                    &worker_keep_going, item.journal);
-    } catch (const std::bad_alloc&) {
-      item.outcome = {ENOMEM};
-    }
+  // The copy of `item`, here or on a worker; `go_on` is asked while it is
+  // made.
+  void MakeCopy(Item& item, const KeepGoing* go_on) {
+    item.outcome = item.copy.Make(item.from->fd(), item.name, item.to->fd(), item.name, false,
+                                  go_on, item.journal);
     if (item.outcome.ok()) bytes += item.copy.Size();
   }
 
@@ -180,8 +177,7 @@ bool MoveBatch::State::Commit() {
           (item.outcome.error != ENOSPC && item.outcome.error != EDQUOT)) {
         continue;
       }
-      item.outcome = item.copy.Make(item.from->fd(), item.name, item.to->fd(), item.name, false,
-                                    &keep_going, item.journal);
+      MakeCopy(item, &keep_going);
       if (item.outcome.error == ECANCELED) {
         Abandon(keep_going);
         return false;
@@ -368,15 +364,19 @@ bool MoveBatch::Move(const FolderListing& folder, const std::string& name,
   } else {
     item.journal = to.Journal();
     if (jobs > 1) {
-      state.workers->Run([&state, &item] { state.MakeCopy(item); });
+      state.workers->Run([&state, &item] {
+        try {
+          state.MakeCopy(item, &state.worker_keep_going);
+        } catch (const std::bad_alloc&) {
+          item.outcome = {ENOMEM};
+        }
+      });
     } else {
-      item.outcome = item.copy.Make(item.from->fd(), name, item.to->fd(), name, false,
-                                    &state.keep_going, item.journal);
+      state.MakeCopy(item, &state.keep_going);
       if (item.outcome.error == ECANCELED) {
         state.Abandon();
         return false;
       }
-      if (item.outcome.ok()) state.bytes += item.copy.Size();
     }
   }
   if (state.items.size() >= kBatchFiles || state.bytes >= kBatchBytes ||
