@@ -28,9 +28,10 @@ constexpr int kKills = 10;  // per file-system setting
 using Clock = std::chrono::steady_clock;
 
 // Runs by turns make their copies across file systems one at a time and
-// eight side by side (`round` odd).
+// eight side by side (`turn` odd), held open without a name and, every
+// other two turns, under temporary names.
 pid_t StartRunner(const std::string& from, const std::string& to, const std::string& log,
-                  int round) {
+                  int turn) {
   const std::vector<std::string> args = {QOR_WALK_RUNNER,
                                          from,
                                          to,
@@ -39,7 +40,8 @@ pid_t StartRunner(const std::string& from, const std::string& to, const std::str
                                          std::to_string(kTreeYear),
                                          std::to_string(kTreeMonth),
                                          std::to_string(kTreeDay),
-                                         round % 2 == 0 ? "1" : "8"};
+                                         turn % 2 == 0 ? "1" : "8",
+                                         turn / 2 % 2 == 0 ? "unnamed" : "named"};
   std::vector<char*> argv;
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);

@@ -1,6 +1,7 @@
 // A real move run without a window, for the tests that kill it midway:
-//   qor_walk_runner SOURCE/ TARGET/ LOG MODE YEAR MONTH DAY [JOBS]
-// walks SOURCE recursively (JOBS copies across file systems at once), moves what the date selection
+//   qor_walk_runner SOURCE/ TARGET/ LOG MODE YEAR MONTH DAY [JOBS [named]]
+// walks SOURCE recursively (JOBS copies across file systems at once, each under a temporary name
+// with "named"), moves what the date selection
 // takes to TARGET, removes emptied folders and writes the run log to LOG. Prints the counters and
 // exits 0 when the walk finished.
 
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "platform/files.h"
+#include "platform/posix/cross_device_move.h"
 #include "platform/process.h"
 #include "run/find_file.h"
 #include "run/path_text.h"
@@ -26,8 +28,9 @@ class SilentObserver : public qor::WalkObserver {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 8 && argc != 9) {
-    std::fprintf(stderr, "usage: %s SOURCE/ TARGET/ LOG MODE YEAR MONTH DAY [JOBS]\n", argv[0]);
+  if (argc < 8 || argc > 10) {
+    std::fprintf(stderr, "usage: %s SOURCE/ TARGET/ LOG MODE YEAR MONTH DAY [JOBS [named]]\n",
+                 argv[0]);
     return 2;
   }
   qor::platform::RaiseOpenFileLimit();
@@ -40,7 +43,8 @@ int main(int argc, char** argv) {
   params.Day = std::atoi(argv[7]);
   params.Recurse = true;
   params.DeleteEmpty = true;
-  if (argc == 9) params.Jobs = static_cast<std::size_t>(std::atoi(argv[8]));
+  if (argc >= 9) params.Jobs = static_cast<std::size_t>(std::atoi(argv[8]));
+  if (argc == 10) qor::platform::AllowUnnamedCopies(std::string(argv[9]) != "named");
 
   qor::RunLog log;
   if (const qor::platform::Outcome created = log.Create(argv[3]); !created.ok()) {

@@ -5,9 +5,12 @@
 #include "platform/posix/cross_device_move.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <vector>
 
@@ -22,35 +25,64 @@ bool SameTime(const struct timespec& a, const struct timespec& b) {
   return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
+// Makes the open file `out` a copy of the open regular file `in`, whose
+// state when the move began is `source`; synced when `sync`.
+int CopyInto(int in, const struct stat& source, int out, bool sync, Pacer& pacer) {
+  if (const int error = CopyContent(in, out, source.st_size, pacer)) return error;
+  // The source changed while it was copied: better to leave it than to keep
+  // a copy that may be torn.
+  struct stat after;
+  if (::fstat(in, &after) != 0) return errno;
+  if (after.st_size != source.st_size || !SameTime(after.st_mtim, source.st_mtim)) {
+    return kChangedDuringMove;
+  }
+  if (const int error = CopyAttributes(in, out, source)) return error;
+  if (sync) return ::fsync(out) == 0 ? 0 : errno;
+  // The batch syncs later; the disk can start writing now, while the next
+  // files are copied.
+  ::sync_file_range(out, 0, 0, SYNC_FILE_RANGE_WRITE);
+  return 0;
+}
+
 // Makes the temporary `temp` in `dir_fd` a copy of the open regular file
 // `in`, whose state when the move began is `source`; synced when `sync`.
 int CopyRegularFile(int in, const struct stat& source, int dir_fd, const std::string& temp,
                     bool sync, Pacer& pacer) {
   Fd out(::openat(dir_fd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
   if (!out.IsValid()) return errno;
-  auto fail = [&](int error) {
-    ::unlinkat(dir_fd, temp.c_str(), 0);
-    return error;
-  };
+  int error = CopyInto(in, source, out.get(), sync, pacer);
+  if (error == 0) error = out.CloseReportingError();
+  if (error != 0) ::unlinkat(dir_fd, temp.c_str(), 0);
+  return error;
+}
 
-  if (const int error = CopyContent(in, out.get(), source.st_size, pacer)) return fail(error);
-  // The source changed while it was copied: better to leave it than to keep
-  // a copy that may be torn.
-  struct stat after;
-  if (::fstat(in, &after) != 0) return fail(errno);
-  if (after.st_size != source.st_size || !SameTime(after.st_mtim, source.st_mtim)) {
-    return fail(kChangedDuringMove);
+// Copies held open without a name until they are placed: a kill leaves
+// nothing of them behind. A batch holds one per file, so they are limited
+// to a share of the descriptors the process may have; beyond it, and where
+// the file system cannot make them, copies get a temporary name.
+std::atomic<bool> unnamed_allowed = true;
+std::atomic<int> unnamed_open = 0;
+
+int UnnamedLimit() {
+  static const int limit = [] {
+    struct rlimit files;
+    if (::getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY) return 256;
+    return static_cast<int>(std::min<rlim_t>(files.rlim_cur / 4, 1024));
+  }();
+  return limit;
+}
+
+// An unnamed file in `dir_fd`, or an invalid one where there is none to be
+// had; counted while it is open.
+Fd OpenUnnamed(int dir_fd) {
+  if (!unnamed_allowed) return Fd();
+  if (unnamed_open.fetch_add(1) >= UnnamedLimit()) {
+    --unnamed_open;
+    return Fd();
   }
-  if (const int error = CopyAttributes(in, out.get(), source)) return fail(error);
-  if (sync) {
-    if (::fsync(out.get()) != 0) return fail(errno);
-  } else {
-    // The batch syncs later; the disk can start writing now, while the
-    // next files are copied.
-    ::sync_file_range(out.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
-  }
-  if (const int error = out.CloseReportingError()) return fail(error);
-  return 0;
+  Fd out(::openat(dir_fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+  if (!out.IsValid()) --unnamed_open;
+  return out;
 }
 
 // Makes the temporary `temp` in `dir_fd` a link with the same target as the
@@ -190,6 +222,16 @@ Outcome CrossCopy::Make(int from_dir, const std::string& from, int to_dir, const
   }
 
   Pacer pacer(keep_going);
+  CloseUnnamed();
+  if (S_ISREG(source.st_mode)) {
+    if (Fd out = OpenUnnamed(to_dir); out.IsValid()) {
+      unnamed_ = std::move(out);
+      int error = CopyInto(in.get(), source, unnamed_.get(), sync, pacer);
+      if (error == 0 && ::fstat(unnamed_.get(), &copy_) != 0) error = errno;
+      if (error != 0) CloseUnnamed();
+      return {error};
+    }
+  }
   std::string temp;
   int error = EEXIST;
   for (int attempt = 0; attempt < 16 && error == EEXIST; ++attempt) {
@@ -209,6 +251,18 @@ Outcome CrossCopy::Make(int from_dir, const std::string& from, int to_dir, const
 }
 
 Outcome CrossCopy::Place(int to_dir, const std::string& name) {
+  if (unnamed_.IsValid()) {
+    // A link to the unnamed copy never replaces an existing name either.
+    const std::string self = "/proc/self/fd/" + std::to_string(unnamed_.get());
+    int error =
+        ::linkat(AT_FDCWD, self.c_str(), to_dir, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+    if (error == ENOENT && ::linkat(unnamed_.get(), "", to_dir, name.c_str(), AT_EMPTY_PATH) == 0) {
+      error = 0;
+    }
+    placed_ = error == 0;
+    CloseUnnamed();
+    return {error};
+  }
   // A rename without replacing, or where the file system cannot do that, a
   // hard link: neither ever replaces an existing name.
   int error = 0;
@@ -237,7 +291,14 @@ Outcome CrossCopy::RemoveSource(int from_dir, const std::string& from, int to_di
   return {};
 }
 
+void CrossCopy::CloseUnnamed() {
+  if (!unnamed_.IsValid()) return;
+  unnamed_.Reset();
+  --unnamed_open;
+}
+
 void CrossCopy::Discard(int to_dir, const std::string& name) {
+  CloseUnnamed();
   if (!temp_.empty()) ::unlinkat(to_dir, temp_.c_str(), 0);
   if (placed_) RemoveCopy(to_dir, name, copy_);
   temp_.clear();
@@ -250,6 +311,10 @@ FileIdentity CrossCopy::PlacedIdentity() const {
 
 std::uint64_t CrossCopy::Size() const {
   return source_.st_size < 0 ? 0 : static_cast<std::uint64_t>(source_.st_size);
+}
+
+void AllowUnnamedCopies(bool allow) {
+  unnamed_allowed = allow;
 }
 
 Outcome MoveAcrossFileSystems(int from_dir, const std::string& from, int to_dir,

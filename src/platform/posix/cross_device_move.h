@@ -11,13 +11,14 @@
 
 #include "platform/files.h"
 #include "platform/posix/content_copy.h"
+#include "platform/posix/fd.h"
 #include "platform/posix/run_journal.h"
 #include "platform/temporary_names.h"
 
 namespace qor::platform {
 
-// The move of a file or link onto another file system: copy into a
-// "."-prefixed temporary in the destination folder, carry over owner,
+// The move of a file or link onto another file system: copy into an unnamed
+// file or a "."-prefixed temporary in the destination folder, carry over owner,
 // permission bits, extended attributes, times and holes, sync, link into the
 // final name without replacing, and only then remove the source, once it is
 // known to be the very file copied, unchanged. On any failure the temporary
@@ -26,6 +27,10 @@ namespace qor::platform {
 // `journal`, when given, records each step a kill could leave half done.
 Outcome MoveAcrossFileSystems(int from_dir, const std::string& from, int to_dir,
                               const std::string& name, RunJournal* journal = nullptr);
+
+// Whether copies may be held open without a name (the default) or always
+// get a temporary name, as on file systems that cannot make unnamed files.
+void AllowUnnamedCopies(bool allow);
 
 // The change times that a run's own removals gave files with more than one
 // name: removing one name changes the file's link count and change time,
@@ -50,12 +55,19 @@ class OwnChanges {
 // source.
 class CrossCopy {
  public:
-  // Copies `from` (a name in `from_dir`) into a "."-prefixed temporary in
-  // `to_dir` meant for `name`, with owner, mode, extended attributes, times
-  // and holes; synced when `sync`. ECANCELED when `keep_going` said to stop.
+  CrossCopy() = default;
+  CrossCopy(CrossCopy&&) noexcept = default;
+  CrossCopy& operator=(CrossCopy&&) = delete;
+  ~CrossCopy() { CloseUnnamed(); }
+
+  // Copies `from` (a name in `from_dir`) into a file in `to_dir` meant for
+  // `name`, with owner, mode, extended attributes, times and holes; synced
+  // when `sync`. ECANCELED when `keep_going` said to stop. A regular file's
+  // copy is held open without a name where the file system allows, else it
+  // is a "."-prefixed temporary.
   Outcome Make(int from_dir, const std::string& from, int to_dir, const std::string& name,
                bool sync, const KeepGoing* keep_going, RunJournal* journal = nullptr);
-  // Puts the temporary in place under `name`, never replacing anything.
+  // Puts the copy in place under `name`, never replacing anything.
   Outcome Place(int to_dir, const std::string& name);
   // Removes the source, once the copy is in place and durable, only if it is
   // still the very file copied, unchanged; otherwise the copy goes. A source
@@ -64,14 +76,18 @@ class CrossCopy {
   Outcome RemoveSource(int from_dir, const std::string& from, int to_dir, const std::string& name,
                        OwnChanges* own = nullptr, RunJournal* journal = nullptr,
                        const std::string& entry = {});
-  // Removes what there is of the copy: the temporary, or the copy in place.
+  // Removes what there is of the copy: the unnamed file or temporary, or
+  // the copy in place.
   void Discard(int to_dir, const std::string& name);
   FileIdentity PlacedIdentity() const;
   std::uint64_t Size() const;
 
  private:
+  void CloseUnnamed();
+
   struct stat source_ {};
   struct stat copy_ {};
+  Fd unnamed_;
   std::string temp_;
   bool placed_ = false;
 };

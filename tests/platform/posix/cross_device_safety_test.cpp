@@ -42,12 +42,16 @@ using qor::testing::WriteFile;
   if (SameFileSystem(BuildParent(), "/dev/shm")) \
   GTEST_SKIP() << "/dev/shm and the build folder share a file system here"
 
-// Waits until a temporary appears in `folder`, that is until the copy runs.
-bool AwaitTemporary(const std::string& folder) {
+// Waits until this process holds a file in `folder` open, named or not,
+// that is until the copy runs.
+bool AwaitCopy(const std::string& folder) {
+  const std::string inside = std::filesystem::canonical(folder).string() + "/";
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (std::chrono::steady_clock::now() < until) {
-    for (const std::string& name : NamesIn(folder)) {
-      if (name.rfind(kTemporaryPrefix, 0) == 0) return true;
+    std::error_code error;
+    for (const auto& open : std::filesystem::directory_iterator("/proc/self/fd", error)) {
+      const std::string file = std::filesystem::read_symlink(open.path(), error).string();
+      if (!error && file.starts_with(inside)) return true;
     }
     std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
@@ -85,7 +89,7 @@ TEST(CrossDeviceSafetyTest, AFileSavedAgainDuringTheCopyKeepsItsNewVersion) {
     WriteFile(source, std::string(256 << 20, 'v'), UtcSeconds(2020, 3, 3));
 
     auto changer = std::async(std::launch::async, [&] {
-      const bool copying = AwaitTemporary(to.path());
+      const bool copying = AwaitCopy(to.path());
       if (copying) change.apply(source);
       return copying;
     });

@@ -15,6 +15,7 @@
 #include <map>
 #include <thread>
 
+#include "copy_kind.h"
 #include "platform/files.h"
 #include "platform/journal_records.h"
 #include "platform/move_batch.h"
@@ -27,6 +28,7 @@ namespace qor::platform {
 namespace {
 
 using qor::testing::BuildParent;
+using qor::testing::CopyKind;
 using qor::testing::Exists;
 using qor::testing::NamesIn;
 using qor::testing::ReadFile;
@@ -73,6 +75,7 @@ class CrossMoveSteps : public ::testing::Test {
     ++asked_;
     return !stop_;
   }
+  void ExpectSyncedPlacedThenRemoved();
 
   TempFolder source_{BuildParent()};
   TempFolder target_{"/dev/shm"};
@@ -83,6 +86,21 @@ class CrossMoveSteps : public ::testing::Test {
 };
 
 TEST_F(CrossMoveSteps, NoSourceGoesBeforeItsCopyIsSyncedPlacedAndItsFolderSynced) {
+  // Copies held open without a name, then with temporary names.
+  for (const bool unnamed : {true, false}) {
+    SCOPED_TRACE(unnamed ? "unnamed copies" : "named temporaries");
+    {
+      const CopyKind kind(unnamed);
+      ExpectSyncedPlacedThenRemoved();
+    }
+    for (const std::string name : {"a", "b", "c"}) {
+      ::unlink((target_.slash() + name).c_str());
+      WriteFile(source_.slash() + name, std::string("bytes of ") + name, UtcSeconds(2020, 1, 1));
+    }
+  }
+}
+
+void CrossMoveSteps::ExpectSyncedPlacedThenRemoved() {
   SyscallSeam seam;
   MoveAll({"a", "b", "c"});
 
@@ -98,7 +116,8 @@ TEST_F(CrossMoveSteps, NoSourceGoesBeforeItsCopyIsSyncedPlacedAndItsFolderSynced
     EXPECT_TRUE(outcomes_[name].ok());
     const long synced = at([](const SyscallEvent& e) { return e.call == "syncfs"; });
     const long placed = at([&](const SyscallEvent& e) {
-      return e.call == "rename" && e.from.starts_with(kTemporaryPrefix) && e.to == name;
+      return (e.call == "rename" && e.from.starts_with(kTemporaryPrefix) && e.to == name) ||
+             (e.call == "link" && e.to == name);
     });
     const long taken = at([&](const SyscallEvent& e) { return IsTakeAway(e, name); });
     ASSERT_GE(synced, 0);
@@ -301,7 +320,7 @@ TEST_F(CrossMoveSteps, CopiesSideBySideEndInTheOrderAskedAndAStopLeavesNothingHa
     WriteFile(to.slash() + names[19], "the user's own", UtcSeconds(2022, 1, 1));
     SyscallSeam seam;
     seam.before = [&](const SyscallEvent& e) {
-      if (c.stop && e.call == "stat" && e.from.starts_with(kTemporaryPrefix)) {
+      if (c.stop && e.call == "times") {
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
       }
     };

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "copy_kind.h"
 #include "platform/files.h"
 #include "platform/move_batch.h"
 #include "platform/temporary_names.h"
@@ -21,6 +22,7 @@ namespace qor::platform {
 namespace {
 
 using qor::testing::BuildParent;
+using qor::testing::CopyKind;
 using qor::testing::NamesIn;
 using qor::testing::ReadFile;
 using qor::testing::SameFileSystem;
@@ -98,44 +100,54 @@ TEST_F(Recovery, AKillAtAnyStepIsFinishedByTheNextRunAndLeavesNothingOfItsOwn) {
        },
        2},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.label);
-    const pid_t child = ::fork();
-    if (child == 0) {
-      SyscallSeam seam;
-      seam.before = [&](const SyscallEvent& e) {
-        if (c.dies_at(e)) ::_exit(9);
-      };
-      FolderListing listing(source_.path());
-      TargetFolder target(target_.path());
-      MoveBatch batch([] { return true; });
-      Move(target, batch, listing);
-      batch.Finish();
-      ::_exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9) << "the run did not die there";
+  // Copies held open without a name leave nothing behind; temporary names
+  // are what the recovery removes.
+  for (const bool unnamed : {true, false})
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.label) + (unnamed ? ", unnamed copies" : ", named temporaries"));
+      const CopyKind kind(unnamed);
+      const pid_t child = ::fork();
+      if (child == 0) {
+        SyscallSeam seam;
+        seam.before = [&](const SyscallEvent& e) {
+          if (c.dies_at(e)) ::_exit(9);
+        };
+        FolderListing listing(source_.path());
+        TargetFolder target(target_.path());
+        MoveBatch batch([] { return true; });
+        Move(target, batch, listing);
+        batch.Finish();
+        ::_exit(0);
+      }
+      int status = 0;
+      ASSERT_EQ(::waitpid(child, &status, 0), child);
+      ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9) << "the run did not die there";
+      if (unnamed) {
+        for (const std::string& name : NamesIn(target_.path())) {
+          EXPECT_FALSE(name.starts_with(kTemporaryPrefix)) << "a kill left a temporary: " << name;
+        }
+      }
 
-    const platform::Recovery recovery = RecoverKilledRuns(target_.path());
+      const platform::Recovery recovery = RecoverKilledRuns(target_.path());
 
-    EXPECT_EQ(recovery.entries.size(), c.finished);
-    EXPECT_EQ(recovery.left, 0);
-    ExpectEachFileOnce();
-    for (const std::string& entry : recovery.entries) {
-      EXPECT_EQ(entry.find("      MOVED to   "), 1u) << entry;
+      EXPECT_EQ(recovery.entries.size(), c.finished);
+      EXPECT_EQ(recovery.left, 0);
+      ExpectEachFileOnce();
+      for (const std::string& entry : recovery.entries) {
+        EXPECT_EQ(entry.find("      MOVED to   "), 1u) << entry;
+      }
+      // Back to the start for the next case.
+      for (const std::string& name : NamesIn(target_.path())) {
+        std::filesystem::remove(target_.slash() + name);
+      }
+      for (const std::string& name : kNames) {
+        WriteFile(source_.slash() + name, "bytes of " + name, UtcSeconds(2020, 1, 1));
+      }
     }
-    // Back to the start for the next case.
-    for (const std::string& name : NamesIn(target_.path())) {
-      std::filesystem::remove(target_.slash() + name);
-    }
-    for (const std::string& name : kNames) {
-      WriteFile(source_.slash() + name, "bytes of " + name, UtcSeconds(2020, 1, 1));
-    }
-  }
 }
 
 TEST_F(Recovery, ALiveRunsWorkIsNeverTouched) {
+  const CopyKind kind(false);  // unnamed copies are no one's to touch
   FolderListing listing(source_.path());
   TargetFolder target(target_.path());
   MoveBatch batch([] { return true; });

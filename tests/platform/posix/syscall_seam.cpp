@@ -80,6 +80,18 @@ extern "C" int renameat2(int from_dir, const char* from, int to_dir, const char*
   return real(from_dir, from, to_dir, to, flags);
 }
 
+extern "C" int linkat(int from_dir, const char* from, int to_dir, const char* to, int flags) {
+  Seen({"link", from, to});
+  static const auto real = Real<int (*)(int, const char*, int, const char*, int)>("linkat");
+  return real(from_dir, from, to_dir, to, flags);
+}
+
+extern "C" int futimens(int fd, const struct timespec times[2]) {
+  Seen({"times", {}, {}});
+  static const auto real = Real<int (*)(int, const struct timespec*)>("futimens");
+  return real(fd, times);
+}
+
 extern "C" int unlinkat(int dir, const char* name, int flags) {
   Seen({"unlink", name, {}});
   static const auto real = Real<int (*)(int, const char*, int)>("unlinkat");

@@ -13,7 +13,9 @@
 namespace qor::testing {
 
 struct SyscallEvent {
-  std::string call;  // "syncfs", "fsync", "rename", "unlink", or "stat" of a name of ours
+  // "syncfs", "fsync", "rename", "link", "unlink", "times" (a copy's times
+  // set), or "stat" of a name of ours
+  std::string call;
   std::string from;  // the name renamed or removed; empty for a sync
   std::string to;    // the new name of a rename
 };
