@@ -18,17 +18,6 @@ std::uint64_t Ticks(const LARGE_INTEGER& time) {
   return static_cast<std::uint64_t>(time.QuadPart);
 }
 
-// What must stay the same between the start of the copy and the removal of
-// the source for the source to be the file that was copied, unchanged.
-struct Facts {
-  FileIdentity identity;
-  std::uint64_t size = 0;
-  std::uint64_t last_write = 0;
-  std::uint64_t change = 0;  // any write or change of attributes shows here
-  DWORD attributes = 0;
-  bool operator==(const Facts&) const = default;
-};
-
 int ReadFacts(HANDLE file, Facts& facts) {
   BY_HANDLE_FILE_INFORMATION info;
   FILE_BASIC_INFO basic;
@@ -90,11 +79,11 @@ void RemoveCopy(const std::wstring& path, const FileIdentity& copy) {
   }
 }
 
-// Brings the copy `path` to the disk, its name with it. A read-only copy is
-// opened for writing only with that attribute lifted for the moment. Others
-// may read it meanwhile (a virus scanner looking at a new file), so that
-// they do not fail the move.
-int FlushCopy(const std::wstring& path) {
+// Brings the copy `path` to the disk, its name with it, and reads its facts
+// into `facts` when given. A read-only copy is opened for writing only with
+// that attribute lifted for the moment. Others may read it meanwhile (a
+// virus scanner looking at a new file), so that they do not fail the move.
+int FlushCopy(const std::wstring& path, Facts* facts = nullptr) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return LastError();
   const bool read_only = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
@@ -103,10 +92,15 @@ int FlushCopy(const std::wstring& path) {
   }
   int error = 0;
   {
-    const Handle file(::CreateFileW(
-        path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!file.IsValid() || !::FlushFileBuffers(file.get())) error = LastError();
+    const Handle file(::CreateFileW(path.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                                    nullptr));
+    if (!file.IsValid() || !::FlushFileBuffers(file.get())) {
+      error = LastError();
+    } else if (facts != nullptr) {
+      error = ReadFacts(file.get(), *facts);
+    }
   }
   if (read_only && !::SetFileAttributesW(path.c_str(), attributes) && error == 0) {
     error = LastError();
@@ -116,17 +110,11 @@ int FlushCopy(const std::wstring& path) {
 
 // The copy must be the source as it was when the copy began: same size, same
 // last write as far as the target's file system keeps it.
-int CheckCopy(const Facts& source, const std::wstring& copy, FileIdentity& copy_identity) {
-  const Handle file = OpenForAttributes(copy, false);
-  Facts copied;
-  if (!file.IsValid()) return LastError();
-  if (const int error = ReadFacts(file.get(), copied)) return error;
+int CheckCopy(const Facts& source, const Facts& copied) {
   const std::uint64_t apart = copied.last_write > source.last_write
                                   ? copied.last_write - source.last_write
                                   : source.last_write - copied.last_write;
-  if (copied.size != source.size || apart > kCoarsestWriteTime) return kChangedDuringMove;
-  copy_identity = copied.identity;
-  return 0;
+  return copied.size != source.size || apart > kCoarsestWriteTime ? kChangedDuringMove : 0;
 }
 
 thread_local CopyProgressCheck* current_check = nullptr;
@@ -212,26 +200,23 @@ CopyProgressCheck::~CopyProgressCheck() {
   current_check = outer_;
 }
 
-Outcome MoveAcrossVolumes(const std::wstring& from, const std::wstring& to, RunJournal* journal,
-                          const std::string& entry) {
+Outcome VolumeCopy::Make(const std::wstring& from, const std::wstring& to, RunJournal* journal) {
   const std::size_t slash = to.rfind(L'\\');
   if (slash == std::wstring::npos || slash + 1 == to.size()) return {ERROR_BAD_PATHNAME};
   const std::wstring folder = to.substr(0, slash + 1);
   // Refuse early rather than copy a large file only to find the name taken.
   if (::GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES) return {ERROR_ALREADY_EXISTS};
 
-  // Held open with read sharing only while it is copied: nobody can write,
-  // rename or delete it meanwhile, and one that is open for writing now
-  // (being saved) is not moved at all.
-  Handle source(::CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  // Held open with read sharing only from the copy to the removal: nobody
+  // can write, rename or delete it meanwhile, and one that is open for
+  // writing now (being saved) is not moved at all.
+  source_.Reset(::CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!source.IsValid()) return {LastError()};
-  Facts before;
-  if (const int error = ReadFacts(source.get(), before)) return {error};
+  if (!source_.IsValid()) return {LastError()};
+  if (const int error = ReadFacts(source_.get(), before_)) return {error};
 
   const test_seams::CopyFileFunction copy_file =
       test_seams::copy_file != nullptr ? test_seams::copy_file : &::CopyFileExW;
-  const ClearAtEnd clear{journal};
   std::wstring temporary;
   DWORD error = ERROR_FILE_EXISTS;
   for (int attempt = 0; attempt < 16 && error == ERROR_FILE_EXISTS; ++attempt) {
@@ -249,54 +234,111 @@ Outcome MoveAcrossVolumes(const std::wstring& from, const std::wstring& to, RunJ
     CopyProgress::RethrowFailure();
     return {static_cast<int>(error)};
   }
-  FileIdentity copy;
-  if (const int failed = FlushCopy(temporary)) {
-    DeleteOwnFile(temporary);
-    return {failed};
-  }
-  if (const int failed = CheckCopy(before, temporary, copy)) {
-    DeleteOwnFile(temporary);
-    return {failed};
+  from_ = from;
+  to_ = to;
+  temporary_ = temporary;
+  return {};
+}
+
+int VolumeCopy::Flush() {
+  Facts copied;
+  int failed = FlushCopy(temporary_, &copied);
+  if (failed == 0) failed = CheckCopy(before_, copied);
+  copy_ = copied.identity;
+  if (failed != 0) {
+    Discard();
+    return failed;
   }
   Step(test_seams::AcrossVolumesStep::Copied);
-  if (journal != nullptr) journal->Placing(from, to, entry);
+  return 0;
+}
+
+Outcome VolumeCopy::Place() {
   Step(test_seams::AcrossVolumesStep::Placing);
   // The final name, without replacing what may have appeared there meanwhile.
-  if (!::MoveFileExW(temporary.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
+  if (!::MoveFileExW(temporary_.c_str(), to_.c_str(), MOVEFILE_WRITE_THROUGH)) {
     const int failed = LastError();
-    DeleteOwnFile(temporary);
+    Discard();
     return {failed};
   }
+  temporary_.clear();
+  placed_ = true;
+  return {};
+}
+
+int VolumeCopy::FlushPlaced() {
   // The new name must be on the disk before the source goes from the other
   // one: after a power cut the copy would otherwise be left under its
   // temporary name alone.
-  if (const int failed = FlushCopy(to)) {
-    RemoveCopy(to, copy);
-    return {failed};
-  }
-  if (current_check != nullptr && current_check->verify_ && !SameBytes(source.get(), to)) {
-    RemoveCopy(to, copy);
-    return {kCopyDiffers};
-  }
+  const int failed = FlushCopy(to_);
+  if (failed != 0) Discard();
+  return failed;
+}
 
-  // Only now, with the copy in place and on disk, does the source go. It is
-  // opened again to be deleted through that handle, so that whatever may
-  // be saved under its name from now on is never what goes; between the two
-  // opens a writer could have come, so it goes only when it is still the
+int VolumeCopy::Verify() {
+  if (SameBytes(source_.get(), to_)) return 0;
+  Discard();
+  return kCopyDiffers;
+}
+
+std::wstring VolumeCopy::Folder() const {
+  return to_.substr(0, to_.rfind(L'\\') + 1);
+}
+
+int FlushFolder(const std::wstring& folder) {
+  const Handle handle(::CreateFileW(folder.c_str(), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!handle.IsValid() || !::FlushFileBuffers(handle.get())) return LastError();
+  return 0;
+}
+
+Outcome VolumeCopy::RemoveSource() {
+  // It is opened again to be deleted through that handle, so that whatever
+  // may be saved under its name from now on is never what goes; between the
+  // two opens a writer could have come, so it goes only when it is still the
   // very file copied, unchanged.
   Step(test_seams::AcrossVolumesStep::Placed);
-  source.Reset();
-  const Handle taken = OpenToDelete(from, FILE_SHARE_READ);
+  source_.Reset();
+  const Handle taken = OpenToDelete(from_, FILE_SHARE_READ);
   Facts now;
   int failed = taken.IsValid() ? ReadFacts(taken.get(), now) : LastError();
-  if (failed == 0 && now != before) failed = kChangedDuringMove;
+  if (failed == 0 && now != before_) failed = kChangedDuringMove;
   if (failed == 0) failed = DeleteOpenFile(taken.get(), now.attributes);
   if (failed != 0) {
-    RemoveCopy(to, copy);
+    Discard();
     return {failed};
   }
+  placed_ = false;  // the copy is the file now
   Step(test_seams::AcrossVolumesStep::Removed);
   return {};
+}
+
+void VolumeCopy::Discard() {
+  if (!temporary_.empty()) DeleteOwnFile(temporary_);
+  if (placed_) RemoveCopy(to_, copy_);
+  temporary_.clear();
+  placed_ = false;
+  source_.Reset();
+}
+
+Outcome MoveAcrossVolumes(const std::wstring& from, const std::wstring& to, RunJournal* journal,
+                          const std::string& entry) {
+  const ClearAtEnd clear{journal};
+  VolumeCopy copy;
+  if (Outcome made = copy.Make(from, to, journal); !made.ok()) return made;
+  if (const int failed = copy.Flush()) return {failed};
+  if (journal != nullptr) {
+    journal->Placing(from, to, entry);
+    journal->Sync();
+  }
+  if (Outcome placed = copy.Place(); !placed.ok()) return placed;
+  if (const int failed = copy.FlushPlaced()) return {failed};
+  if (current_check != nullptr && current_check->verify_) {
+    if (const int failed = copy.Verify()) return {failed};
+  }
+  // Only now, with the copy in place and on disk, does the source go.
+  return copy.RemoveSource();
 }
 
 }  // namespace qor::platform

@@ -24,6 +24,62 @@ namespace qor::platform {
 Outcome MoveAcrossVolumes(const std::wstring& from, const std::wstring& to,
                           RunJournal* journal = nullptr, const std::string& entry = {});
 
+// What must stay the same between the start of the copy and the removal of
+// the source for the source to be the file that was copied, unchanged.
+struct Facts {
+  FileIdentity identity;
+  std::uint64_t size = 0;
+  std::uint64_t last_write = 0;
+  std::uint64_t change = 0;  // any write or change of attributes shows here
+  DWORD attributes = 0;
+  bool operator==(const Facts&) const = default;
+};
+
+// One file or link on its way to another volume, in the steps that a batch
+// of moves can take for many files at once. Each step that fails undoes
+// what the move had made (the temporary, or the copy in place) and leaves
+// the source as it was.
+class VolumeCopy {
+ public:
+  // Holds `from` open against writers and copies it into a "."-prefixed
+  // temporary beside `to`, named in `journal` first. Refuses a `to` that
+  // exists already.
+  Outcome Make(const std::wstring& from, const std::wstring& to, RunJournal* journal);
+  // Brings the temporary to the disk and checks it against the source.
+  int Flush();
+  // Names the copy about to be placed, with the log's `entry`, in `journal`;
+  // the journal is synced before Place.
+  void RecordPlacing(RunJournal& journal, const std::string& entry) const {
+    journal.Placing(from_, to_, entry);
+  }
+  // Puts the temporary in place under its name, never replacing anything.
+  Outcome Place();
+  // Brings the copy under its new name to the disk.
+  int FlushPlaced();
+  // Reads the copy in place back and compares it with the source.
+  int Verify();
+  // The folder the copy goes to, ending with "\".
+  std::wstring Folder() const;
+  // Removes the source, once the copy is in place and durable, only if it
+  // is still the very file copied, unchanged; otherwise the copy goes.
+  Outcome RemoveSource();
+  // Removes what there is of the copy and lets the source go.
+  void Discard();
+  FileIdentity PlacedIdentity() const { return copy_; }
+  std::uint64_t Size() const { return before_.size; }
+
+ private:
+  std::wstring from_, to_, temporary_;
+  Handle source_;
+  Facts before_;
+  FileIdentity copy_;
+  bool placed_ = false;
+};
+
+// Brings the names in `folder` to the disk, where its file system can
+// flush a folder; the system's error where it cannot.
+int FlushFolder(const std::wstring& folder);
+
 // FAT keeps the last write to 2 seconds, exFAT to 10 milliseconds: a copy
 // there carries its source's time rounded to that, in 100-ns ticks.
 inline constexpr std::uint64_t kCoarsestWriteTime = 2 * 10'000'000;

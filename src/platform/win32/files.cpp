@@ -58,7 +58,7 @@ bool IsWholeFolder(const std::wstring& path, DWORD attributes) {
 }  // namespace
 
 Outcome MoveSystemPaths(const std::wstring& from, const std::wstring& to, RunJournal* journal,
-                        const std::string& entry) {
+                        const std::string& entry, bool* across) {
   if (from.empty() || to.empty()) return {ERROR_BAD_PATHNAME};
   // Only files and links are moved: a folder put in a file's place since the
   // listing would go with everything in it.
@@ -69,7 +69,10 @@ Outcome MoveSystemPaths(const std::wstring& from, const std::wstring& to, RunJou
   // Without MOVEFILE_REPLACE_EXISTING an existing name is never replaced.
   if (!::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
     const int error = LastError();
-    if (error == ERROR_NOT_SAME_DEVICE) return MoveAcrossVolumes(from, to, journal, entry);
+    if (error == ERROR_NOT_SAME_DEVICE) {
+      if (across != nullptr) *across = true;
+      return MoveAcrossVolumes(from, to, journal, entry);
+    }
     return {error};
   }
   // A folder put in the file's place between the check and the rename went

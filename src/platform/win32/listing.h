@@ -51,9 +51,11 @@ std::wstring FinalPath(HANDLE handle);
 
 // Moves the file or link `from` to `to` without ever replacing anything
 // there; across volumes by a verified copy, its steps in `journal` when
-// given, with the log's `entry`.
+// given, with the log's `entry`. `across`, when given, learns whether the
+// two lie on different volumes.
 Outcome MoveSystemPaths(const std::wstring& from, const std::wstring& to,
-                        RunJournal* journal = nullptr, const std::string& entry = {});
+                        RunJournal* journal = nullptr, const std::string& entry = {},
+                        bool* across = nullptr);
 
 struct FolderListing::State {
   // The folder, "\\?\" form, ending with "\".
@@ -83,8 +85,18 @@ struct FolderListing::State {
 };
 
 // TargetFolder::MoveHere, its steps in the run's journal with the log's
-// `entry`.
+// `entry`; `across` as for MoveSystemPaths.
 Outcome MoveIntoTarget(TargetFolder::State& target, const FolderListing::State& folder,
-                       const std::string& name, const std::string& entry);
+                       const std::string& name, const std::string& entry, bool* across = nullptr);
+
+// What a batch needs of a move of `name` into the target's entered folder:
+// its path there, the volume the target lies on, and the run's journal.
+struct TargetPlace {
+  std::wstring to;
+  std::uint64_t volume = 0;
+  RunJournal* journal = nullptr;
+};
+// False until the target is entered.
+bool PlaceInTarget(TargetFolder::State& target, const std::string& name, TargetPlace& place);
 
 }  // namespace qor::platform

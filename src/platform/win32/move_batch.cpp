@@ -1,10 +1,22 @@
-// Moves on Windows are done one at a time, as they are asked for: each copy
-// across volumes is flushed on its own. The order of the caller's steps, and
-// what each promises, are those of batched moves.
+// Moves on Windows. On one volume each is a rename, done at once. Across
+// volumes the copies of a batch are made one after the other, then flushed
+// side by side, put in place together and flushed again side by side, and
+// only then are their sources removed, in the order asked for: a device
+// that waits for each flush waits once per batch, not once per file.
 
 #include "platform/move_batch.h"
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <deque>
 #include <exception>
+#include <future>
+#include <map>
+#include <new>
+#include <system_error>
+#include <utility>
+#include <vector>
 
 #include "platform/win32/cross_volume_move.h"
 #include "platform/win32/listing.h"
@@ -12,54 +24,281 @@
 
 namespace qor::platform {
 
+namespace {
+
+// A batch is committed when it holds this many files or bytes, or its first
+// copy is this old, whichever comes first.
+constexpr std::size_t kBatchFiles = 256;
+constexpr std::uint64_t kBatchBytes = 64 << 20;
+constexpr auto kBatchAge = std::chrono::milliseconds(500);
+constexpr auto kKeepGoingEvery = std::chrono::milliseconds(100);
+// Flushes under way at once: each waits for the device, and the waits
+// overlap.
+constexpr std::size_t kFlushJobs = 8;
+
+}  // namespace
+
 struct MoveBatch::State {
   std::function<bool()> keep_going;
   bool verify = false;
   std::function<void()> settled;
+
+  struct Item {
+    Steps steps;
+    VolumeCopy copy;
+    Outcome outcome;
+    RunJournal* journal = nullptr;
+  };
+  std::deque<Item> items;
+  std::uint64_t bytes = 0;
+  std::chrono::steady_clock::time_point first;
+
+  // Whether moves from a source volume onto a target volume cross, learnt
+  // from the first move between them; the source folder's volume, kept.
+  std::map<std::pair<std::uint64_t, std::uint64_t>, bool> crosses;
+  std::wstring last_folder;
+  std::uint64_t last_volume = 0;
+
+  std::uint64_t VolumeOf(const FolderListing::State& folder) {
+    if (folder.folder != last_folder || last_volume == 0) {
+      last_folder = folder.folder;
+      last_volume = HandleIdentity(folder.folder_handle.get()).device;
+    }
+    return last_volume;
+  }
+
+  // Runs `work` for each item still on its way, on up to kFlushJobs threads,
+  // while `keep_going` is asked every 100 ms; false when it said stop. The
+  // work always runs to its end: a flush cannot be broken off.
+  template <typename Work>
+  bool SideBySide(Work work) {
+    std::vector<Item*> due;
+    for (Item& item : items) {
+      if (item.outcome.ok()) due.push_back(&item);
+    }
+    std::atomic<std::size_t> next = 0;
+    const auto worker = [&] {
+      for (std::size_t i; (i = next++) < due.size();) {
+        try {
+          work(*due[i]);
+        } catch (const std::bad_alloc&) {
+          due[i]->copy.Discard();
+          due[i]->outcome = {ERROR_NOT_ENOUGH_MEMORY};
+        }
+      }
+    };
+    std::vector<std::future<void>> running;
+    for (std::size_t j = 0; j < std::min(due.size(), kFlushJobs); ++j) {
+      try {
+        running.push_back(std::async(std::launch::async, worker));
+      } catch (const std::system_error&) {
+        break;
+      }
+    }
+    // No thread to be had: the work is done here, the window waiting.
+    if (running.empty()) worker();
+    bool go_on = true;
+    std::exception_ptr thrown;
+    for (std::future<void>& one : running) {
+      while (one.wait_for(kKeepGoingEvery) != std::future_status::ready) {
+        if (!go_on || thrown || !keep_going) continue;
+        try {
+          go_on = keep_going();
+        } catch (...) {
+          thrown = std::current_exception();
+        }
+      }
+    }
+    if (thrown) std::rethrow_exception(thrown);
+    return go_on && (running.empty() ? !keep_going || keep_going() : true);
+  }
+
+  bool Commit();
+  void Abandon() noexcept;
 };
+
+bool MoveBatch::State::Commit() {
+  try {
+    // 1. Every copy on the disk and checked against its source.
+    if (!SideBySide([](Item& item) { item.outcome = {item.copy.Flush()}; })) {
+      Abandon();
+      return false;
+    }
+    // 2. The journal names every copy about to be placed, on the disk too.
+    std::vector<RunJournal*> journals;
+    for (Item& item : items) {
+      if (!item.outcome.ok() || item.journal == nullptr) continue;
+      item.copy.RecordPlacing(*item.journal, item.steps.entry);
+      if (std::find(journals.begin(), journals.end(), item.journal) == journals.end()) {
+        journals.push_back(item.journal);
+      }
+    }
+    for (RunJournal* journal : journals) journal->Sync();
+    // 3. Each copy under its name, never replacing; then each folder that
+    // gained names flushed once, or where its file system cannot flush a
+    // folder, each copy in it under its new name.
+    std::vector<std::wstring> folders;
+    for (Item& item : items) {
+      if (!item.outcome.ok()) continue;
+      item.outcome = item.copy.Place();
+      if (item.outcome.ok() &&
+          std::find(folders.begin(), folders.end(), item.copy.Folder()) == folders.end()) {
+        folders.push_back(item.copy.Folder());
+      }
+    }
+    std::vector<std::wstring> unflushed;
+    for (const std::wstring& folder : folders) {
+      if (FlushFolder(folder) != 0) unflushed.push_back(folder);
+    }
+    const bool verify_copies = verify;
+    if (!SideBySide([&unflushed, verify_copies](Item& item) {
+          if (std::find(unflushed.begin(), unflushed.end(), item.copy.Folder()) !=
+              unflushed.end()) {
+            item.outcome = {item.copy.FlushPlaced()};
+          }
+          if (item.outcome.ok() && verify_copies) item.outcome = {item.copy.Verify()};
+        })) {
+      Abandon();
+      return false;
+    }
+  } catch (...) {
+    Abandon();
+    throw;
+  }
+  // 4. In the order asked for: each source removed when still unchanged.
+  for (Item& item : items) {
+    if (item.steps.begin && !item.steps.begin()) {
+      item.copy.Discard();
+      continue;
+    }
+    if (item.outcome.ok()) item.outcome = item.copy.RemoveSource();
+    if (item.steps.end) {
+      item.steps.end(item.outcome, item.outcome.ok() ? item.copy.PlacedIdentity() : FileIdentity{});
+    }
+  }
+  // Every source of the batch has gone or stays, every copy is in place or
+  // gone: nothing the journal names is pending any more.
+  if (settled) settled();
+  for (const Item& item : items) {
+    if (item.journal != nullptr) {
+      item.journal->Clear();
+      break;
+    }
+  }
+  items.clear();
+  bytes = 0;
+  return true;
+}
+
+void MoveBatch::State::Abandon() noexcept {
+  RunJournal* journal = nullptr;
+  for (Item& item : items) {
+    item.copy.Discard();
+    if (item.journal != nullptr) journal = item.journal;
+  }
+  if (journal != nullptr) journal->Clear();
+  items.clear();
+  bytes = 0;
+}
 
 MoveBatch::MoveBatch(std::function<bool()> keep_going) : state_(std::make_unique<State>()) {
   state_->keep_going = std::move(keep_going);
 }
 
-MoveBatch::~MoveBatch() = default;
+MoveBatch::~MoveBatch() {
+  state_->Abandon();
+}
 
 bool MoveBatch::Move(const FolderListing& folder, const std::string& name,
                      const TargetFolder& target, Steps steps) {
-  if (steps.begin && !steps.begin()) return true;
-  Outcome moved;
+  State& state = *state_;
+  const FolderListing::State& from = *folder.state_;
+  TargetPlace place;
+  const bool listed = from.folder_handle.IsValid() && PlaceInTarget(*target.state_, name, place);
+  const auto volumes = std::make_pair(listed ? state.VolumeOf(from) : 0, place.volume);
+  const auto known = state.crosses.find(volumes);
+  const bool batched = listed && volumes.first != 0 && volumes.second != 0 &&
+                       known != state.crosses.end() && known->second;
+
+  if (!batched) {
+    // A rename, or the first move between two volumes, which finds out
+    // whether they differ: at once, after the moves before it.
+    if (!Finish()) return false;
+    if (steps.begin && !steps.begin()) return true;
+    Outcome moved;
+    bool stopped = false;
+    bool across = false;
+    std::exception_ptr failure;
+    {
+      const CopyProgressCheck check(state.keep_going, state.verify);
+      try {
+        // The move changes nothing the caller can see of `target`.
+        moved = MoveIntoTarget(*target.state_, from, name, steps.entry, &across);
+      } catch (...) {
+        // A move throws before it changes anything, or once its copy is
+        // undone: the source stayed.
+        failure = std::current_exception();
+        moved = {ERROR_REQUEST_ABORTED};
+      }
+      stopped = check.stopped();
+    }
+    if (listed && volumes.first != 0 && volumes.second != 0 && known == state.crosses.end() &&
+        (moved.ok() || across)) {
+      state.crosses[volumes] = across;
+    }
+    FileIdentity identity;
+    if (moved.ok() && !target.IdentityOf(name, identity)) identity = {};
+    // An entry begun is always ended, a copy broken off too: its source stayed.
+    if (steps.end) steps.end(moved, identity);
+    // The move is done in full: its record goes now.
+    if (state.settled) state.settled();
+    // The run ends on what was thrown, its log true up to here.
+    if (failure) std::rethrow_exception(failure);
+    return !stopped;
+  }
+
+  if (state.items.empty()) state.first = std::chrono::steady_clock::now();
+  State::Item& item = state.items.emplace_back();
+  item.steps = std::move(steps);
+  item.journal = place.journal;
   bool stopped = false;
   std::exception_ptr failure;
   {
-    const CopyProgressCheck check(state_->keep_going, state_->verify);
+    const CopyProgressCheck check(state.keep_going);
     try {
-      // The move changes nothing the caller can see of `target`.
-      moved = MoveIntoTarget(*target.state_, *folder.state_, name, steps.entry);
+      item.outcome = item.copy.Make(from.folder + Widen(name), place.to, item.journal);
     } catch (...) {
-      // A move throws before it changes anything, or once its copy is
-      // undone: the source stayed.
       failure = std::current_exception();
-      moved = {ERROR_REQUEST_ABORTED};
     }
     stopped = check.stopped();
   }
-  FileIdentity identity;
-  if (moved.ok() && !target.IdentityOf(name, identity)) identity = {};
-  // An entry begun is always ended, a copy broken off too: its source stayed.
-  if (steps.end) steps.end(moved, identity);
-  // Each move is done in full before the next: its record goes now.
-  if (state_->settled) state_->settled();
-  // The run ends on what was thrown, its log true up to here.
-  if (failure) std::rethrow_exception(failure);
-  return !stopped;
+  // A copy broken off is undone, and so is the batch: none of its moves has
+  // begun, and none is logged.
+  if (failure) {
+    state.Abandon();
+    std::rethrow_exception(failure);
+  }
+  if (stopped) {
+    state.Abandon();
+    return false;
+  }
+  if (item.outcome.ok()) state.bytes += item.copy.Size();
+  if (state.items.size() >= kBatchFiles || state.bytes >= kBatchBytes ||
+      std::chrono::steady_clock::now() - state.first >= kBatchAge) {
+    return Finish();
+  }
+  return true;
 }
 
 bool MoveBatch::RemoveEmptySubfolder(const FolderListing& parent, const std::string& name) {
+  // After the moves out of it.
+  if (!Finish()) return false;
   parent.RemoveEmptySubfolder(name);
   return true;
 }
 
 bool MoveBatch::RemoveEmptyFolder(const std::string& path) {
+  if (!Finish()) return false;
   if (IsFolderEmpty(path)) RemoveFolder(path);
   return true;
 }
@@ -73,13 +312,16 @@ void MoveBatch::WhenSettled(std::function<void()> settled) {
 }
 
 void MoveBatch::SetJobs(std::size_t) {
-  // Each copy is made by the system's own copy, one after the other.
+  // Copies are made by the system's own copy, one after the other; their
+  // flushes overlap.
 }
 
 bool MoveBatch::Finish() {
-  return true;  // nothing is ever pending
+  return state_->items.empty() || state_->Commit();
 }
 
-void MoveBatch::Abandon() {}
+void MoveBatch::Abandon() {
+  state_->Abandon();
+}
 
 }  // namespace qor::platform

@@ -66,6 +66,9 @@ void RunJournal::Placing(const std::wstring& from, const std::wstring& to,
   std::string source, source_name, target, name;
   if (!Split(from, source, source_name) || !Split(to, target, name)) return;
   Write(PlacingRecord(source, source_name, target, name, entry));
+}
+
+void RunJournal::Sync() {
   if (file_.IsValid() && !::FlushFileBuffers(file_.get())) failed_ = true;
 }
 

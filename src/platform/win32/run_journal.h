@@ -26,9 +26,11 @@ class RunJournal {
   void Temporary(const std::wstring& path);
   // Before the copy `to` is put in place while its source `from` still
   // exists; `entry` is the run log's entry for the file once it has moved.
-  // Brings the journal to the disk: the placed copy must never be found
-  // without it.
+  // Sync follows before the copy is placed: it must never be found without
+  // the journal.
   void Placing(const std::wstring& from, const std::wstring& to, const std::string& entry);
+  // Brings what was recorded to the disk.
+  void Sync();
   // Everything recorded so far has been dealt with: the journal starts
   // afresh, so that it stays as small as one move.
   void Clear();

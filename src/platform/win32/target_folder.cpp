@@ -41,6 +41,7 @@ struct TargetFolder::State {
   std::wstring current;            // the entered folder, ending with "\"
   bool entered = false;
   std::optional<RunJournal> journal;  // in the root, made when the run first needs it
+  std::uint64_t volume = 0;           // the root's volume serial number, once asked
 
   void BackTo(std::size_t depth) {
     while (names.size() > depth) {
@@ -115,11 +116,22 @@ Outcome TargetFolder::Enter(const std::string& relative) {
 }
 
 Outcome MoveIntoTarget(TargetFolder::State& target, const FolderListing::State& folder,
-                       const std::string& name, const std::string& entry) {
+                       const std::string& name, const std::string& entry, bool* across) {
   if (!target.entered || !folder.folder_handle.IsValid()) return {ERROR_INVALID_HANDLE};
   const std::wstring wide = Widen(name);
   return MoveSystemPaths(folder.folder + wide, target.current + wide,
-                         target.journal ? &*target.journal : nullptr, entry);
+                         target.journal ? &*target.journal : nullptr, entry, across);
+}
+
+bool PlaceInTarget(TargetFolder::State& target, const std::string& name, TargetPlace& place) {
+  if (!target.entered) return false;
+  // Every folder below the root lies on its volume: none is entered
+  // through a link.
+  if (target.volume == 0) target.volume = HandleIdentity(target.root_handle.get()).device;
+  place.to = target.current + Widen(name);
+  place.volume = target.volume;
+  place.journal = target.journal ? &*target.journal : nullptr;
+  return true;
 }
 
 Outcome TargetFolder::MoveHere(const FolderListing& folder, const std::string& name) {

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <map>
+#include <mutex>
 #include <new>
 #include <set>
 #include <string>
@@ -121,6 +123,87 @@ TEST(MoveSeamsWin32Test, ACopyStoppedOrFailingInItsProgressLeavesTheSourceAndEnd
     std::set<std::string> left = NamesIn(target.path());
     std::erase_if(left, [](const std::string& name) { return name.starts_with(".qor-journal-"); });
     EXPECT_TRUE(left.empty()) << "neither copy nor temporary left, only the live run's journal";
+  }
+}
+
+}  // namespace
+}  // namespace qor::platform
+
+namespace qor::platform {
+namespace {
+
+// What each move went through, by name, and the order of the moves' ends.
+struct Seen {
+  std::mutex mutex;
+  std::vector<test_seams::AcrossVolumesStep> steps;
+  std::vector<std::string> ended;
+};
+Seen* seen = nullptr;
+
+void NoteStep(test_seams::AcrossVolumesStep step) {
+  const std::lock_guard<std::mutex> lock(seen->mutex);
+  seen->steps.push_back(step);
+}
+
+TEST(MoveSeamsWin32Test, CopiesAcrossVolumesAreFlushedAndPlacedTogetherBeforeAnySourceGoes) {
+  if (::GetDriveTypeW(L"Q:\\") == DRIVE_NO_ROOT_DIR) GTEST_SKIP() << "no Q: drive";
+  using Step = test_seams::AcrossVolumesStep;
+  const std::vector<std::string> names = {"a", "b", "c", "d", "e"};
+  for (const bool stop : {false, true}) {
+    SCOPED_TRACE(stop ? "stopped while the first batched copy is made" : "to the end");
+    TempFolder source, target("Q:");
+    for (const std::string& name : names) {
+      WriteFile(source.slash() + name, "bytes of " + name, UtcSeconds(2021, 6, 15));
+    }
+    WriteFile(target.slash() + "d", "the user's own", UtcSeconds(2022, 1, 1));
+    Seen record;
+    seen = &record;
+    const InSeam steps(test_seams::across_volumes_step, &NoteStep);
+    const InSeam copies(test_seams::copy_file, stop ? &CopyAskingProgress : nullptr);
+    FolderListing listing(source.path());
+    TargetFolder into(target.slash());
+    ASSERT_TRUE(into.Enter("").ok());
+    std::size_t moves = 0;
+    MoveBatch batch([&] { return !(stop && moves == 2); });
+    std::map<std::string, Outcome> outcomes;
+    bool went_on = true;
+    for (const std::string& name : names) {
+      ++moves;
+      const MoveBatch::Steps each = {{},
+                                     [&, name](Outcome outcome, FileIdentity) {
+                                       record.ended.push_back(name);
+                                       outcomes[name] = outcome;
+                                     },
+                                     {}};
+      if (!(went_on = batch.Move(listing, name, into, each))) break;
+    }
+    if (went_on) went_on = batch.Finish();
+    seen = nullptr;
+
+    EXPECT_EQ(went_on, !stop);
+    // The first move finds out that the volumes differ, alone; the next
+    // ones go through one batch, whose sources go only once every copy of
+    // it is flushed and placed.
+    const std::vector<Step> alone = {Step::Copied, Step::Placing, Step::Placed, Step::Removed};
+    ASSERT_GE(record.steps.size(), alone.size());
+    EXPECT_EQ(std::vector<Step>(record.steps.begin(), record.steps.begin() + 4), alone);
+    const std::vector<Step> batched =
+        stop ? std::vector<Step>{}
+             : std::vector<Step>{Step::Copied,  Step::Copied,  Step::Copied, Step::Placing,
+                                 Step::Placing, Step::Placing, Step::Placed, Step::Removed,
+                                 Step::Placed,  Step::Removed, Step::Placed, Step::Removed};
+    EXPECT_EQ(std::vector<Step>(record.steps.begin() + 4, record.steps.end()), batched);
+    EXPECT_EQ(record.ended, stop ? std::vector<std::string>{"a"} : names);
+    EXPECT_EQ(ReadFile(target.slash() + "d"), "the user's own");
+    for (const std::string& name : names) {
+      const bool moved = outcomes.count(name) != 0 && outcomes[name].ok();
+      EXPECT_EQ(ReadFile((moved ? target.slash() : source.slash()) + name), "bytes of " + name)
+          << name;
+      EXPECT_EQ(moved, name != "d" && (!stop || name == "a")) << name;
+    }
+    for (const std::string& name : NamesIn(target.path())) {
+      EXPECT_FALSE(name.starts_with(".qor-part-")) << "a temporary stayed: " << name;
+    }
   }
 }
 
