@@ -65,7 +65,7 @@ int CopyExtendedAttributes(int in, int out) {
 
 }  // namespace
 
-int CopyAttributes(int in, int out, const struct stat& source) {
+int CopyAttributes(int in, int out, const struct stat& source, struct stat* made_out) {
   // Owner first: changing it clears set-user-ID bits that fchmod then sets,
   // and capabilities that the attributes then bring back. Only root may give
   // a file away; others keep their own ownership.
@@ -73,6 +73,10 @@ int CopyAttributes(int in, int out, const struct stat& source) {
   // trip.
   struct stat made;
   const bool known = ::fstat(out, &made) == 0;
+  if (made_out != nullptr) {
+    *made_out = made;
+    if (!known) made_out->st_ino = 0;
+  }
   const bool owned = known && made.st_uid == source.st_uid && made.st_gid == source.st_gid;
   if (!owned && ::fchown(out, source.st_uid, source.st_gid) != 0 && errno != EPERM) return errno;
   // A change of owner may have cleared mode bits.

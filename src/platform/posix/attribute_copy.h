@@ -8,6 +8,8 @@ namespace qor::platform {
 // owner, permission bits, extended attributes and ACLs, then the times of
 // `source` (the file's state when its copy began). 0, kAttributesNotKept
 // when the target cannot hold an ACL or user attribute, or the errno.
-int CopyAttributes(int in, int out, const struct stat& source);
+// `made`, when given, gets the copy's state as it was made (st_ino 0 where
+// it could not be read): its identity, which stays.
+int CopyAttributes(int in, int out, const struct stat& source, struct stat* made = nullptr);
 
 }  // namespace qor::platform

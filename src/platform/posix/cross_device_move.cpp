@@ -25,9 +25,17 @@ bool SameTime(const struct timespec& a, const struct timespec& b) {
   return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
+// The mode a copy is made with: the source's, where no one else could write
+// to the copy meanwhile; the rest is set once it is whole.
+mode_t FirstMode(const struct stat& source) {
+  return source.st_mode & 0755;
+}
+
 // Makes the open file `out` a copy of the open regular file `in`, whose
-// state when the move began is `source`; synced when `sync`.
-int CopyInto(int in, const struct stat& source, int out, bool sync, Pacer& pacer) {
+// state when the move began is `source`; synced when `sync`. `made` gets
+// the copy's state, its identity among it (st_ino 0 where unknown).
+int CopyInto(int in, const struct stat& source, int out, bool sync, Pacer& pacer,
+             struct stat& made) {
   if (const int error = CopyContent(in, out, source.st_size, pacer)) return error;
   // The source changed while it was copied: better to leave it than to keep
   // a copy that may be torn.
@@ -36,7 +44,7 @@ int CopyInto(int in, const struct stat& source, int out, bool sync, Pacer& pacer
   if (after.st_size != source.st_size || !SameTime(after.st_mtim, source.st_mtim)) {
     return kChangedDuringMove;
   }
-  if (const int error = CopyAttributes(in, out, source)) return error;
+  if (const int error = CopyAttributes(in, out, source, &made)) return error;
   if (sync) return ::fsync(out) == 0 ? 0 : errno;
   // The batch syncs later; the disk can start writing now, while the next
   // files are copied.
@@ -47,10 +55,11 @@ int CopyInto(int in, const struct stat& source, int out, bool sync, Pacer& pacer
 // Makes the temporary `temp` in `dir_fd` a copy of the open regular file
 // `in`, whose state when the move began is `source`; synced when `sync`.
 int CopyRegularFile(int in, const struct stat& source, int dir_fd, const std::string& temp,
-                    bool sync, Pacer& pacer) {
-  Fd out(::openat(dir_fd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+                    bool sync, Pacer& pacer, struct stat& made) {
+  Fd out(
+      ::openat(dir_fd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, FirstMode(source)));
   if (!out.IsValid()) return errno;
-  int error = CopyInto(in, source, out.get(), sync, pacer);
+  int error = CopyInto(in, source, out.get(), sync, pacer, made);
   if (error == 0) error = out.CloseReportingError();
   if (error != 0) ::unlinkat(dir_fd, temp.c_str(), 0);
   return error;
@@ -74,13 +83,13 @@ int UnnamedLimit() {
 
 // An unnamed file in `dir_fd`, or an invalid one where there is none to be
 // had; counted while it is open.
-Fd OpenUnnamed(int dir_fd) {
+Fd OpenUnnamed(int dir_fd, mode_t mode) {
   if (!unnamed_allowed) return Fd();
   if (unnamed_open.fetch_add(1) >= UnnamedLimit()) {
     --unnamed_open;
     return Fd();
   }
-  Fd out(::openat(dir_fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+  Fd out(::openat(dir_fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
   if (!out.IsValid()) --unnamed_open;
   return out;
 }
@@ -133,7 +142,8 @@ bool IsUnchanged(int dir, const std::string& taken, const struct stat& source) {
 // that was copied, unchanged. Otherwise it is put back, and the copy goes.
 Outcome RemoveSourceIfUnchanged(int from_dir, const std::string& from, const struct stat& source,
                                 OwnChanges* own, RunJournal* journal, int to_dir,
-                                const std::string& name, const std::string& entry) {
+                                const std::string& name, const std::string& entry,
+                                const std::string& recorded) {
   // A change of the status (a write, truncation and rewrite to the same
   // size and time) shows in the change time until the rename below, which
   // sets it itself; so does the run's own removal of another of its names.
@@ -149,8 +159,15 @@ Outcome RemoveSourceIfUnchanged(int from_dir, const std::string& from, const str
   std::string taken;
   int error = EEXIST;
   for (int attempt = 0; attempt < 16 && error == EEXIST; ++attempt) {
-    taken = RandomName(kTakenPrefix);
-    if (journal != nullptr) journal->TakingAway(from_dir, from, taken, to_dir, name, entry);
+    if (attempt == 0 && !recorded.empty()) {
+      taken = recorded;
+    } else {
+      taken = RandomName(kTakenPrefix);
+      if (journal != nullptr) {
+        journal->TakingAway(from_dir, from, taken, to_dir, name, entry);
+        journal->WriteHeld();
+      }
+    }
     error = RenameToPrivateName(from_dir, from, taken);
   }
   if (error != 0) return {error};
@@ -224,24 +241,25 @@ Outcome CrossCopy::Make(int from_dir, const std::string& from, int to_dir, const
   Pacer pacer(keep_going);
   CloseUnnamed();
   if (S_ISREG(source.st_mode)) {
-    if (Fd out = OpenUnnamed(to_dir); out.IsValid()) {
+    if (Fd out = OpenUnnamed(to_dir, FirstMode(source)); out.IsValid()) {
       unnamed_ = std::move(out);
-      int error = CopyInto(in.get(), source, unnamed_.get(), sync, pacer);
-      if (error == 0 && ::fstat(unnamed_.get(), &copy_) != 0) error = errno;
+      int error = CopyInto(in.get(), source, unnamed_.get(), sync, pacer, copy_);
+      if (error == 0 && copy_.st_ino == 0 && ::fstat(unnamed_.get(), &copy_) != 0) error = errno;
       if (error != 0) CloseUnnamed();
       return {error};
     }
   }
   std::string temp;
   int error = EEXIST;
+  copy_.st_ino = 0;
   for (int attempt = 0; attempt < 16 && error == EEXIST; ++attempt) {
-    temp = RandomName(kTemporaryPrefix);
-    if (journal != nullptr) journal->Temporary(to_dir, temp);
-    error = S_ISREG(source.st_mode) ? CopyRegularFile(in.get(), source, to_dir, temp, sync, pacer)
-                                    : CopySymbolicLink(from_dir, from, source, to_dir, temp);
+    temp = journal != nullptr ? journal->NextTemporary(to_dir) : RandomName(kTemporaryPrefix);
+    error = S_ISREG(source.st_mode)
+                ? CopyRegularFile(in.get(), source, to_dir, temp, sync, pacer, copy_)
+                : CopySymbolicLink(from_dir, from, source, to_dir, temp);
   }
   if (error != 0) return {error};
-  if (::fstatat(to_dir, temp.c_str(), &copy_, AT_SYMLINK_NOFOLLOW) != 0) {
+  if (copy_.st_ino == 0 && ::fstatat(to_dir, temp.c_str(), &copy_, AT_SYMLINK_NOFOLLOW) != 0) {
     error = errno;
     ::unlinkat(to_dir, temp.c_str(), 0);
     return {error};
@@ -281,14 +299,21 @@ Outcome CrossCopy::Place(int to_dir, const std::string& name) {
 Outcome CrossCopy::RemoveSource(int from_dir, const std::string& from, int to_dir,
                                 const std::string& name, OwnChanges* own, RunJournal* journal,
                                 const std::string& entry) {
-  if (Outcome removed =
-          RemoveSourceIfUnchanged(from_dir, from, source_, own, journal, to_dir, name, entry);
+  if (Outcome removed = RemoveSourceIfUnchanged(from_dir, from, source_, own, journal, to_dir, name,
+                                                entry, std::exchange(taken_, {}));
       !removed.ok()) {
     Discard(to_dir, name);
     return removed;
   }
   placed_ = false;  // the copy is the file now
   return {};
+}
+
+void CrossCopy::RecordTakingAway(int from_dir, const std::string& from, int to_dir,
+                                 const std::string& name, const std::string& entry,
+                                 RunJournal& journal) {
+  taken_ = RandomName(kTakenPrefix);
+  journal.TakingAway(from_dir, from, taken_, to_dir, name, entry);
 }
 
 void CrossCopy::CloseUnnamed() {
@@ -324,7 +349,10 @@ Outcome MoveAcrossFileSystems(int from_dir, const std::string& from, int to_dir,
       !made.ok()) {
     return made;
   }
-  if (journal != nullptr) journal->Placing(from_dir, from, to_dir, name, {});
+  if (journal != nullptr) {
+    journal->Placing(from_dir, from, to_dir, name, {});
+    journal->WriteHeld();
+  }
   if (const Outcome placed = copy.Place(to_dir, name); !placed.ok()) return placed;
   if (::fsync(to_dir) != 0 && errno != EINVAL) {
     const int error = errno;

@@ -76,6 +76,11 @@ class CrossCopy {
   Outcome RemoveSource(int from_dir, const std::string& from, int to_dir, const std::string& name,
                        OwnChanges* own = nullptr, RunJournal* journal = nullptr,
                        const std::string& entry = {});
+  // Chooses the private name the source will be taken away to before it is
+  // removed, and holds its record in `journal`: a batch writes those of all
+  // its files at once.
+  void RecordTakingAway(int from_dir, const std::string& from, int to_dir, const std::string& name,
+                        const std::string& entry, RunJournal& journal);
   // Removes what there is of the copy: the unnamed file or temporary, or
   // the copy in place.
   void Discard(int to_dir, const std::string& name);
@@ -89,6 +94,7 @@ class CrossCopy {
   struct stat copy_ {};
   Fd unnamed_;
   std::string temp_;
+  std::string taken_;  // recorded already
   bool placed_ = false;
 };
 

@@ -225,11 +225,23 @@ bool MoveBatch::State::Commit() {
   }
   // 2. Each copy under its name, never replacing; then each target folder
   // that gained a name made durable once.
-  std::vector<std::shared_ptr<SharedFolder>> touched;
+  // Where copies are made side by side, so are the renames: each waits a
+  // round trip, and those into different folders overlap. A stop asked for
+  // meanwhile is heard after the batch, as when they go one by one.
   for (Item& item : items) {
     if (item.kind != Item::Kind::Move || !item.outcome.ok()) continue;
-    item.outcome = item.copy.Place(item.to->fd(), item.name);
-    if (item.outcome.ok() && (touched.empty() || touched.back() != item.to)) {
+    const auto place = [&item] { item.outcome = item.copy.Place(item.to->fd(), item.name); };
+    if (workers) {
+      workers->Run(place);
+    } else {
+      place();
+    }
+  }
+  if (workers) workers->WaitIdle(keep_going);
+  std::vector<std::shared_ptr<SharedFolder>> touched;
+  for (Item& item : items) {
+    if (item.kind == Item::Kind::Move && item.outcome.ok() &&
+        (touched.empty() || touched.back() != item.to)) {
       touched.push_back(item.to);
     }
   }
@@ -250,7 +262,19 @@ bool MoveBatch::State::Commit() {
     }
   }
   // 3. In the order asked for: each source removed when still unchanged,
-  // each folder removed when empty by then.
+  // each folder removed when empty by then. The private names the sources
+  // are taken away to are recorded first, all in one write.
+  std::vector<RunJournal*> taking;
+  for (Item& item : items) {
+    if (item.kind == Item::Kind::Move && item.outcome.ok() && item.journal != nullptr) {
+      item.copy.RecordTakingAway(item.from->fd(), item.name, item.to->fd(), item.name,
+                                 item.steps.entry, *item.journal);
+      if (std::find(taking.begin(), taking.end(), item.journal) == taking.end()) {
+        taking.push_back(item.journal);
+      }
+    }
+  }
+  for (RunJournal* journal : taking) journal->WriteHeld();
   for (Item& item : items) {
     switch (item.kind) {
       case Item::Kind::RemoveSubfolder:

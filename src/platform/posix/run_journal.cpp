@@ -54,43 +54,66 @@ std::string RunJournal::FolderPath(int dir) {
   return path;
 }
 
-void RunJournal::Write(const std::string& record) {
-  // One write each, so a kill leaves whole records only.
-  const std::lock_guard lock(mutex_);
-  if (!Ready()) return;
-  if (WriteAll(file_.get(), record) != 0) failed_ = true;
+void RunJournal::WriteLocked(std::string records) {
+  // One write, so a kill leaves whole records only.
+  records.insert(0, held_);
+  held_.clear();
+  if (records.empty() || !Ready()) return;
+  if (WriteAll(file_.get(), records) != 0) failed_ = true;
 }
 
-void RunJournal::Temporary(int dir, const std::string& name) {
+std::string RunJournal::NextTemporary(int dir) {
+  constexpr int kNamesAtOnce = 32;
   const std::string folder = FolderPath(dir);
-  if (!folder.empty()) Write(TemporaryRecord(folder, name));
+  if (folder.empty()) return RandomName(kTemporaryPrefix);
+  const std::lock_guard lock(mutex_);
+  std::vector<std::string>& names = temporaries_[folder];
+  if (names.empty()) {
+    std::string records;
+    for (int i = 0; i < kNamesAtOnce; ++i) {
+      names.push_back(RandomName(kTemporaryPrefix));
+      records += TemporaryRecord(folder, names.back());
+    }
+    WriteLocked(std::move(records));
+  }
+  std::string name = std::move(names.back());
+  names.pop_back();
+  return name;
 }
 
 void RunJournal::Placing(int from_dir, const std::string& from, int to_dir, const std::string& name,
                          const std::string& entry) {
   const std::string source = FolderPath(from_dir);
   const std::string target = FolderPath(to_dir);
-  if (!source.empty() && !target.empty()) {
-    Write(PlacingRecord(source, from, target, name, entry));
-  }
+  if (source.empty() || target.empty()) return;
+  const std::lock_guard lock(mutex_);
+  held_ += PlacingRecord(source, from, target, name, entry);
 }
 
 void RunJournal::TakingAway(int from_dir, const std::string& from, const std::string& taken,
                             int to_dir, const std::string& name, const std::string& entry) {
   const std::string source = FolderPath(from_dir);
   const std::string target = FolderPath(to_dir);
-  if (!source.empty() && !target.empty()) {
-    Write(TakingAwayRecord(source, from, target, name, entry, taken));
-  }
+  if (source.empty() || target.empty()) return;
+  const std::lock_guard lock(mutex_);
+  held_ += TakingAwayRecord(source, from, target, name, entry, taken);
+}
+
+void RunJournal::WriteHeld() {
+  const std::lock_guard lock(mutex_);
+  WriteLocked({});
 }
 
 void RunJournal::Clear() {
   const std::lock_guard lock(mutex_);
+  held_.clear();
+  temporaries_.clear();  // no longer recorded
   if (file_.IsValid() && ::ftruncate(file_.get(), 0) != 0) failed_ = true;
 }
 
 void RunJournal::Sync() {
   const std::lock_guard lock(mutex_);
+  WriteLocked({});
   if (file_.IsValid() && ::fdatasync(file_.get()) != 0) failed_ = true;
 }
 

@@ -6,9 +6,11 @@
 // the run lives, and goes when the run ends; a journal found unlocked is a
 // killed run's, and the next run that writes there finishes its work.
 
+#include <map>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/files.h"
 #include "platform/journal_records.h"
@@ -28,27 +30,32 @@ class RunJournal {
   RunJournal(const RunJournal&) = delete;
   RunJournal& operator=(const RunJournal&) = delete;
 
-  // Before a temporary `name` is made in the folder `dir`.
-  void Temporary(int dir, const std::string& name);
+  // A name for a temporary about to be made in the folder `dir`, recorded
+  // already. Names are recorded several at a time, each folder's apart: on
+  // a share each write to the journal is a round trip.
+  std::string NextTemporary(int dir);
   // Before the copy `name` in `to_dir` is put in place while its source
   // `from` in `from_dir` still exists; `entry` is the run log's entry for the
-  // file once it has moved.
+  // file once it has moved. Held until WriteHeld or Sync.
   void Placing(int from_dir, const std::string& from, int to_dir, const std::string& name,
                const std::string& entry);
   // Before the source `from` in `from_dir` is renamed to `taken`, its copy
-  // being `name` in `to_dir`.
+  // being `name` in `to_dir`. Held until WriteHeld or Sync.
   void TakingAway(int from_dir, const std::string& from, const std::string& taken, int to_dir,
                   const std::string& name, const std::string& entry);
+  // Writes the records held, in one write.
+  void WriteHeld();
   // Everything recorded so far has been dealt with: the journal starts
   // afresh, so that it stays as small as one batch.
   void Clear();
   // Bring what was recorded to the disk (on the root's file system a batch's
-  // sync does it too).
+  // sync does it too), the records held with it.
   void Sync();
 
  private:
   bool Ready();
-  void Write(const std::string& record);
+  // Writes `records` after those held; the mutex is held.
+  void WriteLocked(std::string records);
   // The folder's path now, for a later run to find it by.
   std::string FolderPath(int dir);
 
@@ -57,6 +64,9 @@ class RunJournal {
   Fd file_;
   std::string name_;
   bool failed_ = false;  // no journal could be had: the moves go on without
+  std::string held_;
+  // Names recorded and not yet given out, by folder.
+  std::map<std::string, std::vector<std::string>> temporaries_;
 };
 
 }  // namespace qor::platform
