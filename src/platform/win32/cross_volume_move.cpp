@@ -81,10 +81,13 @@ void RemoveCopy(const std::wstring& path, const FileIdentity& copy) {
 
 // Brings the copy `path` to the disk, its name with it, and reads its facts
 // into `facts` when given. A read-only copy is opened for writing only with
-// that attribute lifted for the moment. Others may read it meanwhile (a
-// virus scanner looking at a new file), so that they do not fail the move.
-int FlushCopy(const std::wstring& path, Facts* facts = nullptr) {
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+// that attribute lifted for the moment; `known` are its attributes where the
+// caller knows them. Others may read it meanwhile (a virus scanner looking
+// at a new file), so that they do not fail the move.
+int FlushCopy(const std::wstring& path, Facts* facts = nullptr,
+              DWORD known = INVALID_FILE_ATTRIBUTES) {
+  const DWORD attributes =
+      known != INVALID_FILE_ATTRIBUTES ? known : ::GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return LastError();
   const bool read_only = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
   if (read_only && !::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
@@ -204,8 +207,6 @@ Outcome VolumeCopy::Make(const std::wstring& from, const std::wstring& to, RunJo
   const std::size_t slash = to.rfind(L'\\');
   if (slash == std::wstring::npos || slash + 1 == to.size()) return {ERROR_BAD_PATHNAME};
   const std::wstring folder = to.substr(0, slash + 1);
-  // Refuse early rather than copy a large file only to find the name taken.
-  if (::GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES) return {ERROR_ALREADY_EXISTS};
 
   // Held open with read sharing only from the copy to the removal: nobody
   // can write, rename or delete it meanwhile, and one that is open for
@@ -214,6 +215,13 @@ Outcome VolumeCopy::Make(const std::wstring& from, const std::wstring& to, RunJo
                               FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!source_.IsValid()) return {LastError()};
   if (const int error = ReadFacts(source_.get(), before_)) return {error};
+  // Refuse early rather than copy a large file only to find the name taken;
+  // a small one is found out as cheaply when it is put in place.
+  constexpr std::uint64_t kSmallFile = 1 << 17;
+  if (before_.size > kSmallFile && ::GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    source_.Reset();
+    return {ERROR_ALREADY_EXISTS};
+  }
 
   const test_seams::CopyFileFunction copy_file =
       test_seams::copy_file != nullptr ? test_seams::copy_file : &::CopyFileExW;
@@ -242,7 +250,11 @@ Outcome VolumeCopy::Make(const std::wstring& from, const std::wstring& to, RunJo
 
 int VolumeCopy::Flush() {
   Facts copied;
-  int failed = FlushCopy(temporary_, &copied);
+  // The copy has the source's attributes, but for the archive mark and, on
+  // some systems, a hidden one for its "."-name: only read-only matters here.
+  const DWORD known = (before_.attributes & FILE_ATTRIBUTE_READONLY) != 0 ? INVALID_FILE_ATTRIBUTES
+                                                                          : FILE_ATTRIBUTE_NORMAL;
+  int failed = FlushCopy(temporary_, &copied, known);
   if (failed == 0) failed = CheckCopy(before_, copied);
   copy_ = copied.identity;
   if (failed != 0) {

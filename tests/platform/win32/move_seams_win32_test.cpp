@@ -183,15 +183,16 @@ TEST(MoveSeamsWin32Test, CopiesAcrossVolumesAreFlushedAndPlacedTogetherBeforeAny
     EXPECT_EQ(went_on, !stop);
     // The first move finds out that the volumes differ, alone; the next
     // ones go through one batch, whose sources go only once every copy of
-    // it is flushed and placed.
+    // it is flushed and placed. The copy of "d" finds its name taken.
     const std::vector<Step> alone = {Step::Copied, Step::Placing, Step::Placed, Step::Removed};
     ASSERT_GE(record.steps.size(), alone.size());
     EXPECT_EQ(std::vector<Step>(record.steps.begin(), record.steps.begin() + 4), alone);
     const std::vector<Step> batched =
         stop ? std::vector<Step>{}
-             : std::vector<Step>{Step::Copied,  Step::Copied,  Step::Copied, Step::Placing,
-                                 Step::Placing, Step::Placing, Step::Placed, Step::Removed,
-                                 Step::Placed,  Step::Removed, Step::Placed, Step::Removed};
+             : std::vector<Step>{Step::Copied,  Step::Copied,  Step::Copied,  Step::Copied,
+                                 Step::Placing, Step::Placing, Step::Placing, Step::Placing,
+                                 Step::Placed,  Step::Removed, Step::Placed,  Step::Removed,
+                                 Step::Placed,  Step::Removed};
     EXPECT_EQ(std::vector<Step>(record.steps.begin() + 4, record.steps.end()), batched);
     EXPECT_EQ(record.ended, stop ? std::vector<std::string>{"a"} : names);
     EXPECT_EQ(ReadFile(target.slash() + "d"), "the user's own");
