@@ -15,6 +15,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/batch_limits.h"
 #include "platform/posix/copy_workers.h"
 #include "platform/posix/cross_device_move.h"
 #include "platform/posix/fd.h"
@@ -23,13 +24,6 @@
 namespace qor::platform {
 
 namespace {
-
-// A batch is made durable when it holds this many files or bytes, or its
-// first copy is this old, whichever comes first.
-constexpr std::size_t kBatchFiles = 256;
-constexpr std::uint64_t kBatchBytes = 64 << 20;
-constexpr auto kBatchAge = std::chrono::milliseconds(500);
-constexpr auto kKeepGoingEvery = std::chrono::milliseconds(100);
 
 // Copies under way at once where one of the two file systems answers over a
 // network or through a process of its own: each operation there waits a

@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/batch_limits.h"
 #include "platform/win32/cross_volume_move.h"
 #include "platform/win32/listing.h"
 #include "platform/win32/wide.h"
@@ -26,12 +27,6 @@ namespace qor::platform {
 
 namespace {
 
-// A batch is committed when it holds this many files or bytes, or its first
-// copy is this old, whichever comes first.
-constexpr std::size_t kBatchFiles = 256;
-constexpr std::uint64_t kBatchBytes = 64 << 20;
-constexpr auto kBatchAge = std::chrono::milliseconds(500);
-constexpr auto kKeepGoingEvery = std::chrono::milliseconds(100);
 // Flushes under way at once: each waits for the device, and the waits
 // overlap.
 constexpr std::size_t kFlushJobs = 8;
