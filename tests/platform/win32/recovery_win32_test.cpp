@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -33,27 +36,46 @@ std::string Variable(const char* name) {
   return value == nullptr ? std::string() : value;
 }
 
-// This program started again as a run that moves "f.txt" of QOR_KILL_FROM
-// into "sub" of QOR_KILL_TO and is killed at step QOR_KILL_STEP: no
-// destructor runs, the system closes its handles.
+// The files a killed run moves: "f.txt" alone, or "f1.txt" to "fN.txt".
+std::vector<std::string> KilledRunsFiles(int count) {
+  if (count <= 1) return {"f.txt"};
+  std::vector<std::string> names;
+  for (int i = 1; i <= count; ++i) names.push_back("f" + std::to_string(i) + ".txt");
+  return names;
+}
+
+// This program started again as a run that moves QOR_KILL_FILES files of
+// QOR_KILL_FROM into "sub" of QOR_KILL_TO and is killed when step
+// QOR_KILL_STEP comes for the QOR_KILL_AT-th time: no destructor runs, the
+// system closes its handles.
 bool RunAsKilledChild() {
   const std::string step = Variable("QOR_KILL_STEP");
   if (step.empty()) return false;
   static int kill_at = std::atoi(step.c_str());
+  static std::atomic<int> left = std::max(1, std::atoi(Variable("QOR_KILL_AT").c_str()));
   test_seams::across_volumes_step = [](Step reached) {
-    if (static_cast<int>(reached) == kill_at) ::TerminateProcess(::GetCurrentProcess(), kKilled);
+    if (static_cast<int>(reached) == kill_at && --left == 0) {
+      ::TerminateProcess(::GetCurrentProcess(), kKilled);
+    }
   };
   TargetFolder target(Variable("QOR_KILL_TO"));
   const FolderListing listing(Variable("QOR_KILL_FROM"));
   MoveBatch batch([] { return true; });
-  if (target.Enter("sub\\").ok()) batch.Move(listing, "f.txt", target, {{}, {}, kEntry});
+  if (target.Enter("sub\\").ok()) {
+    for (const std::string& name : KilledRunsFiles(std::atoi(Variable("QOR_KILL_FILES").c_str()))) {
+      batch.Move(listing, name, target, {{}, {}, name + " moved"});
+    }
+  }
   batch.Finish();
   ::ExitProcess(0);  // the step never came
 }
 [[maybe_unused]] const bool kChild = RunAsKilledChild();
 
-// Runs the killed child and gives its exit code.
-DWORD RunKilledAt(Step step, const std::string& from, const std::string& to) {
+// Runs the killed child, moving `files` files, and gives its exit code.
+DWORD RunKilledAt(Step step, const std::string& from, const std::string& to, int files = 1,
+                  int at = 1) {
+  ::SetEnvironmentVariableW(L"QOR_KILL_FILES", std::to_wstring(files).c_str());
+  ::SetEnvironmentVariableW(L"QOR_KILL_AT", std::to_wstring(at).c_str());
   ::SetEnvironmentVariableW(L"QOR_KILL_STEP", std::to_wstring(static_cast<int>(step)).c_str());
   ::SetEnvironmentVariableW(L"QOR_KILL_FROM", Widen(from).c_str());
   ::SetEnvironmentVariableW(L"QOR_KILL_TO", Widen(to).c_str());
@@ -112,6 +134,46 @@ TEST(RecoveryWin32Test, AKillAtEveryStepIsFinishedByTheNextRunAndLeavesNothingOf
     EXPECT_EQ(everywhere, std::set<std::string>{moved ? "f.txt" : "source f.txt"});
     EXPECT_EQ(ReadFile((moved ? target.slash() + "sub\\" : source.slash()) + "f.txt"),
               "whole file");
+  }
+}
+
+TEST(RecoveryWin32Test, AKillWithinABatchIsFinishedByTheNextRun) {
+  if (::GetDriveTypeW(L"Q:\\") == DRIVE_NO_ROOT_DIR) GTEST_SKIP() << "no Q: drive";
+  // Four files: the first moves alone, the other three in one batch. The
+  // kill comes at the `at`-th time of `step`.
+  const struct {
+    Step step;
+    int at;
+    std::vector<std::string> finished;  // by the recovery
+    std::set<std::string> in_target;    // afterwards
+  } cases[] = {
+      {Step::Copied, 3, {}, {"f1.txt"}},
+      {Step::Placing, 3, {"f2.txt moved"}, {"f1.txt", "f2.txt"}},
+      {Step::Placed, 3, {"f3.txt moved", "f4.txt moved"}, {"f1.txt", "f2.txt", "f3.txt", "f4.txt"}},
+      {Step::Removed, 3, {"f4.txt moved"}, {"f1.txt", "f2.txt", "f3.txt", "f4.txt"}},
+  };
+  const std::vector<std::string> names = KilledRunsFiles(4);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(static_cast<int>(c.step)) + " for the " + std::to_string(c.at) +
+                 "th time");
+    TempFolder source, target("Q:");
+    for (const std::string& name : names) {
+      WriteFile(source.slash() + name, "whole " + name, UtcSeconds(2021, 6, 15));
+    }
+    ASSERT_EQ(RunKilledAt(c.step, source.path(), target.path(), 4, c.at), kKilled);
+
+    const Recovery recovery = RecoverKilledRuns(target.path());
+
+    EXPECT_EQ(recovery.entries, c.finished);
+    EXPECT_EQ(recovery.left, 0);
+    EXPECT_EQ(NamesIn(target.path()), std::set<std::string>{"sub"}) << "the journal went";
+    EXPECT_EQ(NamesIn(target.slash() + "sub"), c.in_target) << "no temporary stays";
+    for (const std::string& name : names) {
+      const bool moved = c.in_target.count(name) != 0;
+      EXPECT_NE(NamesIn(source.path()).count(name) != 0, moved) << name << " in both or neither";
+      EXPECT_EQ(ReadFile((moved ? target.slash() + "sub\\" : source.slash()) + name),
+                "whole " + name);
+    }
   }
 }
 
