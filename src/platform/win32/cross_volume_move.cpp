@@ -214,7 +214,21 @@ Outcome VolumeCopy::Make(const std::wstring& from, const std::wstring& to, RunJo
   source_.Reset(::CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!source_.IsValid()) return {LastError()};
-  if (const int error = ReadFacts(source_.get(), before_)) return {error};
+  if (const int error = ReadFacts(source_.get(), before_)) {
+    source_.Reset();
+    return {error};
+  }
+  // A folder put in the file's place since the listing is never copied
+  // whole; only a link to a folder goes, as the link.
+  if ((before_.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    const bool tagged =
+        ::GetFileInformationByHandleEx(source_.get(), FileAttributeTagInfo, &tag, sizeof tag) != 0;
+    if (!tagged || !IsLinkReparsePoint(before_.attributes, tag.ReparseTag)) {
+      source_.Reset();
+      return {kIsAFolder};
+    }
+  }
   // Refuse early rather than copy a large file only to find the name taken;
   // a small one is found out as cheaply when it is put in place.
   constexpr std::uint64_t kSmallFile = 1 << 17;

@@ -16,9 +16,6 @@ namespace qor::platform {
 
 namespace {
 
-// ERROR_DIRECTORY_NOT_SUPPORTED, which mingw-w64's headers do not name yet.
-constexpr int kIsAFolder = 336;
-
 // The attributes of what `path` leads to, links followed; INVALID_FILE_ATTRIBUTES
 // when nothing is there.
 DWORD FollowedAttributes(const std::string& path) {

@@ -20,6 +20,10 @@ inline bool IsLinkReparsePoint(DWORD attributes, DWORD tag) {
   return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsReparseTagNameSurrogate(tag);
 }
 
+// ERROR_DIRECTORY_NOT_SUPPORTED, which mingw-w64's headers do not name yet:
+// a folder found where a file was listed, which never moves whole.
+inline constexpr int kIsAFolder = 336;
+
 // A real folder: a junction or a link to a folder is an entry of its own.
 inline bool IsRealFolder(DWORD attributes) {
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&

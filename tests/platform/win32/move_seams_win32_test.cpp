@@ -210,3 +210,36 @@ TEST(MoveSeamsWin32Test, CopiesAcrossVolumesAreFlushedAndPlacedTogetherBeforeAny
 
 }  // namespace
 }  // namespace qor::platform
+
+namespace qor::platform {
+namespace {
+
+TEST(MoveSeamsWin32Test, AFolderSwappedInForAFileOfABatchStaysWhole) {
+  if (::GetDriveTypeW(L"Q:\\") == DRIVE_NO_ROOT_DIR) GTEST_SKIP() << "no Q: drive";
+  TempFolder source, target("Q:");
+  for (const char* name : {"a", "b"}) {
+    WriteFile(source.slash() + name, "bytes", UtcSeconds(2021, 6, 15));
+  }
+  FolderListing listing(source.path());
+  TargetFolder into(target.slash());
+  ASSERT_TRUE(into.Enter("").ok());
+  MoveBatch batch([] { return true; });
+  std::map<std::string, Outcome> outcomes;
+  for (const std::string name : {"a", "b"}) {
+    // After the first move, which finds out that the volumes differ.
+    if (name == "b") SwapInFolder(testing::FsPath(source.slash() + "b").wstring());
+    batch.Move(listing, name, into,
+               {{}, [&, name](Outcome outcome, FileIdentity) { outcomes[name] = outcome; }, {}});
+  }
+  ASSERT_TRUE(batch.Finish());
+
+  EXPECT_TRUE(outcomes["a"].ok());
+  EXPECT_EQ(outcomes["b"].error, 336) << "ERROR_DIRECTORY_NOT_SUPPORTED";
+  EXPECT_EQ(NamesIn(source.slash() + "b"), std::set<std::string>{"inside.txt"});
+  std::set<std::string> moved = NamesIn(target.path());
+  std::erase_if(moved, [](const std::string& name) { return name.starts_with(".qor-journal-"); });
+  EXPECT_EQ(moved, std::set<std::string>{"a"});
+}
+
+}  // namespace
+}  // namespace qor::platform
