@@ -90,8 +90,11 @@ struct MoveBatch::State {
         break;
       }
     }
-    // No thread to be had: the work is done here, the window waiting.
-    if (running.empty()) worker();
+    if (running.empty()) {
+      // No thread to be had: the work is done here, the window waiting.
+      worker();
+      return !keep_going || keep_going();
+    }
     bool go_on = true;
     std::exception_ptr thrown;
     for (std::future<void>& one : running) {
@@ -105,7 +108,7 @@ struct MoveBatch::State {
       }
     }
     if (thrown) std::rethrow_exception(thrown);
-    return go_on && (running.empty() ? !keep_going || keep_going() : true);
+    return go_on;
   }
 
   bool Commit();

@@ -58,6 +58,26 @@ class Recovery : public ::testing::Test {
     }
   }
 
+  // Moves every file in a child process that dies (exit status 9) just
+  // before the first call `dies_at` picks; its exit status.
+  int RunDyingAt(const std::function<bool(const SyscallEvent&)>& dies_at) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      SyscallSeam seam;
+      seam.before = [&](const SyscallEvent& e) {
+        if (dies_at(e)) ::_exit(9);
+      };
+      FolderListing listing(source_.path());
+      TargetFolder target(target_.path());
+      MoveBatch batch([] { return true; });
+      Move(target, batch, listing);
+      batch.Finish();
+      ::_exit(0);
+    }
+    int status = 0;
+    return ::waitpid(child, &status, 0) == child ? status : -1;
+  }
+
   // Every file once, whole; nothing else in either folder but `extra`.
   void ExpectEachFileOnce(const std::set<std::string>& extra = {}) {
     std::set<std::string> names = NamesIn(source_.path());
@@ -106,21 +126,7 @@ TEST_F(Recovery, AKillAtAnyStepIsFinishedByTheNextRunAndLeavesNothingOfItsOwn) {
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(c.label) + (unnamed ? ", unnamed copies" : ", named temporaries"));
       const CopyKind kind(unnamed);
-      const pid_t child = ::fork();
-      if (child == 0) {
-        SyscallSeam seam;
-        seam.before = [&](const SyscallEvent& e) {
-          if (c.dies_at(e)) ::_exit(9);
-        };
-        FolderListing listing(source_.path());
-        TargetFolder target(target_.path());
-        MoveBatch batch([] { return true; });
-        Move(target, batch, listing);
-        batch.Finish();
-        ::_exit(0);
-      }
-      int status = 0;
-      ASSERT_EQ(::waitpid(child, &status, 0), child);
+      const int status = RunDyingAt(c.dies_at);
       ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9) << "the run did not die there";
       if (unnamed) {
         for (const std::string& name : NamesIn(target_.path())) {
@@ -169,21 +175,7 @@ TEST_F(Recovery, ALiveRunsWorkIsNeverTouched) {
 }
 
 TEST_F(Recovery, ASourceChangedSinceItsCopyWasPlacedStaysWithTheCopy) {
-  const pid_t child = ::fork();
-  if (child == 0) {
-    SyscallSeam seam;
-    seam.before = [&](const SyscallEvent& e) {
-      if (e.call == "fsync") ::_exit(9);
-    };
-    FolderListing listing(source_.path());
-    TargetFolder target(target_.path());
-    MoveBatch batch([] { return true; });
-    Move(target, batch, listing);
-    batch.Finish();
-    ::_exit(0);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_NE(RunDyingAt([](const SyscallEvent& e) { return e.call == "fsync"; }), -1);
   WriteFile(source_.slash() + "b", "saved again later", UtcSeconds(2020, 1, 2));
 
   const platform::Recovery recovery = RecoverKilledRuns(target_.path());
