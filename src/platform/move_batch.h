@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -30,6 +31,9 @@ class MoveBatch {
     // The run log's entry for the file once moved, kept in the run's journal
     // so that a later run that finishes the move after a kill can log it.
     std::string entry;
+    // The size the walk saw: a batch counts it against its bytes before the
+    // copy is made, so copies handed out ahead never overrun the batch.
+    std::uint64_t size = 0;
   };
 
   // `keep_going` is asked at least every 100 ms while a file is copied or a

@@ -248,6 +248,7 @@ class Walker {
     }
     platform::MoveBatch::Steps steps;
     steps.entry = first_piece + std::string(kMovedTo) + LogText(params_.TargetPath);
+    steps.size = entry.size;
     steps.begin = [this, first_piece = std::move(first_piece), kilobytes] {
       return Begin(first_piece, kilobytes);
     };

@@ -1,6 +1,8 @@
 #include "platform/posix/copy_workers.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <system_error>
 #include <utility>
 
@@ -21,7 +23,7 @@ CopyWorkers::~CopyWorkers() {
   for (std::thread& thread : threads_) thread.join();
 }
 
-void CopyWorkers::Run(std::function<void()> work) {
+void CopyWorkers::Run(std::function<void()> work, const void* lane) {
   std::unique_lock lock(mutex_);
   if (threads_.size() < count_ && threads_.size() < under_way_ + 1) {
     try {
@@ -35,7 +37,7 @@ void CopyWorkers::Run(std::function<void()> work) {
     work();
     return;
   }
-  queue_.push_back(std::move(work));
+  queue_.push_back({std::move(work), lane});
   ++under_way_;
   lock.unlock();
   changed_.notify_all();
@@ -46,26 +48,39 @@ void CopyWorkers::Serve() {
   for (;;) {
     changed_.wait(lock, [this] { return ending_ || !queue_.empty(); });
     if (queue_.empty()) return;
-    std::function<void()> work = std::move(queue_.front());
-    queue_.pop_front();
+    const auto next = Next();
+    const std::function<void()> work = std::move(next->work);
+    const void* lane = next->lane;
+    queue_.erase(next);
+    auto running = std::find_if(running_.begin(), running_.end(),
+                                [lane](const auto& counted) { return counted.first == lane; });
+    if (running == running_.end()) running = running_.insert(running_.end(), {lane, 0});
+    ++running->second;
     lock.unlock();
     work();
     lock.lock();
+    running = std::find_if(running_.begin(), running_.end(),
+                           [lane](const auto& counted) { return counted.first == lane; });
+    if (--running->second == 0) running_.erase(running);
     --under_way_;
     changed_.notify_all();
   }
 }
 
-bool CopyWorkers::WaitBelow(std::size_t most, const KeepGoing& keep_going) {
-  std::unique_lock lock(mutex_);
-  while (under_way_ >= most) {
-    if (changed_.wait_for(lock, kKeepGoingEvery, [&] { return under_way_ < most; })) break;
-    lock.unlock();
-    const bool go_on = !keep_going || keep_going();
-    lock.lock();
-    if (!go_on) return false;
+std::deque<CopyWorkers::Queued>::iterator CopyWorkers::Next() {
+  auto best = queue_.begin();
+  std::size_t fewest = SIZE_MAX;
+  for (auto it = queue_.begin(); it != queue_.end() && fewest > 0; ++it) {
+    std::size_t count = 0;
+    for (const auto& [lane, running] : running_) {
+      if (lane == it->lane) count = running;
+    }
+    if (count < fewest) {
+      fewest = count;
+      best = it;
+    }
   }
-  return true;
+  return best;
 }
 
 bool CopyWorkers::WaitIdle(const KeepGoing& keep_going) {

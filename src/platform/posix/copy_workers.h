@@ -10,6 +10,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/posix/content_copy.h"
@@ -20,17 +21,18 @@ class CopyWorkers {
  public:
   // Up to `count` threads, started as work comes.
   explicit CopyWorkers(std::size_t count) : count_(count) {}
+  std::size_t count() const { return count_; }
   // Lets the work under way end, then ends the threads.
   ~CopyWorkers();
   CopyWorkers(const CopyWorkers&) = delete;
   CopyWorkers& operator=(const CopyWorkers&) = delete;
 
   // Runs `work` on a worker, or here when no thread can be had. `work` must
-  // not throw.
-  void Run(std::function<void()> work);
-  // Waits until fewer than `most` pieces of work are under way, asking
-  // `keep_going` every 100 ms meanwhile. False as soon as it says to stop.
-  bool WaitBelow(std::size_t most, const KeepGoing& keep_going);
+  // not throw. Work is handed out in the order given, except that work of a
+  // `lane` with fewer pieces running goes first: the system makes the
+  // creates and renames in one folder wait for each other, so copies spread
+  // over the folders of a batch overlap more of their waits.
+  void Run(std::function<void()> work, const void* lane = nullptr);
   // Waits until no work is under way, asking `keep_going` every 100 ms also
   // once it has said to stop (the work cannot be broken off, and a window
   // must go on living meanwhile). False when it said to stop.
@@ -42,8 +44,17 @@ class CopyWorkers {
   const std::size_t count_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::deque<std::function<void()>> queue_;
-  std::size_t under_way_ = 0;  // queued or running
+  struct Queued {
+    std::function<void()> work;
+    const void* lane;
+  };
+  // The next piece of work to run: the first of a lane with the fewest
+  // pieces running.
+  std::deque<Queued>::iterator Next();
+
+  std::deque<Queued> queue_;
+  std::vector<std::pair<const void*, std::size_t>> running_;  // per lane
+  std::size_t under_way_ = 0;                                 // queued or running
   bool ending_ = false;
   std::vector<std::thread> threads_;
 };

@@ -33,6 +33,10 @@ namespace {
 constexpr std::size_t kRemoteJobs = 8;
 constexpr std::size_t kLocalJobs = 1;
 
+// Where the file system answers over a network or through a process of its
+// own. There a sync of the whole file system may not reach the far side
+// (FUSE passes none on, CIFS and 9p send no flush), so each copy is synced by
+// itself, which does.
 bool IsRemote(int fd) {
   struct statfs about;
   if (::fstatfs(fd, &about) != 0) return false;
@@ -85,10 +89,12 @@ struct MoveBatch::State {
     CrossCopy copy;
     Outcome outcome;  // a failure already known
     RunJournal* journal = nullptr;
+    bool sync = false;  // the copy synced by itself as it is made
   };
   // Stays where it is as the batch grows: a worker may be filling it in.
   std::deque<Item> items;
   std::atomic<std::uint64_t> bytes = 0;
+  std::uint64_t expected = 0;  // the sizes the walk saw
   std::chrono::steady_clock::time_point first;
   std::shared_ptr<SharedFolder> last_from, last_to;
   // Hard-linked sources: what removing one name did to the others.
@@ -101,6 +107,8 @@ struct MoveBatch::State {
   std::size_t jobs = 0;
   std::size_t chosen_jobs = 0;
   FileIdentity chosen_from, chosen_to;
+  bool remote_to = false;
+  FileIdentity remote_known;  // the target folder `remote_to` was asked of
   std::unique_ptr<CopyWorkers> workers;
   std::atomic<bool> cancelled = false;
   KeepGoing worker_keep_going;
@@ -115,10 +123,17 @@ struct MoveBatch::State {
     }
     return chosen_jobs;
   }
+  bool SyncEach(const SharedFolder& to) {
+    if (!(remote_known == to.identity())) {
+      remote_to = IsRemote(to.fd());
+      remote_known = to.identity();
+    }
+    return remote_to;
+  }
   // The copy of `item`, here or on a worker; `go_on` is asked while it is
   // made.
   void MakeCopy(Item& item, const KeepGoing* go_on) {
-    item.outcome = item.copy.Make(item.from->fd(), item.name, item.to->fd(), item.name, false,
+    item.outcome = item.copy.Make(item.from->fd(), item.name, item.to->fd(), item.name, item.sync,
                                   go_on, item.journal);
     if (item.outcome.ok()) bytes += item.copy.Size();
   }
@@ -219,17 +234,28 @@ bool MoveBatch::State::Commit() {
   }
   // 2. Each copy under its name, never replacing; then each target folder
   // that gained a name made durable once.
-  // Where copies are made side by side, so are the renames: each waits a
-  // round trip, and those into different folders overlap. A stop asked for
-  // meanwhile is heard after the batch, as when they go one by one.
+  // Where copies are made side by side, the renames into each folder go
+  // one after the other on a worker of their own: each waits a round trip,
+  // those into different folders overlap, and those into one folder wait
+  // for each other anyway. A stop asked for meanwhile is heard after the
+  // batch, as when they go one by one.
+  std::vector<std::vector<Item*>> lanes;
   for (Item& item : items) {
     if (item.kind != Item::Kind::Move || !item.outcome.ok()) continue;
-    const auto place = [&item] { item.outcome = item.copy.Place(item.to->fd(), item.name); };
-    if (workers) {
-      workers->Run(place);
-    } else {
-      place();
+    if (!workers) {
+      item.outcome = item.copy.Place(item.to->fd(), item.name);
+      continue;
     }
+    auto lane = std::find_if(lanes.begin(), lanes.end(), [&item](const auto& lane) {
+      return lane.front()->to->identity() == item.to->identity();
+    });
+    if (lane == lanes.end()) lane = lanes.insert(lanes.end(), std::vector<Item*>{});
+    lane->push_back(&item);
+  }
+  for (const std::vector<Item*>& lane : lanes) {
+    workers->Run([&lane] {
+      for (Item* item : lane) item->outcome = item->copy.Place(item->to->fd(), item->name);
+    });
   }
   if (workers) workers->WaitIdle(keep_going);
   std::vector<std::shared_ptr<SharedFolder>> touched;
@@ -307,6 +333,7 @@ bool MoveBatch::State::Commit() {
   }
   items.clear();
   bytes = 0;
+  expected = 0;
   return true;
 }
 
@@ -324,6 +351,7 @@ void MoveBatch::State::Abandon(const KeepGoing& meanwhile) {
   if (journal != nullptr) journal->Clear();
   items.clear();
   bytes = 0;
+  expected = 0;
 }
 
 MoveBatch::MoveBatch(std::function<bool()> keep_going) : state_(std::make_unique<State>()) {
@@ -362,14 +390,15 @@ bool MoveBatch::Move(const FolderListing& folder, const std::string& name,
       state.Share(state.last_to, to.Current(), to.CurrentIdentity());
   const int shared_error = from_folder->error() != 0 ? from_folder->error() : to_folder->error();
   const std::size_t jobs = shared_error != 0 ? 1 : state.Jobs(*from_folder, *to_folder);
-  if (jobs > 1) {
-    if (!state.workers) {
-      state.workers = std::make_unique<CopyWorkers>(std::max(jobs, kRemoteJobs));
-    }
-    if (!state.workers->WaitBelow(jobs, state.keep_going)) {
+  // Copies side by side are handed out as the walk comes to them, without
+  // waiting: the batch's own limits hold them, and the workers can spread
+  // them over the batch's folders.
+  if (jobs > 1 && (!state.workers || state.workers->count() != jobs)) {
+    if (state.workers && !state.workers->WaitIdle(state.keep_going)) {
       state.Abandon(state.keep_going);
       return false;
     }
+    state.workers = std::make_unique<CopyWorkers>(jobs);
   }
   if (!state.Pending()) state.first = std::chrono::steady_clock::now();
   State::Item& item = state.items.emplace_back();
@@ -377,18 +406,27 @@ bool MoveBatch::Move(const FolderListing& folder, const std::string& name,
   item.from = std::move(from_folder);
   item.to = std::move(to_folder);
   item.name = name;
+  state.expected += item.steps.size;
   if (shared_error != 0) {
     item.outcome = {shared_error};
   } else {
     item.journal = to.Journal();
+    item.sync = state.SyncEach(*item.to);
     if (jobs > 1) {
-      state.workers->Run([&state, &item] {
-        try {
-          state.MakeCopy(item, &state.worker_keep_going);
-        } catch (const std::bad_alloc&) {
-          item.outcome = {ENOMEM};
-        }
-      });
+      const void* lane = item.to.get();
+      state.workers->Run(
+          [&state, &item] {
+            if (state.cancelled) {
+              item.outcome = {ECANCELED};
+              return;
+            }
+            try {
+              state.MakeCopy(item, &state.worker_keep_going);
+            } catch (const std::bad_alloc&) {
+              item.outcome = {ENOMEM};
+            }
+          },
+          lane);
     } else {
       state.MakeCopy(item, &state.keep_going);
       if (item.outcome.error == ECANCELED) {
@@ -398,6 +436,7 @@ bool MoveBatch::Move(const FolderListing& folder, const std::string& name,
     }
   }
   if (state.items.size() >= kBatchFiles || state.bytes >= kBatchBytes ||
+      state.expected >= kBatchBytes ||
       std::chrono::steady_clock::now() - state.first >= kBatchAge) {
     return Finish();
   }

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "copy_kind.h"
+#include "platform/batch_limits.h"
 #include "platform/files.h"
 #include "platform/journal_records.h"
 #include "platform/move_batch.h"
@@ -61,8 +62,10 @@ class CrossMoveSteps : public ::testing::Test {
     TargetFolder target(target_.path());
     ASSERT_TRUE(target.Enter(relative).ok());
     MoveBatch batch([this] { return KeepGoing(); });
+    batch.SetJobs(jobs_);
     for (const std::string& name : names) {
       MoveBatch::Steps steps;
+      steps.size = walk_sizes_[name];
       steps.begin = [] { return true; };
       steps.end = [this, name](Outcome outcome, FileIdentity) { outcomes_[name] = outcome; };
       batch.Move(listing, name, target, std::move(steps));
@@ -75,23 +78,31 @@ class CrossMoveSteps : public ::testing::Test {
     ++asked_;
     return !stop_;
   }
-  void ExpectSyncedPlacedThenRemoved();
+  void ExpectSyncedPlacedThenRemoved(bool remote);
 
   TempFolder source_{BuildParent()};
   TempFolder target_{"/dev/shm"};
   std::map<std::string, Outcome> outcomes_;
+  std::map<std::string, std::uint64_t> walk_sizes_;  // what the walk saw, when not 0
+  std::size_t jobs_ = 0;
   bool finished_ = false;
   bool stop_ = false;
   int asked_ = 0;
 };
 
 TEST_F(CrossMoveSteps, NoSourceGoesBeforeItsCopyIsSyncedPlacedAndItsFolderSynced) {
-  // Copies held open without a name, then with temporary names.
-  for (const bool unnamed : {true, false}) {
-    SCOPED_TRACE(unnamed ? "unnamed copies" : "named temporaries");
+  struct Case {
+    const char* label;
+    bool unnamed;
+    bool remote;  // where a sync of the whole file system may not reach the share
+  };
+  for (const Case& c :
+       {Case{"unnamed copies", true, false}, Case{"named temporaries", false, false},
+        Case{"onto a share", true, true}}) {
+    SCOPED_TRACE(c.label);
     {
-      const CopyKind kind(unnamed);
-      ExpectSyncedPlacedThenRemoved();
+      const CopyKind kind(c.unnamed);
+      ExpectSyncedPlacedThenRemoved(c.remote);
     }
     for (const std::string name : {"a", "b", "c"}) {
       ::unlink((target_.slash() + name).c_str());
@@ -100,8 +111,9 @@ TEST_F(CrossMoveSteps, NoSourceGoesBeforeItsCopyIsSyncedPlacedAndItsFolderSynced
   }
 }
 
-void CrossMoveSteps::ExpectSyncedPlacedThenRemoved() {
+void CrossMoveSteps::ExpectSyncedPlacedThenRemoved(bool remote) {
   SyscallSeam seam;
+  seam.remote = remote;
   MoveAll({"a", "b", "c"});
 
   const std::vector<SyscallEvent> events = seam.Events();
@@ -111,6 +123,14 @@ void CrossMoveSteps::ExpectSyncedPlacedThenRemoved() {
     }
     return -1L;
   };
+  const long first_placed = at([](const SyscallEvent& e) {
+    return (e.call == "rename" && e.from.starts_with(kTemporaryPrefix)) || e.call == "link";
+  });
+  const auto copies_synced =
+      std::count_if(events.begin(), events.begin() + std::max(first_placed, 0L),
+                    [](const SyscallEvent& e) { return e.call == "fsync"; });
+  // On a share each copy is synced by itself; elsewhere one sync serves all.
+  EXPECT_EQ(copies_synced, remote ? 3 : 0);
   for (const std::string name : {"a", "b", "c"}) {
     SCOPED_TRACE(name);
     EXPECT_TRUE(outcomes_[name].ok());
@@ -195,6 +215,27 @@ TEST_F(CrossMoveSteps, ASourceChangedAsItIsTakenAwayStaysAndSaysWhereItIs) {
     } else {
       EXPECT_EQ(outcomes_["a"].kept_as, "");
       EXPECT_EQ(ReadFile(source_.slash() + "a"), "saved again");
+    }
+  }
+}
+
+// Copies side by side are handed out ahead of the walk: the sizes it saw
+// hold the batch to its bytes before any copy is made.
+TEST_F(CrossMoveSteps, ABatchEndsOnceTheSizesTheWalkSawFillIt) {
+  for (const std::size_t jobs : {1, 8}) {
+    SCOPED_TRACE(jobs);
+    jobs_ = jobs;
+    walk_sizes_["a"] = kBatchBytes;
+    outcomes_.clear();
+    MoveAll({"a", "b"}, "", [&](MoveBatch&) {
+      ASSERT_EQ(outcomes_.count("a"), 1u) << "the batch held more than its bytes";
+      EXPECT_TRUE(outcomes_["a"].ok());
+      EXPECT_EQ(outcomes_.count("b"), 0u);
+    });
+    EXPECT_TRUE(outcomes_["b"].ok());
+    for (const std::string name : {"a", "b"}) {
+      ::unlink((target_.slash() + name).c_str());
+      WriteFile(source_.slash() + name, std::string("bytes of ") + name, UtcSeconds(2020, 1, 1));
     }
   }
 }

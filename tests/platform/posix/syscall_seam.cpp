@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -103,4 +104,12 @@ extern "C" int fstatat(int dir, const char* name, struct stat* st, int flags) {
   if (std::string_view(name).starts_with(".qor-")) Seen({"stat", name, {}});
   static const auto real = Real<int (*)(int, const char*, struct stat*, int)>("fstatat");
   return real(dir, name, st, flags);
+}
+
+extern "C" int fstatfs(int fd, struct statfs* about) {
+  static const auto real = Real<int (*)(int, struct statfs*)>("fstatfs");
+  const int result = real(fd, about);
+  const qor::testing::SyscallSeam* seam = qor::testing::SyscallSeam::Active();
+  if (result == 0 && seam != nullptr && seam->remote) about->f_type = 0x65735546;  // FUSE
+  return result;
 }

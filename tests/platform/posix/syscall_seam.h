@@ -31,6 +31,8 @@ class SyscallSeam {
   std::vector<SyscallEvent> Events();
   // Runs before each recorded call goes to the system, on the caller's thread.
   std::function<void(const SyscallEvent&)> before;
+  // Every file system says it is FUSE, as a share mounted through it would.
+  bool remote = false;
 
   // The seam at work, or nullptr.
   static SyscallSeam* Active();
