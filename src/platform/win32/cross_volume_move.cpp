@@ -121,6 +121,7 @@ int CheckCopy(const Facts& source, const Facts& copied) {
 }
 
 thread_local CopyProgressCheck* current_check = nullptr;
+thread_local const std::atomic<bool>* current_cancel = nullptr;
 
 // Whatever way a move ends, what it recorded is dealt with.
 struct ClearAtEnd {
@@ -168,6 +169,7 @@ int DeleteOpenFile(HANDLE file, DWORD attributes) {
 struct CopyProgress {
   static DWORD CALLBACK Routine(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD,
                                 DWORD, HANDLE, HANDLE, LPVOID) noexcept {
+    if (current_cancel != nullptr && current_cancel->load()) return PROGRESS_CANCEL;
     CopyProgressCheck* check = current_check;
     if (check == nullptr) return PROGRESS_CONTINUE;
     const std::uint64_t now = ::GetTickCount64();
@@ -201,6 +203,14 @@ CopyProgressCheck::CopyProgressCheck(const std::function<bool()>& keep_going, bo
 
 CopyProgressCheck::~CopyProgressCheck() {
   current_check = outer_;
+}
+
+CopyCancel::CopyCancel(const std::atomic<bool>& cancel) : outer_(current_cancel) {
+  current_cancel = &cancel;
+}
+
+CopyCancel::~CopyCancel() {
+  current_cancel = outer_;
 }
 
 Outcome VolumeCopy::Make(const std::wstring& from, const std::wstring& to, RunJournal* journal) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -118,6 +119,20 @@ class CopyProgressCheck {
   bool stopped_ = false;
   bool verify_ = false;
   std::exception_ptr failure_;  // what `keep_going` threw
+};
+
+// While one of these lives, copies across volumes made on this thread are
+// broken off (ERROR_REQUEST_ABORTED) once `cancel` is set, from any thread:
+// for copies made on threads that have no window to ask.
+class CopyCancel {
+ public:
+  explicit CopyCancel(const std::atomic<bool>& cancel);
+  ~CopyCancel();
+  CopyCancel(const CopyCancel&) = delete;
+  CopyCancel& operator=(const CopyCancel&) = delete;
+
+ private:
+  const std::atomic<bool>* outer_;
 };
 
 }  // namespace qor::platform

@@ -1,8 +1,9 @@
 // Moves on Windows. On one volume each is a rename, done at once. Across
-// volumes the copies of a batch are made one after the other, then flushed
-// side by side, put in place together and flushed again side by side, and
-// only then are their sources removed, in the order asked for: a device
-// that waits for each flush waits once per batch, not once per file.
+// volumes the copies of a batch are made side by side, then flushed side by
+// side, put in place together and flushed again side by side, and only then
+// are their sources removed, in the order asked for: a device that waits
+// for each flush waits once per batch, not once per file, and a share's
+// round trips overlap.
 
 #include "platform/move_batch.h"
 
@@ -27,9 +28,13 @@ namespace qor::platform {
 
 namespace {
 
-// Flushes under way at once: each waits for the device, and the waits
-// overlap.
+// Copies and flushes under way at once unless told otherwise: each waits for
+// the device, and the waits overlap.
 constexpr std::size_t kFlushJobs = 8;
+
+bool NoRoom(const Outcome& outcome) {
+  return outcome.error == ERROR_DISK_FULL || outcome.error == ERROR_HANDLE_DISK_FULL;
+}
 
 }  // namespace
 
@@ -40,13 +45,16 @@ struct MoveBatch::State {
 
   struct Item {
     Steps steps;
+    std::wstring from, to;  // the source, and its place in the target
     VolumeCopy copy;
     Outcome outcome;
     RunJournal* journal = nullptr;
   };
   std::deque<Item> items;
-  std::uint64_t bytes = 0;
+  std::uint64_t bytes = 0;  // as the walk saw them: the copies are made later
   std::chrono::steady_clock::time_point first;
+  std::atomic<bool> cancelled = false;  // the copies under way are broken off
+  std::size_t jobs = kFlushJobs;
 
   // Whether moves from a source volume onto a target volume cross, learnt
   // from the first move between them; the source folder's volume, kept.
@@ -62,11 +70,13 @@ struct MoveBatch::State {
     return last_volume;
   }
 
-  // Runs `work` for each item still on its way, on up to kFlushJobs threads,
+  // Runs `work` for each item still on its way, on up to `jobs` threads,
   // while `keep_going` is asked every 100 ms; false when it said stop. The
-  // work always runs to its end: a flush cannot be broken off.
+  // work runs to its end (a flush cannot be broken off); copies made under a
+  // CopyCancel of `cancelled` are broken off once it said stop.
   template <typename Work>
   bool SideBySide(Work work) {
+    cancelled = false;
     std::vector<Item*> due;
     for (Item& item : items) {
       if (item.outcome.ok()) due.push_back(&item);
@@ -83,7 +93,7 @@ struct MoveBatch::State {
       }
     };
     std::vector<std::future<void>> running;
-    for (std::size_t j = 0; j < std::min(due.size(), kFlushJobs); ++j) {
+    for (std::size_t j = 0; j < std::min(due.size(), jobs); ++j) {
       try {
         running.push_back(std::async(std::launch::async, worker));
       } catch (const std::system_error&) {
@@ -105,6 +115,7 @@ struct MoveBatch::State {
         } catch (...) {
           thrown = std::current_exception();
         }
+        if (!go_on || thrown) cancelled = true;
       }
     }
     if (thrown) std::rethrow_exception(thrown);
@@ -117,6 +128,30 @@ struct MoveBatch::State {
 
 bool MoveBatch::State::Commit() {
   try {
+    // 0. Every copy made. One that found no room while others were being
+    // made beside it is made once more, alone: the room may have been
+    // theirs, and copies side by side must fail no file that one at a time
+    // would move.
+    if (!SideBySide([this](Item& item) {
+          const CopyCancel cancel(cancelled);
+          item.outcome = item.copy.Make(item.from, item.to, item.journal);
+        })) {
+      Abandon();
+      return false;
+    }
+    for (Item& item : items) {
+      if (!NoRoom(item.outcome)) continue;
+      bool stopped = false;
+      {
+        const CopyProgressCheck check(keep_going);
+        item.outcome = item.copy.Make(item.from, item.to, item.journal);
+        stopped = check.stopped();
+      }
+      if (stopped) {
+        Abandon();
+        return false;
+      }
+    }
     // 1. Every copy on the disk and checked against its source.
     if (!SideBySide([](Item& item) { item.outcome = {item.copy.Flush()}; })) {
       Abandon();
@@ -259,28 +294,9 @@ bool MoveBatch::Move(const FolderListing& folder, const std::string& name,
   State::Item& item = state.items.emplace_back();
   item.steps = std::move(steps);
   item.journal = place.journal;
-  bool stopped = false;
-  std::exception_ptr failure;
-  {
-    const CopyProgressCheck check(state.keep_going);
-    try {
-      item.outcome = item.copy.Make(from.folder + Widen(name), place.to, item.journal);
-    } catch (...) {
-      failure = std::current_exception();
-    }
-    stopped = check.stopped();
-  }
-  // A copy broken off is undone, and so is the batch: none of its moves has
-  // begun, and none is logged.
-  if (failure) {
-    state.Abandon();
-    std::rethrow_exception(failure);
-  }
-  if (stopped) {
-    state.Abandon();
-    return false;
-  }
-  if (item.outcome.ok()) state.bytes += item.copy.Size();
+  item.from = from.folder + Widen(name);
+  item.to = place.to;
+  state.bytes += item.steps.size;
   if (state.items.size() >= kBatchFiles || state.bytes >= kBatchBytes ||
       std::chrono::steady_clock::now() - state.first >= kBatchAge) {
     return Finish();
@@ -309,9 +325,8 @@ void MoveBatch::WhenSettled(std::function<void()> settled) {
   state_->settled = std::move(settled);
 }
 
-void MoveBatch::SetJobs(std::size_t) {
-  // Copies are made by the system's own copy, one after the other; their
-  // flushes overlap.
+void MoveBatch::SetJobs(std::size_t jobs) {
+  state_->jobs = jobs == 0 ? kFlushJobs : jobs;
 }
 
 bool MoveBatch::Finish() {

@@ -47,6 +47,7 @@ bool RunJournal::Ready() {
 
 void RunJournal::Write(const std::string& record) {
   // One write each, so a kill leaves whole records only.
+  const std::lock_guard lock(mutex_);
   if (!Ready()) return;
   DWORD written = 0;
   if (!::WriteFile(file_.get(), record.data(), static_cast<DWORD>(record.size()), &written,
@@ -69,10 +70,12 @@ void RunJournal::Placing(const std::wstring& from, const std::wstring& to,
 }
 
 void RunJournal::Sync() {
+  const std::lock_guard lock(mutex_);
   if (file_.IsValid() && !::FlushFileBuffers(file_.get())) failed_ = true;
 }
 
 void RunJournal::Clear() {
+  const std::lock_guard lock(mutex_);
   LARGE_INTEGER start{};
   if (file_.IsValid() && (!::SetFilePointerEx(file_.get(), start, nullptr, FILE_BEGIN) ||
                           !::SetEndOfFile(file_.get()))) {

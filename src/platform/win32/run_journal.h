@@ -6,6 +6,7 @@
 // as the run lives, and goes when the run ends; a journal that opens is a
 // killed run's, and the next run that writes there finishes its work.
 
+#include <mutex>
 #include <string>
 
 #include "platform/win32/owned_handle.h"
@@ -40,6 +41,7 @@ class RunJournal {
   void Write(const std::string& record);
 
   std::wstring root_;
+  std::mutex mutex_;  // copies made side by side record their temporaries
   Handle file_;
   bool failed_ = false;  // no journal could be had: the moves go on without
 };

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <new>
@@ -60,6 +61,9 @@ TEST(MoveSeamsWin32Test, AFolderSwappedInBeforeTheRenameIsPutBack) {
   EXPECT_EQ(NamesIn(source.slash() + "f.txt"), std::set<std::string>{"inside.txt"});
 }
 
+// Copies that CopyAskingProgress ran to their end.
+std::atomic<int> copies_to_the_end = 0;
+
 // CopyFileExW as Windows runs it: between the pieces it copies it asks the
 // progress routine, and PROGRESS_CANCEL fails the copy with
 // ERROR_REQUEST_ABORTED. Unlike Windows, it leaves the part copied behind.
@@ -81,6 +85,7 @@ BOOL WINAPI CopyAskingProgress(LPCWSTR from, LPCWSTR to, LPPROGRESS_ROUTINE prog
       return FALSE;
     }
   }
+  ++copies_to_the_end;
   return TRUE;
 }
 
@@ -150,7 +155,7 @@ TEST(MoveSeamsWin32Test, CopiesAcrossVolumesAreFlushedAndPlacedTogetherBeforeAny
   using Step = test_seams::AcrossVolumesStep;
   const std::vector<std::string> names = {"a", "b", "c", "d", "e"};
   for (const bool stop : {false, true}) {
-    SCOPED_TRACE(stop ? "stopped while the first batched copy is made" : "to the end");
+    SCOPED_TRACE(stop ? "stopped while the batch's copies are made" : "to the end");
     TempFolder source, target("Q:");
     for (const std::string& name : names) {
       WriteFile(source.slash() + name, "bytes of " + name, UtcSeconds(2021, 6, 15));
@@ -164,7 +169,9 @@ TEST(MoveSeamsWin32Test, CopiesAcrossVolumesAreFlushedAndPlacedTogetherBeforeAny
     TargetFolder into(target.slash());
     ASSERT_TRUE(into.Enter("").ok());
     std::size_t moves = 0;
-    MoveBatch batch([&] { return !(stop && moves == 2); });
+    copies_to_the_end = 0;
+    // Once every file is handed over, the batch's copies are under way.
+    MoveBatch batch([&] { return !(stop && moves == names.size()); });
     std::map<std::string, Outcome> outcomes;
     bool went_on = true;
     for (const std::string& name : names) {
@@ -181,6 +188,9 @@ TEST(MoveSeamsWin32Test, CopiesAcrossVolumesAreFlushedAndPlacedTogetherBeforeAny
     seen = nullptr;
 
     EXPECT_EQ(went_on, !stop);
+    if (stop) {
+      EXPECT_EQ(copies_to_the_end, 1) << "the batch's copies were not broken off";
+    }
     // The first move finds out that the volumes differ, alone; the next
     // ones go through one batch, whose sources go only once every copy of
     // it is flushed and placed. The copy of "d" finds its name taken.
