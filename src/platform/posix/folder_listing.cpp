@@ -5,17 +5,28 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <limits>
+#include <system_error>
+#include <thread>
 
 #include "platform/files.h"
 #include "platform/posix/civil_date.h"
 #include "platform/posix/identity.h"
 #include "platform/posix/listing_state.h"
+#include "platform/posix/remote.h"
 
 namespace qor::platform {
 
 namespace {
+
+// Entries whose details are read ahead at once on a remote file system, and
+// look-ups under way side by side. Few enough that a detail read ahead is
+// a fraction of a second old when the walk comes to it.
+constexpr std::size_t kReadAhead = 32;
+constexpr std::size_t kLookUps = 8;
 
 // Fills date and size from a stat record. A date beyond the years the
 // program counts in stays unknown, so that it is never taken for another.
@@ -44,6 +55,7 @@ void Adopt(FolderListing::State& state, Fd fd) {
     return;
   }
   state.identity = IdentityFromStat(st);
+  state.remote = IsRemote(fd.get());
   state.dir.reset(::fdopendir(fd.get()));
   if (state.dir == nullptr) {
     state.error = errno;
@@ -118,17 +130,63 @@ bool FolderListing::State::Read(FolderEntry& entry) {
     return true;
   }
   struct stat st;
-  if (::fstatat(fd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+  Detail(entry, ::fstatat(fd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno, st);
+  return true;
+}
+
+void FolderListing::State::Detail(FolderEntry& entry, int error, const struct stat& st) {
+  if (error != 0) {
     // Vanished since the listing was read: a move of it fails later. Any
     // other reason (a folder that may be listed but not entered) means its
     // files were not examined, and the run says so.
-    if (errno != ENOENT && detail_error == 0) detail_error = errno;
-    return true;
+    if (error != ENOENT && detail_error == 0) detail_error = error;
+    return;
   }
   entry.is_folder = S_ISDIR(st.st_mode);
   entry.has_details = true;
   if (!entry.is_folder) FillDetails(st, entry);
-  return true;
+}
+
+bool FolderListing::State::ReadAhead() {
+  ahead.clear();
+  ahead_next = 0;
+  // The names first, as the system lists them; folders need no look-up.
+  std::vector<std::size_t> due;
+  while (ahead.size() < kReadAhead) {
+    errno = 0;
+    const struct dirent* d = ::readdir(dir.get());
+    if (d == nullptr) {
+      read_error = errno;
+      break;
+    }
+    FolderEntry& entry = ahead.emplace_back();
+    entry.name.assign(d->d_name);
+    entry.is_folder = IsDots(d->d_name) || d->d_type == DT_DIR;
+    if (!entry.is_folder) due.push_back(ahead.size() - 1);
+  }
+  // Then their details, side by side.
+  std::vector<struct stat> found(due.size());
+  std::vector<int> errors(due.size(), 0);
+  std::atomic<std::size_t> next = 0;
+  const auto look_up = [&] {
+    for (std::size_t i; (i = next++) < due.size();) {
+      if (::fstatat(fd, ahead[due[i]].name.c_str(), &found[i], AT_SYMLINK_NOFOLLOW) != 0) {
+        errors[i] = errno;
+      }
+    }
+  };
+  std::vector<std::thread> helpers;
+  for (std::size_t j = 1; j < std::min(due.size(), kLookUps); ++j) {
+    try {
+      helpers.emplace_back(look_up);
+    } catch (const std::system_error&) {
+      break;  // those there are will do
+    }
+  }
+  look_up();
+  for (std::thread& helper : helpers) helper.join();
+  for (std::size_t i = 0; i < due.size(); ++i) Detail(ahead[due[i]], errors[i], found[i]);
+  return !ahead.empty();
 }
 
 bool FolderListing::Next(FolderEntry& entry) {
@@ -138,13 +196,20 @@ bool FolderListing::Next(FolderEntry& entry) {
     return true;
   }
   if (state_->dir == nullptr) return false;
-  return state_->Read(entry);
+  if (!state_->remote) return state_->Read(entry);
+  if (state_->ahead_next >= state_->ahead.size() && !state_->ReadAhead()) return false;
+  entry = std::move(state_->ahead[state_->ahead_next++]);
+  return true;
 }
 
 void FolderListing::Park() {
   State& state = *state_;
   if (state.parked || state.fd < 0) return;
   if (state.dir != nullptr) {
+    for (; state.ahead_next < state.ahead.size(); ++state.ahead_next) {
+      state.rest.push_back(std::move(state.ahead[state.ahead_next]));
+    }
+    state.ahead.clear();
     FolderEntry entry;
     while (state.Read(entry)) state.rest.push_back(std::move(entry));
     state.dir.reset();

@@ -4,6 +4,7 @@
 // files of the Linux layer that work on their descriptors.
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <memory>
 #include <string>
 #include <unordered_set>
@@ -34,9 +35,19 @@ struct FolderListing::State {
   std::vector<FolderEntry> rest;
   std::size_t next = 0;
   FileIdentity identity;
+  // On a remote file system the details of the next few entries are read
+  // side by side, ahead of the walk: each look-up waits a round trip.
+  bool remote = false;
+  std::vector<FolderEntry> ahead;
+  std::size_t ahead_next = 0;
 
   // One entry read from the system's listing.
   bool Read(FolderEntry& entry);
+  // Fills in an entry's details from its look-up, or notes why there are
+  // none (`error`).
+  void Detail(FolderEntry& entry, int error, const struct stat& st);
+  // The next few entries into `ahead`; false when there are none.
+  bool ReadAhead();
 };
 
 struct TargetFolder::State {

@@ -1,7 +1,6 @@
 #include "platform/move_batch.h"
 
 #include <fcntl.h>
-#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +19,7 @@
 #include "platform/posix/cross_device_move.h"
 #include "platform/posix/fd.h"
 #include "platform/posix/listing_state.h"
+#include "platform/posix/remote.h"
 
 namespace qor::platform {
 
@@ -32,28 +32,6 @@ namespace {
 // processors), so there they are made one after the other.
 constexpr std::size_t kRemoteJobs = 8;
 constexpr std::size_t kLocalJobs = 1;
-
-// Where the file system answers over a network or through a process of its
-// own. There a sync of the whole file system may not reach the far side
-// (FUSE passes none on, CIFS and 9p send no flush), so each copy is synced by
-// itself, which does.
-bool IsRemote(int fd) {
-  struct statfs about;
-  if (::fstatfs(fd, &about) != 0) return false;
-  switch (static_cast<unsigned long>(about.f_type)) {
-    case 0x65735546UL:  // FUSE: sshfs, rclone mount, NAS clients
-    case 0x6969UL:      // NFS
-    case 0xFF534D42UL:  // CIFS
-    case 0xFE534D42UL:  // SMB2
-    case 0x517BUL:      // SMB
-    case 0x01021997UL:  // 9p
-    case 0x00C36400UL:  // Ceph
-    case 0x6B414653UL:  // AFS
-      return true;
-    default:
-      return false;
-  }
-}
 
 // A folder descriptor of its own, shared by the moves of one folder. A
 // failed duplication keeps its own errno, the reason its move fails.
@@ -123,6 +101,9 @@ struct MoveBatch::State {
     }
     return chosen_jobs;
   }
+  // A sync of a whole remote file system may not reach the far side (FUSE
+  // passes none on, CIFS and 9p send no flush): there each copy is synced
+  // by itself, which does.
   bool SyncEach(const SharedFolder& to) {
     if (!(remote_known == to.identity())) {
       remote_to = IsRemote(to.fd());

@@ -355,7 +355,7 @@ TEST_F(CrossMoveSteps, CopiesSideBySideEndInTheOrderAskedAndAStopLeavesNothingHa
     TempFolder from(BuildParent()), to("/dev/shm");
     std::vector<std::string> names;
     for (int i = 0; i < 60; ++i) {
-      names.push_back("f" + std::to_string(100 + i));
+      names.push_back(std::to_string(100 + i).insert(0, 1, 'f'));
       WriteFile(from.slash() + names.back(), "bytes of " + names.back(), UtcSeconds(2020, 1, 1));
     }
     WriteFile(to.slash() + names[19], "the user's own", UtcSeconds(2022, 1, 1));
@@ -454,6 +454,42 @@ TEST(TargetFolderSteps, APreviewFindsEveryTakenNameWhicheverItLooksUpFirst) {
   }
   EXPECT_EQ(target.Probe("missing/", "b").error, 0) << "a folder still to be made holds nothing";
   EXPECT_EQ(target.Probe("sub/", "b").error, EEXIST) << "back in a folder looked at before";
+}
+
+// On a share the details of a folder's entries are read ahead, side by side:
+// the walk must still see every entry once, with the same details, also when
+// the listing is parked part-way.
+TEST(FolderListingAhead, OnAShareEveryEntryComesOnceWithItsDetails) {
+  TempFolder folder(BuildParent());
+  for (int i = 0; i < 70; ++i) {
+    WriteFile(folder.slash() + "f" + std::to_string(i),
+              std::string(static_cast<std::size_t>(i), 'x'),
+              UtcSeconds(2000 + i % 20, 1 + i % 12, 1 + i % 28));
+  }
+  for (const char* name : {"sub1", "sub2"}) ::mkdir((folder.slash() + name).c_str(), 0755);
+  ASSERT_EQ(::symlink("f1", (folder.slash() + "link").c_str()), 0);
+  const auto list = [&](bool remote, int park_after) {
+    SyscallSeam seam;
+    seam.remote = remote;
+    FolderListing listing(folder.path());
+    std::vector<std::string> seen;
+    FolderEntry entry;
+    for (int n = 0; listing.Next(entry); ++n) {
+      if (n == park_after) listing.Park();
+      seen.push_back(entry.name + (entry.is_folder ? "/" : "") + " " +
+                     std::to_string(entry.has_details) + " " + std::to_string(entry.year) + "-" +
+                     std::to_string(entry.month) + "-" + std::to_string(entry.day) + " " +
+                     std::to_string(entry.size));
+    }
+    EXPECT_EQ(listing.DetailError(), 0);
+    return seen;
+  };
+  const std::vector<std::string> local = list(false, -1);
+  ASSERT_EQ(local.size(), 75u);  // with "." and ".."
+  for (const int park_after : {-1, 0, 40}) {
+    SCOPED_TRACE(park_after);
+    EXPECT_EQ(list(true, park_after), local);
+  }
 }
 
 }  // namespace
