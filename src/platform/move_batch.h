@@ -36,8 +36,9 @@ class MoveBatch {
     std::uint64_t size = 0;
   };
 
-  // `keep_going` is asked at least every 100 ms while a file is copied or a
-  // batch is made durable; false gives every pending move up (see Abandon).
+  // `keep_going` is asked at least every 100 ms while the caller waits on a
+  // copy or on a batch being made durable; false gives every pending move
+  // up (see Abandon).
   explicit MoveBatch(std::function<bool()> keep_going);
   // Gives up what is still pending.
   ~MoveBatch();
@@ -46,7 +47,8 @@ class MoveBatch {
 
   // Moves the entry `name` of `folder` into the folder `target` has entered,
   // under the same name, never replacing anything. False when `keep_going`
-  // said to stop.
+  // said to stop, which copies made side by side may hear only when the
+  // batch ends.
   bool Move(const FolderListing& folder, const std::string& name, const TargetFolder& target,
             Steps steps);
   // Removes the subfolder `name` of `parent` if it is empty, after the moves
@@ -64,8 +66,8 @@ class MoveBatch {
   void WhenSettled(std::function<void()> settled);
   // At most `jobs` copies across file systems under way at once; 1 makes
   // them one after the other, 0 (the default) chooses by the file systems:
-  // several onto or off a share, one between local disks.
-  // The order of the steps, and everything said above, stays as it is.
+  // on Linux several onto or off a share, one between local disks; on
+  // Windows several. The order of the steps, and everything said above, stays as it is.
   void SetJobs(std::size_t jobs);
   // Completes every pending move; false when `keep_going` said to stop.
   bool Finish();

@@ -83,6 +83,18 @@ std::deque<CopyWorkers::Queued>::iterator CopyWorkers::Next() {
   return best;
 }
 
+bool CopyWorkers::WaitBelow(std::size_t most, const KeepGoing& keep_going) {
+  std::unique_lock lock(mutex_);
+  while (under_way_ >= most) {
+    if (changed_.wait_for(lock, kKeepGoingEvery, [&] { return under_way_ < most; })) break;
+    lock.unlock();
+    const bool go_on = !keep_going || keep_going();
+    lock.lock();
+    if (!go_on) return false;
+  }
+  return true;
+}
+
 bool CopyWorkers::WaitIdle(const KeepGoing& keep_going) {
   bool go_on = true;
   std::unique_lock lock(mutex_);

@@ -33,6 +33,9 @@ class CopyWorkers {
   // creates and renames in one folder wait for each other, so copies spread
   // over the folders of a batch overlap more of their waits.
   void Run(std::function<void()> work, const void* lane = nullptr);
+  // Waits until fewer than `most` pieces of work are under way, asking
+  // `keep_going` every 100 ms meanwhile. False as soon as it says to stop.
+  bool WaitBelow(std::size_t most, const KeepGoing& keep_going);
   // Waits until no work is under way, asking `keep_going` every 100 ms also
   // once it has said to stop (the work cannot be broken off, and a window
   // must go on living meanwhile). False when it said to stop.

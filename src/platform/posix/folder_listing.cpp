@@ -23,8 +23,8 @@ namespace qor::platform {
 namespace {
 
 // Entries whose details are read ahead at once on a remote file system, and
-// look-ups under way side by side. Few enough that a detail read ahead is
-// a fraction of a second old when the walk comes to it.
+// look-ups under way side by side. Few, as a detail read ahead is older by
+// the moves of the entries before it when the walk comes to it.
 constexpr std::size_t kReadAhead = 32;
 constexpr std::size_t kLookUps = 8;
 
@@ -110,10 +110,12 @@ int FolderListing::DetailError() const {
 }
 
 bool FolderListing::State::Read(FolderEntry& entry) {
+  if (ended) return false;
   errno = 0;
   const struct dirent* d = ::readdir(dir.get());
   if (d == nullptr) {
     read_error = errno;
+    ended = true;
     return false;
   }
 
@@ -152,11 +154,12 @@ bool FolderListing::State::ReadAhead() {
   ahead_next = 0;
   // The names first, as the system lists them; folders need no look-up.
   std::vector<std::size_t> due;
-  while (ahead.size() < kReadAhead) {
+  while (ahead.size() < kReadAhead && !ended) {
     errno = 0;
     const struct dirent* d = ::readdir(dir.get());
     if (d == nullptr) {
       read_error = errno;
+      ended = true;
       break;
     }
     FolderEntry& entry = ahead.emplace_back();
@@ -176,6 +179,7 @@ bool FolderListing::State::ReadAhead() {
     }
   };
   std::vector<std::thread> helpers;
+  helpers.reserve(kLookUps);
   for (std::size_t j = 1; j < std::min(due.size(), kLookUps); ++j) {
     try {
       helpers.emplace_back(look_up);

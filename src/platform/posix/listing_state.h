@@ -38,6 +38,7 @@ struct FolderListing::State {
   // On a remote file system the details of the next few entries are read
   // side by side, ahead of the walk: each look-up waits a round trip.
   bool remote = false;
+  bool ended = false;  // the system's listing came to its end, or failed
   std::vector<FolderEntry> ahead;
   std::size_t ahead_next = 0;
 

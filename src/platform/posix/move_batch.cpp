@@ -33,6 +33,12 @@ namespace {
 constexpr std::size_t kRemoteJobs = 8;
 constexpr std::size_t kLocalJobs = 1;
 
+// Copies are handed to the workers ahead of the walk, so that they can
+// spread them over the batch's folders; but once this many bytes of them are
+// not yet made, the walk waits until fewer than the workers' number are
+// under way: a batch of large files still ends by its age.
+constexpr std::uint64_t kAheadBytes = 8 << 20;
+
 // A folder descriptor of its own, shared by the moves of one folder. A
 // failed duplication keeps its own errno, the reason its move fails.
 class SharedFolder {
@@ -90,6 +96,13 @@ struct MoveBatch::State {
   std::unique_ptr<CopyWorkers> workers;
   std::atomic<bool> cancelled = false;
   KeepGoing worker_keep_going;
+  std::atomic<std::uint64_t> ahead_bytes = 0;  // handed out, not yet made
+  // `keep_going`, and a stop breaks the copies under way off at once.
+  KeepGoing stopping = [this] {
+    const bool go_on = !keep_going || keep_going();
+    if (!go_on) cancelled = true;
+    return go_on;
+  };
 
   std::size_t Jobs(const SharedFolder& from, const SharedFolder& to) {
     if (jobs != 0) return jobs;
@@ -158,7 +171,7 @@ bool MoveBatch::State::Commit() {
   // beside it is made once more, alone: the room may have been theirs, and
   // copies side by side must fail no file that one at a time would move.
   if (workers) {
-    if (!workers->WaitIdle(keep_going)) {
+    if (!workers->WaitIdle(stopping)) {
       Abandon(keep_going);
       return false;
     }
@@ -371,15 +384,17 @@ bool MoveBatch::Move(const FolderListing& folder, const std::string& name,
       state.Share(state.last_to, to.Current(), to.CurrentIdentity());
   const int shared_error = from_folder->error() != 0 ? from_folder->error() : to_folder->error();
   const std::size_t jobs = shared_error != 0 ? 1 : state.Jobs(*from_folder, *to_folder);
-  // Copies side by side are handed out as the walk comes to them, without
-  // waiting: the batch's own limits hold them, and the workers can spread
-  // them over the batch's folders.
   if (jobs > 1 && (!state.workers || state.workers->count() != jobs)) {
-    if (state.workers && !state.workers->WaitIdle(state.keep_going)) {
+    if (state.workers && !state.workers->WaitIdle(state.stopping)) {
       state.Abandon(state.keep_going);
       return false;
     }
     state.workers = std::make_unique<CopyWorkers>(jobs);
+  }
+  if (jobs > 1 && state.ahead_bytes >= kAheadBytes &&
+      !state.workers->WaitBelow(jobs, state.stopping)) {
+    state.Abandon(state.keep_going);
+    return false;
   }
   if (!state.Pending()) state.first = std::chrono::steady_clock::now();
   State::Item& item = state.items.emplace_back();
@@ -395,17 +410,19 @@ bool MoveBatch::Move(const FolderListing& folder, const std::string& name,
     item.sync = state.SyncEach(*item.to);
     if (jobs > 1) {
       const void* lane = item.to.get();
+      state.ahead_bytes += item.steps.size;
       state.workers->Run(
           [&state, &item] {
             if (state.cancelled) {
               item.outcome = {ECANCELED};
-              return;
+            } else {
+              try {
+                state.MakeCopy(item, &state.worker_keep_going);
+              } catch (const std::bad_alloc&) {
+                item.outcome = {ENOMEM};
+              }
             }
-            try {
-              state.MakeCopy(item, &state.worker_keep_going);
-            } catch (const std::bad_alloc&) {
-              item.outcome = {ENOMEM};
-            }
+            state.ahead_bytes -= item.steps.size;
           },
           lane);
     } else {

@@ -67,7 +67,6 @@ class VolumeCopy {
   // Removes what there is of the copy and lets the source go.
   void Discard();
   FileIdentity PlacedIdentity() const { return copy_; }
-  std::uint64_t Size() const { return before_.size; }
 
  private:
   std::wstring from_, to_, temporary_;

@@ -70,12 +70,13 @@ struct MoveBatch::State {
     return last_volume;
   }
 
-  // Runs `work` for each item still on its way, on up to `jobs` threads,
+  // Runs `work` for each item still on its way, on up to `threads` threads,
   // while `keep_going` is asked every 100 ms; false when it said stop. The
   // work runs to its end (a flush cannot be broken off); copies made under a
-  // CopyCancel of `cancelled` are broken off once it said stop.
+  // CopyCancel of `cancelled` are broken off once it said stop. What `work`
+  // or `keep_going` throws is thrown again once every thread has ended.
   template <typename Work>
-  bool SideBySide(Work work) {
+  bool SideBySide(std::size_t threads, Work work) {
     cancelled = false;
     std::vector<Item*> due;
     for (Item& item : items) {
@@ -93,7 +94,7 @@ struct MoveBatch::State {
       }
     };
     std::vector<std::future<void>> running;
-    for (std::size_t j = 0; j < std::min(due.size(), jobs); ++j) {
+    for (std::size_t j = 0; j < std::min(due.size(), threads); ++j) {
       try {
         running.push_back(std::async(std::launch::async, worker));
       } catch (const std::system_error&) {
@@ -101,21 +102,36 @@ struct MoveBatch::State {
       }
     }
     if (running.empty()) {
-      // No thread to be had: the work is done here, the window waiting.
-      worker();
-      return !keep_going || keep_going();
+      // No thread to be had: the work is done here, and a copy asks the
+      // window itself as it goes.
+      bool stopped = false;
+      {
+        const CopyProgressCheck check(keep_going);
+        worker();
+        stopped = check.stopped();
+      }
+      return !stopped && (!keep_going || keep_going());
     }
     bool go_on = true;
     std::exception_ptr thrown;
     for (std::future<void>& one : running) {
       while (one.wait_for(kKeepGoingEvery) != std::future_status::ready) {
-        if (!go_on || thrown || !keep_going) continue;
+        // Asked also once it said stop: a window must go on living while
+        // the work under way comes to its end.
+        if (thrown || !keep_going) continue;
         try {
-          go_on = keep_going();
+          if (!keep_going()) go_on = false;
         } catch (...) {
           thrown = std::current_exception();
         }
         if (!go_on || thrown) cancelled = true;
+      }
+    }
+    for (std::future<void>& one : running) {
+      try {
+        one.get();
+      } catch (...) {
+        if (!thrown) thrown = std::current_exception();
       }
     }
     if (thrown) std::rethrow_exception(thrown);
@@ -132,7 +148,11 @@ bool MoveBatch::State::Commit() {
     // made beside it is made once more, alone: the room may have been
     // theirs, and copies side by side must fail no file that one at a time
     // would move.
-    if (!SideBySide([this](Item& item) {
+    if (!SideBySide(jobs, [this](Item& item) {
+          if (cancelled) {
+            item.outcome = {ERROR_REQUEST_ABORTED};
+            return;
+          }
           const CopyCancel cancel(cancelled);
           item.outcome = item.copy.Make(item.from, item.to, item.journal);
         })) {
@@ -153,7 +173,7 @@ bool MoveBatch::State::Commit() {
       }
     }
     // 1. Every copy on the disk and checked against its source.
-    if (!SideBySide([](Item& item) { item.outcome = {item.copy.Flush()}; })) {
+    if (!SideBySide(kFlushJobs, [](Item& item) { item.outcome = {item.copy.Flush()}; })) {
       Abandon();
       return false;
     }
@@ -184,7 +204,7 @@ bool MoveBatch::State::Commit() {
       if (FlushFolder(folder) != 0) unflushed.push_back(folder);
     }
     const bool verify_copies = verify;
-    if (!SideBySide([&unflushed, verify_copies](Item& item) {
+    if (!SideBySide(kFlushJobs, [&unflushed, verify_copies](Item& item) {
           if (std::find(unflushed.begin(), unflushed.end(), item.copy.Folder()) !=
               unflushed.end()) {
             item.outcome = {item.copy.FlushPlaced()};

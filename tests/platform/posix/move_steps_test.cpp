@@ -9,10 +9,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <mutex>
+#include <set>
 #include <thread>
 
 #include "copy_kind.h"
@@ -360,8 +363,10 @@ TEST_F(CrossMoveSteps, CopiesSideBySideEndInTheOrderAskedAndAStopLeavesNothingHa
     }
     WriteFile(to.slash() + names[19], "the user's own", UtcSeconds(2022, 1, 1));
     SyscallSeam seam;
+    std::atomic<std::size_t> copies_timed = 0;  // copies that got as far as their times
     seam.before = [&](const SyscallEvent& e) {
       if (c.stop && e.call == "times") {
+        ++copies_timed;
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
       }
     };
@@ -400,6 +405,7 @@ TEST_F(CrossMoveSteps, CopiesSideBySideEndInTheOrderAskedAndAStopLeavesNothingHa
     }
     if (c.stop) {
       EXPECT_EQ(in_target, std::set<std::string>{names[19]}) << "a copy stayed";
+      EXPECT_LE(copies_timed, 2 * c.jobs) << "the copies went on after the stop";
     } else {
       EXPECT_EQ(ended.size(), names.size());
       EXPECT_EQ(outcomes[names[19]].error, EEXIST);
@@ -461,16 +467,23 @@ TEST(TargetFolderSteps, APreviewFindsEveryTakenNameWhicheverItLooksUpFirst) {
 // the listing is parked part-way.
 TEST(FolderListingAhead, OnAShareEveryEntryComesOnceWithItsDetails) {
   TempFolder folder(BuildParent());
+  // Named so that the seam sees their look-ups.
   for (int i = 0; i < 70; ++i) {
-    WriteFile(folder.slash() + "f" + std::to_string(i),
+    WriteFile(folder.slash() + ".qor-f" + std::to_string(i),
               std::string(static_cast<std::size_t>(i), 'x'),
               UtcSeconds(2000 + i % 20, 1 + i % 12, 1 + i % 28));
   }
   for (const char* name : {"sub1", "sub2"}) ::mkdir((folder.slash() + name).c_str(), 0755);
-  ASSERT_EQ(::symlink("f1", (folder.slash() + "link").c_str()), 0);
+  ASSERT_EQ(::symlink(".qor-f1", (folder.slash() + "link").c_str()), 0);
   const auto list = [&](bool remote, int park_after) {
     SyscallSeam seam;
     seam.remote = remote;
+    std::mutex mutex;
+    std::set<std::thread::id> looking_up;
+    seam.before = [&](const SyscallEvent& e) {
+      const std::lock_guard lock(mutex);
+      if (e.call == "stat") looking_up.insert(std::this_thread::get_id());
+    };
     FolderListing listing(folder.path());
     std::vector<std::string> seen;
     FolderEntry entry;
@@ -482,6 +495,7 @@ TEST(FolderListingAhead, OnAShareEveryEntryComesOnceWithItsDetails) {
                      std::to_string(entry.size));
     }
     EXPECT_EQ(listing.DetailError(), 0);
+    EXPECT_EQ(looking_up.size() > 1, remote) << "look-ups side by side only on a share";
     return seen;
   };
   const std::vector<std::string> local = list(false, -1);

@@ -154,8 +154,12 @@ TEST(MoveSeamsWin32Test, CopiesAcrossVolumesAreFlushedAndPlacedTogetherBeforeAny
   if (::GetDriveTypeW(L"Q:\\") == DRIVE_NO_ROOT_DIR) GTEST_SKIP() << "no Q: drive";
   using Step = test_seams::AcrossVolumesStep;
   const std::vector<std::string> names = {"a", "b", "c", "d", "e"};
-  for (const bool stop : {false, true}) {
-    SCOPED_TRACE(stop ? "stopped while the batch's copies are made" : "to the end");
+  enum class End { Whole, Stopped, CheckFails };
+  for (const End end : {End::Whole, End::Stopped, End::CheckFails}) {
+    const bool stop = end != End::Whole;
+    SCOPED_TRACE(end == End::Whole     ? "to the end"
+                 : end == End::Stopped ? "stopped while the batch's copies are made"
+                                       : "the check fails while the batch's copies are made");
     TempFolder source, target("Q:");
     for (const std::string& name : names) {
       WriteFile(source.slash() + name, "bytes of " + name, UtcSeconds(2021, 6, 15));
@@ -171,7 +175,10 @@ TEST(MoveSeamsWin32Test, CopiesAcrossVolumesAreFlushedAndPlacedTogetherBeforeAny
     std::size_t moves = 0;
     copies_to_the_end = 0;
     // Once every file is handed over, the batch's copies are under way.
-    MoveBatch batch([&] { return !(stop && moves == names.size()); });
+    MoveBatch batch([&] {
+      if (stop && moves == names.size() && end == End::CheckFails) throw std::bad_alloc();
+      return !(stop && moves == names.size());
+    });
     std::map<std::string, Outcome> outcomes;
     bool went_on = true;
     for (const std::string& name : names) {
@@ -184,7 +191,12 @@ TEST(MoveSeamsWin32Test, CopiesAcrossVolumesAreFlushedAndPlacedTogetherBeforeAny
                                      {}};
       if (!(went_on = batch.Move(listing, name, into, each))) break;
     }
-    if (went_on) went_on = batch.Finish();
+    if (went_on && end == End::CheckFails) {
+      EXPECT_THROW(batch.Finish(), std::bad_alloc) << "the run ends on the failure";
+      went_on = false;
+    } else if (went_on) {
+      went_on = batch.Finish();
+    }
     seen = nullptr;
 
     EXPECT_EQ(went_on, !stop);
