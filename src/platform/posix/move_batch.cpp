@@ -39,6 +39,11 @@ constexpr std::size_t kLocalJobs = 1;
 // under way: a batch of large files still ends by its age.
 constexpr std::uint64_t kAheadBytes = 8 << 20;
 
+// Where copies are made side by side, a batch holds more files: the more
+// folders it spans, the more of their creates and renames overlap (the
+// system lets those in one folder wait for each other).
+constexpr std::size_t kBatchFilesSideBySide = 4 * kBatchFiles;
+
 // A folder descriptor of its own, shared by the moves of one folder. A
 // failed duplication keeps its own errno, the reason its move fails.
 class SharedFolder {
@@ -433,8 +438,8 @@ bool MoveBatch::Move(const FolderListing& folder, const std::string& name,
       }
     }
   }
-  if (state.items.size() >= kBatchFiles || state.bytes >= kBatchBytes ||
-      state.expected >= kBatchBytes ||
+  if (state.items.size() >= (jobs > 1 ? kBatchFilesSideBySide : kBatchFiles) ||
+      state.bytes >= kBatchBytes || state.expected >= kBatchBytes ||
       std::chrono::steady_clock::now() - state.first >= kBatchAge) {
     return Finish();
   }

@@ -481,8 +481,13 @@ TEST(FolderListingAhead, OnAShareEveryEntryComesOnceWithItsDetails) {
     std::mutex mutex;
     std::set<std::thread::id> looking_up;
     seam.before = [&](const SyscallEvent& e) {
-      const std::lock_guard lock(mutex);
-      if (e.call == "stat") looking_up.insert(std::this_thread::get_id());
+      if (e.call != "stat") return;
+      {
+        const std::lock_guard lock(mutex);
+        looking_up.insert(std::this_thread::get_id());
+      }
+      // A round trip, as on a share.
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     };
     FolderListing listing(folder.path());
     std::vector<std::string> seen;
