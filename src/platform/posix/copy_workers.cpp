@@ -1,6 +1,5 @@
 #include "platform/posix/copy_workers.h"
 
-#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <system_error>
@@ -52,16 +51,11 @@ void CopyWorkers::Serve() {
     const std::function<void()> work = std::move(next->work);
     const void* lane = next->lane;
     queue_.erase(next);
-    auto running = std::find_if(running_.begin(), running_.end(),
-                                [lane](const auto& counted) { return counted.first == lane; });
-    if (running == running_.end()) running = running_.insert(running_.end(), {lane, 0});
-    ++running->second;
+    ++running_[lane];
     lock.unlock();
     work();
     lock.lock();
-    running = std::find_if(running_.begin(), running_.end(),
-                           [lane](const auto& counted) { return counted.first == lane; });
-    if (--running->second == 0) running_.erase(running);
+    if (--running_[lane] == 0) running_.erase(lane);
     --under_way_;
     changed_.notify_all();
   }
@@ -71,10 +65,8 @@ std::deque<CopyWorkers::Queued>::iterator CopyWorkers::Next() {
   auto best = queue_.begin();
   std::size_t fewest = SIZE_MAX;
   for (auto it = queue_.begin(); it != queue_.end() && fewest > 0; ++it) {
-    std::size_t count = 0;
-    for (const auto& [lane, running] : running_) {
-      if (lane == it->lane) count = running;
-    }
+    const auto running = running_.find(it->lane);
+    const std::size_t count = running == running_.end() ? 0 : running->second;
     if (count < fewest) {
       fewest = count;
       best = it;

@@ -8,9 +8,9 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "platform/posix/content_copy.h"
@@ -56,8 +56,8 @@ class CopyWorkers {
   std::deque<Queued>::iterator Next();
 
   std::deque<Queued> queue_;
-  std::vector<std::pair<const void*, std::size_t>> running_;  // per lane
-  std::size_t under_way_ = 0;                                 // queued or running
+  std::map<const void*, std::size_t> running_;  // per lane
+  std::size_t under_way_ = 0;                   // queued or running
   bool ending_ = false;
   std::vector<std::thread> threads_;
 };

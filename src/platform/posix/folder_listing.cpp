@@ -109,7 +109,7 @@ int FolderListing::DetailError() const {
   return state_->detail_error;
 }
 
-bool FolderListing::State::Read(FolderEntry& entry) {
+bool FolderListing::State::ReadName(FolderEntry& entry) {
   if (ended) return false;
   errno = 0;
   const struct dirent* d = ::readdir(dir.get());
@@ -120,19 +120,21 @@ bool FolderListing::State::Read(FolderEntry& entry) {
   }
 
   entry.name.assign(d->d_name);
-  entry.is_folder = false;
   entry.has_details = false;
   entry.year = entry.month = entry.day = 0;
   entry.size = 0;
   entry.identity = {};
 
   // "." and ".." are passed over by every caller; they need no details.
-  if (IsDots(d->d_name) || d->d_type == DT_DIR) {
-    entry.is_folder = true;
-    return true;
-  }
+  entry.is_folder = IsDots(d->d_name) || d->d_type == DT_DIR;
+  return true;
+}
+
+bool FolderListing::State::Read(FolderEntry& entry) {
+  if (!ReadName(entry)) return false;
+  if (entry.is_folder) return true;
   struct stat st;
-  Detail(entry, ::fstatat(fd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno, st);
+  Detail(entry, ::fstatat(fd, entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno, st);
   return true;
 }
 
@@ -154,18 +156,9 @@ bool FolderListing::State::ReadAhead() {
   ahead_next = 0;
   // The names first, as the system lists them; folders need no look-up.
   std::vector<std::size_t> due;
-  while (ahead.size() < kReadAhead && !ended) {
-    errno = 0;
-    const struct dirent* d = ::readdir(dir.get());
-    if (d == nullptr) {
-      read_error = errno;
-      ended = true;
-      break;
-    }
-    FolderEntry& entry = ahead.emplace_back();
-    entry.name.assign(d->d_name);
-    entry.is_folder = IsDots(d->d_name) || d->d_type == DT_DIR;
-    if (!entry.is_folder) due.push_back(ahead.size() - 1);
+  for (FolderEntry entry; ahead.size() < kReadAhead && ReadName(entry);) {
+    if (!entry.is_folder) due.push_back(ahead.size());
+    ahead.push_back(std::move(entry));
   }
   // Then their details, side by side.
   std::vector<struct stat> found(due.size());

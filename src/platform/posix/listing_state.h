@@ -42,7 +42,10 @@ struct FolderListing::State {
   std::vector<FolderEntry> ahead;
   std::size_t ahead_next = 0;
 
-  // One entry read from the system's listing.
+  // The next name from the system's listing, with what is known of it
+  // without a look-up; false at the end.
+  bool ReadName(FolderEntry& entry);
+  // One entry read from the system's listing, with its details.
   bool Read(FolderEntry& entry);
   // Fills in an entry's details from its look-up, or notes why there are
   // none (`error`).

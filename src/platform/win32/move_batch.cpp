@@ -28,8 +28,8 @@ namespace qor::platform {
 
 namespace {
 
-// Copies and flushes under way at once unless told otherwise: each waits for
-// the device, and the waits overlap.
+// Copies (unless told otherwise) and flushes under way at once: each waits
+// for the device, and the waits overlap.
 constexpr std::size_t kFlushJobs = 8;
 
 bool NoRoom(const Outcome& outcome) {
