@@ -45,12 +45,11 @@ def windows_named(d, name):
         try:
             title = w.get_wm_name()
             children = w.query_tree().children
+            shown = title == name and w.get_attributes().map_state == X.IsViewable
         except Exception:  # the window went away meanwhile
             return
-        if title == name:
-            attrs = w.get_attributes()
-            if attrs.map_state == X.IsViewable:
-                found.append(w)
+        if shown:
+            found.append(w)
         for child in children:
             walk(child)
 

@@ -297,11 +297,13 @@ def close_after_box(d, exe):
                 wait_for_window(d, "DONE moving", process, timeout=60)
                 answer(d, "DONE moving", "Return")
                 deadline = time.time() + 20
-                while not windows_named(d, "Sorvane"):
+                shown = windows_named(d, "Sorvane")
+                while not shown:
                     if time.time() > deadline or process.poll() is not None:
                         fail("start %d: the window did not appear after the box" % attempt)
                     time.sleep(0.005)
-                close_window(d, windows_named(d, "Sorvane")[0])
+                    shown = windows_named(d, "Sorvane")
+                close_window(d, shown[0])
                 try:
                     code = process.wait(timeout=10)
                 except subprocess.TimeoutExpired:
