@@ -24,6 +24,7 @@
 #include "run/find_file.h"
 #include "run/log_escapes.h"
 #include "run/move_run.h"
+#include "run/recovery_log.h"
 #include "run/run_log.h"
 
 namespace qor::cli {
@@ -185,7 +186,10 @@ int Summarize(Output& output, const SearchParams& params, const MoveReport& repo
               bool interrupted) {
   const bool dry = params.DryRun;
   int status = kAllMoved;
-  if (params.FailedCount > 0 || params.UnreadFolders > 0 || log.IsBroken()) status = kSomeFailed;
+  if (params.FailedCount > 0 || params.UnreadFolders > 0 || log.IsBroken() ||
+      params.JournalsRefused > 0 || params.RecoveryHidden > 0) {
+    status = kSomeFailed;
+  }
   if (interrupted) status = kInterrupted;
 
   std::string human = interrupted ? "interrupted: " : "";
@@ -205,6 +209,13 @@ int Summarize(Output& output, const SearchParams& params, const MoveReport& repo
   if (params.RecoveredCount > 0) {
     human +=
         ", finished " + Plural(params.RecoveredCount, "file", "files") + " of an interrupted run";
+  }
+  for (const std::string& note : RecoveryNotes(static_cast<std::size_t>(params.JournalsRefused),
+                                               static_cast<std::size_t>(params.RecoveryHidden))) {
+    human += ", " + note + " (see the log)";
+  }
+  if (!params.JournalProblem.empty()) {
+    output.Problem(JournalProblemText(params.JournalProblem));
   }
   human += "; searched " + Plural(params.SearchedCount, "entry", "entries") + " in " +
            output.SecondsText() + " s";
@@ -226,6 +237,10 @@ int Summarize(Output& output, const SearchParams& params, const MoveReport& repo
       ",\"failed\":" + IntegerText(params.FailedCount) +
       ",\"unread_folders\":" + IntegerText(params.UnreadFolders) + "," + report.FailuresJson() +
       "," + report.UnreadJson() + ",\"recovered\":" + IntegerText(params.RecoveredCount) +
+      ",\"journals_left_alone\":" + IntegerText(params.JournalsRefused) +
+      ",\"recovery_hidden\":" + IntegerText(params.RecoveryHidden) +
+      ",\"journal_problem\":" +
+      (params.JournalProblem.empty() ? std::string("null") : JsonString(params.JournalProblem)) +
       ",\"bytes\":" + std::to_string(report.moved_bytes()) +
       ",\"log_broken\":" + (log.IsBroken() ? "true" : "false") +
       ",\"log\":" + (log_path ? JsonString(*log_path) : "null") +

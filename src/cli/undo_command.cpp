@@ -17,6 +17,7 @@
 #include "run/log_escapes.h"
 #include "run/log_format.h"
 #include "run/path_text.h"
+#include "run/recovery_log.h"
 #include "run/run_log.h"
 
 namespace qor::cli {
@@ -68,7 +69,9 @@ class Undo {
         source_(source),
         back_(source),
         target_(target),
-        moved_from_(target) {}
+        moved_from_(target) {
+    back_.KeepJournal(target, [this] { return log_.Mark(); });
+  }
 
   // Moves back one entry that the log records as moved.
   void MoveBack(const LogEntry& entry) {
@@ -87,7 +90,9 @@ class Undo {
       if (!log_.StartEntry(shown, rest_room_)) return;
       const auto from = OpenMovedFrom(folder, name, outcome);
       if (outcome.ok()) outcome = back_.Enter(folder);
-      if (outcome.ok()) outcome = back_.MoveHere(*from, name);
+      if (outcome.ok()) {
+        outcome = back_.MoveHere(*from, name, shown + EndEntry({}, source_).text);
+      }
       log_.AppendLine(EndEntry(outcome, source_).text);
     }
     if (outcome.ok()) {
@@ -194,8 +199,15 @@ int UndoCommand(const Options& options) {
     if (!log_out) return kRefused;
   }
   // What a killed undo left in SOURCE is finished first.
-  const std::size_t recovered =
-      options.dry_run ? 0 : platform::RecoverKilledRuns(source).entries.size();
+  platform::Recovery recovery;
+  if (!options.dry_run) {
+    RecoveryLogWriter writer(undo.log_);
+    recovery = platform::RecoverKilledRuns(source, writer);
+    LogRecoveryNotes(recovery, undo.log_);
+  }
+  const std::size_t recovered = recovery.logged;
+  const std::vector<std::string> recovery_notes =
+      RecoveryNotes(recovery.refused.size(), recovery.hidden.size());
 
   std::int64_t entries = 0, skipped = 0, refused = 0;
   bool interrupted = false;
@@ -226,7 +238,8 @@ int UndoCommand(const Options& options) {
   if (log_out) undo.CloseLog();
 
   const bool broken = undo.log_.IsBroken();
-  int status = undo.failed_ > 0 || refused > 0 || broken ? kSomeFailed : kAllMoved;
+  int status = undo.failed_ > 0 || refused > 0 || broken || !recovery_notes.empty() ? kSomeFailed
+                                                                                  : kAllMoved;
   if (interrupted) status = kInterrupted;
   const bool dry = options.dry_run;
   std::string human = interrupted ? "interrupted: " : "";
@@ -239,6 +252,7 @@ int UndoCommand(const Options& options) {
     human += ", finished " + IntegerText(static_cast<std::int64_t>(recovered)) +
              " files of an interrupted undo";
   }
+  for (const std::string& note : recovery_notes) human += ", " + note + " (see the log)";
   if (broken) {
     human += "; the log could not be written (" + platform::ErrorText(undo.log_.WriteError()) +
              "), no further file was moved";

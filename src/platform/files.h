@@ -8,6 +8,7 @@
 // Windows); folder texts end with the separator.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -59,6 +60,15 @@ struct FileIdentity {
   std::uint64_t device = 0;
   std::uint64_t inode = 0;
   bool operator==(const FileIdentity&) const = default;
+};
+
+// Where a run log lies and how far it was written at one moment: a journal
+// names it, so that a later run finishing the journal's moves can tell which
+// of them the log records already.
+struct LogMark {
+  std::string path;  // absolute
+  FileIdentity identity;
+  std::uint64_t offset = 0;
 };
 
 // One entry of a folder listing.
@@ -144,10 +154,21 @@ class TargetFolder {
   // earlier, killed run left there is RecoverKilledRuns's to finish.
   Outcome Enter(const std::string& relative);
   // Moves the entry `name` of `folder` into the entered folder under the same
-  // name, with MoveFileNoReplace's guarantees.
-  Outcome MoveHere(const FolderListing& folder, const std::string& name);
+  // name, with MoveFileNoReplace's guarantees. `entry` is the run log's entry
+  // for the file once moved, kept in the journal for a later run that
+  // finishes the move after a kill; without it nothing is recorded.
+  Outcome MoveHere(const FolderListing& folder, const std::string& name,
+                   const std::string& entry = {});
   // The identity of `name` in the entered folder; false when it has none.
   bool IdentityOf(const std::string& name, FileIdentity& identity) const;
+  // The run's source folder and its log, named in the run's journal: a
+  // later run finishing this one's moves after a kill acts below the source
+  // only, and looks for their entries in the log. Without them no journal
+  // is kept.
+  void KeepJournal(const std::string& source_root, std::function<LogMark()> log);
+  // Why this run keeps no journal, so that a kill would leave duplicates or
+  // temporaries that no later run clears; empty while it keeps one.
+  std::string JournalProblem() const;
   // Whether `name` in the folder `relative` below the root is free for a
   // move, found without making, entering or following anything: success
   // when it is (missing folders would be made), EEXIST when the name is
@@ -177,22 +198,45 @@ Outcome MoveFileNoReplace(const std::string& from, const std::string& to);
 Outcome MoveEntryNoReplace(const FolderListing& folder, const std::string& name,
                            const std::string& to);
 
-// What a run finished of the work that killed runs left where it writes.
+// What the recovery of killed runs needs of the run that recovers.
+class RecoveryLog {
+ public:
+  virtual ~RecoveryLog() = default;
+  // Whether `entry` is a run log entry for the file `relative` (below its
+  // source folder) moved, exactly as the log writer writes one.
+  virtual bool IsEntryFor(const std::string& entry, const std::string& relative) const = 0;
+  // This run's log and its size now.
+  virtual LogMark Mark() const = 0;
+  // Writes the entries of moves that left their source and that no log
+  // records yet, before their journal goes; false when they could not be.
+  virtual bool Write(const std::vector<std::string>& entries) = 0;
+};
+
+// What a run did with the work that killed runs left where it writes.
 struct Recovery {
-  // The run log entries of the files whose move it completed.
-  std::vector<std::string> entries;
+  // Moves a killed run made or this run finished, written into this run's
+  // log because no other log records them.
+  std::size_t logged = 0;
   // What it found but left as it was: a source that changed since its copy,
   // or one whose name was taken again.
   int left = 0;
+  // Sources that are neither back under their name nor gone, by their whole
+  // hidden path: their journal stays until they are.
+  std::vector<std::string> hidden;
+  // Journals that are not this program's for this folder, by their whole
+  // path and why: never acted on, never removed.
+  std::vector<std::string> refused;
 };
 
 // Finishes the work of every killed run whose journal lies in the folder
 // `root`: its temporaries go, a copy in place whose source is still there
 // and equal loses that source, and a source under a private name goes when
 // its copy is equal, else back under its name without replacing anything.
-// A journal that a live run holds is left alone, and so is every name that
-// no journal names.
-Recovery RecoverKilledRuns(const std::string& root);
+// Every move that left its source and that no log the journal names holds
+// is written into `log`. A journal that a live run holds is left alone, and
+// so is every name that no journal names, and every journal that is not
+// wholly as this program writes one for this folder.
+Recovery RecoverKilledRuns(const std::string& root, RecoveryLog& log);
 
 // Creates every missing folder of `path` (mode 0777 less the umask). Success
 // when the whole path is a folder at the end.

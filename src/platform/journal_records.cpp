@@ -1,10 +1,16 @@
 #include "platform/journal_records.h"
 
+#include <charconv>
 #include <initializer_list>
+
+#include "platform/path_parts.h"
+#include "platform/temporary_names.h"
 
 namespace qor::platform {
 
 namespace {
+
+constexpr std::string_view kVersion = "2";
 
 std::string Record(std::initializer_list<std::string_view> fields) {
   std::string record;
@@ -15,43 +21,168 @@ std::string Record(std::initializer_list<std::string_view> fields) {
   return record;
 }
 
+bool HasControlBytes(std::string_view text) {
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) return true;
+  }
+  return false;
+}
+
+// An absolute folder ending with the separator, without "." or ".." in it:
+// "/a/b/" here, "C:\a\" or "\\server\share\" on Windows.
+bool IsAbsoluteFolder(std::string_view folder, char separator) {
+  if (folder.empty() || folder.back() != separator) return false;
+  std::string_view rest;
+  if (separator == '/') {
+    if (folder.front() != '/') return false;
+    rest = folder.substr(1);
+  } else if (folder.size() >= 3 && folder[1] == ':' && folder[2] == separator) {
+    rest = folder.substr(3);
+  } else if (folder.size() >= 3 && folder[0] == separator && folder[1] == separator) {
+    rest = folder.substr(2);
+  } else {
+    return false;
+  }
+  return rest.empty() || IsRelativeFolder(rest, separator);
+}
+
+std::string Decimal(std::uint64_t value) {
+  return std::to_string(value);
+}
+
+bool ReadDecimal(std::string_view text, std::uint64_t& value) {
+  if (text.empty() || text.size() > 20 || (text.size() > 1 && text[0] == '0')) return false;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return error == std::errc() && end == text.data() + text.size();
+}
+
+std::size_t FieldsOf(std::string_view kind) {
+  if (kind == "R") return 4;
+  if (kind == "L") return 5;
+  if (kind == "T") return 3;
+  if (kind == "P") return 5;
+  if (kind == "K") return 6;
+  return 0;
+}
+
+// One whole record into `journal`; false when a field is not as written.
+bool TakeRecord(const std::vector<std::string_view>& fields, char separator, JournalText& journal,
+                std::string& why) {
+  const char kind = fields[0][0];
+  if (kind == 'L') {
+    LogMark log;
+    log.path = fields[1];
+    if (!ReadDecimal(fields[2], log.identity.device) ||
+        !ReadDecimal(fields[3], log.identity.inode) || !ReadDecimal(fields[4], log.offset)) {
+      why = "a log record is not as written";
+      return false;
+    }
+    journal.logs.push_back(std::move(log));
+    return true;
+  }
+  JournalRecord record;
+  record.kind = kind;
+  if (kind == 'T') {
+    record.target = fields[1];
+    record.name = fields[2];
+    if (!IsRelativeFolder(record.target, separator) ||
+        !IsRandomName(record.name, kTemporaryPrefix)) {
+      why = "a temporary's record names something else";
+      return false;
+    }
+    journal.records.push_back(std::move(record));
+    return true;
+  }
+  record.source = fields[1];
+  record.target = fields[2];
+  record.name = fields[3];
+  record.entry = fields[4];
+  if (kind == 'K') record.taken = fields[5];
+  if (!IsRelativeFolder(record.source, separator) || !IsRelativeFolder(record.target, separator) ||
+      !IsPlainName(record.name, separator) ||
+      record.entry.empty() || HasControlBytes(record.entry) ||
+      (kind == 'K' && !IsRandomName(record.taken, kTakenPrefix))) {
+    why = "a move's record names something else";
+    return false;
+  }
+  journal.records.push_back(std::move(record));
+  return true;
+}
+
 }  // namespace
+
+std::string RootsRecord(std::string_view source_root, std::string_view target_root) {
+  return Record({"R", kVersion, source_root, target_root});
+}
+
+std::string LogRecord(const LogMark& log) {
+  return Record({"L", log.path, Decimal(log.identity.device), Decimal(log.identity.inode),
+                 Decimal(log.offset)});
+}
 
 std::string TemporaryRecord(std::string_view folder, std::string_view name) {
   return Record({"T", folder, name});
 }
 
-std::string PlacingRecord(std::string_view source, std::string_view from, std::string_view target,
-                          std::string_view name, std::string_view entry) {
-  return Record({"P", source, from, target, name, entry});
+std::string PlacingRecord(std::string_view source, std::string_view target, std::string_view name,
+                          std::string_view entry) {
+  return Record({"P", source, target, name, entry});
 }
 
-std::string TakingAwayRecord(std::string_view source, std::string_view from,
-                             std::string_view target, std::string_view name, std::string_view entry,
+std::string TakingAwayRecord(std::string_view source, std::string_view target,
+                             std::string_view name, std::string_view entry,
                              std::string_view taken) {
-  return Record({"K", source, from, target, name, entry, taken});
+  return Record({"K", source, target, name, entry, taken});
 }
 
-std::vector<std::vector<std::string>> JournalRecords(const std::string& text) {
-  std::vector<std::vector<std::string>> records;
-  std::vector<std::string> fields;
+bool IsRelativeFolder(std::string_view folder, char separator) {
+  if (folder.empty()) return true;
+  if (folder.back() != separator) return false;
+  const auto parts = SplitPath(folder.substr(0, folder.size() - 1), separator);
+  for (const std::string_view part : parts) {
+    if (!IsPlainName(part, separator)) return false;
+  }
+  return true;
+}
+
+bool ReadJournal(std::string_view text, char separator, JournalText& journal, std::string& why) {
+  journal = {};
+  if (text.size() > kLargestJournal) {
+    why = "larger than any journal";
+    return false;
+  }
+  std::vector<std::string_view> fields;
   std::size_t wanted = 0;
   for (std::size_t at = 0; at < text.size();) {
     const std::size_t end = text.find('\0', at);
-    if (end == std::string::npos) break;
-    fields.emplace_back(text, at, end - at);
+    if (end == std::string_view::npos) break;  // cut short by a kill
+    fields.push_back(text.substr(at, end - at));
     at = end + 1;
     if (fields.size() == 1) {
-      const std::string& kind = fields[0];
-      wanted = kind == "T" ? 3 : kind == "P" ? 6 : kind == "K" ? 7 : 0;
-      if (wanted == 0) break;  // not a journal this program wrote
+      wanted = FieldsOf(fields[0]);
+      const bool first = journal.source_root.empty();
+      if (wanted == 0 || first != (fields[0] == "R")) {
+        why = first ? "it does not begin as a journal" : "a record of an unknown kind";
+        return false;
+      }
     }
-    if (fields.size() == wanted) {
-      records.push_back(std::move(fields));
-      fields.clear();
+    if (fields.size() < wanted) continue;
+    if (fields[0] == "R") {
+      if (fields[1] != kVersion || !IsAbsoluteFolder(fields[2], separator) ||
+          !IsAbsoluteFolder(fields[3], separator)) {
+        why = "its roots are not as written";
+        return false;
+      }
+      journal.source_root = fields[2];
+      journal.target_root = fields[3];
+    } else if (!TakeRecord(fields, separator, journal, why)) {
+      return false;
     }
+    fields.clear();
+    journal.whole = at;
   }
-  return records;
+  return true;
 }
 
 }  // namespace qor::platform

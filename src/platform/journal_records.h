@@ -3,30 +3,71 @@
 // The records of a run's journal, alike on every system: a kind and its
 // fields, each ended by a NUL byte, which no path holds. A run writes each
 // record whole, in one write, so that a kill leaves whole records only.
+//
+// A journal begins with its roots ("R"): the folder the run takes files from
+// and the folder that holds the journal, both absolute and ending with the
+// separator. Every other record names folders relative to them ("" or
+// "a/b/", plain names only), so that a journal can never lead outside the
+// two. A later run acts on a journal only when all of it reads back exactly
+// as written here.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/files.h"
 
 namespace qor::platform {
 
 // The name every journal begins with; the rest is random.
 inline constexpr std::string_view kJournalPrefix = ".qor-journal-";
 
-// "T": the temporary `name` is about to be made in `folder`.
+// A journal holds one batch of moves: anything larger is none of ours.
+inline constexpr std::uint64_t kLargestJournal = std::uint64_t{64} << 20;
+
+// "R": the roots; first in every journal.
+std::string RootsRecord(std::string_view source_root, std::string_view target_root);
+// "L": the run log that records the moves named after it: its absolute path
+// and identity, and its size before the first of their entries.
+std::string LogRecord(const LogMark& log);
+// "T": the temporary `name` is about to be made in `folder` below the
+// target root.
 std::string TemporaryRecord(std::string_view folder, std::string_view name);
-// "P": the copy `name` in `target` is about to be put in place while its
-// source `from` in `source` still exists; `entry` is the run log's entry.
-std::string PlacingRecord(std::string_view source, std::string_view from, std::string_view target,
-                          std::string_view name, std::string_view entry);
+// "P": the copy `name` in `target` (below the target root) is about to be
+// put in place while its source, of the same name in `source` (below the
+// source root), still exists; `entry` is the run log's entry.
+std::string PlacingRecord(std::string_view source, std::string_view target, std::string_view name,
+                          std::string_view entry);
 // "K": as "P", the source about to be renamed to `taken`.
-std::string TakingAwayRecord(std::string_view source, std::string_view from,
-                             std::string_view target, std::string_view name, std::string_view entry,
+std::string TakingAwayRecord(std::string_view source, std::string_view target,
+                             std::string_view name, std::string_view entry,
                              std::string_view taken);
 
-// A journal's records, each its kind and fields in the order above. A record
-// cut short by a kill is dropped, and so is everything from a kind this
-// program never wrote.
-std::vector<std::vector<std::string>> JournalRecords(const std::string& text);
+// One record read back: "T" has `target` and `name`, "P" all but `taken`.
+struct JournalRecord {
+  char kind = 0;
+  std::string source;  // folder below the source root
+  std::string target;  // folder below the target root
+  std::string name;
+  std::string entry;
+  std::string taken;
+};
+
+struct JournalText {
+  std::string source_root;
+  std::string target_root;
+  std::vector<LogMark> logs;
+  std::vector<JournalRecord> records;
+  std::size_t whole = 0;  // the bytes of the whole records
+};
+
+// Reads a journal written with `separator`; false, with why, when any part
+// of it is not as this program writes it. A last record cut short by a kill
+// is dropped: what it would have announced never began.
+bool ReadJournal(std::string_view text, char separator, JournalText& journal, std::string& why);
+
+// Whether `folder` is "" or plain names each followed by `separator`.
+bool IsRelativeFolder(std::string_view folder, char separator);
 
 }  // namespace qor::platform

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -42,13 +43,15 @@ class TextFile {
   Outcome Close();
   // The open file's identity, to tell it apart in a folder listing.
   FileIdentity Identity() const { return identity_; }
+  // The bytes written so far; safe to ask from any thread.
+  std::uint64_t Written() const { return written_; }
 
  private:
   int fd_ = -1;
   FileIdentity identity_;
   bool is_regular_ = false;
   bool can_allocate_ = true;        // false once the file system refused fallocate
-  std::uint64_t written_ = 0;       // the end of the file as written
+  std::atomic<std::uint64_t> written_ = 0;  // the end of the file as written
   std::uint64_t reserved_end_ = 0;  // room is allocated up to here
   std::uint64_t size_limit_ = 0;    // the process's file size limit
 };

@@ -14,6 +14,7 @@
 #include "run/log_format.h"
 #include "run/name_filter.h"
 #include "run/path_text.h"
+#include "run/recovery_log.h"
 
 namespace qor {
 
@@ -51,6 +52,7 @@ class Walker {
     if (params.VerifyCopies) batch_.VerifyCopies();
     batch_.SetJobs(params.Jobs);
     batch_.WhenSettled([this] { log_.Flush(); });
+    target_.KeepJournal(params.SourcePath, [this] { return log_.Mark(); });
     // Only a target that holds the source can have the walk meet a moved
     // file again; then every move is remembered, so none is taken twice.
     remember_moves_ = platform::RelateFolders(platform::RealPath(params.SourcePath),
@@ -62,6 +64,8 @@ class Walker {
   // entry is met, with a stack of levels on the heap rather than the call
   // stack. path_ is one buffer for the whole walk, grown by a name on the way
   // down and cut back on the way up.
+  std::string JournalProblem() const { return target_.JournalProblem(); }
+
   WalkEnd Walk() {
     levels_.push_back({std::make_unique<platform::FolderListing>(path_), 0, {}, false});
     platform::FolderEntry entry;
@@ -308,18 +312,22 @@ class Walker {
 WalkEnd FindFile(const std::string& path, SearchParams& params, RunLog& log, WalkObserver& window) {
   if (!params.DryRun) {
     // What a killed run left where this one writes is finished first, and
-    // logged as moved by this run.
+    // what no log records yet is logged as moved by this run.
     // The source is looked at too: a killed run the other way round left
     // its copies there.
+    RecoveryLogWriter writer(log);
     for (const std::string& root : {params.TargetPath, params.SourcePath}) {
-      for (const std::string& entry : platform::RecoverKilledRuns(root).entries) {
-        if (!log.StartEntry(entry, 2) || !log.AppendLine("")) break;
-        ++params.RecoveredCount;
-      }
+      const platform::Recovery recovery = platform::RecoverKilledRuns(root, writer);
+      params.RecoveredCount += static_cast<std::int32_t>(recovery.logged);
+      params.JournalsRefused += static_cast<std::int32_t>(recovery.refused.size());
+      params.RecoveryHidden += static_cast<std::int32_t>(recovery.hidden.size());
+      LogRecoveryNotes(recovery, log);
     }
   }
   Walker walker(path, params, log, window);
-  return walker.Walk();
+  const WalkEnd end = walker.Walk();
+  params.JournalProblem = walker.JournalProblem();
+  return end;
 }
 
 bool IsTaken(const SearchParams& params, int year, int month, int day) {

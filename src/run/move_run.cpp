@@ -8,6 +8,7 @@
 #include "platform/path_compare.h"
 #include "platform/process.h"
 #include "run/find_file.h"
+#include "run/recovery_log.h"
 #include "run/run_log.h"
 
 namespace qor {
@@ -38,6 +39,15 @@ std::string ClosingMessage(const SearchParams& params, const RunLog& log,
     text += kLineBreak;
     text += IntegerText(params.RecoveredCount) + (params.RecoveredCount == 1 ? " file" : " files") +
             " of an interrupted run finished; see " + log_path;
+  }
+  for (const std::string& note : RecoveryNotes(static_cast<std::size_t>(params.JournalsRefused),
+                                               static_cast<std::size_t>(params.RecoveryHidden))) {
+    text += kLineBreak;
+    text += note + "; see " + log_path;
+  }
+  if (!params.JournalProblem.empty()) {
+    text += kLineBreak;
+    text += JournalProblemText(params.JournalProblem);
   }
   if (log.IsBroken()) {
     text += kLineBreak;
@@ -106,6 +116,9 @@ RunOutcome RunMove(RunWindow& window, SearchParams& params) {
   params.UnreadFolders = 0;
   params.RecoveredCount = 0;
   params.LeftHidden = 0;
+  params.JournalsRefused = 0;
+  params.RecoveryHidden = 0;
+  params.JournalProblem.clear();
   window.SetInputsEnabled(false);
   window.SetTimerInterval(kTimerInterval);
   window.SetGoCaption("working...");

@@ -1,13 +1,16 @@
 #include "run/run_log.h"
 
 #include "core/message_box.h"
+#include "platform/files.h"
 
 namespace qor {
 
 platform::Outcome RunLog::Create(const std::string& path,
                                  platform::TextFile::IfNotEmpty if_not_empty) {
   write_error_ = 0;
-  return file_.Create(path, if_not_empty);
+  const platform::Outcome created = file_.Create(path, if_not_empty);
+  if (created.ok()) path_ = platform::RealPath(path);
+  return created;
 }
 
 bool RunLog::StartEntry(std::string_view first_piece, std::size_t rest_room) {

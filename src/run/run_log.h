@@ -41,6 +41,12 @@ class RunLog {
     return file_.IsOpen() && identity == file_.Identity();
   }
 
+  // Where the log lies, and how much of it is written: a run's journal
+  // names it, for a later run that finishes the run's moves after a kill.
+  platform::LogMark Mark() const {
+    return {path_, file_.Identity(), file_.Written()};
+  }
+
   bool IsBroken() const { return write_error_ != 0; }
   int WriteError() const { return write_error_; }
 
@@ -51,6 +57,7 @@ class RunLog {
   platform::TextFile file_;
   int write_error_ = 0;
   std::string held_;  // an entry's ending, not written yet
+  std::string path_;  // whole
 };
 
 // "FileFind" + DateStamp + ".txt".

@@ -40,6 +40,14 @@ struct SearchParams {
   // Taken files that changed during their move and could not get their own
   // name back: left under a hidden name beside it (counted in FailedCount).
   std::int32_t LeftHidden = 0;
+  // Journals of killed runs left alone as none of this program's for this
+  // folder, and files a killed run left under a hidden name that this run
+  // could not give their names back: each named in the log.
+  std::int32_t JournalsRefused = 0;
+  std::int32_t RecoveryHidden = 0;
+  // Why this run kept no journal, so that a kill would have left duplicates
+  // or temporaries no later run clears; empty when it kept one.
+  std::string JournalProblem;
 
   // Asked for by the command-line program; the defaults give the walk as the
   // window runs it.

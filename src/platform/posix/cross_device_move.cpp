@@ -16,6 +16,7 @@
 
 #include "platform/posix/attribute_copy.h"
 #include "platform/posix/fd.h"
+#include "platform/posix/rename_no_replace.h"
 
 namespace qor::platform {
 
@@ -116,16 +117,6 @@ int CopySymbolicLink(int from_dir, const std::string& from, const struct stat& s
   return 0;
 }
 
-// Renames without replacing; where the file system cannot, a plain rename to
-// a fresh random name is as safe.
-int RenameToPrivateName(int dir, const std::string& from, const std::string& to) {
-  if (::renameat2(dir, from.c_str(), dir, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-  if (errno != EINVAL && errno != ENOSYS) return errno;
-  struct stat st;
-  if (::fstatat(dir, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return EEXIST;
-  return ::renameat(dir, from.c_str(), dir, to.c_str()) == 0 ? 0 : errno;
-}
-
 // Whether what now lies at `taken` is the very file that was copied, as it
 // was when the copy began.
 bool IsUnchanged(int dir, const std::string& taken, const struct stat& source) {
@@ -164,11 +155,11 @@ Outcome RemoveSourceIfUnchanged(int from_dir, const std::string& from, const str
     } else {
       taken = RandomName(kTakenPrefix);
       if (journal != nullptr) {
-        journal->TakingAway(from_dir, from, taken, to_dir, name, entry);
+        journal->TakingAway(from_dir, taken, to_dir, name, entry);
         journal->WriteHeld();
       }
     }
-    error = RenameToPrivateName(from_dir, from, taken);
+    error = RenameToFreshName(from_dir, from.c_str(), taken.c_str());
   }
   if (error != 0) return {error};
   if (IsUnchanged(from_dir, taken, source)) {
@@ -309,11 +300,10 @@ Outcome CrossCopy::RemoveSource(int from_dir, const std::string& from, int to_di
   return {};
 }
 
-void CrossCopy::RecordTakingAway(int from_dir, const std::string& from, int to_dir,
-                                 const std::string& name, const std::string& entry,
-                                 RunJournal& journal) {
+void CrossCopy::RecordTakingAway(int from_dir, int to_dir, const std::string& name,
+                                 const std::string& entry, RunJournal& journal) {
   taken_ = RandomName(kTakenPrefix);
-  journal.TakingAway(from_dir, from, taken_, to_dir, name, entry);
+  journal.TakingAway(from_dir, taken_, to_dir, name, entry);
 }
 
 void CrossCopy::CloseUnnamed() {
@@ -343,14 +333,16 @@ void AllowUnnamedCopies(bool allow) {
 }
 
 Outcome MoveAcrossFileSystems(int from_dir, const std::string& from, int to_dir,
-                              const std::string& name, RunJournal* journal) {
+                              const std::string& name, RunJournal* journal,
+                              const std::string& entry) {
+  if (from != name || entry.empty()) journal = nullptr;
   CrossCopy copy;
   if (const Outcome made = copy.Make(from_dir, from, to_dir, name, true, nullptr, journal);
       !made.ok()) {
     return made;
   }
   if (journal != nullptr) {
-    journal->Placing(from_dir, from, to_dir, name, {});
+    journal->Placing(from_dir, to_dir, name, entry);
     journal->WriteHeld();
   }
   if (const Outcome placed = copy.Place(to_dir, name); !placed.ok()) return placed;
@@ -360,7 +352,7 @@ Outcome MoveAcrossFileSystems(int from_dir, const std::string& from, int to_dir,
     return {error};
   }
   // Only now, with the copy in place and on disk, does the source go.
-  const Outcome removed = copy.RemoveSource(from_dir, from, to_dir, name, nullptr, journal);
+  const Outcome removed = copy.RemoveSource(from_dir, from, to_dir, name, nullptr, journal, entry);
   if (journal != nullptr) journal->Clear();
   return removed;
 }

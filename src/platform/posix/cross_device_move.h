@@ -24,9 +24,12 @@ namespace qor::platform {
 // known to be the very file copied, unchanged. On any failure the temporary
 // (and a linked copy) is removed and the source is left as it was.
 // `from` is a name in the folder `from_dir`, `name` one in `to_dir`.
-// `journal`, when given, records each step a kill could leave half done.
+// `journal`, when given, records each step a kill could leave half done,
+// with `entry`, the run log's entry for the file once moved; only a move
+// that keeps the file's name is recorded.
 Outcome MoveAcrossFileSystems(int from_dir, const std::string& from, int to_dir,
-                              const std::string& name, RunJournal* journal = nullptr);
+                              const std::string& name, RunJournal* journal = nullptr,
+                              const std::string& entry = {});
 
 // Whether copies may be held open without a name (the default) or always
 // get a temporary name, as on file systems that cannot make unnamed files.
@@ -76,11 +79,11 @@ class CrossCopy {
   Outcome RemoveSource(int from_dir, const std::string& from, int to_dir, const std::string& name,
                        OwnChanges* own = nullptr, RunJournal* journal = nullptr,
                        const std::string& entry = {});
-  // Chooses the private name the source will be taken away to before it is
+  // Chooses the private name the source `name` will be taken away to before it is
   // removed, and holds its record in `journal`: a batch writes those of all
   // its files at once.
-  void RecordTakingAway(int from_dir, const std::string& from, int to_dir, const std::string& name,
-                        const std::string& entry, RunJournal& journal);
+  void RecordTakingAway(int from_dir, int to_dir, const std::string& name, const std::string& entry,
+                        RunJournal& journal);
   // Removes what there is of the copy: the unnamed file or temporary, or
   // the copy in place.
   void Discard(int to_dir, const std::string& name);

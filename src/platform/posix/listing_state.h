@@ -5,6 +5,8 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_set>
@@ -64,6 +66,8 @@ struct TargetFolder::State {
   std::vector<FileIdentity> identities;  // of each folder on that path
   bool entered = false;
   std::unique_ptr<RunJournal> journal;  // made when the run first needs it
+  std::string source_root;              // for the journal; none without it
+  std::function<LogMark()> log_mark;
   // A dry run's last folder looked into, for the names of the next files
   // bound there: open, or what keeps every name there free or unknown.
   std::string probed_relative;
@@ -81,7 +85,9 @@ struct TargetFolder::State {
     return identities.empty() ? root_identity : identities.back();
   }
   RunJournal* Journal() {
-    if (!journal) journal = std::make_unique<RunJournal>(root.get());
+    if (!journal && !source_root.empty()) {
+      journal = std::make_unique<RunJournal>(root.get(), source_root, log_mark);
+    }
     return journal.get();
   }
   void BackToRoot();
@@ -94,9 +100,10 @@ struct TargetFolder::State {
 // The move of `from`, a name in the folder `from_dir` (AT_FDCWD for a path),
 // to the name `to` in the folder `to_dir`, never replacing; across file
 // systems a synced copy. `placed`, when given, gets the identity of the file
-// at its new place; `journal` records the steps of a copy.
+// at its new place; `journal` records the steps of a copy, with `entry`, the
+// run log's entry for the file once moved.
 Outcome MoveAt(int from_dir, const std::string& from, int to_dir, const std::string& to,
-               FileIdentity* placed, RunJournal* journal = nullptr);
+               FileIdentity* placed, RunJournal* journal = nullptr, const std::string& entry = {});
 
 // MoveAt for a name a listing has just shown to be a file or link: the
 // rename is tried without asking for its status first. A folder put in its

@@ -196,7 +196,7 @@ bool MoveBatch::State::Commit() {
   // placed: one sync per target file system.
   for (Item& item : items) {
     if (item.kind == Item::Kind::Move && item.outcome.ok() && item.journal != nullptr) {
-      item.journal->Placing(item.from->fd(), item.name, item.to->fd(), item.name, item.steps.entry);
+      item.journal->Placing(item.from->fd(), item.to->fd(), item.name, item.steps.entry);
     }
   }
   std::vector<std::shared_ptr<SharedFolder>> synced_systems;
@@ -286,8 +286,8 @@ bool MoveBatch::State::Commit() {
   std::vector<RunJournal*> taking;
   for (Item& item : items) {
     if (item.kind == Item::Kind::Move && item.outcome.ok() && item.journal != nullptr) {
-      item.copy.RecordTakingAway(item.from->fd(), item.name, item.to->fd(), item.name,
-                                 item.steps.entry, *item.journal);
+      item.copy.RecordTakingAway(item.from->fd(), item.to->fd(), item.name, item.steps.entry,
+                                 *item.journal);
       if (std::find(taking.begin(), taking.end(), item.journal) == taking.end()) {
         taking.push_back(item.journal);
       }

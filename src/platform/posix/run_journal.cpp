@@ -3,55 +3,122 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 #include "platform/journal_records.h"
+#include "platform/posix/rename_no_replace.h"
 #include "platform/posix/write_all.h"
 #include "platform/temporary_names.h"
 
 namespace qor::platform {
 
+namespace {
+
+// The path of an open folder now, ending with "/"; empty when it has none.
+std::string FolderPath(int dir) {
+  char link[64];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", dir);
+  std::string path(4096, '\0');
+  const ssize_t length = ::readlink(link, path.data(), path.size());
+  if (length <= 0 || static_cast<std::size_t>(length) >= path.size() || path[0] != '/') return {};
+  path.resize(static_cast<std::size_t>(length));
+  if (path.back() != '/') path.push_back('/');
+  return path;
+}
+
+// `path` below `root`, both ending with "/"; false when it lies elsewhere.
+bool Below(const std::string& root, const std::string& path, std::string& relative) {
+  if (root.empty() || !path.starts_with(root)) return false;
+  relative = path.substr(root.size());
+  return IsRelativeFolder(relative, '/');
+}
+
+}  // namespace
+
+RunJournal::RunJournal(int root, const std::string& source_root, std::function<LogMark()> log)
+    : root_(root), source_root_(source_root), log_(std::move(log)) {}
+
 RunJournal::~RunJournal() {
   if (file_.IsValid()) ::unlinkat(root_, name_.c_str(), 0);
 }
 
-bool RunJournal::Ready() {
-  if (file_.IsValid()) return true;
-  if (failed_ || root_ < 0) return false;
-  // Made and locked under a name no run looks for, then renamed: no other
-  // run ever sees it unlocked and takes it for a killed run's.
+bool RunJournal::Make() {
+  // Made, locked and given its mode under a name no run looks for, then
+  // renamed: no other run ever sees it unlocked and takes it for a killed
+  // run's, nor with a mode a later run would refuse.
   for (int attempt = 0; attempt < 16; ++attempt) {
     const std::string making = RandomName(kNewJournalPrefix);
     Fd file(::openat(root_, making.c_str(),
                      O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_APPEND, 0600));
     if (!file.IsValid()) {
       if (errno == EEXIST) continue;
-      break;
+      return false;
     }
     const std::string name = RandomName(kJournalPrefix);
-    if (::flock(file.get(), LOCK_EX) != 0 ||
-        ::renameat2(root_, making.c_str(), root_, name.c_str(), RENAME_NOREPLACE) != 0) {
+    int error = ::flock(file.get(), LOCK_EX) == 0 && ::fchmod(file.get(), 0600) == 0 ? 0 : errno;
+    if (error == 0) error = RenameToFreshName(root_, making.c_str(), name.c_str());
+    if (error != 0) {
       ::unlinkat(root_, making.c_str(), 0);
-      continue;
+      if (error == EEXIST) continue;
+      errno = error;
+      return false;
     }
     file_ = std::move(file);
     name_ = name;
     return true;
   }
-  failed_ = true;
+  errno = EEXIST;
   return false;
 }
 
-std::string RunJournal::FolderPath(int dir) {
-  char link[64];
-  std::snprintf(link, sizeof link, "/proc/self/fd/%d", dir);
-  std::string path(4096, '\0');
-  const ssize_t length = ::readlink(link, path.data(), path.size());
-  if (length <= 0 || static_cast<std::size_t>(length) >= path.size()) return {};
-  path.resize(static_cast<std::size_t>(length));
-  return path;
+bool RunJournal::Ready() {
+  if (file_.IsValid() && !failed_) return true;
+  if (failed_ || root_ < 0) return false;
+  target_root_ = FolderPath(root_);
+  std::string source = RealPath(source_root_);
+  if (!source.empty() && source.back() != '/') source.push_back('/');
+  if (target_root_.empty() || source.empty()) {
+    Fail("the folders' paths cannot be known", 0);
+    return false;
+  }
+  source_root_ = source;
+  if (!Make()) {
+    Fail("it cannot be made in " + target_root_, errno);
+    return false;
+  }
+  const std::string roots = RootsRecord(source_root_, target_root_);
+  if (const int error = WriteAll(file_.get(), roots)) {
+    Fail("it cannot be written", error);
+    return false;
+  }
+  whole_ = static_cast<off_t>(roots.size());
+  header_ = whole_;
+  return true;
+}
+
+void RunJournal::Fail(const std::string& why, int error) {
+  failed_ = true;
+  if (problem_.empty()) problem_ = why + (error != 0 ? " (" + ErrorText(error) + ")" : "");
+  // A record written in part is taken back: a later run reads whole ones.
+  if (file_.IsValid() && ::ftruncate(file_.get(), whole_) != 0) {
+    ::ftruncate(file_.get(), header_);
+  }
+}
+
+std::string RunJournal::Problem() {
+  const std::lock_guard lock(mutex_);
+  return problem_;
+}
+
+bool RunJournal::TargetFolderOf(int dir, std::string& folder) {
+  return Below(target_root_, FolderPath(dir), folder);
+}
+
+bool RunJournal::SourceFolderOf(int dir, std::string& folder) {
+  return Below(source_root_, FolderPath(dir), folder);
 }
 
 void RunJournal::WriteLocked(std::string records) {
@@ -59,14 +126,26 @@ void RunJournal::WriteLocked(std::string records) {
   records.insert(0, held_);
   held_.clear();
   if (records.empty() || !Ready()) return;
-  if (WriteAll(file_.get(), records) != 0) failed_ = true;
+  if (mark_due_ && log_) {
+    records.insert(0, LogRecord(log_()));
+    mark_due_ = false;
+  }
+  if (static_cast<std::uint64_t>(whole_) + records.size() > kLargestJournal) {
+    Fail("a batch's records would make it larger than a journal may be", 0);
+    return;
+  }
+  if (const int error = WriteAll(file_.get(), records)) {
+    Fail("it cannot be written", error);
+    return;
+  }
+  whole_ += static_cast<off_t>(records.size());
 }
 
 std::string RunJournal::NextTemporary(int dir) {
   constexpr int kNamesAtOnce = 32;
-  const std::string folder = FolderPath(dir);
-  if (folder.empty()) return RandomName(kTemporaryPrefix);
   const std::lock_guard lock(mutex_);
+  std::string folder;
+  if (!Ready() || !TargetFolderOf(dir, folder)) return RandomName(kTemporaryPrefix);
   std::vector<std::string>& names = temporaries_[folder];
   if (names.empty()) {
     std::string records;
@@ -81,22 +160,28 @@ std::string RunJournal::NextTemporary(int dir) {
   return name;
 }
 
-void RunJournal::Placing(int from_dir, const std::string& from, int to_dir, const std::string& name,
+void RunJournal::Placing(int from_dir, int to_dir, const std::string& name,
                          const std::string& entry) {
-  const std::string source = FolderPath(from_dir);
-  const std::string target = FolderPath(to_dir);
-  if (source.empty() || target.empty()) return;
   const std::lock_guard lock(mutex_);
-  held_ += PlacingRecord(source, from, target, name, entry);
+  std::string source, target;
+  if (!Ready()) return;
+  if (!SourceFolderOf(from_dir, source) || !TargetFolderOf(to_dir, target)) {
+    Fail("a folder of the run no longer lies where it began", 0);
+    return;
+  }
+  held_ += PlacingRecord(source, target, name, entry);
 }
 
-void RunJournal::TakingAway(int from_dir, const std::string& from, const std::string& taken,
-                            int to_dir, const std::string& name, const std::string& entry) {
-  const std::string source = FolderPath(from_dir);
-  const std::string target = FolderPath(to_dir);
-  if (source.empty() || target.empty()) return;
+void RunJournal::TakingAway(int from_dir, const std::string& taken, int to_dir,
+                            const std::string& name, const std::string& entry) {
   const std::lock_guard lock(mutex_);
-  held_ += TakingAwayRecord(source, from, target, name, entry, taken);
+  std::string source, target;
+  if (!Ready()) return;
+  if (!SourceFolderOf(from_dir, source) || !TargetFolderOf(to_dir, target)) {
+    Fail("a folder of the run no longer lies where it began", 0);
+    return;
+  }
+  held_ += TakingAwayRecord(source, target, name, entry, taken);
 }
 
 void RunJournal::WriteHeld() {
@@ -108,13 +193,21 @@ void RunJournal::Clear() {
   const std::lock_guard lock(mutex_);
   held_.clear();
   temporaries_.clear();  // no longer recorded
-  if (file_.IsValid() && ::ftruncate(file_.get(), 0) != 0) failed_ = true;
+  mark_due_ = true;
+  if (!file_.IsValid()) return;
+  if (::ftruncate(file_.get(), header_) != 0) {
+    Fail("it cannot be emptied", errno);
+  } else {
+    whole_ = header_;
+  }
 }
 
 void RunJournal::Sync() {
   const std::lock_guard lock(mutex_);
   WriteLocked({});
-  if (file_.IsValid() && ::fdatasync(file_.get()) != 0) failed_ = true;
+  if (file_.IsValid() && !failed_ && ::fdatasync(file_.get()) != 0) {
+    Fail("it cannot be brought to the disk", errno);
+  }
 }
 
 }  // namespace qor::platform

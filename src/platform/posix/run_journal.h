@@ -6,6 +6,7 @@
 // the run lives, and goes when the run ends; a journal found unlocked is a
 // killed run's, and the next run that writes there finishes its work.
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -23,8 +24,10 @@ inline constexpr std::string_view kNewJournalPrefix = ".qor-journal-new-";
 
 class RunJournal {
  public:
-  // The journal of this run in the folder `root`, made when first written.
-  explicit RunJournal(int root) : root_(root) {}
+  // The journal of this run in the folder `root`, made when first written;
+  // the files come from below `source_root`, and `log` tells where the run
+  // log stands.
+  RunJournal(int root, const std::string& source_root, std::function<LogMark()> log);
   // The run is over: what it recorded has been dealt with.
   ~RunJournal();
   RunJournal(const RunJournal&) = delete;
@@ -34,17 +37,18 @@ class RunJournal {
   // already. Names are recorded several at a time, each folder's apart: on
   // a share each write to the journal is a round trip.
   std::string NextTemporary(int dir);
-  // Before the copy `name` in `to_dir` is put in place while its source
-  // `from` in `from_dir` still exists; `entry` is the run log's entry for the
-  // file once it has moved. Held until WriteHeld or Sync.
-  void Placing(int from_dir, const std::string& from, int to_dir, const std::string& name,
-               const std::string& entry);
-  // Before the source `from` in `from_dir` is renamed to `taken`, its copy
+  // Before the copy `name` in `to_dir` is put in place while its source of
+  // the same name in `from_dir` still exists; `entry` is the run log's entry
+  // for the file once it has moved. Held until WriteHeld or Sync.
+  void Placing(int from_dir, int to_dir, const std::string& name, const std::string& entry);
+  // Before the source `name` in `from_dir` is renamed to `taken`, its copy
   // being `name` in `to_dir`. Held until WriteHeld or Sync.
-  void TakingAway(int from_dir, const std::string& from, const std::string& taken, int to_dir,
-                  const std::string& name, const std::string& entry);
+  void TakingAway(int from_dir, const std::string& taken, int to_dir, const std::string& name,
+                  const std::string& entry);
   // Writes the records held, in one write.
   void WriteHeld();
+  // Why no journal is kept, empty while one is.
+  std::string Problem();
   // Everything recorded so far has been dealt with: the journal starts
   // afresh, so that it stays as small as one batch.
   void Clear();
@@ -54,16 +58,29 @@ class RunJournal {
 
  private:
   bool Ready();
+  // Makes the journal's file under its name, locked; false with errno.
+  bool Make();
   // Writes `records` after those held; the mutex is held.
   void WriteLocked(std::string records);
-  // The folder's path now, for a later run to find it by.
-  std::string FolderPath(int dir);
+  // Stops keeping the journal, and says why.
+  void Fail(const std::string& why, int error);
+  // The folder's path now below the target root, or the source root: for a
+  // later run to find it by; false when it lies below neither.
+  bool TargetFolderOf(int dir, std::string& folder);
+  bool SourceFolderOf(int dir, std::string& folder);
 
   int root_;
+  std::string source_root_;  // as given; made canonical with the journal
+  std::string target_root_;
+  std::function<LogMark()> log_;
+  bool mark_due_ = true;  // the log's place goes before the next records
+  off_t whole_ = 0;       // the size up to the last record written whole
+  off_t header_ = 0;      // the size of the roots record
+  std::string problem_;
   std::mutex mutex_;  // copies made side by side record their temporaries
   Fd file_;
   std::string name_;
-  bool failed_ = false;  // no journal could be had: the moves go on without
+  bool failed_ = false;  // no journal kept any more: the moves go on without
   std::string held_;
   // Names recorded and not yet given out, by folder.
   std::map<std::string, std::vector<std::string>> temporaries_;

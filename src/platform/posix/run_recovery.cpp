@@ -1,33 +1,57 @@
 // The next run's side of the journal: what a killed run left is finished,
-// by what its journal says and by nothing else.
+// by what its journal says and by nothing else, and only when the journal
+// shows in every way that this program made it for this folder: anyone may
+// drop a file of that name into a shared folder.
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstring>
+#include <map>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/files.h"
 #include "platform/journal_records.h"
 #include "platform/posix/content_copy.h"
 #include "platform/posix/fd.h"
+#include "platform/posix/identity.h"
 #include "platform/posix/listing_state.h"
+#include "platform/posix/rename_no_replace.h"
 #include "platform/posix/run_journal.h"
+#include "platform/posix/write_all.h"
 #include "platform/temporary_names.h"
 
 namespace qor::platform {
 
 namespace {
 
+// The most of a log read back to find the entries a killed run wrote.
+constexpr std::uint64_t kLargestLogPart = std::uint64_t{256} << 20;
+
 Fd OpenFolder(const std::string& path) {
   return OpenRetrying([&] { return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
 }
 
-bool ReadAll(int fd, std::string& text) {
+// The folder `relative` below the open folder `root`, one plain name at a
+// time, never through a link.
+Fd OpenBelow(int root, const std::string& relative) {
+  Fd at(::fcntl(root, F_DUPFD_CLOEXEC, 0));
+  std::size_t start = 0;
+  while (at.IsValid() && start < relative.size()) {
+    const std::size_t end = relative.find('/', start);
+    at = OpenSubfolder(at.get(), relative.substr(start, end - start).c_str());
+    start = end + 1;
+  }
+  return at;
+}
+
+// Reads at most `most` bytes; false when there were more, or a read failed.
+bool ReadBounded(int fd, std::uint64_t most, std::string& text) {
   char buffer[65536];
   for (;;) {
     const ssize_t got = ::read(fd, buffer, sizeof buffer);
@@ -35,62 +59,238 @@ bool ReadAll(int fd, std::string& text) {
     if (got < 0) return false;
     if (got == 0) return true;
     text.append(buffer, static_cast<std::size_t>(got));
+    if (text.size() > most) return false;
   }
 }
 
-bool Exists(int dir, const std::string& name) {
-  struct stat st;
-  return ::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+bool Stat(int dir, const std::string& name, struct stat& st) {
+  return dir >= 0 && ::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-void Finish(const std::vector<std::string>& record, Recovery& recovery) {
-  if (record[0] == "T") {
-    const Fd dir = OpenFolder(record[1]);
+// Why an open file named like a journal is not one this user's run made, or
+// empty when it may be.
+std::string Stranger(const struct stat& st) {
+  if (!S_ISREG(st.st_mode)) return "not a regular file";
+  if (st.st_uid != ::geteuid()) return "owned by another user";
+  if ((st.st_mode & 07777) != 0600) return "readable or writable by others";
+  if (st.st_nlink != 1) return "it has further names";
+  if (static_cast<std::uint64_t>(st.st_size) > kLargestJournal) return "larger than any journal";
+  return {};
+}
+
+// The complete lines of the logs a journal names, each read from where the
+// journal's moves began in it.
+std::unordered_set<std::string> LoggedLines(const std::vector<LogMark>& logs) {
+  std::unordered_set<std::string> lines;
+  for (const LogMark& mark : logs) {
+    if (mark.path.empty()) continue;  // the run's log could not be named
+    const Fd log(::open(mark.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat st;
-    if (dir.IsValid() && IsRandomName(record[2], kTemporaryPrefix) &&
-        ::fstatat(dir.get(), record[2].c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-        (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode))) {
-      ::unlinkat(dir.get(), record[2].c_str(), 0);
+    if (!log.IsValid() || ::fstat(log.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        IdentityFromStat(st) != mark.identity || static_cast<std::uint64_t>(st.st_size) <= mark.offset) {
+      continue;  // gone or replaced: none of its entries can be counted on
     }
-    return;
+    // From the first line that begins at or after the mark.
+    const off_t from = static_cast<off_t>(mark.offset > 0 ? mark.offset - 1 : 0);
+    if (::lseek(log.get(), from, SEEK_SET) != from) continue;
+    std::string text;
+    ReadBounded(log.get(), kLargestLogPart, text);
+    std::size_t at = 0;
+    if (mark.offset > 0) {
+      const std::size_t first = text.find('\n');
+      at = first == std::string::npos ? text.size() : first + 1;
+    }
+    for (;;) {
+      const std::size_t end = text.find("\r\n", at);
+      if (end == std::string::npos) break;
+      lines.emplace(text, at, end - at);
+      at = end + 2;
+    }
   }
-  const Fd source = OpenFolder(record[1]);
-  const Fd target = OpenFolder(record[3]);
-  if (!source.IsValid() || !target.IsValid()) return;
-  const std::string& from = record[2];
-  const std::string& name = record[4];
-  const std::string& entry = record[5];
-  if (record[0] == "P") {
-    // Placed, and the source still there: gone by now if it moved.
-    if (!Exists(source.get(), from) || !Exists(target.get(), name)) return;
-    if (SameAsCopied(source.get(), from, target.get(), name) &&
-        ::unlinkat(source.get(), from.c_str(), 0) == 0) {
-      recovery.entries.push_back(entry);
+  return lines;
+}
+
+// One killed run's journal, read and checked; acted on by Finish.
+class KilledRun {
+ public:
+  KilledRun(RecoveryLog& log, Recovery& recovery) : log_(log), recovery_(recovery) {}
+
+  // Checks the open journal `file`, locked, in the folder `holder`; false,
+  // with why, when it is not this program's for that folder.
+  bool Read(int file, const FileIdentity& holder, std::string& why);
+  // Does what the journal leaves to do; whether the journal may go.
+  bool Finish(int file);
+
+ private:
+  void RemoveTemporary(const JournalRecord& record);
+  // One move's last record; true when its file left its source.
+  bool FinishMove(int file, const JournalRecord& record);
+  // Takes the source `name` in `source` away to a private name before it is
+  // compared and removed, the private name recorded first; false when
+  // it stays under its name.
+  bool TakeAway(int file, const JournalRecord& record, int source, std::string& taken);
+  // The source under `taken` goes when `name` in `target` is its equal, a
+  // different file; else back under its name. True when it went.
+  bool RemoveOrPutBack(const JournalRecord& record, int source, const std::string& taken,
+                       int target, bool& hidden);
+
+  RecoveryLog& log_;
+  Recovery& recovery_;
+  JournalText journal_;
+  Fd source_root_;
+  Fd target_root_;
+  bool keep_ = false;  // a source is left hidden: the journal stays with it
+};
+
+bool KilledRun::Read(int file, const FileIdentity& holder, std::string& why) {
+  std::string text;
+  if (!ReadBounded(file, kLargestJournal, text)) {
+    why = "it cannot be read whole";
+    return false;
+  }
+  if (!ReadJournal(text, '/', journal_, why)) return false;
+  if (journal_.source_root.empty()) return true;  // killed as it was made
+  target_root_ = OpenFolder(journal_.target_root);
+  source_root_ = OpenFolder(journal_.source_root);
+  struct stat target, source;
+  if (!target_root_.IsValid() || ::fstat(target_root_.get(), &target) != 0 ||
+      IdentityFromStat(target) != holder) {
+    why = "it was made for another folder";
+    return false;
+  }
+  if (!source_root_.IsValid() || ::fstat(source_root_.get(), &source) != 0) {
+    why = "its source folder cannot be opened (" + ErrorText(errno) + ")";
+    return false;
+  }
+  if (IdentityFromStat(source) == holder) {
+    why = "its source folder is the folder that holds it";
+    return false;
+  }
+  for (const JournalRecord& record : journal_.records) {
+    if (record.kind != 'T' && !log_.IsEntryFor(record.entry, record.source + record.name)) {
+      why = "a move's log entry is not as the run writes it";
+      return false;
+    }
+  }
+  return true;
+}
+
+void KilledRun::RemoveTemporary(const JournalRecord& record) {
+  const Fd dir = OpenBelow(target_root_.get(), record.target);
+  struct stat st;
+  if (Stat(dir.get(), record.name, st) && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode))) {
+    ::unlinkat(dir.get(), record.name.c_str(), 0);
+  }
+}
+
+bool KilledRun::TakeAway(int file, const JournalRecord& record, int source, std::string& taken) {
+  JournalRecord took = record;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    took.taken = RandomName(kTakenPrefix);
+    if (WriteAll(file, TakingAwayRecord(took.source, took.target, took.name, took.entry,
+                                        took.taken)) != 0) {
+      return false;
+    }
+    const int error = RenameToFreshName(source, record.name.c_str(), took.taken.c_str());
+    if (error == 0) {
+      taken = took.taken;
+      return true;
+    }
+    if (error != EEXIST) return false;
+  }
+  return false;
+}
+
+bool KilledRun::RemoveOrPutBack(const JournalRecord& record, int source, const std::string& taken,
+                                int target, bool& hidden) {
+  struct stat original, copy;
+  const bool copy_there = Stat(target, record.name, copy);
+  if (copy_there && Stat(source, taken, original) &&
+      IdentityFromStat(original) != IdentityFromStat(copy) &&
+      SameAsCopied(source, taken, target, record.name) &&
+      ::unlinkat(source, taken.c_str(), 0) == 0) {
+    return true;
+  }
+  if (copy_there) ++recovery_.left;  // the source changed since: both stay
+  if (::renameat2(source, taken.c_str(), source, record.name.c_str(), RENAME_NOREPLACE) != 0) {
+    hidden = true;
+    recovery_.hidden.push_back(journal_.source_root + record.source + taken);
+    keep_ = true;
+  }
+  return false;
+}
+
+bool KilledRun::FinishMove(int file, const JournalRecord& record) {
+  const Fd source = OpenBelow(source_root_.get(), record.source);
+  const Fd target = OpenBelow(target_root_.get(), record.target);
+  struct stat st;
+  const bool copy_there = Stat(target.get(), record.name, st);
+  bool hidden = false;
+  if (record.kind == 'K' && Stat(source.get(), record.taken, st)) {
+    return RemoveOrPutBack(record, source.get(), record.taken, target.get(), hidden);
+  }
+  struct stat copy;
+  if (Stat(source.get(), record.name, st)) {
+    // Still there: it goes only when its copy was placed, is another file
+    // and is its equal.
+    std::string taken;
+    if (!copy_there || !Stat(target.get(), record.name, copy) ||
+        IdentityFromStat(copy) == IdentityFromStat(st) ||
+        !TakeAway(file, record, source.get(), taken)) {
+      return false;
+    }
+    return RemoveOrPutBack(record, source.get(), taken, target.get(), hidden);
+  }
+  // Gone from its source while its copy stands in place: it moved.
+  return copy_there;
+}
+
+bool KilledRun::Finish(int file) {
+  if (journal_.source_root.empty()) return true;
+  // What a kill cut short is taken back, so that what this run appends
+  // follows whole records.
+  if (::ftruncate(file, static_cast<off_t>(journal_.whole)) != 0) return false;
+  // This run's log is named before anything is done, so that the entries it
+  // writes are found by whoever finishes after a kill of this run.
+  if (WriteAll(file, LogRecord(log_.Mark())) != 0) return false;
+  // A move's last record tells how far it went.
+  std::map<std::pair<std::string, std::string>, std::size_t> last;
+  for (std::size_t i = 0; i < journal_.records.size(); ++i) {
+    const JournalRecord& record = journal_.records[i];
+    if (record.kind == 'T') {
+      RemoveTemporary(record);
     } else {
-      ++recovery.left;  // the source changed since: both stay
+      last[{record.source, record.name}] = i;
     }
-    return;
   }
-  // "K": the source was under its private name when the run died.
-  const std::string& taken = record[6];
-  if (!IsRandomName(taken, kTakenPrefix) || !Exists(source.get(), taken)) return;
-  if (Exists(target.get(), name) && SameAsCopied(source.get(), taken, target.get(), name) &&
-      ::unlinkat(source.get(), taken.c_str(), 0) == 0) {
-    recovery.entries.push_back(entry);
-    return;
+  std::vector<std::size_t> order;
+  for (const auto& [file_name, index] : last) order.push_back(index);
+  std::sort(order.begin(), order.end());
+  std::vector<std::string> moved;
+  for (const std::size_t index : order) {
+    if (FinishMove(file, journal_.records[index])) moved.push_back(journal_.records[index].entry);
   }
-  if (::renameat2(source.get(), taken.c_str(), source.get(), from.c_str(), RENAME_NOREPLACE) != 0) {
-    ++recovery.left;
+  // Each move that left its source is logged once: where no log the journal
+  // names holds its entry yet, this run's does.
+  const std::unordered_set<std::string> logged = LoggedLines(journal_.logs);
+  std::vector<std::string> entries;
+  for (std::string& entry : moved) {
+    if (logged.count(entry) == 0) entries.push_back(std::move(entry));
   }
+  if (!entries.empty() && !log_.Write(entries)) return false;
+  recovery_.logged += entries.size();
+  return !keep_;
 }
 
 }  // namespace
 
-Recovery RecoverKilledRuns(const std::string& root) {
+Recovery RecoverKilledRuns(const std::string& root, RecoveryLog& log) {
   Recovery recovery;
   const Fd folder = OpenFolder(root);
-  if (!folder.IsValid()) return recovery;
-  std::vector<std::string> journals;
+  struct stat st;
+  if (!folder.IsValid() || ::fstat(folder.get(), &st) != 0) return recovery;
+  const FileIdentity holder = IdentityFromStat(st);
+  std::vector<std::string> journals, making;
   {
     Fd listing(::openat(folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     const Dir dir(listing.IsValid() ? ::fdopendir(listing.get()) : nullptr);
@@ -98,25 +298,38 @@ Recovery RecoverKilledRuns(const std::string& root) {
     listing.Release();
     while (const struct dirent* d = ::readdir(dir.get())) {
       if (IsRandomName(d->d_name, kJournalPrefix)) journals.emplace_back(d->d_name);
-      // A run killed while it made its journal left it empty and unlocked.
-      if (IsRandomName(d->d_name, kNewJournalPrefix)) {
-        const Fd made(::openat(folder.get(), d->d_name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-        struct stat st;
-        if (made.IsValid() && ::flock(made.get(), LOCK_EX | LOCK_NB) == 0 &&
-            ::fstat(made.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0) {
-          ::unlinkat(folder.get(), d->d_name, 0);
-        }
-      }
+      if (IsRandomName(d->d_name, kNewJournalPrefix)) making.emplace_back(d->d_name);
+    }
+  }
+  const std::string shown = root.ends_with('/') ? root : root + '/';
+  for (const std::string& name : making) {
+    // A run killed while it made its journal left it empty and unlocked.
+    const Fd made(::openat(folder.get(), name.c_str(),
+                           O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (made.IsValid() && ::fstat(made.get(), &st) == 0 && Stranger(st).empty() &&
+        st.st_size == 0 && ::flock(made.get(), LOCK_EX | LOCK_NB) == 0) {
+      ::unlinkat(folder.get(), name.c_str(), 0);
     }
   }
   for (const std::string& name : journals) {
-    const Fd journal(::openat(folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    // Locked: a live run's, whatever its age.
-    if (!journal.IsValid() || ::flock(journal.get(), LOCK_EX | LOCK_NB) != 0) continue;
-    std::string text;
-    if (!ReadAll(journal.get(), text)) continue;
-    for (const auto& record : JournalRecords(text)) Finish(record, recovery);
-    ::unlinkat(folder.get(), name.c_str(), 0);
+    // Without following a link or waiting on a pipe; appended to by this run.
+    const Fd journal(::openat(folder.get(), name.c_str(),
+                              O_RDWR | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    std::string why;
+    if (!journal.IsValid()) {
+      why = errno == ELOOP ? "a symbolic link" : ErrorText(errno);
+    } else if (::fstat(journal.get(), &st) != 0) {
+      why = ErrorText(errno);
+    } else {
+      why = Stranger(st);
+    }
+    if (why.empty() && ::flock(journal.get(), LOCK_EX | LOCK_NB) != 0) continue;  // a live run's
+    KilledRun run(log, recovery);
+    if (why.empty() && run.Read(journal.get(), holder, why) && run.Finish(journal.get())) {
+      ::unlinkat(folder.get(), name.c_str(), 0);
+    } else if (!why.empty()) {
+      recovery.refused.push_back(shown + name + ": " + why);
+    }
   }
   return recovery;
 }

@@ -32,9 +32,9 @@ Outcome PutBackFolder(int from_dir, const std::string& from, int to_dir, const s
 // refuses an existing name just the same, and the old name goes only while
 // it still names the file linked.
 Outcome MoveByLink(int from_dir, const std::string& from, int to_dir, const std::string& to,
-                   RunJournal* journal) {
+                   RunJournal* journal, const std::string& entry) {
   if (::linkat(from_dir, from.c_str(), to_dir, to.c_str(), 0) != 0) {
-    if (errno == EXDEV) return MoveAcrossFileSystems(from_dir, from, to_dir, to, journal);
+    if (errno == EXDEV) return MoveAcrossFileSystems(from_dir, from, to_dir, to, journal, entry);
     return {errno};
   }
   struct stat linked, now;
@@ -97,7 +97,7 @@ Outcome MoveToPath(int from_dir, const std::string& from, const std::string& to)
 }  // namespace
 
 Outcome MoveAt(int from_dir, const std::string& from, int to_dir, const std::string& to,
-               FileIdentity* placed, RunJournal* journal) {
+               FileIdentity* placed, RunJournal* journal, const std::string& entry) {
   // Only files and links are moved: a folder put in a file's place since the
   // listing would go with everything in it, under one log entry.
   struct stat source;
@@ -105,9 +105,9 @@ Outcome MoveAt(int from_dir, const std::string& from, int to_dir, const std::str
   if (S_ISDIR(source.st_mode)) return {EISDIR};
   if (::renameat2(from_dir, from.c_str(), to_dir, to.c_str(), RENAME_NOREPLACE) != 0) {
     const int error = errno;
-    if (error == EINVAL || error == ENOSYS) return MoveByLink(from_dir, from, to_dir, to, journal);
+    if (error == EINVAL || error == ENOSYS) return MoveByLink(from_dir, from, to_dir, to, journal, entry);
     if (error != EXDEV) return {error};
-    const Outcome moved = MoveAcrossFileSystems(from_dir, from, to_dir, to, journal);
+    const Outcome moved = MoveAcrossFileSystems(from_dir, from, to_dir, to, journal, entry);
     struct stat copy;
     if (moved.ok() && placed != nullptr &&
         ::fstatat(to_dir, to.c_str(), &copy, AT_SYMLINK_NOFOLLOW) == 0) {

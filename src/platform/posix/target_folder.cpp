@@ -110,10 +110,21 @@ Outcome TargetFolder::Enter(const std::string& relative) {
   return {};
 }
 
-Outcome TargetFolder::MoveHere(const FolderListing& folder, const std::string& name) {
+Outcome TargetFolder::MoveHere(const FolderListing& folder, const std::string& name,
+                               const std::string& entry) {
   if (!state_->entered) return {EBADF};
   if (folder.state_->fd < 0) return {EBADF};
-  return MoveAt(folder.state_->fd, name, state_->Current(), name, nullptr, state_->Journal());
+  return MoveAt(folder.state_->fd, name, state_->Current(), name, nullptr, state_->Journal(),
+                entry);
+}
+
+void TargetFolder::KeepJournal(const std::string& source_root, std::function<LogMark()> log) {
+  state_->source_root = source_root;
+  state_->log_mark = std::move(log);
+}
+
+std::string TargetFolder::JournalProblem() const {
+  return state_->journal ? state_->journal->Problem() : std::string();
 }
 
 bool TargetFolder::IdentityOf(const std::string& name, FileIdentity& identity) const {

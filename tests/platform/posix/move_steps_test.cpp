@@ -63,12 +63,14 @@ class CrossMoveSteps : public ::testing::Test {
                std::function<void(MoveBatch&)> before_finish = {}) {
     FolderListing listing(source_.path());
     TargetFolder target(target_.path());
+    target.KeepJournal(source_.path(), [] { return LogMark{}; });
     ASSERT_TRUE(target.Enter(relative).ok());
     MoveBatch batch([this] { return KeepGoing(); });
     batch.SetJobs(jobs_);
     for (const std::string& name : names) {
       MoveBatch::Steps steps;
       steps.size = walk_sizes_[name];
+      steps.entry = name + "      MOVED to   " + target_.slash();
       steps.begin = [] { return true; };
       steps.end = [this, name](Outcome outcome, FileIdentity) { outcomes_[name] = outcome; };
       batch.Move(listing, name, target, std::move(steps));

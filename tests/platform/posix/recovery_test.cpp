@@ -14,6 +14,7 @@
 #include "platform/files.h"
 #include "platform/move_batch.h"
 #include "platform/temporary_names.h"
+#include "support/fake_recovery_log.h"
 #include "support/file_systems.h"
 #include "support/temp_tree.h"
 #include "syscall_seam.h"
@@ -23,6 +24,7 @@ namespace {
 
 using qor::testing::BuildParent;
 using qor::testing::CopyKind;
+using qor::testing::FakeRecoveryLog;
 using qor::testing::NamesIn;
 using qor::testing::ReadFile;
 using qor::testing::SameFileSystem;
@@ -69,6 +71,7 @@ class Recovery : public ::testing::Test {
       };
       FolderListing listing(source_.path());
       TargetFolder target(target_.path());
+      target.KeepJournal(source_.path(), [] { return FakeRecoveryLog().mark; });
       MoveBatch batch([] { return true; });
       Move(target, batch, listing);
       batch.Finish();
@@ -114,11 +117,12 @@ TEST_F(Recovery, AKillAtAnyStepIsFinishedByTheNextRunAndLeavesNothingOfItsOwn) {
       {"the first source under its private name",
        [](const SyscallEvent& e) { return e.call == "unlink" && e.from.starts_with(kTakenPrefix); },
        3},
+      // The first file moved before the kill; its entry was never written.
       {"the second source under its private name",
        [n = 0](const SyscallEvent& e) mutable {
          return e.call == "unlink" && e.from.starts_with(kTakenPrefix) && ++n == 2;
        },
-       2},
+       3},
   };
   // Copies held open without a name leave nothing behind; temporary names
   // are what the recovery removes.
@@ -134,12 +138,14 @@ TEST_F(Recovery, AKillAtAnyStepIsFinishedByTheNextRunAndLeavesNothingOfItsOwn) {
         }
       }
 
-      const platform::Recovery recovery = RecoverKilledRuns(target_.path());
+      FakeRecoveryLog log;
+      const platform::Recovery recovery = RecoverKilledRuns(target_.path(), log);
 
-      EXPECT_EQ(recovery.entries.size(), c.finished);
+      EXPECT_EQ(recovery.logged, c.finished);
+      EXPECT_EQ(log.written.size(), c.finished);
       EXPECT_EQ(recovery.left, 0);
       ExpectEachFileOnce();
-      for (const std::string& entry : recovery.entries) {
+      for (const std::string& entry : log.written) {
         EXPECT_EQ(entry.find("      MOVED to   "), 1u) << entry;
       }
       // Back to the start for the next case.
@@ -156,6 +162,7 @@ TEST_F(Recovery, ALiveRunsWorkIsNeverTouched) {
   const CopyKind kind(false);  // unnamed copies are no one's to touch
   FolderListing listing(source_.path());
   TargetFolder target(target_.path());
+  target.KeepJournal(source_.path(), [] { return FakeRecoveryLog().mark; });
   MoveBatch batch([] { return true; });
   batch.SetJobs(1);  // each copy made before Move returns
   Move(target, batch, listing);
@@ -163,9 +170,11 @@ TEST_F(Recovery, ALiveRunsWorkIsNeverTouched) {
   ASSERT_GE(pending.size(), 4u) << "three copies in the making and the run's journal";
 
   // Another run writing into the same target, meanwhile.
-  const platform::Recovery recovery = RecoverKilledRuns(target_.path());
+  FakeRecoveryLog log;
+  const platform::Recovery recovery = RecoverKilledRuns(target_.path(), log);
 
-  EXPECT_TRUE(recovery.entries.empty());
+  EXPECT_EQ(recovery.logged, 0u);
+  EXPECT_TRUE(recovery.refused.empty());
   EXPECT_EQ(NamesIn(target_.path()), pending);
   ASSERT_TRUE(batch.Finish());
   EXPECT_EQ(NamesIn(source_.path()), std::set<std::string>{});
@@ -178,9 +187,10 @@ TEST_F(Recovery, ASourceChangedSinceItsCopyWasPlacedStaysWithTheCopy) {
   ASSERT_NE(RunDyingAt([](const SyscallEvent& e) { return e.call == "fsync"; }), -1);
   WriteFile(source_.slash() + "b", "saved again later", UtcSeconds(2020, 1, 2));
 
-  const platform::Recovery recovery = RecoverKilledRuns(target_.path());
+  FakeRecoveryLog log;
+  const platform::Recovery recovery = RecoverKilledRuns(target_.path(), log);
 
-  EXPECT_EQ(recovery.entries.size(), 2u);
+  EXPECT_EQ(recovery.logged, 2u);
   EXPECT_EQ(recovery.left, 1);
   EXPECT_EQ(ReadFile(source_.slash() + "b"), "saved again later");
   EXPECT_EQ(ReadFile(target_.slash() + "b"), "bytes of b");

@@ -1,0 +1,56 @@
+#include "run/recovery_log.h"
+
+#include "core/message_box.h"
+#include "core/numbers.h"
+#include "run/log_entries.h"
+#include "run/log_escapes.h"
+#include "run/log_format.h"
+
+namespace qor {
+
+bool RecoveryLogWriter::IsEntryFor(const std::string& entry, const std::string& relative) const {
+  const std::string line = entry + kLineBreak;
+  const LogEntries read = ReadLogEntries(line);
+  return read.entries.size() == 1 && read.entries[0].kind == LogEntry::Moved &&
+         read.entries[0].relative == relative && read.entries[0].text == entry;
+}
+
+bool RecoveryLogWriter::Write(const std::vector<std::string>& entries) {
+  for (const std::string& entry : entries) {
+    if (!log_.StartEntry(entry, 2) || !log_.AppendLine("")) return false;
+  }
+  return log_.Flush();
+}
+
+void LogRecoveryNotes(const platform::Recovery& recovery, RunLog& log) {
+  for (const std::string& refused : recovery.refused) {
+    log.AppendLine(LogText(refused) + std::string(kNotMoved) +
+                   "a journal that is not this program's for this folder, left alone");
+  }
+  for (const std::string& hidden : recovery.hidden) {
+    log.AppendLine(LogText(hidden) + std::string(kNotMoved) +
+                   "left under this hidden name by an interrupted run: its name is taken again");
+  }
+}
+
+std::vector<std::string> RecoveryNotes(std::size_t refused, std::size_t hidden) {
+  std::vector<std::string> notes;
+  if (refused > 0) {
+    notes.push_back(IntegerText(static_cast<std::int64_t>(refused)) +
+                    (refused == 1 ? " journal" : " journals") +
+                    " of an interrupted run not made by this program for this folder, left alone");
+  }
+  if (hidden > 0) {
+    notes.push_back(IntegerText(static_cast<std::int64_t>(hidden)) +
+                    (hidden == 1 ? " file" : " files") +
+                    " of an interrupted run left under a hidden name beside their own");
+  }
+  return notes;
+}
+
+std::string JournalProblemText(const std::string& why) {
+  return "No run journal could be kept (" + why +
+         "): had the run been interrupted, its copies and temporaries would stay behind";
+}
+
+}  // namespace qor

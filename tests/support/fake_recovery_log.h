@@ -1,0 +1,34 @@
+#pragma once
+
+// A run log for the recovery of killed runs, without a file: it takes an
+// entry for a file when the entry begins with the file's place and the words
+// of a move, holds no control byte, and keeps what it is given.
+
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+
+namespace qor::testing {
+
+class FakeRecoveryLog : public platform::RecoveryLog {
+ public:
+  bool IsEntryFor(const std::string& entry, const std::string& relative) const override {
+    for (const char c : entry) {
+      if (static_cast<unsigned char>(c) < 0x20) return false;
+    }
+    return entry.starts_with(relative + "      MOVED to   ");
+  }
+  platform::LogMark Mark() const override { return mark; }
+  bool Write(const std::vector<std::string>& entries) override {
+    if (fails) return false;
+    written.insert(written.end(), entries.begin(), entries.end());
+    return true;
+  }
+
+  platform::LogMark mark{"/nowhere/run-log.txt", {}, 0};
+  std::vector<std::string> written;
+  bool fails = false;
+};
+
+}  // namespace qor::testing
