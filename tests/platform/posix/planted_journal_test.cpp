@@ -1,0 +1,156 @@
+// Files named like a killed run's journal that this program did not make for
+// the folder that holds them: anyone can drop one into a shared folder, and
+// none of them may make a run remove, rename or log anything.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "platform/files.h"
+#include "platform/journal_records.h"
+#include "support/fake_recovery_log.h"
+#include "support/temp_tree.h"
+
+namespace qor::platform {
+namespace {
+
+using qor::testing::FakeRecoveryLog;
+using qor::testing::ReadFile;
+using qor::testing::TempFolder;
+using qor::testing::UtcSeconds;
+using qor::testing::WriteFile;
+
+constexpr char kJournal[] = ".qor-journal-0123456789ab";
+
+class PlantedJournal : public ::testing::Test {
+ public:
+  void SetUp() override {
+    // A file of the user's with an equal copy in place: what a killed run
+    // leaves, and what a planted journal would have removed.
+    WriteFile(source_.slash() + "f", "bytes", UtcSeconds(2020, 1, 1));
+    WriteFile(target_.slash() + "f", "bytes", UtcSeconds(2020, 1, 1));
+    WriteFile(target_.slash() + "notes.txt", "the user's", UtcSeconds(2020, 1, 1));
+  }
+
+  std::string Entry(const std::string& relative) const {
+    return relative + "      MOVED to   " + target_.slash();
+  }
+  std::string Roots() const { return RootsRecord(source_.slash(), target_.slash()); }
+  std::string Placing() const { return PlacingRecord("", "", "f", Entry("f")); }
+
+  // Plants `text` as the journal, private to this user, then lets `change`
+  // alter it.
+  void Plant(const std::string& text, const std::function<void(const std::string&)>& change) {
+    const std::string path = target_.slash() + kJournal;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    ::close(fd);
+    if (change) change(path);
+  }
+
+  TempFolder source_;
+  TempFolder target_;
+};
+
+TEST_F(PlantedJournal, OnlyAJournalWhollyAsThisProgramWritesOneIsActedOn) {
+  const auto none = [](const std::string&) {};
+  struct Case {
+    const char* label;
+    std::function<std::string(const PlantedJournal&)> text;
+    std::function<void(const std::string&)> change;
+    bool acted_on;
+  };
+  const std::string other = source_.slash() + "elsewhere/";
+  std::filesystem::create_directory(other);
+  const Case cases[] = {
+      {"as a run writes it", [](const auto& t) { return t.Roots() + t.Placing(); }, none, true},
+      {"an absolute path in a record",
+       [&](const auto& t) {
+         return t.Roots() + PlacingRecord(t.source_.slash(), "", "f", t.Entry("f"));
+       },
+       none, false},
+      {"a way up out of its roots",
+       [](const auto& t) { return t.Roots() + PlacingRecord("../", "", "f", t.Entry("../f")); },
+       none, false},
+      {"made for another folder",
+       [&](const auto& t) { return RootsRecord(t.source_.slash(), other) + t.Placing(); }, none,
+       false},
+      {"source and copy one file",
+       [](const auto& t) {
+         return RootsRecord(t.target_.slash(), t.target_.slash()) + t.Placing();
+       },
+       none, false},
+      {"a line break in the entry",
+       [](const auto& t) {
+         return t.Roots() + PlacingRecord("", "", "f", t.Entry("f") + "\r\nkey      MOVED to   /");
+       },
+       none, false},
+      {"a record cut short, and more after it",
+       [](const auto& t) { return t.Roots() + std::string("P\0\0\0f\0", 6) + t.Placing(); }, none,
+       false},
+      {"a temporary named as the user's file",
+       [](const auto& t) { return t.Roots() + TemporaryRecord("", "notes.txt"); }, none, false},
+      {"a private name the run never gives",
+       [](const auto& t) {
+         return t.Roots() + TakingAwayRecord("", "", "f", t.Entry("f"), "notes.txt");
+       },
+       none, false},
+      {"readable by others", [](const auto& t) { return t.Roots() + t.Placing(); },
+       [](const std::string& path) { ::chmod(path.c_str(), 0644); }, false},
+      {"a second name", [](const auto& t) { return t.Roots() + t.Placing(); },
+       [](const std::string& path) { ::link(path.c_str(), (path + "-twin").c_str()); }, false},
+      {"larger than any journal", [](const auto& t) { return t.Roots() + t.Placing(); },
+       [](const std::string& path) { ::truncate(path.c_str(), 3LL << 30); }, false},
+      {"a named pipe", [](const auto&) { return std::string(); },
+       [](const std::string& path) {
+         ::unlink(path.c_str());
+         ::mkfifo(path.c_str(), 0600);
+       },
+       false},
+      {"a link to a journal elsewhere", [](const auto& t) { return t.Roots() + t.Placing(); },
+       [](const std::string& path) {
+         std::filesystem::rename(path, path + "-real");
+         std::filesystem::create_symlink(path + "-real", path);
+       },
+       false},
+      {"another user's", [](const auto& t) { return t.Roots() + t.Placing(); },
+       [](const std::string& path) { ::chown(path.c_str(), 1001, 1001); }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    if (std::string(c.label) == "another user's" && ::geteuid() != 0) continue;
+    Plant(c.text(*this), c.change);
+
+    FakeRecoveryLog log;
+    const Recovery recovery = RecoverKilledRuns(target_.path(), log);
+
+    const bool journal_left =
+        std::filesystem::exists(std::filesystem::symlink_status(target_.slash() + kJournal));
+    EXPECT_EQ(ReadFile(target_.slash() + "notes.txt"), "the user's");
+    if (c.acted_on) {
+      EXPECT_FALSE(std::filesystem::exists(source_.slash() + "f"));
+      EXPECT_EQ(log.written, std::vector<std::string>{Entry("f")});
+      EXPECT_FALSE(journal_left);
+      WriteFile(source_.slash() + "f", "bytes", UtcSeconds(2020, 1, 1));
+    } else {
+      EXPECT_EQ(ReadFile(source_.slash() + "f"), "bytes");
+      EXPECT_TRUE(log.written.empty());
+      EXPECT_TRUE(journal_left);
+      EXPECT_EQ(recovery.refused.size(), 1u);
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(target_.path())) {
+      if (entry.path().filename().string().starts_with(kJournal)) {
+        std::filesystem::remove(entry.path());
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace qor::platform
