@@ -205,6 +205,12 @@ class RecoveryLog {
   // Whether `entry` is a run log entry for the file `relative` (below its
   // source folder) moved, exactly as the log writer writes one.
   virtual bool IsEntryFor(const std::string& entry, const std::string& relative) const = 0;
+  // The file whose entry `line` began, `line` being the last line of a
+  // killed run's log, cut short before its ending: its place below the
+  // source, and the entry that tells it moved into `target`. False when the
+  // line is no entry begun.
+  virtual bool BegunEntry(const std::string& line, const std::string& target,
+                          std::string& relative, std::string& entry) const = 0;
   // This run's log and its size now.
   virtual LogMark Mark() const = 0;
   // Writes the entries of moves that left their source and that no log

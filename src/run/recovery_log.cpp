@@ -1,5 +1,7 @@
 #include "run/recovery_log.h"
 
+#include <optional>
+
 #include "core/message_box.h"
 #include "core/numbers.h"
 #include "run/log_entries.h"
@@ -13,6 +15,21 @@ bool RecoveryLogWriter::IsEntryFor(const std::string& entry, const std::string& 
   const LogEntries read = ReadLogEntries(line);
   return read.entries.size() == 1 && read.entries[0].kind == LogEntry::Moved &&
          read.entries[0].relative == relative && read.entries[0].text == entry;
+}
+
+bool RecoveryLogWriter::BegunEntry(const std::string& line, const std::string& target,
+                                   std::string& relative, std::string& entry) const {
+  // Only the first piece: an ending, even one cut short, was written after
+  // the file's move had ended, and tells it.
+  if (line.empty() || line.find(kMovedTo) != std::string::npos ||
+      line.find(kNotMoved) != std::string::npos) {
+    return false;
+  }
+  const std::optional<std::string> decoded = DecodeLogText(line);
+  if (!decoded || decoded->empty()) return false;
+  relative = *decoded;
+  entry = line + std::string(kMovedTo) + LogText(target);
+  return IsEntryFor(entry, relative);
 }
 
 bool RecoveryLogWriter::Write(const std::vector<std::string>& entries) {

@@ -16,6 +16,8 @@ class RecoveryLogWriter : public platform::RecoveryLog {
   explicit RecoveryLogWriter(RunLog& log) : log_(log) {}
 
   bool IsEntryFor(const std::string& entry, const std::string& relative) const override;
+  bool BegunEntry(const std::string& line, const std::string& target, std::string& relative,
+                  std::string& entry) const override;
   platform::LogMark Mark() const override { return log_.Mark(); }
   bool Write(const std::vector<std::string>& entries) override;
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "platform/posix/cross_device_move.h"
 #include "run/log_format.h"
 
@@ -97,6 +99,37 @@ void KillCheck::CheckLog(const std::string& from_root, const std::string& to_roo
     EXPECT_EQ(from.count(relative), 1u)
         << "logged as not moved but gone from " << from_root << relative;
   }
+}
+
+KillCheck::LogFigures KillCheck::ReplayLogs(const std::vector<std::string>& logs) const {
+  LogFigures figures;
+  std::map<std::string, const std::string*> place;  // every file starts below root_a
+  for (const auto& [relative, original] : originals_) place[relative] = &root_a_;
+  for (const std::string& log : logs) {
+    for (const std::string& line : SplitLog(log).lines) {
+      for (const std::string* root : {&root_a_, &root_b_}) {
+        const std::string moved = std::string(kMovedTo) + *root;
+        if (!line.ends_with(moved) || line.size() == moved.size()) continue;
+        const auto it = place.find(line.substr(0, line.size() - moved.size()));
+        if (it == place.end()) continue;
+        if (it->second == root) {
+          ++figures.logged_twice;
+          ADD_FAILURE() << "logged again: " << line;
+        } else {
+          ++figures.logged_once;
+          it->second = root;
+        }
+      }
+    }
+  }
+  const TreeFacts a = RecordTree(root_a_);
+  for (const auto& [relative, root] : place) {
+    if ((a.count(relative) != 0) != (root == &root_a_)) {
+      ++figures.missing;
+      ADD_FAILURE() << "no log tells where it went: " << relative;
+    }
+  }
+  return figures;
 }
 
 int KillCheck::TakenBelow(const std::string& root) const {

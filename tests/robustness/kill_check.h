@@ -2,6 +2,7 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 #include "random_tree.h"
 
@@ -11,7 +12,8 @@ namespace qor::testing {
 // original file is still at its place below one of the two roots with its
 // bytes and last-write time, and that nothing else is there but "."-prefixed
 // temporaries and the hidden twins of sources taken away in their last step.
-// A later run may clear a temporary away, but never moves one. Failures are reported as GoogleTest failures.
+// A later run may clear a temporary away, but never moves one. Failures are reported as GoogleTest
+// failures.
 class KillCheck {
  public:
   KillCheck(const OriginalTree& originals, std::string root_a, std::string root_b)
@@ -23,6 +25,16 @@ class KillCheck {
 
   // Taken originals below `root` now.
   int TakenBelow(const std::string& root) const;
+
+  // What the logs of every run so far, in the order of the runs, say of the
+  // moves, against where the files are now, after a run that ended: each
+  // move of a file that left its folder must be named in exactly one log.
+  struct LogFigures {
+    int logged_once = 0;   // moves named where the file was to leave
+    int logged_twice = 0;  // a move named again, the file already there
+    int missing = 0;       // files whose place no log explains
+  };
+  LogFigures ReplayLogs(const std::vector<std::string>& logs) const;
 
   int files_checked() const { return files_checked_; }
   int temporaries() const { return static_cast<int>(temporaries_.size()); }

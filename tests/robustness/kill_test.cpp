@@ -68,7 +68,14 @@ class KilledRunTest : public ::testing::Test {
   void KillRuns(const std::string& parent_a, const std::string& parent_b) {
     TempFolder a(parent_a), b(parent_b), logs;
     const std::string root_a = a.slash(), root_b = b.slash();
-    const std::string log = logs.slash() + "run.txt";
+    // Each run a log of its own, all kept: a later run finishes the moves of
+    // a killed one and logs what the killed one could not.
+    std::vector<std::string> log_names;
+    std::string log;
+    const auto next_log = [&] {
+      log = logs.slash() + "run-" + std::to_string(log_names.size()) + ".txt";
+      log_names.push_back(log);
+    };
     std::mt19937_64 random(std::random_device{}());
     const OriginalTree originals = BuildRandomTree(root_a, kFiles, random);
     int taken = 0;
@@ -82,6 +89,7 @@ class KilledRunTest : public ::testing::Test {
       const std::string& from = direction == 0 ? root_a : root_b;
       const std::string& to = direction == 0 ? root_b : root_a;
       const auto start = Clock::now();
+      next_log();
       const pid_t pid = StartRunner(from, to, log, direction);
       int status = 0;
       ASSERT_EQ(::waitpid(pid, &status, 0), pid);
@@ -112,8 +120,7 @@ class KilledRunTest : public ::testing::Test {
       const auto delay = std::chrono::duration<double>(
           std::uniform_real_distribution<double>(0.0, expected * scale[direction])(random));
 
-      // A run killed before it made its log must not be judged by the last one.
-      ::unlink(log.c_str());
+      next_log();
       const pid_t pid = StartRunner(from, to, log, round / 2);
       std::this_thread::sleep_for(delay);
       int status = 0;
@@ -138,7 +145,7 @@ class KilledRunTest : public ::testing::Test {
     // The same job once more, to its end: it finishes what the killed runs
     // left, in either folder, and leaves one of each file and nothing else.
     {
-      ::unlink(log.c_str());
+      next_log();
       const pid_t pid = StartRunner(root_a, root_b, log, 1);
       int status = 0;
       ASSERT_EQ(::waitpid(pid, &status, 0), pid);
@@ -155,15 +162,23 @@ class KilledRunTest : public ::testing::Test {
         }
       }
     }
+    std::vector<std::string> texts;
+    for (const std::string& name : log_names) texts.push_back(ReadFile(name));
+    const KillCheck::LogFigures logged = check.ReplayLogs(texts);
     std::printf(
         "kills %d, finished runs %d, files %zu (%d taken), files checked %d, "
-        "temporaries %d, duplicates %d; whole runs %.2f s and %.2f s\n",
+        "temporaries %d, duplicates %d; whole runs %.2f s and %.2f s; moves logged once %d, "
+        "twice %d, missing from every log %d\n",
         figures.kills, figures.finished_runs, originals.size(), taken, check.files_checked(),
-        check.temporaries(), check.duplicates(), whole_seconds[0], whole_seconds[1]);
+        check.temporaries(), check.duplicates(), whole_seconds[0], whole_seconds[1],
+        logged.logged_once, logged.logged_twice, logged.missing);
     RecordProperty("kills", figures.kills);
     RecordProperty("files_checked", check.files_checked());
     RecordProperty("temporaries", check.temporaries());
     RecordProperty("duplicates", check.duplicates());
+    RecordProperty("logged_once", logged.logged_once);
+    RecordProperty("logged_twice", logged.logged_twice);
+    RecordProperty("missing_from_logs", logged.missing);
   }
 };
 

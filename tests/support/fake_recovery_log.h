@@ -19,6 +19,13 @@ class FakeRecoveryLog : public platform::RecoveryLog {
     }
     return entry.starts_with(relative + "      MOVED to   ");
   }
+  bool BegunEntry(const std::string& line, const std::string& target, std::string& relative,
+                  std::string& entry) const override {
+    if (line.empty() || line.find("      ") != std::string::npos) return false;
+    relative = line;
+    entry = line + "      MOVED to   " + target;
+    return IsEntryFor(entry, relative);
+  }
   platform::LogMark Mark() const override { return mark; }
   bool Write(const std::vector<std::string>& entries) override {
     if (fails) return false;

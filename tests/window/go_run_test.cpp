@@ -21,10 +21,12 @@ using testing::TempFolder;
 using testing::UtcSeconds;
 using testing::WriteFile;
 
+// The user's files, not the run's journal.
 int CountFiles(const std::string& folder) {
   int count = 0;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
-    count += entry.is_regular_file() ? 1 : 0;
+    count +=
+        entry.is_regular_file() && !entry.path().filename().string().starts_with(".qor-") ? 1 : 0;
   }
   return count;
 }

@@ -141,6 +141,13 @@ void RunJournal::WriteLocked(std::string records) {
   whole_ += static_cast<off_t>(records.size());
 }
 
+void RunJournal::Start() {
+  const std::lock_guard lock(mutex_);
+  if (!Ready() || !log_) return;
+  mark_due_ = false;
+  WriteLocked(LogRecord(log_()));
+}
+
 std::string RunJournal::NextTemporary(int dir) {
   constexpr int kNamesAtOnce = 32;
   const std::lock_guard lock(mutex_);

@@ -33,6 +33,10 @@ class RunJournal {
   RunJournal(const RunJournal&) = delete;
   RunJournal& operator=(const RunJournal&) = delete;
 
+  // Makes the journal now and names the run log in it, so that a later run
+  // finds the entry of the file in flight at a kill even where no move
+  // needs a record; Problem tells when it cannot be made.
+  void Start();
   // A name for a temporary about to be made in the folder `dir`, recorded
   // already. Names are recorded several at a time, each folder's apart: on
   // a share each write to the journal is a round trip.

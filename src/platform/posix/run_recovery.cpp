@@ -11,12 +11,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <map>
+#include <set>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
 
 #include "platform/files.h"
 #include "platform/journal_records.h"
+#include "platform/path_parts.h"
 #include "platform/posix/content_copy.h"
 #include "platform/posix/fd.h"
 #include "platform/posix/identity.h"
@@ -110,6 +112,29 @@ std::unordered_set<std::string> LoggedLines(const std::vector<LogMark>& logs) {
   return lines;
 }
 
+// The last line of the log `mark` names when it was cut short before its
+// line end, as a kill leaves the entry of the file in flight; false when
+// the log ends with a whole line, or is gone or replaced.
+bool CutLastLine(const LogMark& mark, std::string& line) {
+  constexpr std::uint64_t kTail = std::uint64_t{4} << 20;  // longer than any entry
+  if (mark.path.empty()) return false;
+  const Fd log(::open(mark.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat st;
+  if (!log.IsValid() || ::fstat(log.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      IdentityFromStat(st) != mark.identity || st.st_size == 0) {
+    return false;
+  }
+  const auto size = static_cast<std::uint64_t>(st.st_size);
+  const off_t from = static_cast<off_t>(size > kTail ? size - kTail : 0);
+  if (::lseek(log.get(), from, SEEK_SET) != from) return false;
+  std::string text;
+  if (!ReadBounded(log.get(), kTail, text) || text.empty() || text.back() == '\n') return false;
+  const std::size_t end = text.rfind('\n');
+  if (end == std::string::npos && from > 0) return false;
+  line = text.substr(end == std::string::npos ? 0 : end + 1);
+  return true;
+}
+
 // One killed run's journal, read and checked; acted on by Finish.
 class KilledRun {
  public:
@@ -133,6 +158,11 @@ class KilledRun {
   // different file; else back under its name. True when it went.
   bool RemoveOrPutBack(const JournalRecord& record, int source, const std::string& taken,
                        int target, bool& hidden);
+  // The entries of files in flight at the kill that left their source: the
+  // last entry a log the journal names had begun, where a move of one file
+  // system needs no record of its own. `done` are the files the records
+  // told of.
+  std::vector<std::string> InFlight(const std::set<std::string>& done) const;
 
   RecoveryLog& log_;
   Recovery& recovery_;
@@ -245,6 +275,32 @@ bool KilledRun::FinishMove(int file, const JournalRecord& record) {
   return copy_there;
 }
 
+std::vector<std::string> KilledRun::InFlight(const std::set<std::string>& done) const {
+  std::vector<std::string> entries;
+  std::set<std::string> seen;
+  for (const LogMark& mark : journal_.logs) {
+    std::string line, relative, entry;
+    if (!CutLastLine(mark, line) ||
+        !log_.BegunEntry(line, journal_.target_root, relative, entry) ||
+        done.count(relative) != 0 || !seen.insert(relative).second) {
+      continue;
+    }
+    const std::size_t slash = relative.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : relative.substr(0, slash + 1);
+    const std::string name = relative.substr(folder.size());
+    if (!IsRelativeFolder(folder, '/') || !IsPlainName(name, '/')) continue;
+    // Gone from its source, its folder too maybe (removed once emptied),
+    // and there at its new place.
+    const Fd source = OpenBelow(source_root_.get(), folder);
+    struct stat st;
+    const bool gone = source.IsValid() ? !Stat(source.get(), name, st) && errno == ENOENT
+                                       : errno == ENOENT;
+    const Fd target = OpenBelow(target_root_.get(), folder);
+    if (gone && Stat(target.get(), name, st)) entries.push_back(entry);
+  }
+  return entries;
+}
+
 bool KilledRun::Finish(int file) {
   if (journal_.source_root.empty()) return true;
   // What a kill cut short is taken back, so that what this run appends
@@ -267,9 +323,13 @@ bool KilledRun::Finish(int file) {
   for (const auto& [file_name, index] : last) order.push_back(index);
   std::sort(order.begin(), order.end());
   std::vector<std::string> moved;
+  std::set<std::string> done;
   for (const std::size_t index : order) {
-    if (FinishMove(file, journal_.records[index])) moved.push_back(journal_.records[index].entry);
+    const JournalRecord& record = journal_.records[index];
+    done.insert(record.source + record.name);
+    if (FinishMove(file, record)) moved.push_back(record.entry);
   }
+  for (std::string& entry : InFlight(done)) moved.push_back(std::move(entry));
   // Each move that left its source is logged once: where no log the journal
   // names holds its entry yet, this run's does.
   const std::unordered_set<std::string> logged = LoggedLines(journal_.logs);

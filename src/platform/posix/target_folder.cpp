@@ -78,6 +78,7 @@ Outcome TargetFolder::Enter(const std::string& relative) {
     if (!root.IsValid() || ::fstat(root.get(), &st) != 0) return {errno};
     state.root = std::move(root);
     state.root_identity = IdentityFromStat(st);
+    if (RunJournal* journal = state.Journal()) journal->Start();
   }
   if (state.entered && relative == state.relative) return {};
   const std::vector<std::string> wanted = FolderNames(std::string_view(relative), kSeparator);
