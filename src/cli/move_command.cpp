@@ -266,6 +266,7 @@ int MoveCommand(const Options& options) {
   params.SourcePath = inputs.PathText(kSourceBox);
   params.TargetPath = inputs.PathText(kTargetBox);
   if (options.date_folder) params.TargetPath += date_stamp + platform::kSeparator;
+  params.DateFolder = options.date_folder;
   params.CompareMode = choice->mode;
   params.WholeDates = true;
   params.Recurse = options.recursive;

@@ -164,8 +164,11 @@ class TargetFolder {
   // The run's source folder and its log, named in the run's journal: a
   // later run finishing this one's moves after a kill acts below the source
   // only, and looks for their entries in the log. Without them no journal
-  // is kept.
-  void KeepJournal(const std::string& source_root, std::function<LogMark()> log);
+  // is kept. With `in_parent` it lies in the folder that holds the root (a
+  // date folder), where a later run into that folder finds it, whatever its
+  // date.
+  void KeepJournal(const std::string& source_root, std::function<LogMark()> log,
+                   bool in_parent = false);
   // Why this run keeps no journal, so that a kill would leave duplicates or
   // temporaries that no later run clears; empty while it keeps one.
   std::string JournalProblem() const;

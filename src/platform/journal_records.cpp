@@ -58,7 +58,7 @@ bool ReadDecimal(std::string_view text, std::uint64_t& value) {
 }
 
 std::size_t FieldsOf(std::string_view kind) {
-  if (kind == "R") return 4;
+  if (kind == "R") return 5;
   if (kind == "L") return 5;
   if (kind == "T") return 3;
   if (kind == "P") return 5;
@@ -112,8 +112,9 @@ bool TakeRecord(const std::vector<std::string_view>& fields, char separator, Jou
 
 }  // namespace
 
-std::string RootsRecord(std::string_view source_root, std::string_view target_root) {
-  return Record({"R", kVersion, source_root, target_root});
+std::string RootsRecord(std::string_view source_root, std::string_view target_root,
+                        std::string_view below) {
+  return Record({"R", kVersion, source_root, target_root, below});
 }
 
 std::string LogRecord(const LogMark& log) {
@@ -170,12 +171,13 @@ bool ReadJournal(std::string_view text, char separator, JournalText& journal, st
     if (fields.size() < wanted) continue;
     if (fields[0] == "R") {
       if (fields[1] != kVersion || !IsAbsoluteFolder(fields[2], separator) ||
-          !IsAbsoluteFolder(fields[3], separator)) {
+          !IsAbsoluteFolder(fields[3], separator) || !IsRelativeFolder(fields[4], separator)) {
         why = "its roots are not as written";
         return false;
       }
       journal.source_root = fields[2];
       journal.target_root = fields[3];
+      journal.below = fields[4];
     } else if (!TakeRecord(fields, separator, journal, why)) {
       return false;
     }

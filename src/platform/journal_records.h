@@ -6,7 +6,8 @@
 //
 // A journal begins with its roots ("R"): the folder the run takes files from
 // and the folder that holds the journal, both absolute and ending with the
-// separator. Every other record names folders relative to them ("" or
+// separator, and where below the second the first's files go ("" or a date
+// folder such as "20210615/"). Every other record names folders relative to them ("" or
 // "a/b/", plain names only), so that a journal can never lead outside the
 // two. A later run acts on a journal only when all of it reads back exactly
 // as written here.
@@ -27,7 +28,8 @@ inline constexpr std::string_view kJournalPrefix = ".qor-journal-";
 inline constexpr std::uint64_t kLargestJournal = std::uint64_t{64} << 20;
 
 // "R": the roots; first in every journal.
-std::string RootsRecord(std::string_view source_root, std::string_view target_root);
+std::string RootsRecord(std::string_view source_root, std::string_view target_root,
+                        std::string_view below = {});
 // "L": the run log that records the moves named after it: its absolute path
 // and identity, and its size before the first of their entries.
 std::string LogRecord(const LogMark& log);
@@ -57,6 +59,7 @@ struct JournalRecord {
 struct JournalText {
   std::string source_root;
   std::string target_root;
+  std::string below;  // below the target root, the folder the source's files go to
   std::vector<LogMark> logs;
   std::vector<JournalRecord> records;
   std::size_t whole = 0;  // the bytes of the whole records

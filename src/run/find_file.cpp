@@ -52,7 +52,7 @@ class Walker {
     if (params.VerifyCopies) batch_.VerifyCopies();
     batch_.SetJobs(params.Jobs);
     batch_.WhenSettled([this] { log_.Flush(); });
-    target_.KeepJournal(params.SourcePath, [this] { return log_.Mark(); });
+    target_.KeepJournal(params.SourcePath, [this] { return log_.Mark(); }, params.DateFolder);
     // Only a target that holds the source can have the walk meet a moved
     // file again; then every move is remembered, so none is taken twice.
     remember_moves_ = platform::RelateFolders(platform::RealPath(params.SourcePath),
@@ -309,6 +309,14 @@ class Walker {
 
 }  // namespace
 
+// Where a run into the target folder keeps its journal, whatever its date.
+std::string JournalFolder(const SearchParams& params) {
+  if (!params.DateFolder) return params.TargetPath;
+  const std::size_t end = params.TargetPath.find_last_not_of(platform::kSeparator);
+  const std::size_t cut = params.TargetPath.rfind(platform::kSeparator, end);
+  return cut == std::string::npos ? "." : params.TargetPath.substr(0, cut + 1);
+}
+
 WalkEnd FindFile(const std::string& path, SearchParams& params, RunLog& log, WalkObserver& window) {
   if (!params.DryRun) {
     // What a killed run left where this one writes is finished first, and
@@ -316,7 +324,7 @@ WalkEnd FindFile(const std::string& path, SearchParams& params, RunLog& log, Wal
     // The source is looked at too: a killed run the other way round left
     // its copies there.
     RecoveryLogWriter writer(log);
-    for (const std::string& root : {params.TargetPath, params.SourcePath}) {
+    for (const std::string& root : {JournalFolder(params), params.SourcePath}) {
       const platform::Recovery recovery = platform::RecoverKilledRuns(root, writer);
       params.RecoveredCount += static_cast<std::int32_t>(recovery.logged);
       params.JournalsRefused += static_cast<std::int32_t>(recovery.refused.size());

@@ -74,6 +74,7 @@ RunOutcome RunMove(RunWindow& window, SearchParams& params) {
   params.TargetPath = window.PathText(kTargetBox);
   const bool add_date = window.CheckValue(CheckBox::AddDateTarget) != 0;
   if (add_date) params.TargetPath += date_stamp + platform::kSeparator;
+  params.DateFolder = add_date;
 
   if (!platform::MakeSureFolderPathExists(params.TargetPath).ok()) {
     window.ShowMessage(std::string("fail") + kLineBreak + params.TargetPath, "Target create");

@@ -27,6 +27,9 @@ struct SearchParams {
   std::int32_t Day = 0;
   std::int32_t Year = 0;
   std::string TargetPath;  // ends with "/"
+  // TargetPath's last folder is the date folder the run adds: the run's
+  // journal lies in the folder above, where every later run into it looks.
+  bool DateFolder = false;
   bool DeleteEmpty = false;
   // Taken files whose move failed; counted in MovedCount as well, so the
   // final message can tell how many did not move.

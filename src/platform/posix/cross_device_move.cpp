@@ -290,9 +290,12 @@ Outcome CrossCopy::Place(int to_dir, const std::string& name) {
 Outcome CrossCopy::RemoveSource(int from_dir, const std::string& from, int to_dir,
                                 const std::string& name, OwnChanges* own, RunJournal* journal,
                                 const std::string& entry) {
-  if (Outcome removed = RemoveSourceIfUnchanged(from_dir, from, source_, own, journal, to_dir, name,
-                                                entry, std::exchange(taken_, {}));
-      !removed.ok()) {
+  Outcome removed = RemoveSourceIfUnchanged(from_dir, from, source_, own, journal, to_dir, name,
+                                            entry, std::exchange(taken_, {}));
+  // Someone else removed the source while its copy stood in place, durable:
+  // the copy is all there is of the file now, and it stays.
+  if (removed.error == ENOENT && removed.kept_as.empty()) removed = {};
+  if (!removed.ok()) {
     Discard(to_dir, name);
     return removed;
   }

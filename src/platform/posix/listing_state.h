@@ -65,9 +65,11 @@ struct TargetFolder::State {
   std::vector<std::string> names;        // the entered folder's path below the root
   std::vector<FileIdentity> identities;  // of each folder on that path
   bool entered = false;
+  Fd parent;  // the root's, when the journal lies there; outlives the journal
   std::unique_ptr<RunJournal> journal;  // made when the run first needs it
   std::string source_root;              // for the journal; none without it
   std::function<LogMark()> log_mark;
+  bool journal_in_parent = false;
   // A dry run's last folder looked into, for the names of the next files
   // bound there: open, or what keeps every name there free or unknown.
   std::string probed_relative;
@@ -84,12 +86,8 @@ struct TargetFolder::State {
   FileIdentity CurrentIdentity() const {
     return identities.empty() ? root_identity : identities.back();
   }
-  RunJournal* Journal() {
-    if (!journal && !source_root.empty()) {
-      journal = std::make_unique<RunJournal>(root.get(), source_root, log_mark);
-    }
-    return journal.get();
-  }
+  // The run's journal, made when first asked for; none without a source.
+  RunJournal* Journal();
   void BackToRoot();
   // One level up through "..", if that is still the folder come down from.
   bool Up();

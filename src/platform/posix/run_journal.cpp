@@ -38,8 +38,9 @@ bool Below(const std::string& root, const std::string& path, std::string& relati
 
 }  // namespace
 
-RunJournal::RunJournal(int root, const std::string& source_root, std::function<LogMark()> log)
-    : root_(root), source_root_(source_root), log_(std::move(log)) {}
+RunJournal::RunJournal(int root, const std::string& source_root, std::function<LogMark()> log,
+                       std::string below)
+    : root_(root), source_root_(source_root), below_(std::move(below)), log_(std::move(log)) {}
 
 RunJournal::~RunJournal() {
   if (file_.IsValid()) ::unlinkat(root_, name_.c_str(), 0);
@@ -76,7 +77,11 @@ bool RunJournal::Make() {
 
 bool RunJournal::Ready() {
   if (file_.IsValid() && !failed_) return true;
-  if (failed_ || root_ < 0) return false;
+  if (failed_) return false;
+  if (root_ < 0) {
+    Fail("the folder that holds the target folder cannot be opened", 0);
+    return false;
+  }
   target_root_ = FolderPath(root_);
   std::string source = RealPath(source_root_);
   if (!source.empty() && source.back() != '/') source.push_back('/');
@@ -89,7 +94,7 @@ bool RunJournal::Ready() {
     Fail("it cannot be made in " + target_root_, errno);
     return false;
   }
-  const std::string roots = RootsRecord(source_root_, target_root_);
+  const std::string roots = RootsRecord(source_root_, target_root_, below_);
   if (const int error = WriteAll(file_.get(), roots)) {
     Fail("it cannot be written", error);
     return false;

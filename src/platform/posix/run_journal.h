@@ -25,9 +25,10 @@ inline constexpr std::string_view kNewJournalPrefix = ".qor-journal-new-";
 class RunJournal {
  public:
   // The journal of this run in the folder `root`, made when first written;
-  // the files come from below `source_root`, and `log` tells where the run
-  // log stands.
-  RunJournal(int root, const std::string& source_root, std::function<LogMark()> log);
+  // the files come from below `source_root` and go below `below` ("" or
+  // "name/"), and `log` tells where the run log stands.
+  RunJournal(int root, const std::string& source_root, std::function<LogMark()> log,
+             std::string below = {});
   // The run is over: what it recorded has been dealt with.
   ~RunJournal();
   RunJournal(const RunJournal&) = delete;
@@ -76,6 +77,7 @@ class RunJournal {
   int root_;
   std::string source_root_;  // as given; made canonical with the journal
   std::string target_root_;
+  std::string below_;
   std::function<LogMark()> log_;
   bool mark_due_ = true;  // the log's place goes before the next records
   off_t whole_ = 0;       // the size up to the last record written whole

@@ -281,7 +281,7 @@ std::vector<std::string> KilledRun::InFlight(const std::set<std::string>& done) 
   for (const LogMark& mark : journal_.logs) {
     std::string line, relative, entry;
     if (!CutLastLine(mark, line) ||
-        !log_.BegunEntry(line, journal_.target_root, relative, entry) ||
+        !log_.BegunEntry(line, journal_.target_root + journal_.below, relative, entry) ||
         done.count(relative) != 0 || !seen.insert(relative).second) {
       continue;
     }
@@ -295,7 +295,7 @@ std::vector<std::string> KilledRun::InFlight(const std::set<std::string>& done) 
     struct stat st;
     const bool gone = source.IsValid() ? !Stat(source.get(), name, st) && errno == ENOENT
                                        : errno == ENOENT;
-    const Fd target = OpenBelow(target_root_.get(), folder);
+    const Fd target = OpenBelow(target_root_.get(), journal_.below + folder);
     if (gone && Stat(target.get(), name, st)) entries.push_back(entry);
   }
   return entries;

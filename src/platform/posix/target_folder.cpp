@@ -119,9 +119,27 @@ Outcome TargetFolder::MoveHere(const FolderListing& folder, const std::string& n
                 entry);
 }
 
-void TargetFolder::KeepJournal(const std::string& source_root, std::function<LogMark()> log) {
+void TargetFolder::KeepJournal(const std::string& source_root, std::function<LogMark()> log,
+                               bool in_parent) {
   state_->source_root = source_root;
   state_->log_mark = std::move(log);
+  state_->journal_in_parent = in_parent;
+}
+
+RunJournal* TargetFolder::State::Journal() {
+  if (journal || source_root.empty() || !root.IsValid()) return journal.get();
+  if (!journal_in_parent) {
+    journal = std::make_unique<RunJournal>(root.get(), source_root, log_mark);
+    return journal.get();
+  }
+  std::string name = root_path;
+  while (name.size() > 1 && name.back() == kSeparator) name.pop_back();
+  name = name.substr(name.rfind(kSeparator) + 1);
+  parent = OpenRetrying(
+      [&] { return ::openat(root.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+  journal = std::make_unique<RunJournal>(parent.IsValid() ? parent.get() : -1, source_root,
+                                         log_mark, name + kSeparator);
+  return journal.get();
 }
 
 std::string TargetFolder::JournalProblem() const {

@@ -187,6 +187,13 @@ TEST_F(CrossMoveSteps, ANameTakenWhileTheBatchWaitsIsNeverReplaced) {
   EXPECT_EQ(NamesIn(target_.path()), (std::set<std::string>{"a", "b"}));
 }
 
+TEST_F(CrossMoveSteps, ASourceRemovedByAnotherOnceItsCopyIsInPlaceLeavesTheCopy) {
+  MoveAll({"a", "b"}, "", [&](MoveBatch&) { std::filesystem::remove(source_.slash() + "a"); });
+  EXPECT_TRUE(outcomes_["a"].ok());
+  EXPECT_EQ(ReadFile(target_.slash() + "a"), "bytes of a");
+  EXPECT_TRUE(outcomes_["b"].ok());
+}
+
 TEST_F(CrossMoveSteps, ASourceChangedAsItIsTakenAwayStaysAndSaysWhereItIs) {
   struct Case {
     const char* label;

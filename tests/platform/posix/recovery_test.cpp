@@ -70,8 +70,9 @@ class Recovery : public ::testing::Test {
         if (dies_at(e)) ::_exit(9);
       };
       FolderListing listing(source_.path());
-      TargetFolder target(target_.path());
-      target.KeepJournal(source_.path(), [] { return FakeRecoveryLog().mark; });
+      TargetFolder target(target_.slash() + date_folder_);
+      target.KeepJournal(
+          source_.path(), [] { return FakeRecoveryLog().mark; }, !date_folder_.empty());
       MoveBatch batch([] { return true; });
       Move(target, batch, listing);
       batch.Finish();
@@ -100,6 +101,7 @@ class Recovery : public ::testing::Test {
 
   TempFolder source_{BuildParent()};
   TempFolder target_{"/dev/shm"};
+  std::string date_folder_;  // below target_, where the files go
 };
 
 TEST_F(Recovery, AKillAtAnyStepIsFinishedByTheNextRunAndLeavesNothingOfItsOwn) {
@@ -194,6 +196,52 @@ TEST_F(Recovery, ASourceChangedSinceItsCopyWasPlacedStaysWithTheCopy) {
   EXPECT_EQ(recovery.left, 1);
   EXPECT_EQ(ReadFile(source_.slash() + "b"), "saved again later");
   EXPECT_EQ(ReadFile(target_.slash() + "b"), "bytes of b");
+}
+
+TEST_F(Recovery, ARunIntoADateFolderIsFinishedByARunOfAnotherDate) {
+  date_folder_ = "20200101";
+  ASSERT_NE(RunDyingAt([](const SyscallEvent& e) { return e.call == "fsync"; }), -1);
+
+  FakeRecoveryLog log;
+  const platform::Recovery recovery = RecoverKilledRuns(target_.path(), log);
+
+  EXPECT_EQ(recovery.logged, kNames.size());
+  EXPECT_EQ(NamesIn(source_.path()), std::set<std::string>{});
+  EXPECT_EQ(NamesIn(target_.path()), std::set<std::string>{date_folder_});
+  EXPECT_EQ(NamesIn(target_.slash() + date_folder_),
+            std::set<std::string>(kNames.begin(), kNames.end()));
+}
+
+TEST_F(Recovery, ASourceThatCanNeitherGoNorGoBackIsNamedUntilItCan) {
+  ASSERT_NE(RunDyingAt([](const SyscallEvent& e) {
+              return e.call == "unlink" && e.from.starts_with(kTakenPrefix);
+            }),
+            -1);
+  // The copy edited, and a new file saved under the old name meanwhile.
+  WriteFile(target_.slash() + "a", "edited copy", UtcSeconds(2020, 1, 3));
+  WriteFile(source_.slash() + "a", "a new file", UtcSeconds(2020, 1, 4));
+  std::string hidden;
+  for (const std::string& name : NamesIn(source_.path())) {
+    if (name.starts_with(kTakenPrefix)) hidden = source_.slash() + name;
+  }
+  ASSERT_FALSE(hidden.empty());
+
+  for (int run = 0; run < 2; ++run) {
+    FakeRecoveryLog log;
+    const platform::Recovery recovery = RecoverKilledRuns(target_.path(), log);
+    EXPECT_EQ(recovery.hidden, std::vector<std::string>{hidden}) << "run " << run;
+    EXPECT_EQ(ReadFile(hidden), "bytes of a");
+  }
+
+  std::filesystem::remove(source_.slash() + "a");
+  FakeRecoveryLog log;
+  const platform::Recovery recovery = RecoverKilledRuns(target_.path(), log);
+  EXPECT_TRUE(recovery.hidden.empty());
+  EXPECT_EQ(ReadFile(source_.slash() + "a"), "bytes of a");
+  EXPECT_EQ(ReadFile(target_.slash() + "a"), "edited copy");
+  for (const std::string& name : NamesIn(target_.path())) {
+    EXPECT_FALSE(name.starts_with(kJournalPrefix)) << "kept once resolved";
+  }
 }
 
 }  // namespace
