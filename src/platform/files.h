@@ -232,9 +232,13 @@ struct Recovery {
   // Sources that are neither back under their name nor gone, by their whole
   // hidden path: their journal stays until they are.
   std::vector<std::string> hidden;
-  // Journals that are not this program's for this folder, by their whole
-  // path and why: never acted on, never removed.
-  std::vector<std::string> refused;
+  // Journals that are not this program's for this folder: never acted on,
+  // never removed.
+  struct Refused {
+    std::string path;  // whole
+    std::string why;
+  };
+  std::vector<Refused> refused;
 };
 
 // Finishes the work of every killed run whose journal lies in the folder

@@ -40,9 +40,10 @@ bool RecoveryLogWriter::Write(const std::vector<std::string>& entries) {
 }
 
 void LogRecoveryNotes(const platform::Recovery& recovery, RunLog& log) {
-  for (const std::string& refused : recovery.refused) {
-    log.AppendLine(LogText(refused) + std::string(kNotMoved) +
-                   "a journal that is not this program's for this folder, left alone");
+  for (const platform::Recovery::Refused& refused : recovery.refused) {
+    log.AppendLine(LogText(refused.path) + std::string(kNotMoved) +
+                   "a journal that is not this program's for this folder, left alone (" +
+                   refused.why + ")");
   }
   for (const std::string& hidden : recovery.hidden) {
     log.AppendLine(LogText(hidden) + std::string(kNotMoved) +

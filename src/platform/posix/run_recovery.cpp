@@ -388,7 +388,7 @@ Recovery RecoverKilledRuns(const std::string& root, RecoveryLog& log) {
     if (why.empty() && run.Read(journal.get(), holder, why) && run.Finish(journal.get())) {
       ::unlinkat(folder.get(), name.c_str(), 0);
     } else if (!why.empty()) {
-      recovery.refused.push_back(shown + name + ": " + why);
+      recovery.refused.push_back({shown + name, why});
     }
   }
   return recovery;
