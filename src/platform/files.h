@@ -187,12 +187,13 @@ class TargetFolder {
 };
 
 // Moves the file (or link) `from` to the full name `to`. Never replaces
-// anything at `to`. Across file systems it copies into a "."-prefixed
-// temporary in the destination folder (owner, permission bits, extended
-// attributes, ACLs, times and holes carried over, synced), links that into
-// place without replacing, takes the source away from its name and removes
-// it only when it is still the very file copied, unchanged; on any failure
-// the temporary is removed and `from` is left as it was.
+// anything at `to`. Across file systems it copies into a file without a
+// name where the file system allows, else a "."-prefixed temporary, in the
+// destination folder (owner, permission bits, extended attributes, ACLs,
+// times and holes carried over, synced), links or renames that into place
+// without replacing, takes the source away from its name and removes it
+// only when it is still the very file copied, unchanged; on any failure the
+// copy is removed and `from` is left as it was.
 Outcome MoveFileNoReplace(const std::string& from, const std::string& to);
 
 // MoveFileNoReplace for the entry `name` of an open listing: the source is

@@ -1,6 +1,7 @@
 // A file's move onto another file system, in the steps a batch takes: a
-// verified copy under a temporary name, its placement without replacing, and
-// the removal of the source only while it is the very file copied.
+// verified copy, without a name or under a temporary one, its placement
+// without replacing, and the removal of the source only while it is the very
+// file copied.
 
 #include "platform/posix/cross_device_move.h"
 

@@ -151,6 +151,8 @@ void RunJournal::Start() {
   if (!Ready() || !log_) return;
   mark_due_ = false;
   WriteLocked(LogRecord(log_()));
+  // Kept through every batch: the log stays named while no batch is open.
+  if (!failed_) header_ = whole_;
 }
 
 std::string RunJournal::NextTemporary(int dir) {

@@ -81,7 +81,7 @@ class RunJournal {
   std::function<LogMark()> log_;
   bool mark_due_ = true;  // the log's place goes before the next records
   off_t whole_ = 0;       // the size up to the last record written whole
-  off_t header_ = 0;      // the size of the roots record
+  off_t header_ = 0;      // the size of the roots record and the first mark
   std::string problem_;
   std::mutex mutex_;  // copies made side by side record their temporaries
   Fd file_;

@@ -81,10 +81,15 @@ std::string Stranger(const struct stat& st) {
 }
 
 // The complete lines of the logs a journal names, each read from where the
-// journal's moves began in it.
-std::unordered_set<std::string> LoggedLines(const std::vector<LogMark>& logs) {
+// journal's last batch began in it.
+std::unordered_set<std::string> LoggedLines(const std::vector<LogMark>& marks) {
+  std::map<std::pair<std::uint64_t, std::uint64_t>, LogMark> logs;
+  for (const LogMark& mark : marks) {
+    LogMark& latest = logs[{mark.identity.device, mark.identity.inode}];
+    if (latest.path.empty() || mark.offset > latest.offset) latest = mark;
+  }
   std::unordered_set<std::string> lines;
-  for (const LogMark& mark : logs) {
+  for (const auto& [identity, mark] : logs) {
     if (mark.path.empty()) continue;  // the run's log could not be named
     const Fd log(::open(mark.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat st;
@@ -135,7 +140,7 @@ bool CutLastLine(const LogMark& mark, std::string& line) {
   return true;
 }
 
-// One killed run's journal, read and checked; acted on by Finish.
+// One killed run's journal, read and checked; acted on by FinishItsMoves.
 class KilledRun {
  public:
   KilledRun(RecoveryLog& log, Recovery& recovery) : log_(log), recovery_(recovery) {}
@@ -143,8 +148,9 @@ class KilledRun {
   // Checks the open journal `file`, locked, in the folder `holder`; false,
   // with why, when it is not this program's for that folder.
   bool Read(int file, const FileIdentity& holder, std::string& why);
-  // Does what the journal leaves to do; whether the journal may go.
-  bool Finish(int file);
+  // Does what the journal leaves to do, and logs what no log records;
+  // whether the journal may go.
+  bool FinishItsMoves(int file);
 
  private:
   void RemoveTemporary(const JournalRecord& record);
@@ -301,7 +307,7 @@ std::vector<std::string> KilledRun::InFlight(const std::set<std::string>& done) 
   return entries;
 }
 
-bool KilledRun::Finish(int file) {
+bool KilledRun::FinishItsMoves(int file) {
   if (journal_.source_root.empty()) return true;
   // What a kill cut short is taken back, so that what this run appends
   // follows whole records.
@@ -385,7 +391,7 @@ Recovery RecoverKilledRuns(const std::string& root, RecoveryLog& log) {
     }
     if (why.empty() && ::flock(journal.get(), LOCK_EX | LOCK_NB) != 0) continue;  // a live run's
     KilledRun run(log, recovery);
-    if (why.empty() && run.Read(journal.get(), holder, why) && run.Finish(journal.get())) {
+    if (why.empty() && run.Read(journal.get(), holder, why) && run.FinishItsMoves(journal.get())) {
       ::unlinkat(folder.get(), name.c_str(), 0);
     } else if (!why.empty()) {
       recovery.refused.push_back({shown + name, why});
