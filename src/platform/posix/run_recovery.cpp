@@ -94,7 +94,8 @@ std::unordered_set<std::string> LoggedLines(const std::vector<LogMark>& marks) {
     const Fd log(::open(mark.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat st;
     if (!log.IsValid() || ::fstat(log.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        IdentityFromStat(st) != mark.identity || static_cast<std::uint64_t>(st.st_size) <= mark.offset) {
+        IdentityFromStat(st) != mark.identity ||
+        static_cast<std::uint64_t>(st.st_size) <= mark.offset) {
       continue;  // gone or replaced: none of its entries can be counted on
     }
     // From the first line that begins at or after the mark.
@@ -299,8 +300,8 @@ std::vector<std::string> KilledRun::InFlight(const std::set<std::string>& done) 
     // and there at its new place.
     const Fd source = OpenBelow(source_root_.get(), folder);
     struct stat st;
-    const bool gone = source.IsValid() ? !Stat(source.get(), name, st) && errno == ENOENT
-                                       : errno == ENOENT;
+    const bool gone =
+        source.IsValid() ? !Stat(source.get(), name, st) && errno == ENOENT : errno == ENOENT;
     const Fd target = OpenBelow(target_root_.get(), journal_.below + folder);
     if (gone && Stat(target.get(), name, st)) entries.push_back(entry);
   }
@@ -370,10 +371,14 @@ Recovery RecoverKilledRuns(const std::string& root, RecoveryLog& log) {
   const std::string shown = root.ends_with('/') ? root : root + '/';
   for (const std::string& name : making) {
     // A run killed while it made its journal left it empty and unlocked.
-    const Fd made(::openat(folder.get(), name.c_str(),
-                           O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (made.IsValid() && ::fstat(made.get(), &st) == 0 && Stranger(st).empty() &&
-        st.st_size == 0 && ::flock(made.get(), LOCK_EX | LOCK_NB) == 0) {
+    const Fd made(
+        ::openat(folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const std::string why = !made.IsValid()                 ? ErrorText(errno)
+                            : ::fstat(made.get(), &st) != 0 ? ErrorText(errno)
+                                                            : Stranger(st);
+    if (!why.empty()) {
+      recovery.refused.push_back({shown + name, why});
+    } else if (st.st_size == 0 && ::flock(made.get(), LOCK_EX | LOCK_NB) == 0) {
       ::unlinkat(folder.get(), name.c_str(), 0);
     }
   }
