@@ -244,5 +244,24 @@ TEST_F(Recovery, ASourceThatCanNeitherGoNorGoBackIsNamedUntilItCan) {
   }
 }
 
+TEST_F(Recovery, ARunThatCanKeepNoJournalMovesAllAndSaysSo) {
+  SyscallSeam seam;
+  seam.before = [&](const SyscallEvent& e) {
+    if (e.call == "rename" && e.from.starts_with(".qor-journal-new-")) {
+      std::filesystem::remove(target_.slash() + e.from);  // as a share that refuses it
+    }
+  };
+  FolderListing listing(source_.path());
+  TargetFolder target(target_.path());
+  target.KeepJournal(source_.path(), [] { return FakeRecoveryLog().mark; });
+  MoveBatch batch([] { return true; });
+  Move(target, batch, listing);
+  ASSERT_TRUE(batch.Finish());
+
+  EXPECT_NE(target.JournalProblem().find("cannot be made"), std::string::npos)
+      << target.JournalProblem();
+  EXPECT_EQ(NamesIn(target_.path()), std::set<std::string>(kNames.begin(), kNames.end()));
+}
+
 }  // namespace
 }  // namespace qor::platform
