@@ -1,6 +1,8 @@
 #include "cli/log_place.h"
 
+#include <filesystem>
 #include <string_view>
+#include <system_error>
 
 #include "cli/console_checks.h"
 #include "platform/files.h"
@@ -44,6 +46,16 @@ std::string RealFolderOf(const std::string& path) {
   const std::size_t cut = path.find_last_of(platform::kSeparator);
   if (cut == std::string::npos) return platform::RealPath(".");
   return platform::RealPath(cut == 0 ? path.substr(0, 1) : path.substr(0, cut));
+}
+
+// True when `path` leads to something other than a regular file: a device,
+// a pipe or a folder, which would keep no record of the run (links
+// followed). False when nothing is there or it cannot be told.
+bool IsOtherThanFile(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(
+      std::filesystem::path(std::u8string(path.begin(), path.end())), error);
+  return !error && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status);
 }
 
 bool Refuse(const std::string& text) {
@@ -94,6 +106,12 @@ std::optional<std::string> OpenCommandLog(RunLog& log, const std::optional<std::
     Refuse("--log " + LogText(*asked) +
            " lies inside SOURCE, where the run would take it for a file to move; "
            "give a place outside SOURCE");
+    return std::nullopt;
+  }
+  if (IsOtherThanFile(*asked)) {
+    Refuse("--log " + LogText(*asked) +
+           " is not a regular file (a device, a pipe or a folder keeps no record of the run); "
+           "give a new or empty file");
     return std::nullopt;
   }
   const platform::Outcome created = log.Create(*asked, platform::TextFile::IfNotEmpty::Refuse);

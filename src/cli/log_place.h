@@ -15,8 +15,9 @@ namespace qor::cli {
 // - `asked` is used when it is missing or empty; one that holds a run log
 //   is kept and the next free name beside it taken, as for the default, so
 //   that a fixed --log in a nightly job goes on working. Anything else is
-//   refused, and so is a place inside `source` (the run would move or skip
-//   the log itself).
+//   refused: a file that holds something else, and a device, a pipe or a
+//   folder, which keeps no record; so is a place inside `source` (the run
+//   would move or skip the log itself).
 // Returns the path written to, or nullopt after saying on stderr why not.
 std::optional<std::string> OpenCommandLog(RunLog& log, const std::optional<std::string>& asked,
                                           const std::string& default_name,

@@ -16,8 +16,11 @@ namespace qor::platform {
 // comes first) are made first, made durable together and put in place under
 // their names without replacing; only then are the sources removed, one by
 // one in order, each only if it is still the very file copied, unchanged. So
-// a hundred small files cost one sync, not two hundred. A killed run leaves
-// at most identical duplicates and temporaries.
+// a hundred small files cost one sync, not two hundred. A run killed
+// meanwhile leaves its journal, from which the next run into that target
+// finishes the batch: the temporaries go, each source whose copy is in place
+// and equal goes (logged where the killed run's log lacks its entry), and
+// every other source keeps its name.
 class MoveBatch {
  public:
   // What the caller does around each move, in the order of the moves.

@@ -20,8 +20,9 @@ void CatchStopRequests() {
   action.sa_handler = NoteStop;
   sigemptyset(&action.sa_mask);
   // Calls under way go on rather than fail half-way with EINTR: the file in
-  // flight is finished. The handler then gives way to the default, so a
-  // second request ends the process at once.
+  // flight is finished. A wait that may never end by itself (reading a pipe)
+  // looks at StopRequested every 100 ms instead. The handler then gives way
+  // to the default, so a second request ends the process at once.
   action.sa_flags = SA_RESTART | SA_RESETHAND;
   ::sigaction(SIGINT, &action, nullptr);
   ::sigaction(SIGTERM, &action, nullptr);

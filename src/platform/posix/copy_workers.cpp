@@ -22,7 +22,7 @@ CopyWorkers::~CopyWorkers() {
   for (std::thread& thread : threads_) thread.join();
 }
 
-void CopyWorkers::Run(std::function<void()> work, const void* lane) {
+void CopyWorkers::Run(std::function<void(bool here)> work, const void* lane) {
   std::unique_lock lock(mutex_);
   if (threads_.size() < count_ && threads_.size() < under_way_ + 1) {
     try {
@@ -33,7 +33,7 @@ void CopyWorkers::Run(std::function<void()> work, const void* lane) {
   }
   if (threads_.empty()) {
     lock.unlock();
-    work();
+    work(true);
     return;
   }
   queue_.push_back({std::move(work), lane});
@@ -48,12 +48,12 @@ void CopyWorkers::Serve() {
     changed_.wait(lock, [this] { return ending_ || !queue_.empty(); });
     if (queue_.empty()) return;
     const auto next = Next();
-    const std::function<void()> work = std::move(next->work);
+    const std::function<void(bool here)> work = std::move(next->work);
     const void* lane = next->lane;
     queue_.erase(next);
     ++running_[lane];
     lock.unlock();
-    work();
+    work(false);
     lock.lock();
     if (--running_[lane] == 0) running_.erase(lane);
     --under_way_;

@@ -27,12 +27,14 @@ class CopyWorkers {
   CopyWorkers(const CopyWorkers&) = delete;
   CopyWorkers& operator=(const CopyWorkers&) = delete;
 
-  // Runs `work` on a worker, or here when no thread can be had. `work` must
-  // not throw. Work is handed out in the order given, except that work of a
-  // `lane` with fewer pieces running goes first: the system makes the
-  // creates and renames in one folder wait for each other, so copies spread
-  // over the folders of a batch overlap more of their waits.
-  void Run(std::function<void()> work, const void* lane = nullptr);
+  // Runs `work` on a worker, or here when no thread can be had; `here` tells
+  // it which, as only work done here may ask the caller (a window handles
+  // its events on its own thread). `work` must not throw: on a worker that
+  // would end the program. Work is handed out in the order given, except
+  // that work of a `lane` with fewer pieces running goes first: the system
+  // makes the creates and renames in one folder wait for each other, so
+  // copies spread over the folders of a batch overlap more of their waits.
+  void Run(std::function<void(bool here)> work, const void* lane = nullptr);
   // Waits until fewer than `most` pieces of work are under way, asking
   // `keep_going` every 100 ms meanwhile. False as soon as it says to stop.
   bool WaitBelow(std::size_t most, const KeepGoing& keep_going);
@@ -48,7 +50,7 @@ class CopyWorkers {
   std::mutex mutex_;
   std::condition_variable changed_;
   struct Queued {
-    std::function<void()> work;
+    std::function<void(bool here)> work;
     const void* lane;
   };
   // The next piece of work to run: the first of a lane with the fewest

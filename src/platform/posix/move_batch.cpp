@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <deque>
+#include <exception>
 #include <future>
 #include <memory>
 #include <new>
@@ -62,10 +63,48 @@ class SharedFolder {
   FileIdentity identity_;
 };
 
+// Waits until the work handed to the workers is done on every way out of a
+// scope, also when an exception leaves it: the work uses what the scope
+// holds.
+class IdleOnLeaving {
+ public:
+  explicit IdleOnLeaving(CopyWorkers* workers) : workers_(workers) {}
+  ~IdleOnLeaving() {
+    if (workers_ != nullptr) workers_->WaitIdle({});
+  }
+  IdleOnLeaving(const IdleOnLeaving&) = delete;
+  IdleOnLeaving& operator=(const IdleOnLeaving&) = delete;
+
+  // Waits now, asking `meanwhile` every 100 ms; false when it said to stop.
+  bool Wait(const KeepGoing& meanwhile) {
+    if (workers_ == nullptr) return true;
+    const bool go_on = workers_->WaitIdle(meanwhile);
+    workers_ = nullptr;
+    return go_on;
+  }
+
+ private:
+  CopyWorkers* workers_;
+};
+
+// The error that stands for an exception thrown by a file's step on a
+// worker: the file stays, and its log entry says why.
+int ErrorOf(const std::exception_ptr& thrown) {
+  try {
+    std::rethrow_exception(thrown);
+  } catch (const std::bad_alloc&) {
+    return ENOMEM;
+  } catch (...) {
+    return EIO;
+  }
+}
+
 }  // namespace
 
 struct MoveBatch::State {
-  KeepGoing keep_going;
+  // The caller's question, asked on the caller's thread only (a window
+  // handles its events in it): false when the user asked to stop.
+  KeepGoing caller_goes_on;
 
   // One step of the batch: a file on its way, or a folder to remove if
   // empty once the moves before it are done.
@@ -100,14 +139,18 @@ struct MoveBatch::State {
   FileIdentity remote_known;  // the target folder `remote_to` was asked of
   std::unique_ptr<CopyWorkers> workers;
   std::atomic<bool> cancelled = false;
-  KeepGoing worker_keep_going;
   std::atomic<std::uint64_t> ahead_bytes = 0;  // handed out, not yet made
-  // `keep_going`, and a stop breaks the copies under way off at once.
-  KeepGoing stopping = [this] {
-    const bool go_on = !keep_going || keep_going();
+  // Asked on the caller's thread while copies may be under way on the
+  // workers: `caller_goes_on`, and its false also sets `cancelled`, which
+  // breaks those copies off within 100 ms.
+  KeepGoing caller_goes_on_else_cancel = [this] {
+    const bool go_on = !caller_goes_on || caller_goes_on();
     if (!go_on) cancelled = true;
     return go_on;
   };
+  // Asked by the copies on the workers, which must not call the caller:
+  // false once `cancelled` is set.
+  KeepGoing not_cancelled = [this] { return !cancelled; };
 
   std::size_t Jobs(const SharedFolder& from, const SharedFolder& to) {
     if (jobs != 0) return jobs;
@@ -119,10 +162,10 @@ struct MoveBatch::State {
     }
     return chosen_jobs;
   }
-  // A sync of a whole remote file system may not reach the far side (FUSE
-  // passes none on, CIFS and 9p send no flush): there each copy is synced
-  // by itself, which does.
-  bool SyncEach(const SharedFolder& to) {
+  // Whether each copy into `to` is synced by itself as it is made: so where
+  // `to` is remote, as a sync of a whole remote file system may not reach
+  // the far side (FUSE passes none on, CIFS and 9p send no flush).
+  bool SyncsEachCopy(const SharedFolder& to) {
     if (!(remote_known == to.identity())) {
       remote_to = IsRemote(to.fd());
       remote_known = to.identity();
@@ -135,6 +178,18 @@ struct MoveBatch::State {
     item.outcome = item.copy.Make(item.from->fd(), item.name, item.to->fd(), item.name, item.sync,
                                   go_on, item.journal);
     if (item.outcome.ok()) bytes += item.copy.Size();
+  }
+  // Runs `step` of `item` as work handed to the workers, where an exception
+  // would end the program: one fails the item's move instead, and what
+  // there is of its copy goes.
+  template <typename Step>
+  static void RunStep(Item& item, Step step) {
+    try {
+      step();
+    } catch (...) {
+      item.outcome = {ErrorOf(std::current_exception())};
+      item.copy.Discard(item.to->fd(), item.name);
+    }
   }
 
   std::shared_ptr<SharedFolder> Share(std::shared_ptr<SharedFolder>& last, int fd,
@@ -156,11 +211,11 @@ struct MoveBatch::State {
     } catch (const std::system_error&) {
       // No thread to be had: the work is done here, the window waiting.
       result = work();
-      return !keep_going || keep_going();
+      return !caller_goes_on || caller_goes_on();
     }
     bool go_on = true;
     while (done.wait_for(kKeepGoingEvery) != std::future_status::ready) {
-      if (keep_going && !keep_going()) go_on = false;
+      if (caller_goes_on && !caller_goes_on()) go_on = false;
     }
     result = done.get();
     return go_on;
@@ -176,8 +231,8 @@ bool MoveBatch::State::Commit() {
   // beside it is made once more, alone: the room may have been theirs, and
   // copies side by side must fail no file that one at a time would move.
   if (workers) {
-    if (!workers->WaitIdle(stopping)) {
-      Abandon(keep_going);
+    if (!workers->WaitIdle(caller_goes_on_else_cancel)) {
+      Abandon(caller_goes_on);
       return false;
     }
     for (Item& item : items) {
@@ -185,9 +240,9 @@ bool MoveBatch::State::Commit() {
           (item.outcome.error != ENOSPC && item.outcome.error != EDQUOT)) {
         continue;
       }
-      MakeCopy(item, &keep_going);
+      MakeCopy(item, &caller_goes_on);
       if (item.outcome.error == ECANCELED) {
-        Abandon(keep_going);
+        Abandon(caller_goes_on);
         return false;
       }
     }
@@ -218,7 +273,7 @@ bool MoveBatch::State::Commit() {
         },
         error);
     if (!go_on) {
-      Abandon(keep_going);
+      Abandon(caller_goes_on);
       return false;
     }
     if (error != 0) {
@@ -239,6 +294,7 @@ bool MoveBatch::State::Commit() {
   // for each other anyway. A stop asked for meanwhile is heard after the
   // batch, as when they go one by one.
   std::vector<std::vector<Item*>> lanes;
+  IdleOnLeaving placing(workers.get());  // the workers read `lanes`
   for (Item& item : items) {
     if (item.kind != Item::Kind::Move || !item.outcome.ok()) continue;
     if (!workers) {
@@ -252,11 +308,13 @@ bool MoveBatch::State::Commit() {
     lane->push_back(&item);
   }
   for (const std::vector<Item*>& lane : lanes) {
-    workers->Run([&lane] {
-      for (Item* item : lane) item->outcome = item->copy.Place(item->to->fd(), item->name);
+    workers->Run([&lane](bool) {
+      for (Item* item : lane) {
+        RunStep(*item, [item] { item->outcome = item->copy.Place(item->to->fd(), item->name); });
+      }
     });
   }
-  if (workers) workers->WaitIdle(keep_going);
+  placing.Wait(caller_goes_on);
   std::vector<std::shared_ptr<SharedFolder>> touched;
   for (Item& item : items) {
     if (item.kind == Item::Kind::Move && item.outcome.ok() &&
@@ -354,9 +412,7 @@ void MoveBatch::State::Abandon(const KeepGoing& meanwhile) {
 }
 
 MoveBatch::MoveBatch(std::function<bool()> keep_going) : state_(std::make_unique<State>()) {
-  state_->keep_going = std::move(keep_going);
-  State& state = *state_;
-  state.worker_keep_going = [&state] { return !state.cancelled; };
+  state_->caller_goes_on = std::move(keep_going);
 }
 
 MoveBatch::~MoveBatch() {
@@ -390,15 +446,15 @@ bool MoveBatch::Move(const FolderListing& folder, const std::string& name,
   const int shared_error = from_folder->error() != 0 ? from_folder->error() : to_folder->error();
   const std::size_t jobs = shared_error != 0 ? 1 : state.Jobs(*from_folder, *to_folder);
   if (jobs > 1 && (!state.workers || state.workers->count() != jobs)) {
-    if (state.workers && !state.workers->WaitIdle(state.stopping)) {
-      state.Abandon(state.keep_going);
+    if (state.workers && !state.workers->WaitIdle(state.caller_goes_on_else_cancel)) {
+      state.Abandon(state.caller_goes_on);
       return false;
     }
     state.workers = std::make_unique<CopyWorkers>(jobs);
   }
   if (jobs > 1 && state.ahead_bytes >= kAheadBytes &&
-      !state.workers->WaitBelow(jobs, state.stopping)) {
-    state.Abandon(state.keep_going);
+      !state.workers->WaitBelow(jobs, state.caller_goes_on_else_cancel)) {
+    state.Abandon(state.caller_goes_on);
     return false;
   }
   if (!state.Pending()) state.first = std::chrono::steady_clock::now();
@@ -412,28 +468,33 @@ bool MoveBatch::Move(const FolderListing& folder, const std::string& name,
     item.outcome = {shared_error};
   } else {
     item.journal = to.Journal();
-    item.sync = state.SyncEach(*item.to);
+    item.sync = state.SyncsEachCopy(*item.to);
     if (jobs > 1) {
       const void* lane = item.to.get();
       state.ahead_bytes += item.steps.size;
       state.workers->Run(
-          [&state, &item] {
+          [&state, &item](bool here) {
+            // Made here when no thread could be had: then the caller is
+            // asked while it is made, as for a copy made one at a time.
+            const KeepGoing* go_on =
+                here ? &state.caller_goes_on_else_cancel : &state.not_cancelled;
             if (state.cancelled) {
               item.outcome = {ECANCELED};
             } else {
-              try {
-                state.MakeCopy(item, &state.worker_keep_going);
-              } catch (const std::bad_alloc&) {
-                item.outcome = {ENOMEM};
-              }
+              State::RunStep(item, [&] { state.MakeCopy(item, go_on); });
             }
             state.ahead_bytes -= item.steps.size;
           },
           lane);
+      // A copy made here heard a stop.
+      if (state.cancelled) {
+        state.Abandon(state.caller_goes_on);
+        return false;
+      }
     } else {
-      state.MakeCopy(item, &state.keep_going);
+      state.MakeCopy(item, &state.caller_goes_on);
       if (item.outcome.error == ECANCELED) {
-        state.Abandon();
+        state.Abandon(state.caller_goes_on);
         return false;
       }
     }

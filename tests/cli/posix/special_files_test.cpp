@@ -1,0 +1,83 @@
+// qor-cli given a device or a pipe where it writes or reads a log.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <thread>
+
+#include "cli_runner.h"
+
+namespace qor::testing {
+namespace {
+
+TEST(CliSpecialFileTest, ALogPlaceThatKeepsNoRecordIsRefusedAndNothingMoves) {
+  TempFolder source, target, moved_from, moved_to, cwd;
+  WriteFile(source.slash() + "old.txt", "old", UtcSeconds(2020, 1, 1));
+  WriteFile(moved_from.slash() + "back.txt", "back", UtcSeconds(2020, 1, 1));
+  ASSERT_EQ(RunCli({"move", moved_from.path(), moved_to.path(), "--on", "2020-01-01", "--log",
+                    "run.txt", "-q"},
+                   cwd.path())
+                .status,
+            0);
+  const std::string pipe = cwd.slash() + "pipe";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  // Open for reading, so that a run could write its log into the pipe.
+  const int reader = ::open(pipe.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+
+  const std::vector<std::string> folders = {source.path(), target.path(), moved_from.path(),
+                                            moved_to.path()};
+  std::vector<TreeFacts> before;
+  for (const std::string& folder : folders) before.push_back(RecordTree(folder));
+  for (const std::string& log : {std::string("/dev/null"), pipe}) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"move", source.path(), target.path(), "--on", "2020-01-01",
+                                   "--log", log},
+          std::vector<std::string>{"undo", "run.txt", moved_from.path(), "--log", log}}) {
+      SCOPED_TRACE(args[0] + " --log " + log);
+      const CliResult run = RunCli(args, cwd.path());
+      EXPECT_EQ(run.status, 2) << run.err;
+      EXPECT_NE(run.err.find("is not a regular file"), std::string::npos) << run.err;
+      for (std::size_t i = 0; i < folders.size(); ++i) {
+        EXPECT_TRUE(SameTree(RecordTree(folders[i]), before[i])) << folders[i];
+      }
+    }
+  }
+  ::close(reader);
+}
+
+TEST(CliSpecialFileTest, OneStopEndsAnUndoWaitingOnAPipeForItsLog) {
+  TempFolder source, cwd;
+  const std::string pipe = cwd.slash() + "pipe";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  // A writer that holds the pipe open and writes nothing: a blocking read
+  // would wait for good.
+  const int writer = ::open(pipe.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(writer, 0);
+  const int out = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  const pid_t pid = StartCli({"undo", pipe, source.path()}, cwd.path(), out, out);
+  ::close(out);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ASSERT_EQ(::kill(pid, SIGTERM), 0);
+
+  int status = 0;
+  pid_t ended = 0;
+  for (int i = 0; i < 100 && (ended = ::waitpid(pid, &status, WNOHANG)) == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  if (ended == 0) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+  }
+  ::close(writer);
+  ASSERT_EQ(ended, pid) << "one SIGTERM did not end the undo within 5 s";
+  // Ended by its handler, or by the signal itself if it came first.
+  EXPECT_TRUE(WIFEXITED(status) ? WEXITSTATUS(status) != 0 : WTERMSIG(status) == SIGTERM);
+  EXPECT_TRUE(RecordTree(source.path()).empty());
+  EXPECT_EQ(NamesIn(cwd.path()), std::set<std::string>{"pipe"});
+}
+
+}  // namespace
+}  // namespace qor::testing
