@@ -61,7 +61,14 @@ int CopyRegularFile(int in, const struct stat& source, int dir_fd, const std::st
   Fd out(
       ::openat(dir_fd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, FirstMode(source)));
   if (!out.IsValid()) return errno;
-  int error = CopyInto(in, source, out.get(), sync, pacer, made);
+  int error = 0;
+  try {
+    error = CopyInto(in, source, out.get(), sync, pacer, made);
+  } catch (...) {
+    // No name of the program's stays behind, whatever ended the copy.
+    ::unlinkat(dir_fd, temp.c_str(), 0);
+    throw;
+  }
   if (error == 0) error = out.CloseReportingError();
   if (error != 0) ::unlinkat(dir_fd, temp.c_str(), 0);
   return error;
