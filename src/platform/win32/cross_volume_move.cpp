@@ -334,9 +334,16 @@ Outcome VolumeCopy::RemoveSource() {
   // may be saved under its name from now on is never what goes; between the
   // two opens a writer could have come, so it goes only when it is still the
   // very file copied, unchanged.
-  Step(test_seams::AcrossVolumesStep::Placed);
   source_.Reset();
+  Step(test_seams::AcrossVolumesStep::Placed);
   const Handle taken = OpenToDelete(from_, FILE_SHARE_READ);
+  if (!taken.IsValid() && ::GetLastError() == ERROR_FILE_NOT_FOUND) {
+    // Someone else removed the source while its copy stood in place,
+    // durable: the copy is all there is of the file now, and it stays.
+    placed_ = false;
+    Step(test_seams::AcrossVolumesStep::Removed);
+    return {};
+  }
   Facts now;
   int failed = taken.IsValid() ? ReadFacts(taken.get(), now) : LastError();
   if (failed == 0 && now != before_) failed = kChangedDuringMove;

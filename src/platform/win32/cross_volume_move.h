@@ -62,7 +62,8 @@ class VolumeCopy {
   // The folder the copy goes to, ending with "\".
   std::wstring Folder() const;
   // Removes the source, once the copy is in place and durable, only if it
-  // is still the very file copied, unchanged; otherwise the copy goes.
+  // is still the very file copied, unchanged; otherwise the copy goes. A
+  // source someone else removed meanwhile leaves the copy: it is the file.
   Outcome RemoveSource();
   // Removes what there is of the copy and lets the source go.
   void Discard();

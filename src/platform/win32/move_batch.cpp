@@ -42,6 +42,10 @@ struct MoveBatch::State {
   std::function<bool()> keep_going;
   bool verify = false;
   std::function<void()> settled;
+  // What `keep_going` said while the batch's steps ran on this thread.
+  std::chrono::steady_clock::time_point last_asked;
+  bool stop_heard = false;
+  std::exception_ptr failure_heard;
 
   struct Item {
     Steps steps;
@@ -138,11 +142,30 @@ struct MoveBatch::State {
     return go_on;
   }
 
+  // Between the steps of a batch that run on this thread one after the
+  // other (a round trip each on a share, seconds for a whole batch),
+  // `keep_going` is asked at least every 100 ms, so that the window goes on
+  // living. What it says is heard once the batch is done: a batch stopped
+  // half placed or half removed would end its moves out of order.
+  void Heed() {
+    if (!keep_going || failure_heard) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_asked < kKeepGoingEvery / 2) return;
+    last_asked = now;
+    try {
+      if (!keep_going()) stop_heard = true;
+    } catch (...) {
+      failure_heard = std::current_exception();
+    }
+  }
+
   bool Commit();
   void Abandon() noexcept;
 };
 
 bool MoveBatch::State::Commit() {
+  stop_heard = false;
+  failure_heard = nullptr;
   try {
     // 0. Every copy made. One that found no room while others were being
     // made beside it is made once more, alone: the room may have been
@@ -178,6 +201,7 @@ bool MoveBatch::State::Commit() {
       return false;
     }
     // 2. The journal names every copy about to be placed, on the disk too.
+    last_asked = std::chrono::steady_clock::now();
     std::vector<RunJournal*> journals;
     for (Item& item : items) {
       if (!item.outcome.ok() || item.journal == nullptr) continue;
@@ -186,13 +210,17 @@ bool MoveBatch::State::Commit() {
         journals.push_back(item.journal);
       }
     }
-    for (RunJournal* journal : journals) journal->Sync();
+    for (RunJournal* journal : journals) {
+      journal->Sync();
+      Heed();
+    }
     // 3. Each copy under its name, never replacing; then each folder that
     // gained names flushed once, or where its file system cannot flush a
     // folder, each copy in it under its new name.
     std::vector<std::wstring> folders;
     for (Item& item : items) {
       if (!item.outcome.ok()) continue;
+      Heed();
       item.outcome = item.copy.Place();
       if (item.outcome.ok() &&
           std::find(folders.begin(), folders.end(), item.copy.Folder()) == folders.end()) {
@@ -201,6 +229,7 @@ bool MoveBatch::State::Commit() {
     }
     std::vector<std::wstring> unflushed;
     for (const std::wstring& folder : folders) {
+      Heed();
       if (FlushFolder(folder) != 0) unflushed.push_back(folder);
     }
     const bool verify_copies = verify;
@@ -220,6 +249,7 @@ bool MoveBatch::State::Commit() {
   }
   // 4. In the order asked for: each source removed when still unchanged.
   for (Item& item : items) {
+    Heed();
     if (item.steps.begin && !item.steps.begin()) {
       item.copy.Discard();
       continue;
@@ -240,7 +270,8 @@ bool MoveBatch::State::Commit() {
   }
   items.clear();
   bytes = 0;
-  return true;
+  if (failure_heard) std::rethrow_exception(std::exchange(failure_heard, nullptr));
+  return !stop_heard;
 }
 
 void MoveBatch::State::Abandon() noexcept {
@@ -313,7 +344,9 @@ bool MoveBatch::Move(const FolderListing& folder, const std::string& name,
   if (state.items.empty()) state.first = std::chrono::steady_clock::now();
   State::Item& item = state.items.emplace_back();
   item.steps = std::move(steps);
-  item.journal = place.journal;
+  // Only a move with its log entry is recorded: a later run logs what it
+  // finishes.
+  item.journal = item.steps.entry.empty() ? nullptr : place.journal;
   item.from = from.folder + Widen(name);
   item.to = place.to;
   state.bytes += item.steps.size;

@@ -1,85 +1,337 @@
 #include "platform/win32/run_journal.h"
 
+#include <aclapi.h>
+
+#include <string_view>
+#include <vector>
+
 #include "platform/journal_records.h"
+#include "platform/path_parts.h"
 #include "platform/temporary_names.h"
+#include "platform/win32/listing.h"
 #include "platform/win32/wide.h"
 
 namespace qor::platform {
 
 namespace {
 
-// A path split into its folder (ending with "\") and its name, as UTF-8;
-// false when a name with a lone surrogate would lead back to another file.
-bool Split(const std::wstring& path, std::string& folder, std::string& name) {
-  const std::size_t slash = path.rfind(L'\\');
-  if (slash == std::wstring::npos || !IsWellFormedUtf16(path)) return false;
-  folder = Narrow(std::wstring_view(path).substr(0, slash + 1));
-  name = Narrow(std::wstring_view(path).substr(slash + 1));
-  return true;
+// The user the process runs as; empty when the system cannot say.
+std::vector<BYTE> CurrentUser() {
+  HANDLE raw = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return {};
+  const Handle token(raw);
+  DWORD size = 0;
+  ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+  std::vector<BYTE> buffer(size);
+  if (size == 0 || !::GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size)) {
+    return {};
+  }
+  const PSID sid = reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid;
+  std::vector<BYTE> user(::GetLengthSid(sid));
+  if (!::CopySid(static_cast<DWORD>(user.size()), user.data(), sid)) return {};
+  return user;
+}
+
+bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) {
+  BYTE known[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof known;
+  return ::CreateWellKnownSid(type, nullptr, known, &size) && ::EqualSid(sid, known);
+}
+
+// Why others than `owner` may read or change a file with the access list
+// `dacl`, or empty when none may. The system itself and the machine's
+// administrators may do anything to any file anyway.
+std::string OpenToOthers(const ACL* dacl, PSID owner) {
+  if (dacl == nullptr) return "open to every user";
+  constexpr DWORD kReadOrChange = FILE_READ_DATA | FILE_WRITE_DATA | FILE_APPEND_DATA |
+                                  FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC |
+                                  WRITE_OWNER | GENERIC_READ | GENERIC_WRITE | GENERIC_ALL;
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    if (!::GetAce(const_cast<ACL*>(dacl), i, &ace)) return "its access list cannot be read";
+    const auto* header = static_cast<const ACE_HEADER*>(ace);
+    // An entry that only folders pass on to what is made in them, or one
+    // that denies, opens nothing.
+    if ((header->AceFlags & INHERIT_ONLY_ACE) != 0 || header->AceType == ACCESS_DENIED_ACE_TYPE) {
+      continue;
+    }
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return "readable or writable by others";
+    const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+    const PSID sid = const_cast<DWORD*>(&allowed->SidStart);
+    if ((allowed->Mask & kReadOrChange) != 0 && !::EqualSid(sid, owner) &&
+        !IsWellKnown(sid, WinLocalSystemSid) && !IsWellKnown(sid, WinBuiltinAdministratorsSid)) {
+      return "readable or writable by others";
+    }
+  }
+  return {};
+}
+
+// `path`'s folder below `root` (both "\\?\" form, `root` ending with "\")
+// and its name, as UTF-8; false when it lies elsewhere, or when a name has
+// no UTF-8 form and would be recorded as another.
+bool Below(const std::wstring& root, const std::wstring& path, std::string& folder,
+           std::string& name) {
+  if (root.empty() || !path.starts_with(root) || !IsWellFormedUtf16(path)) return false;
+  const std::wstring_view rest = std::wstring_view(path).substr(root.size());
+  const std::size_t slash = rest.rfind(L'\\');
+  folder = slash == std::wstring_view::npos ? std::string() : Narrow(rest.substr(0, slash + 1));
+  name = Narrow(slash == std::wstring_view::npos ? rest : rest.substr(slash + 1));
+  return IsRelativeFolder(folder, '\\') && IsPlainName(name, '\\');
+}
+
+// A path as a journal's roots record it: without the "\\?\" prefix, ending
+// with "\"; empty when it has no UTF-8 form.
+std::string RecordedFolder(const std::wstring& system_path) {
+  if (system_path.empty() || !IsWellFormedUtf16(system_path)) return {};
+  return Narrow(WithBackslash(WithoutLongPrefix(system_path)));
+}
+
+bool HasControlBytes(std::string_view text) {
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
+  }
+  return false;
+}
+
+void DeleteOpenJournal(HANDLE file) {
+  FILE_DISPOSITION_INFO dispose{TRUE};
+  ::SetFileInformationByHandle(file, FileDispositionInfo, &dispose, sizeof dispose);
 }
 
 }  // namespace
 
+Handle CreateJournalFile(const std::wstring& path) {
+  // Its owner is the user, whether the process runs elevated or not, and
+  // its access list names the user alone, not what the folder passes on: a
+  // later run trusts nothing else.
+  std::vector<BYTE> user = CurrentUser();
+  if (user.empty()) return Handle();
+  const PSID sid = user.data();
+  std::vector<DWORD> list(
+      (sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + ::GetLengthSid(sid)) / sizeof(DWORD) + 1);
+  const auto acl = reinterpret_cast<ACL*>(list.data());
+  SECURITY_DESCRIPTOR descriptor;
+  if (!::InitializeAcl(acl, static_cast<DWORD>(list.size() * sizeof(DWORD)), ACL_REVISION) ||
+      !::AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, sid) ||
+      !::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+      !::SetSecurityDescriptorOwner(&descriptor, sid, FALSE) ||
+      !::SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE) ||
+      !::SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
+    return Handle();
+  }
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
+  return Handle(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, &attributes,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+std::string Stranger(HANDLE file) {
+  if (::GetFileType(file) != FILE_TYPE_DISK) return "not a file on a disk";
+  FILE_BASIC_INFO basic;
+  FILE_STANDARD_INFO standard;
+  if (!::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) ||
+      !::GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard)) {
+    return ErrorText(LastError());
+  }
+  if ((basic.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+      standard.Directory) {
+    return "not a regular file";
+  }
+  // A file system that keeps no owners (FAT, exFAT) shows none that is this
+  // user: anyone who reaches the drive could have written the file, so it
+  // is never trusted there.
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD error = ::GetSecurityInfo(file, SE_FILE_OBJECT,
+                                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                        &owner, nullptr, &dacl, nullptr, &descriptor);
+  const LocalMemory held(descriptor);
+  if (error != ERROR_SUCCESS) return "its owner cannot be read (" + ErrorText(error) + ")";
+  std::vector<BYTE> user = CurrentUser();
+  if (owner == nullptr || user.empty() || !::EqualSid(owner, user.data())) {
+    return "owned by another user";
+  }
+  if (std::string open = OpenToOthers(dacl, owner); !open.empty()) return open;
+  if (standard.NumberOfLinks != 1) return "it has further names";
+  if (static_cast<std::uint64_t>(standard.EndOfFile.QuadPart) > kLargestJournal) {
+    return "larger than any journal";
+  }
+  return {};
+}
+
+RunJournal::RunJournal(std::wstring root, HANDLE root_handle, std::string source_root,
+                       std::function<LogMark()> log, std::string below)
+    : root_(std::move(root)),
+      root_handle_(root_handle),
+      source_root_(std::move(source_root)),
+      log_(std::move(log)),
+      below_(std::move(below)) {}
+
 RunJournal::~RunJournal() {
-  if (!file_.IsValid()) return;
-  FILE_DISPOSITION_INFO dispose{TRUE};
-  ::SetFileInformationByHandle(file_.get(), FileDispositionInfo, &dispose, sizeof dispose);
+  if (file_.IsValid()) DeleteOpenJournal(file_.get());
 }
 
 bool RunJournal::Ready() {
-  if (file_.IsValid()) return true;
-  if (failed_ || root_.empty()) return false;
-  // Made and held in one step, without sharing: no other run ever opens it
-  // while this one lives, and so never takes it for a killed run's.
-  for (int attempt = 0; attempt < 16; ++attempt) {
-    Handle file(::CreateFileW((root_ + Widen(RandomName(kJournalPrefix))).c_str(),
-                              GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.IsValid()) {
-      file_ = std::move(file);
-      return true;
-    }
-    if (::GetLastError() != ERROR_FILE_EXISTS) break;
-  }
-  failed_ = true;
-  return false;
+  if (failed_) return false;
+  return file_.IsValid() || Make();
 }
 
-void RunJournal::Write(const std::string& record) {
-  // One write each, so a kill leaves whole records only.
-  const std::lock_guard lock(mutex_);
-  if (!Ready()) return;
-  DWORD written = 0;
-  if (!::WriteFile(file_.get(), record.data(), static_cast<DWORD>(record.size()), &written,
-                   nullptr) ||
-      written != record.size()) {
-    failed_ = true;
+bool RunJournal::Make() {
+  if (root_handle_ == nullptr || root_handle_ == INVALID_HANDLE_VALUE) {
+    Fail("the folder that holds the target folder cannot be opened", 0);
+    return false;
   }
+  // The roots as the system names them now, so that a later run finds them
+  // whatever way this one was given them; the source's given path too, as
+  // the folders below it are named from it.
+  source_given_ = WithBackslash(SystemPath(source_root_));
+  const Handle source = source_given_.empty() ? Handle() : OpenFolder(source_given_, true);
+  source_final_ = source.IsValid() ? WithBackslash(FinalPath(source.get())) : std::wstring();
+  const std::string source_text = RecordedFolder(source_final_);
+  const std::string target_text = RecordedFolder(FinalPath(root_handle_));
+  const std::string roots = RootsRecord(source_text, target_text, below_);
+  JournalText read;
+  std::string why;
+  if (root_.empty() || source_text.empty() || target_text.empty() ||
+      !ReadJournal(roots, '\\', read, why) || read.source_root != source_text ||
+      read.below != below_) {
+    Fail("the folders' paths cannot be recorded", 0);
+    return false;
+  }
+  // Made and held in one step, without sharing: no other run ever opens it
+  // while this one lives, and so never takes it for a killed run's.
+  Handle file;
+  for (int attempt = 0; attempt < 16 && !file.IsValid(); ++attempt) {
+    file = CreateJournalFile(root_ + Widen(RandomName(kJournalPrefix)));
+    if (!file.IsValid() && ::GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  if (!file.IsValid()) {
+    Fail("it cannot be made in " + target_text, ::GetLastError());
+    return false;
+  }
+  // What a later run checks before it trusts a journal: where the target's
+  // file system cannot keep the file this user's alone (FAT keeps no
+  // owners, a share may give it one of its own), none would be trusted, and
+  // the run says so now rather than leave one behind.
+  if (const std::string stranger = Stranger(file.get()); !stranger.empty()) {
+    DeleteOpenJournal(file.get());
+    Fail("a later run could not trust it there: " + stranger, 0);
+    return false;
+  }
+  file_ = std::move(file);
+  DWORD written = 0;
+  if (!::WriteFile(file_.get(), roots.data(), static_cast<DWORD>(roots.size()), &written,
+                   nullptr) ||
+      written != roots.size()) {
+    Fail("it cannot be written", ::GetLastError());
+    return false;
+  }
+  whole_ = header_ = roots.size();
+  return true;
+}
+
+bool RunJournal::CutTo(std::uint64_t size) {
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(size);
+  return ::SetFilePointerEx(file_.get(), at, nullptr, FILE_BEGIN) && ::SetEndOfFile(file_.get());
+}
+
+void RunJournal::Fail(const std::string& why, DWORD error) {
+  failed_ = true;
+  if (problem_.empty()) {
+    problem_ = why + (error != 0 ? " (" + ErrorText(static_cast<int>(error)) + ")" : "");
+  }
+  // A record written in part is taken back: a later run reads whole ones.
+  if (file_.IsValid() && !CutTo(whole_)) CutTo(header_);
+}
+
+std::string RunJournal::Problem() {
+  const std::lock_guard lock(mutex_);
+  return problem_;
+}
+
+void RunJournal::WriteLocked(std::string records) {
+  // One write, so a kill leaves whole records only.
+  records.insert(0, held_);
+  held_.clear();
+  if (records.empty() || !Ready()) return;
+  if (mark_due_ && log_) {
+    // A log without a path cannot be named; a later run then logs the moves
+    // named after this point itself.
+    const LogMark mark = log_();
+    if (!mark.path.empty()) records.insert(0, LogRecord(mark));
+    mark_due_ = false;
+  }
+  if (whole_ + records.size() > kLargestJournal) {
+    Fail("a batch's records would make it larger than a journal may be", 0);
+    return;
+  }
+  DWORD written = 0;
+  if (!::WriteFile(file_.get(), records.data(), static_cast<DWORD>(records.size()), &written,
+                   nullptr) ||
+      written != records.size()) {
+    Fail("it cannot be written", ::GetLastError());
+    return;
+  }
+  whole_ += records.size();
+}
+
+void RunJournal::Start() {
+  const std::lock_guard lock(mutex_);
+  if (!Ready() || !log_) return;
+  const LogMark mark = log_();
+  mark_due_ = false;
+  if (!mark.path.empty()) WriteLocked(LogRecord(mark));
+  // Kept when the journal starts afresh: the log is named there throughout.
+  if (!failed_) header_ = whole_;
 }
 
 void RunJournal::Temporary(const std::wstring& path) {
+  const std::lock_guard lock(mutex_);
+  if (!Ready()) return;
   std::string folder, name;
-  if (Split(path, folder, name)) Write(TemporaryRecord(folder, name));
+  if (!Below(root_, path, folder, name)) {
+    Fail("a temporary lies outside the target folder", 0);
+    return;
+  }
+  WriteLocked(TemporaryRecord(folder, name));
 }
 
 void RunJournal::Placing(const std::wstring& from, const std::wstring& to,
                          const std::string& entry) {
+  const std::lock_guard lock(mutex_);
+  if (!Ready()) return;
   std::string source, source_name, target, name;
-  if (!Split(from, source, source_name) || !Split(to, target, name)) return;
-  Write(PlacingRecord(source, source_name, target, name, entry));
+  if ((!Below(source_given_, from, source, source_name) &&
+       !Below(source_final_, from, source, source_name)) ||
+      !Below(root_, to, target, name) || source_name != name) {
+    Fail("a folder of the run no longer lies where it began", 0);
+    return;
+  }
+  if (entry.empty() || HasControlBytes(entry)) {
+    Fail("a log entry cannot be recorded", 0);
+    return;
+  }
+  held_ += PlacingRecord(source, target, name, entry);
 }
 
 void RunJournal::Sync() {
   const std::lock_guard lock(mutex_);
-  if (file_.IsValid() && !::FlushFileBuffers(file_.get())) failed_ = true;
+  WriteLocked({});
+  if (file_.IsValid() && !failed_ && !::FlushFileBuffers(file_.get())) {
+    Fail("it cannot be brought to the disk", ::GetLastError());
+  }
 }
 
 void RunJournal::Clear() {
   const std::lock_guard lock(mutex_);
-  LARGE_INTEGER start{};
-  if (file_.IsValid() && (!::SetFilePointerEx(file_.get(), start, nullptr, FILE_BEGIN) ||
-                          !::SetEndOfFile(file_.get()))) {
-    failed_ = true;
+  held_.clear();
+  mark_due_ = true;
+  if (!file_.IsValid()) return;
+  if (CutTo(header_)) {
+    whole_ = header_;
+  } else {
+    Fail("it cannot be emptied", ::GetLastError());
   }
 }
 

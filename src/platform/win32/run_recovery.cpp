@@ -1,30 +1,74 @@
 // The next run's side of the journal on Windows: what a killed run left is
-// finished, by what its journal says and by nothing else.
+// finished, by what its journal says and by nothing else, and only when the
+// journal shows in every way that this program made it for this folder:
+// anyone may drop a file of that name into a shared folder.
 
 #include <algorithm>
 #include <cstdint>
+#include <map>
+#include <set>
 #include <string>
+#include <string_view>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "platform/files.h"
 #include "platform/journal_records.h"
+#include "platform/path_parts.h"
 #include "platform/temporary_names.h"
 #include "platform/win32/cross_volume_move.h"
 #include "platform/win32/listing.h"
 #include "platform/win32/owned_handle.h"
+#include "platform/win32/run_journal.h"
 #include "platform/win32/wide.h"
 
 namespace qor::platform {
 
 namespace {
 
+// The most of a log read back to find the entries a killed run wrote.
+constexpr std::uint64_t kLargestLogPart = std::uint64_t{256} << 20;
+
 bool IsMissing(DWORD error) {
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-// The path a record names: its folder (ending with "\") and name.
-std::wstring RecordPath(const std::string& folder, const std::string& name) {
-  return Widen(folder) + Widen(name);
+// Whether `name` could be a name in a Windows folder: one with ":" would
+// name a stream of another file, and one with a wildcard or a control
+// character names nothing this program moved.
+bool IsWindowsName(std::string_view name) {
+  if (name.empty()) return false;
+  for (const char c : name) {
+    if (static_cast<unsigned char>(c) < 0x20 ||
+        std::string_view(R"(<>:"/\|?*)").find(c) != std::string_view::npos) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool IsWindowsFolder(std::string_view folder) {
+  for (const std::string& name : FolderNames(folder, '\\')) {
+    if (!IsWindowsName(name)) return false;
+  }
+  return true;
+}
+
+// The "\\?\" form of an absolute path as a journal records it ("C:\a\" or
+// "\\server\share\a\"), built without the system's reading of "." and
+// trailing dots; empty when it is neither form.
+std::wstring LongPath(std::string_view path) {
+  if (path.size() >= 3 && path[1] == ':' && path[2] == '\\' &&
+      ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
+      IsWindowsFolder(path.substr(3))) {
+    return LR"(\\?\)" + Widen(path);
+  }
+  if (path.starts_with(R"(\\)") && FolderNames(path.substr(2), '\\').size() >= 2 &&
+      IsWindowsFolder(path.substr(2))) {
+    return LR"(\\?\UNC\)" + Widen(path.substr(2));
+  }
+  return {};
 }
 
 bool ReadInfo(HANDLE file, FILE_BASIC_INFO& basic, FILE_STANDARD_INFO& standard) {
@@ -42,6 +86,19 @@ bool ReadFull(HANDLE file, char* buffer, DWORD size, DWORD& got) {
     got += piece;
   }
   return true;
+}
+
+// Reads at most `most` bytes from where the file stands; false when there
+// were more, or a read failed.
+bool ReadBounded(HANDLE file, std::uint64_t most, std::string& text) {
+  std::vector<char> buffer(1 << 16);
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFull(file, buffer.data(), static_cast<DWORD>(buffer.size()), got)) return false;
+    if (got == 0) return true;
+    text.append(buffer.data(), got);
+    if (text.size() > most) return false;
+  }
 }
 
 // Whether the open files `a` and `b` are the same file in every way a copy
@@ -74,10 +131,204 @@ bool Equal(HANDLE a, HANDLE b, DWORD& a_attributes) {
   }
 }
 
-void RemoveTemporary(const std::string& folder, const std::string& name) {
-  if (!IsRandomName(name, kTemporaryPrefix)) return;
+// A folder below an open root, entered one plain name at a time and never
+// through a link or junction; each folder on the way is held open without
+// delete sharing, so that none can be renamed or swapped for a link while
+// this lives.
+class HeldFolder {
+ public:
+  // `root` is the "\\?\" path of an open folder, ending with "\".
+  HeldFolder(const std::wstring& root, const std::string& relative) : path_(root) {
+    for (const std::string& name : FolderNames(std::string_view(relative), '\\')) {
+      path_ += Widen(name);
+      Handle folder = OpenFolder(path_, false);
+      BY_HANDLE_FILE_INFORMATION info;
+      if (!folder.IsValid() || !::GetFileInformationByHandle(folder.get(), &info)) {
+        error_ = LastError();
+        return;
+      }
+      if (!IsRealFolder(info.dwFileAttributes)) {
+        error_ = ERROR_DIRECTORY;
+        return;
+      }
+      held_.push_back(std::move(folder));
+      path_ += L'\\';
+    }
+  }
+
+  // 0 when every folder on the way was entered, else why not.
+  int error() const { return error_; }
+  std::wstring Path(const std::string& name) const { return path_ + Widen(name); }
+
+ private:
+  std::wstring path_;
+  std::vector<Handle> held_;
+  int error_ = 0;
+};
+
+bool Seek(HANDLE file, std::uint64_t offset) {
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(offset);
+  return ::SetFilePointerEx(file, at, nullptr, FILE_BEGIN);
+}
+
+// The log `mark` names, opened to be read, and its size; invalid when it is
+// gone or replaced: none of its entries can be counted on then.
+Handle OpenLog(const LogMark& mark, std::uint64_t& size) {
+  const std::wstring path = LongPath(mark.path);
+  if (path.empty()) return Handle();
+  // Without following a link or waiting on a pipe.
+  Handle log(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN,
+                           nullptr));
+  FILE_BASIC_INFO basic;
+  FILE_STANDARD_INFO standard;
+  if (!log.IsValid() || ::GetFileType(log.get()) != FILE_TYPE_DISK ||
+      !ReadInfo(log.get(), basic, standard) ||
+      (basic.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+      HandleIdentity(log.get()) != mark.identity) {
+    return Handle();
+  }
+  size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
+  return log;
+}
+
+// The complete lines of the logs a journal names, each read from where the
+// journal's moves began in it.
+std::unordered_set<std::string> LoggedLines(const std::vector<LogMark>& logs) {
+  std::unordered_set<std::string> lines;
+  for (const LogMark& mark : logs) {
+    std::uint64_t size = 0;
+    const Handle log = OpenLog(mark, size);
+    // From the first line that begins at or after the mark.
+    if (!log.IsValid() || size <= mark.offset ||
+        !Seek(log.get(), mark.offset > 0 ? mark.offset - 1 : 0)) {
+      continue;
+    }
+    std::string text;
+    ReadBounded(log.get(), kLargestLogPart, text);
+    std::size_t at = 0;
+    if (mark.offset > 0) {
+      const std::size_t first = text.find('\n');
+      at = first == std::string::npos ? text.size() : first + 1;
+    }
+    for (;;) {
+      const std::size_t end = text.find("\r\n", at);
+      if (end == std::string::npos) break;
+      lines.emplace(text, at, end - at);
+      at = end + 2;
+    }
+  }
+  return lines;
+}
+
+// The last line of the log `mark` names when it was cut short before its
+// line end, as a kill leaves the entry of the file in flight; false when
+// the log ends with a whole line, or is gone or replaced.
+bool CutLastLine(const LogMark& mark, std::string& line) {
+  constexpr std::uint64_t kTail = std::uint64_t{4} << 20;  // longer than any entry
+  std::uint64_t size = 0;
+  const Handle log = OpenLog(mark, size);
+  const std::uint64_t from = size > kTail ? size - kTail : 0;
+  std::string text;
+  if (!log.IsValid() || size == 0 || !Seek(log.get(), from) ||
+      !ReadBounded(log.get(), kTail, text) || text.empty() || text.back() == '\n') {
+    return false;
+  }
+  const std::size_t end = text.rfind('\n');
+  if (end == std::string::npos && from > 0) return false;
+  line = text.substr(end == std::string::npos ? 0 : end + 1);
+  return true;
+}
+
+// One killed run's journal, read and checked; acted on by Finish.
+class KilledRun {
+ public:
+  KilledRun(RecoveryLog& log, Recovery& recovery) : log_(log), recovery_(recovery) {}
+
+  // Checks the open journal `file` in the folder whose identity is
+  // `holder`; false, with why, when it is not this program's for that
+  // folder.
+  bool Read(HANDLE file, const FileIdentity& holder, std::string& why);
+  // Does what the journal leaves to do; whether the journal may go.
+  bool Finish(HANDLE file);
+
+ private:
+  void RemoveTemporary(const JournalRecord& record);
+  // One move's last record; true when its file left its source.
+  bool FinishMove(const JournalRecord& record);
+  // The entries of files in flight at the kill that left their source: the
+  // last entry a log the journal names had begun, where a move on one
+  // volume needs no record of its own. `done` are the files the records
+  // told of.
+  std::vector<std::string> InFlight(const std::set<std::string>& done) const;
+
+  RecoveryLog& log_;
+  Recovery& recovery_;
+  JournalText journal_;
+  std::wstring source_root_, target_root_;  // "\\?\" form, ending with "\"
+  Handle source_handle_, target_handle_;    // held while the journal is acted on
+};
+
+bool KilledRun::Read(HANDLE file, const FileIdentity& holder, std::string& why) {
+  std::string text;
+  if (!ReadBounded(file, kLargestJournal, text)) {
+    why = "it cannot be read whole";
+    return false;
+  }
+  if (!ReadJournal(text, '\\', journal_, why)) return false;
+  if (journal_.source_root.empty()) return true;  // killed as it was made
+  if (!IsWindowsFolder(journal_.below)) {
+    why = "its roots are not as written";
+    return false;
+  }
+  for (const JournalRecord& record : journal_.records) {
+    if (record.kind == 'K') {
+      why = "a record of a kind this system never writes";
+      return false;
+    }
+    if (!IsWindowsFolder(record.source) || !IsWindowsFolder(record.target) ||
+        !IsWindowsName(record.name)) {
+      why = "a record names what no Windows folder holds";
+      return false;
+    }
+  }
+  target_root_ = LongPath(journal_.target_root);
+  source_root_ = LongPath(journal_.source_root);
+  if (!target_root_.empty()) target_handle_ = OpenFolder(target_root_, true);
+  if (!target_handle_.IsValid() || HandleIdentity(target_handle_.get()) != holder) {
+    why = "it was made for another folder";
+    return false;
+  }
+  if (!source_root_.empty()) source_handle_ = OpenFolder(source_root_, true);
+  const FileIdentity source =
+      source_handle_.IsValid() ? HandleIdentity(source_handle_.get()) : FileIdentity{};
+  if (source == FileIdentity{}) {
+    why = "its source folder cannot be opened (" +
+          ErrorText(source_root_.empty() ? ERROR_BAD_PATHNAME : LastError()) + ")";
+    return false;
+  }
+  if (source == holder) {
+    why = "its source folder is the folder that holds it";
+    return false;
+  }
+  for (const JournalRecord& record : journal_.records) {
+    if (record.kind != 'T' && !log_.IsEntryFor(record.entry, record.source + record.name)) {
+      why = "a move's log entry is not as the run writes it";
+      return false;
+    }
+  }
+  return true;
+}
+
+void KilledRun::RemoveTemporary(const JournalRecord& record) {
+  // Only a name this program gives its temporaries, however the journal
+  // came to hold another.
+  if (!IsRandomName(record.name, kTemporaryPrefix)) return;
+  const HeldFolder folder(target_root_, record.target);
+  if (folder.error() != 0) return;
   // Without sharing: should anyone have it open, it stays.
-  const Handle file = OpenToDelete(RecordPath(folder, name), 0);
+  const Handle file = OpenToDelete(folder.Path(record.name), 0);
   FILE_BASIC_INFO basic;
   if (file.IsValid() &&
       ::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic) &&
@@ -86,51 +337,150 @@ void RemoveTemporary(const std::string& folder, const std::string& name) {
   }
 }
 
-// A copy was about to be put in place, its source still there.
-void FinishPlacing(const std::vector<std::string>& record, Recovery& recovery) {
+bool KilledRun::FinishMove(const JournalRecord& record) {
+  const HeldFolder source_folder(source_root_, record.source);
+  const HeldFolder target_folder(target_root_, record.target);
+  if (target_folder.error() != 0) {
+    // No copy can stand where its folder is missing; one that cannot be
+    // looked at is left with its source.
+    if (!IsMissing(target_folder.error())) ++recovery_.left;
+    return false;
+  }
+  const std::wstring copy_path = target_folder.Path(record.name);
+  const bool copy_there = ::GetFileAttributesW(copy_path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  if (source_folder.error() != 0) {
+    if (IsMissing(source_folder.error())) return copy_there;  // gone with its folder: it moved
+    ++recovery_.left;
+    return false;
+  }
   // Held against writers while it is compared, and deleted through that
   // handle: what goes is the very file found equal.
   const Handle source(::CreateFileW(
-      RecordPath(record[1], record[2]).c_str(), GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES,
+      source_folder.Path(record.name).c_str(), GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES,
       FILE_SHARE_READ, nullptr, OPEN_EXISTING,
       FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!source.IsValid()) {
-    if (!IsMissing(::GetLastError())) ++recovery.left;
-    return;  // gone: it moved
+    if (IsMissing(::GetLastError())) return copy_there;  // gone while its copy stands: it moved
+    ++recovery_.left;
+    return false;
   }
-  const Handle copy(::CreateFileW(
-      RecordPath(record[3], record[4]).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  const Handle copy(
+      ::CreateFileW(copy_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!copy.IsValid()) {
-    if (!IsMissing(::GetLastError())) ++recovery.left;
-    return;  // never placed: the source stays where it is
+    if (!IsMissing(::GetLastError())) ++recovery_.left;
+    return false;  // never placed: the source stays where it is
+  }
+  // The source goes only when its copy is another file, and its equal.
+  const FileIdentity source_identity = HandleIdentity(source.get());
+  if (source_identity == FileIdentity{} || source_identity == HandleIdentity(copy.get())) {
+    return false;
   }
   DWORD attributes = 0;
   if (Equal(source.get(), copy.get(), attributes) &&
       DeleteOpenFile(source.get(), attributes) == 0) {
-    recovery.entries.push_back(record[5]);
-  } else {
-    ++recovery.left;  // changed since, or a link: both stay
+    return true;
   }
+  ++recovery_.left;  // changed since, or a link: both stay
+  return false;
 }
 
-bool ReadJournal(HANDLE file, std::string& text) {
-  char buffer[65536];
-  for (;;) {
-    DWORD got = 0;
-    if (!::ReadFile(file, buffer, sizeof buffer, &got, nullptr)) return false;
-    if (got == 0) return true;
-    text.append(buffer, got);
+std::vector<std::string> KilledRun::InFlight(const std::set<std::string>& done) const {
+  std::vector<std::string> entries;
+  std::set<std::string> seen;
+  for (const LogMark& mark : journal_.logs) {
+    std::string line, relative, entry;
+    if (!CutLastLine(mark, line) ||
+        !log_.BegunEntry(line, journal_.target_root + journal_.below, relative, entry) ||
+        done.count(relative) != 0 || !seen.insert(relative).second) {
+      continue;
+    }
+    const std::size_t slash = relative.rfind('\\');
+    const std::string folder = slash == std::string::npos ? "" : relative.substr(0, slash + 1);
+    const std::string name = relative.substr(folder.size());
+    if (!IsRelativeFolder(folder, '\\') || !IsWindowsFolder(folder) || !IsPlainName(name, '\\') ||
+        !IsWindowsName(name)) {
+      continue;
+    }
+    // Gone from its source, its folder too maybe (removed once emptied),
+    // and there at its new place.
+    const HeldFolder source(source_root_, folder);
+    bool gone = IsMissing(static_cast<DWORD>(source.error()));
+    if (source.error() == 0) {
+      gone = ::GetFileAttributesW(source.Path(name).c_str()) == INVALID_FILE_ATTRIBUTES &&
+             IsMissing(::GetLastError());
+    }
+    const HeldFolder target(target_root_, journal_.below + folder);
+    if (gone && target.error() == 0 &&
+        ::GetFileAttributesW(target.Path(name).c_str()) != INVALID_FILE_ATTRIBUTES) {
+      entries.push_back(entry);
+    }
   }
+  return entries;
+}
+
+bool KilledRun::Finish(HANDLE file) {
+  if (journal_.source_root.empty()) return true;
+  // What a kill cut short is taken back, so that what this run appends
+  // follows whole records; then this run's log is named before anything is
+  // done, so that the entries it writes are found by whoever finishes after
+  // a kill of this run.
+  const LogMark mark = log_.Mark();
+  if (!Seek(file, journal_.whole) || !::SetEndOfFile(file)) return false;
+  if (!mark.path.empty()) {
+    const std::string record = LogRecord(mark);
+    DWORD written = 0;
+    if (!::WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr) ||
+        written != record.size()) {
+      return false;
+    }
+  }
+  // A move's last record tells how far it went.
+  std::map<std::pair<std::string, std::string>, std::size_t> last;
+  for (std::size_t i = 0; i < journal_.records.size(); ++i) {
+    const JournalRecord& record = journal_.records[i];
+    if (record.kind == 'T') {
+      RemoveTemporary(record);
+    } else {
+      last[{record.source, record.name}] = i;
+    }
+  }
+  std::vector<std::size_t> order;
+  for (const auto& [file_name, index] : last) order.push_back(index);
+  std::sort(order.begin(), order.end());
+  std::vector<std::string> moved;
+  std::set<std::string> done;
+  for (const std::size_t index : order) {
+    const JournalRecord& record = journal_.records[index];
+    done.insert(record.source + record.name);
+    if (FinishMove(record)) moved.push_back(record.entry);
+  }
+  for (std::string& entry : InFlight(done)) moved.push_back(std::move(entry));
+  // Each move that left its source is logged once: where no log the journal
+  // names holds its entry yet, this run's does.
+  const std::unordered_set<std::string> logged = LoggedLines(journal_.logs);
+  std::vector<std::string> entries;
+  for (std::string& entry : moved) {
+    if (logged.count(entry) == 0) entries.push_back(std::move(entry));
+  }
+  if (!entries.empty() && !log_.Write(entries)) return false;
+  recovery_.logged += entries.size();
+  return true;
 }
 
 }  // namespace
 
-Recovery RecoverKilledRuns(const std::string& root) {
+Recovery RecoverKilledRuns(const std::string& root, RecoveryLog& log) {
   Recovery recovery;
-  const std::wstring folder = WithBackslash(SystemPath(root));
-  if (folder.empty()) return recovery;
-  std::vector<std::wstring> journals;
+  const std::wstring given = WithBackslash(SystemPath(root));
+  if (given.empty()) return recovery;
+  // The folder is held against renaming while its journals are read, and
+  // named as the system names it, so that no path below leads elsewhere.
+  const Handle holder = OpenFolder(given, true);
+  const FileIdentity identity = holder.IsValid() ? HandleIdentity(holder.get()) : FileIdentity{};
+  const std::wstring folder = holder.IsValid() ? WithBackslash(FinalPath(holder.get())) : L"";
+  if (identity == FileIdentity{} || folder.empty()) return recovery;
+  std::vector<std::pair<std::wstring, DWORD>> journals;
   {
     WIN32_FIND_DATAW data;
     const std::wstring pattern = folder + Widen(kJournalPrefix) + L"*";
@@ -138,28 +488,40 @@ Recovery RecoverKilledRuns(const std::string& root) {
                                                  FindExSearchNameMatch, nullptr, 0));
     if (!search.IsValid()) return recovery;
     do {
-      if (IsRandomName(Narrow(data.cFileName), kJournalPrefix)) journals.push_back(data.cFileName);
+      if (IsRandomName(Narrow(data.cFileName), kJournalPrefix)) {
+        journals.emplace_back(data.cFileName, data.dwFileAttributes);
+      }
     } while (::FindNextFileW(search.get(), &data));
   }
-  for (const std::wstring& name : journals) {
-    // A live run holds its journal without sharing: the open fails. Held
-    // here the same way, one killed run's journal is finished by one run.
-    const Handle journal(::CreateFileW((folder + name).c_str(), GENERIC_READ | DELETE, 0, nullptr,
-                                       OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    FILE_BASIC_INFO basic;
-    std::string text;
-    if (!journal.IsValid() ||
-        !::GetFileInformationByHandleEx(journal.get(), FileBasicInfo, &basic, sizeof basic) ||
-        (basic.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
-        !ReadJournal(journal.get(), text)) {
-      continue;
+  const std::string shown = root.ends_with('\\') || root.ends_with('/') ? root : root + '\\';
+  for (const auto& [name, attributes] : journals) {
+    std::string why;
+    Handle journal;
+    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+      why = "not a regular file";
+    } else {
+      // A live run holds its journal without sharing: the open fails. Held
+      // here the same way, one killed run's journal is finished by one run.
+      // Without following a link; a device never waits here, as it is no
+      // file on a disk.
+      journal.Reset(::CreateFileW((folder + name).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+      if (!journal.IsValid()) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) continue;  // live
+        if (IsMissing(error)) continue;  // its run ended meanwhile
+        why = ErrorText(static_cast<int>(error));
+      } else {
+        why = Stranger(journal.get());
+      }
     }
-    for (const auto& record : JournalRecords(text)) {
-      if (record[0] == "T") RemoveTemporary(record[1], record[2]);
-      if (record[0] == "P") FinishPlacing(record, recovery);
+    KilledRun run(log, recovery);
+    if (why.empty() && run.Read(journal.get(), identity, why) && run.Finish(journal.get())) {
+      FILE_DISPOSITION_INFO dispose{TRUE};
+      ::SetFileInformationByHandle(journal.get(), FileDispositionInfo, &dispose, sizeof dispose);
+    } else if (!why.empty()) {
+      recovery.refused.push_back({shown + Narrow(name), why});
     }
-    FILE_DISPOSITION_INFO dispose{TRUE};
-    ::SetFileInformationByHandle(journal.get(), FileDispositionInfo, &dispose, sizeof dispose);
   }
   return recovery;
 }

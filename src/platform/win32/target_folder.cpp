@@ -2,8 +2,9 @@
 // entered one name at a time, never through a link or junction, and held
 // open without delete sharing while entered, so that none of them can be
 // renamed or swapped for a link before the moves into it are done. The run's
-// journal lies in the root.
+// journal lies in the root, or for a date folder in the folder that holds it.
 
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -40,8 +41,30 @@ struct TargetFolder::State {
   std::vector<Handle> held;        // one for each of `names`
   std::wstring current;            // the entered folder, ending with "\"
   bool entered = false;
-  std::optional<RunJournal> journal;  // in the root, made when the run first needs it
-  std::uint64_t volume = 0;           // the root's volume serial number, once asked
+  Handle parent;  // the root's, when the journal lies there; outlives the journal
+  std::optional<RunJournal> journal;  // made when the root is first entered
+  std::string source_root;            // for the journal; none without it
+  std::function<LogMark()> log_mark;
+  bool journal_in_parent = false;
+  std::uint64_t volume = 0;  // the root's volume serial number, once asked
+
+  // The run's journal, made when first asked for; none without a source.
+  RunJournal* Journal() {
+    if (journal || source_root.empty() || !root_handle.IsValid()) {
+      return journal ? &*journal : nullptr;
+    }
+    if (!journal_in_parent) {
+      journal.emplace(root, root_handle.get(), source_root, log_mark);
+      return &*journal;
+    }
+    // The folder that holds the root, as a later run into it names it.
+    const std::size_t cut = root.rfind(L'\\', root.size() - 2);
+    const std::wstring holder = root.substr(0, cut + 1);
+    parent = OpenFolder(holder, true);
+    journal.emplace(holder, parent.IsValid() ? parent.get() : nullptr, source_root, log_mark,
+                    Narrow(std::wstring_view(root).substr(cut + 1)));
+    return &*journal;
+  }
 
   void BackTo(std::size_t depth) {
     while (names.size() > depth) {
@@ -94,7 +117,7 @@ Outcome TargetFolder::Enter(const std::string& relative) {
     state.root = root;
     state.root_handle = std::move(handle);
     state.current = state.root;
-    state.journal.emplace(root);
+    if (RunJournal* journal = state.Journal()) journal->Start();
   }
   if (state.entered && *wanted == state.names) return {};
 
@@ -119,8 +142,10 @@ Outcome MoveIntoTarget(TargetFolder::State& target, const FolderListing::State& 
                        const std::string& name, const std::string& entry, bool* across) {
   if (!target.entered || !folder.folder_handle.IsValid()) return {ERROR_INVALID_HANDLE};
   const std::wstring wide = Widen(name);
+  // Only a move with its log entry is recorded: a later run logs what it
+  // finishes.
   return MoveSystemPaths(folder.folder + wide, target.current + wide,
-                         target.journal ? &*target.journal : nullptr, entry, across);
+                         entry.empty() ? nullptr : target.Journal(), entry, across);
 }
 
 bool PlaceInTarget(TargetFolder::State& target, const std::string& name, TargetPlace& place) {
@@ -130,12 +155,24 @@ bool PlaceInTarget(TargetFolder::State& target, const std::string& name, TargetP
   if (target.volume == 0) target.volume = HandleIdentity(target.root_handle.get()).device;
   place.to = target.current + Widen(name);
   place.volume = target.volume;
-  place.journal = target.journal ? &*target.journal : nullptr;
+  place.journal = target.Journal();
   return true;
 }
 
-Outcome TargetFolder::MoveHere(const FolderListing& folder, const std::string& name) {
-  return MoveIntoTarget(*state_, *folder.state_, name, {});
+Outcome TargetFolder::MoveHere(const FolderListing& folder, const std::string& name,
+                               const std::string& entry) {
+  return MoveIntoTarget(*state_, *folder.state_, name, entry);
+}
+
+void TargetFolder::KeepJournal(const std::string& source_root, std::function<LogMark()> log,
+                               bool in_parent) {
+  state_->source_root = source_root;
+  state_->log_mark = std::move(log);
+  state_->journal_in_parent = in_parent;
+}
+
+std::string TargetFolder::JournalProblem() const {
+  return state_->journal ? state_->journal->Problem() : std::string();
 }
 
 bool TargetFolder::IdentityOf(const std::string& name, FileIdentity& identity) const {

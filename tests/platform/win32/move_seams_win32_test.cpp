@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <mutex>
@@ -16,6 +17,7 @@
 #include "platform/move_batch.h"
 #include "platform/win32/owned_handle.h"
 #include "platform/win32/test_seams.h"
+#include "platform/win32/wide.h"
 #include "support/temp_tree.h"
 
 namespace qor::platform {
@@ -261,6 +263,98 @@ TEST(MoveSeamsWin32Test, AFolderSwappedInForAFileOfABatchStaysWhole) {
   std::set<std::string> moved = NamesIn(target.path());
   std::erase_if(moved, [](const std::string& name) { return name.starts_with(".qor-journal-"); });
   EXPECT_EQ(moved, std::set<std::string>{"a"});
+}
+
+}  // namespace
+}  // namespace qor::platform
+
+namespace qor::platform {
+namespace {
+
+// What a batch's placements and removals went through, in order, with the
+// window's asks between them.
+std::vector<std::string>* heard = nullptr;
+
+void SlowStep(test_seams::AcrossVolumesStep step) {
+  // A round trip to a share, each.
+  if (step != test_seams::AcrossVolumesStep::Placing &&
+      step != test_seams::AcrossVolumesStep::Placed) {
+    return;
+  }
+  ::Sleep(120);
+  if (heard != nullptr) heard->push_back("step");
+}
+
+TEST(MoveSeamsWin32Test, ABatchAsksTheWindowBetweenItsPlacementsAndRemovalsAndEndsWhole) {
+  if (::GetDriveTypeW(L"Q:\\") == DRIVE_NO_ROOT_DIR) GTEST_SKIP() << "no Q: drive";
+  const std::vector<std::string> names = {"a", "b", "c", "d"};
+  for (const bool stop : {false, true}) {
+    SCOPED_TRACE(stop ? "told to stop while the sources go" : "told to go on");
+    TempFolder source, target("Q:");
+    for (const std::string& name : names) {
+      WriteFile(source.slash() + name, "bytes of " + name, UtcSeconds(2021, 6, 15));
+    }
+    const InSeam steps(test_seams::across_volumes_step, &SlowStep);
+    FolderListing listing(source.path());
+    TargetFolder into(target.slash());
+    ASSERT_TRUE(into.Enter("").ok());
+    std::vector<std::string> events;
+    MoveBatch batch([&] {
+      if (heard != nullptr) events.push_back("ask");
+      // Once the first source of the batch has gone.
+      return !(stop && std::count(events.begin(), events.end(), "step") > 3);
+    });
+    std::vector<std::string> ended;
+    for (const std::string& name : names) {
+      batch.Move(listing, name, into,
+                 {{},
+                  [&, name](Outcome outcome, FileIdentity) {
+                    if (outcome.ok()) ended.push_back(name);
+                  },
+                  {}});
+      heard = &events;  // after the first move, which finds out that the volumes differ
+    }
+
+    EXPECT_EQ(batch.Finish(), !stop);
+    heard = nullptr;
+
+    EXPECT_EQ(ended, names) << "every move of the batch ended, in order";
+    EXPECT_EQ(std::count(events.begin(), events.end(), "step"), 6) << "three placed, three gone";
+    for (std::size_t i = 1; i < events.size(); ++i) {
+      EXPECT_FALSE(events[i] == "step" && events[i - 1] == "step") << "no ask before step " << i;
+    }
+    EXPECT_TRUE(NamesIn(source.path()).empty());
+  }
+}
+
+}  // namespace
+}  // namespace qor::platform
+
+namespace qor::platform {
+namespace {
+
+// The source another program removes once its copy is in place.
+const std::wstring* removed_by_another = nullptr;
+
+void RemoveSourceOncePlaced(test_seams::AcrossVolumesStep step) {
+  if (step == test_seams::AcrossVolumesStep::Placed) {
+    ASSERT_TRUE(::DeleteFileW(removed_by_another->c_str()));
+  }
+}
+
+TEST(MoveSeamsWin32Test, ASourceRemovedByAnotherOnceItsCopyIsInPlaceLeavesTheCopy) {
+  if (::GetDriveTypeW(L"Q:\\") == DRIVE_NO_ROOT_DIR) GTEST_SKIP() << "no Q: drive";
+  TempFolder source, target("Q:");
+  WriteFile(source.slash() + "f.txt", "the only bytes", UtcSeconds(2021, 6, 15));
+  const std::wstring from = SystemPath(source.slash() + "f.txt");
+  removed_by_another = &from;
+  const InSeam seam(test_seams::across_volumes_step, &RemoveSourceOncePlaced);
+
+  const Outcome moved = MoveFileNoReplace(source.slash() + "f.txt", target.slash() + "f.txt");
+
+  EXPECT_TRUE(moved.ok()) << ErrorText(moved.error);
+  EXPECT_EQ(ReadFile(target.slash() + "f.txt"), "the only bytes") << "the copy is the file now";
+  EXPECT_TRUE(NamesIn(source.path()).empty());
 }
 
 }  // namespace
