@@ -238,8 +238,7 @@ int Summarize(Output& output, const SearchParams& params, const MoveReport& repo
       ",\"unread_folders\":" + IntegerText(params.UnreadFolders) + "," + report.FailuresJson() +
       "," + report.UnreadJson() + ",\"recovered\":" + IntegerText(params.RecoveredCount) +
       ",\"journals_left_alone\":" + IntegerText(params.JournalsRefused) +
-      ",\"recovery_hidden\":" + IntegerText(params.RecoveryHidden) +
-      ",\"journal_problem\":" +
+      ",\"recovery_hidden\":" + IntegerText(params.RecoveryHidden) + ",\"journal_problem\":" +
       (params.JournalProblem.empty() ? std::string("null") : JsonString(params.JournalProblem)) +
       ",\"bytes\":" + std::to_string(report.moved_bytes()) +
       ",\"log_broken\":" + (log.IsBroken() ? "true" : "false") +

@@ -239,7 +239,7 @@ int UndoCommand(const Options& options) {
 
   const bool broken = undo.log_.IsBroken();
   int status = undo.failed_ > 0 || refused > 0 || broken || !recovery_notes.empty() ? kSomeFailed
-                                                                                  : kAllMoved;
+                                                                                    : kAllMoved;
   if (interrupted) status = kInterrupted;
   const bool dry = options.dry_run;
   std::string human = interrupted ? "interrupted: " : "";
@@ -263,7 +263,8 @@ int UndoCommand(const Options& options) {
       ",\"interrupted\":" + (interrupted ? "true" : "false") +
       ",\"entries\":" + IntegerText(entries) + ",\"moved\":" + IntegerText(undo.moved_) +
       ",\"failed\":" + IntegerText(undo.failed_) + ",\"skipped\":" + IntegerText(skipped) +
-      ",\"damaged_entries\":" + IntegerText(refused) + ",\"log_broken\":" + (broken ? "true" : "false") +
+      ",\"damaged_entries\":" + IntegerText(refused) +
+      ",\"log_broken\":" + (broken ? "true" : "false") +
       ",\"log\":" + (log_out ? JsonString(*log_out) : "null") +
       ",\"seconds\":" + output.SecondsText() + ",\"exit_status\":" + IntegerText(status) + "}";
   output.Summary(human, json);

@@ -213,8 +213,8 @@ class RecoveryLog {
   // killed run's log, cut short before its ending: its place below the
   // source, and the entry that tells it moved into `target`. False when the
   // line is no entry begun.
-  virtual bool BegunEntry(const std::string& line, const std::string& target,
-                          std::string& relative, std::string& entry) const = 0;
+  virtual bool BegunEntry(const std::string& line, const std::string& target, std::string& relative,
+                          std::string& entry) const = 0;
   // This run's log and its size now.
   virtual LogMark Mark() const = 0;
   // Writes the entries of moves that left their source and that no log

@@ -100,9 +100,8 @@ bool TakeRecord(const std::vector<std::string_view>& fields, char separator, Jou
   record.entry = fields[4];
   if (kind == 'K') record.taken = fields[5];
   if (!IsRelativeFolder(record.source, separator) || !IsRelativeFolder(record.target, separator) ||
-      !IsPlainName(record.name, separator) ||
-      record.entry.empty() || HasControlBytes(record.entry) ||
-      (kind == 'K' && !IsRandomName(record.taken, kTakenPrefix))) {
+      !IsPlainName(record.name, separator) || record.entry.empty() ||
+      HasControlBytes(record.entry) || (kind == 'K' && !IsRandomName(record.taken, kTakenPrefix))) {
     why = "a move's record names something else";
     return false;
   }

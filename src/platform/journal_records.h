@@ -43,8 +43,7 @@ std::string PlacingRecord(std::string_view source, std::string_view target, std:
                           std::string_view entry);
 // "K": as "P", the source about to be renamed to `taken`.
 std::string TakingAwayRecord(std::string_view source, std::string_view target,
-                             std::string_view name, std::string_view entry,
-                             std::string_view taken);
+                             std::string_view name, std::string_view entry, std::string_view taken);
 
 // One record read back: "T" has `target` and `name`, "P" all but `taken`.
 struct JournalRecord {

@@ -50,10 +50,10 @@ class TextFile {
   int fd_ = -1;
   FileIdentity identity_;
   bool is_regular_ = false;
-  bool can_allocate_ = true;        // false once the file system refused fallocate
+  bool can_allocate_ = true;                // false once the file system refused fallocate
   std::atomic<std::uint64_t> written_ = 0;  // the end of the file as written
-  std::uint64_t reserved_end_ = 0;  // room is allocated up to here
-  std::uint64_t size_limit_ = 0;    // the process's file size limit
+  std::uint64_t reserved_end_ = 0;          // room is allocated up to here
+  std::uint64_t size_limit_ = 0;            // the process's file size limit
 };
 
 // Reads the whole file `path` into `text` (appended), or its first `most`

@@ -52,7 +52,8 @@ class Walker {
     if (params.VerifyCopies) batch_.VerifyCopies();
     batch_.SetJobs(params.Jobs);
     batch_.WhenSettled([this] { log_.Flush(); });
-    target_.KeepJournal(params.SourcePath, [this] { return log_.Mark(); }, params.DateFolder);
+    target_.KeepJournal(
+        params.SourcePath, [this] { return log_.Mark(); }, params.DateFolder);
     // Only a target that holds the source can have the walk meet a moved
     // file again; then every move is remembered, so none is taken twice.
     remember_moves_ = platform::RelateFolders(platform::RealPath(params.SourcePath),

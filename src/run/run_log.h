@@ -43,9 +43,7 @@ class RunLog {
 
   // Where the log lies, and how much of it is written: a run's journal
   // names it, for a later run that finishes the run's moves after a kill.
-  platform::LogMark Mark() const {
-    return {path_, file_.Identity(), file_.Written()};
-  }
+  platform::LogMark Mark() const { return {path_, file_.Identity(), file_.Written()}; }
 
   bool IsBroken() const { return write_error_ != 0; }
   int WriteError() const { return write_error_; }

@@ -105,7 +105,8 @@ Outcome MoveAt(int from_dir, const std::string& from, int to_dir, const std::str
   if (S_ISDIR(source.st_mode)) return {EISDIR};
   if (::renameat2(from_dir, from.c_str(), to_dir, to.c_str(), RENAME_NOREPLACE) != 0) {
     const int error = errno;
-    if (error == EINVAL || error == ENOSYS) return MoveByLink(from_dir, from, to_dir, to, journal, entry);
+    if (error == EINVAL || error == ENOSYS)
+      return MoveByLink(from_dir, from, to_dir, to, journal, entry);
     if (error != EXDEV) return {error};
     const Outcome moved = MoveAcrossFileSystems(from_dir, from, to_dir, to, journal, entry);
     struct stat copy;

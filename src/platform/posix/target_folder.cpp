@@ -135,8 +135,8 @@ RunJournal* TargetFolder::State::Journal() {
   std::string name = root_path;
   while (name.size() > 1 && name.back() == kSeparator) name.pop_back();
   name = name.substr(name.rfind(kSeparator) + 1);
-  parent = OpenRetrying(
-      [&] { return ::openat(root.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+  parent =
+      OpenRetrying([&] { return ::openat(root.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
   journal = std::make_unique<RunJournal>(parent.IsValid() ? parent.get() : -1, source_root,
                                          log_mark, name + kSeparator);
   return journal.get();
