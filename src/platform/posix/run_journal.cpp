@@ -108,8 +108,10 @@ void RunJournal::Fail(const std::string& why, int error) {
   failed_ = true;
   if (problem_.empty()) problem_ = why + (error != 0 ? " (" + ErrorText(error) + ")" : "");
   // A record written in part is taken back: a later run reads whole ones.
+  // Should that fail too, nothing more is written after it, and a later run
+  // drops the last record as cut short.
   if (file_.IsValid() && ::ftruncate(file_.get(), whole_) != 0) {
-    ::ftruncate(file_.get(), header_);
+    problem_ += "; a record cut short stays at its end";
   }
 }
 
