@@ -66,10 +66,12 @@ int CopyRegularFile(int in, const struct stat& source, int dir_fd, const std::st
     error = CopyInto(in, source, out.get(), sync, pacer, made);
   } catch (...) {
     // No name of the program's stays behind, whatever ended the copy.
+    out.Reset();
     ::unlinkat(dir_fd, temp.c_str(), 0);
     throw;
   }
   if (error == 0) error = out.CloseReportingError();
+  out.Reset();  // a file held open may outlive its removal (rclone without a cache)
   if (error != 0) ::unlinkat(dir_fd, temp.c_str(), 0);
   return error;
 }

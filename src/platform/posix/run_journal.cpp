@@ -43,7 +43,12 @@ RunJournal::RunJournal(int root, const std::string& source_root, std::function<L
     : root_(root), source_root_(source_root), below_(std::move(below)), log_(std::move(log)) {}
 
 RunJournal::~RunJournal() {
-  if (file_.IsValid()) ::unlinkat(root_, name_.c_str(), 0);
+  if (!file_.IsValid()) return;
+  // Closed first: rclone without its cache says a file held open is removed
+  // and keeps it. What a run that opens it meanwhile finds is the roots only,
+  // nothing to act on.
+  file_.Reset();
+  ::unlinkat(root_, name_.c_str(), 0);
 }
 
 bool RunJournal::Make() {
