@@ -11,14 +11,20 @@
 #   bash bench/remote_paths.sh [BUILD_DIR]   (default build; root, /dev/fuse)
 #
 # The packages: openssh-server, sshfs, rclone (installed with apt-get where
-# missing).
+# missing). QOR_REMOTE_FS (sshfs rclone-writes rclone-off) chooses the file
+# systems. With QOR_REMOTE_CHECK=1 it is a test: it installs nothing, exits
+# 77 (skipped) where it cannot run, and 1 unless on every path every file
+# whose name is free moved, the taken ones stayed (exit status 1) and nothing
+# of the program's own is left.
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 cli=$build/src/qor-cli
+check=${QOR_REMOTE_CHECK:-}
+file_systems=${QOR_REMOTE_FS:-sshfs rclone-writes rclone-off}
 [ -x "$cli" ] || { echo "not built: $cli" >&2; exit 2; }
 if [ "$(id -u)" -ne 0 ] || [ ! -w /dev/fuse ]; then
   echo "needs root and /dev/fuse" >&2
-  exit 2
+  exit "$([ -n "$check" ] && echo 77 || echo 2)"
 fi
 missing=()
 for pair in sshd:openssh-server sshfs:sshfs rclone:rclone; do
@@ -26,6 +32,10 @@ for pair in sshd:openssh-server sshfs:sshfs rclone:rclone; do
     missing+=("${pair#*:}")
 done
 if [ ${#missing[@]} -gt 0 ]; then
+  if [ -n "$check" ]; then
+    echo "missing: ${missing[*]} (scripts/setup.sh installs them)" >&2
+    exit 77
+  fi
   apt-get update -qq && apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
@@ -74,9 +84,13 @@ mount_rclone() {  # FOLDER MOUNT CACHE_MODE
   echo "rclone did not mount $2" >&2
   exit 1
 }
-mount_sshfs "$work/sshfs-data" "$work/sshfs"
-mount_rclone "$work/rclone-writes-data" "$work/rclone-writes" writes
-mount_rclone "$work/rclone-off-data" "$work/rclone-off" off
+for fs in $file_systems; do
+  case $fs in
+    sshfs) mount_sshfs "$work/sshfs-data" "$work/sshfs" ;;
+    rclone-*) mount_rclone "$work/$fs-data" "$work/$fs" "${fs#rclone-}" ;;
+    *) echo "no such file system here: $fs" >&2; exit 2 ;;
+  esac
+done
 
 tmp=/dev/shm/qor-remote-$$
 # One try: the trees, made in the folders the servers serve (a mount
@@ -106,10 +120,17 @@ try() {  # FILE_SYSTEM PATH SOURCE TARGET (each below the mount or $tmp)
   why=$({ grep -v 'd[0-9]/f0: File exists' "$work/err.txt" || true; } | head -1 | sed 's/^qor-cli: //')
   printf '| %-14s | %-6s | %2d of 36 | %6d | %4d | %s\n' "$fs" "$path" "$moved" "$status" "$ours" \
     "$why${left_ours:+ (left: $left_ours)}"
+  if [ "$moved" -ne 36 ] || [ "$status" -ne 1 ] || [ "$ours" -ne 0 ] ||
+    [ "$(find "$tgt_data" -type f ! -name '.qor-*' | wc -l)" -ne 40 ] ||
+    [ "$(find "$tgt_data" -name f0 -exec cat {} + | grep -c theirs)" -ne 4 ]; then
+    failed=1
+  fi
 }
+failed=0
 echo "| file system    | path   | moved    | status | ours | first other failure"
-for fs in sshfs rclone-writes rclone-off; do
+for fs in $file_systems; do
   try "$fs" onto "$tmp/s1" "$work/$fs/t1"
   try "$fs" within "$work/$fs/s2" "$work/$fs/t2"
   try "$fs" off "$work/$fs/s3" "$tmp/t3"
 done
+[ -z "$check" ] || exit "$failed"

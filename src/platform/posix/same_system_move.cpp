@@ -12,6 +12,7 @@
 #include "platform/files.h"
 #include "platform/posix/cross_device_move.h"
 #include "platform/posix/fd.h"
+#include "platform/posix/file_system_abilities.h"
 #include "platform/posix/identity.h"
 #include "platform/posix/listing_state.h"
 
@@ -28,9 +29,17 @@ Outcome PutBackFolder(int from_dir, const std::string& from, int to_dir, const s
   return {kFolderTookItsPlace};
 }
 
+// Whether `a` and `b` are alike in all a file system that numbers each name
+// on its own keeps truthfully: kind, mode, size and last write.
+bool SameFacts(const struct stat& a, const struct stat& b) {
+  return a.st_mode == b.st_mode && a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+         a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
 // Where the file system cannot rename without replacing: a hard link
 // refuses an existing name just the same, and the old name goes only while
-// it still names the file linked.
+// it still names the file linked: by identity, or where links get numbers
+// of their own (sshfs), by what it keeps of the file.
 Outcome MoveByLink(int from_dir, const std::string& from, int to_dir, const std::string& to,
                    RunJournal* journal, const std::string& entry) {
   if (::linkat(from_dir, from.c_str(), to_dir, to.c_str(), 0) != 0) {
@@ -42,7 +51,8 @@ Outcome MoveByLink(int from_dir, const std::string& from, int to_dir, const std:
   if (::fstatat(to_dir, to.c_str(), &linked, AT_SYMLINK_NOFOLLOW) != 0 ||
       ::fstatat(from_dir, from.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) {
     error = errno;
-  } else if (IdentityFromStat(linked) != IdentityFromStat(now)) {
+  } else if (IdentityFromStat(linked) != IdentityFromStat(now) &&
+             (LinksKeepIdentity(to_dir, journal) || !SameFacts(linked, now))) {
     error = kChangedDuringMove;
   } else if (::unlinkat(from_dir, from.c_str(), 0) != 0) {
     error = errno;
