@@ -145,8 +145,9 @@ struct MoveBatch::State {
   // Between the steps of a batch that run on this thread one after the
   // other (a round trip each on a share, seconds for a whole batch),
   // `keep_going` is asked at least every 100 ms, so that the window goes on
-  // living. What it says is heard once the batch is done: a batch stopped
-  // half placed or half removed would end its moves out of order.
+  // living. A stop is heard at the removals of the sources: those not yet
+  // removed stay, their copies go, so that the moves end in walk order and
+  // none follows the user's answer; the placements before go on to their end.
   void Heed() {
     if (!keep_going || failure_heard) return;
     const auto now = std::chrono::steady_clock::now();
@@ -248,8 +249,14 @@ bool MoveBatch::State::Commit() {
     throw;
   }
   // 4. In the order asked for: each source removed when still unchanged.
+  // Once a stop is heard, the rest is given up as a stop between batches
+  // would: copies gone, sources where they were, nothing logged.
   for (Item& item : items) {
     Heed();
+    if (stop_heard || failure_heard) {
+      item.copy.Discard();
+      continue;
+    }
     if (item.steps.begin && !item.steps.begin()) {
       item.copy.Discard();
       continue;
