@@ -1,7 +1,10 @@
 #include "platform/journal_records.h"
 
+#include <algorithm>
 #include <charconv>
 #include <initializer_list>
+#include <map>
+#include <utility>
 
 #include "platform/path_parts.h"
 #include "platform/temporary_names.h"
@@ -134,6 +137,39 @@ std::string TakingAwayRecord(std::string_view source, std::string_view target,
                              std::string_view name, std::string_view entry,
                              std::string_view taken) {
   return Record({"K", source, target, name, entry, taken});
+}
+
+std::vector<std::size_t> LastRecordOfEachMove(const std::vector<JournalRecord>& records) {
+  std::map<std::pair<std::string_view, std::string_view>, std::size_t> last;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    if (records[i].kind != 'T') last[{records[i].source, records[i].name}] = i;
+  }
+  std::vector<std::size_t> order;
+  for (const auto& [file, index] : last) order.push_back(index);
+  std::sort(order.begin(), order.end());
+  return order;
+}
+
+void AddWholeLines(std::string_view text, bool at_start, std::unordered_set<std::string>& lines) {
+  std::size_t at = 0;
+  if (!at_start) {
+    const std::size_t first = text.find('\n');
+    at = first == std::string_view::npos ? text.size() : first + 1;
+  }
+  for (;;) {
+    const std::size_t end = text.find("\r\n", at);
+    if (end == std::string_view::npos) return;
+    lines.emplace(text.substr(at, end - at));
+    at = end + 2;
+  }
+}
+
+bool CutLastLine(std::string_view tail, bool whole_log, std::string& line) {
+  if (tail.empty() || tail.back() == '\n') return false;
+  const std::size_t end = tail.rfind('\n');
+  if (end == std::string_view::npos && !whole_log) return false;  // longer than any entry
+  line = tail.substr(end == std::string_view::npos ? 0 : end + 1);
+  return true;
 }
 
 bool IsRelativeFolder(std::string_view folder, char separator) {

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/files.h"
@@ -68,6 +69,24 @@ struct JournalText {
 // of it is not as this program writes it. A last record cut short by a kill
 // is dropped: what it would have announced never began.
 bool ReadJournal(std::string_view text, char separator, JournalText& journal, std::string& why);
+
+// The records that tell how far each move went: the last one of each file,
+// in the order of the journal; temporaries' records are not among them.
+std::vector<std::size_t> LastRecordOfEachMove(const std::vector<JournalRecord>& records);
+
+// The most of a run log read back to find the entries a killed run wrote.
+inline constexpr std::uint64_t kLargestLogPart = std::uint64_t{256} << 20;
+// The most of a log's end read back to find a line cut short.
+inline constexpr std::uint64_t kLogTail = std::uint64_t{4} << 20;  // longer than any entry
+
+// Adds the whole lines (ended by CR LF) of `text`, a run log's part read
+// from one byte before a mark (from its start when `at_start`), beginning
+// with the first line that begins at or after the mark.
+void AddWholeLines(std::string_view text, bool at_start, std::unordered_set<std::string>& lines);
+
+// The last line of `tail`, a run log's end (its whole text when
+// `whole_log`), when a kill cut it short before its line end.
+bool CutLastLine(std::string_view tail, bool whole_log, std::string& line);
 
 // Whether `folder` is "" or plain names each followed by `separator`.
 bool IsRelativeFolder(std::string_view folder, char separator);

@@ -32,9 +32,6 @@ namespace qor::platform {
 
 namespace {
 
-// The most of a log read back to find the entries a killed run wrote.
-constexpr std::uint64_t kLargestLogPart = std::uint64_t{256} << 20;
-
 Fd OpenFolder(const std::string& path) {
   return OpenRetrying([&] { return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
 }
@@ -103,17 +100,7 @@ std::unordered_set<std::string> LoggedLines(const std::vector<LogMark>& marks) {
     if (::lseek(log.get(), from, SEEK_SET) != from) continue;
     std::string text;
     ReadBounded(log.get(), kLargestLogPart, text);
-    std::size_t at = 0;
-    if (mark.offset > 0) {
-      const std::size_t first = text.find('\n');
-      at = first == std::string::npos ? text.size() : first + 1;
-    }
-    for (;;) {
-      const std::size_t end = text.find("\r\n", at);
-      if (end == std::string::npos) break;
-      lines.emplace(text, at, end - at);
-      at = end + 2;
-    }
+    AddWholeLines(text, mark.offset == 0, lines);
   }
   return lines;
 }
@@ -121,8 +108,7 @@ std::unordered_set<std::string> LoggedLines(const std::vector<LogMark>& marks) {
 // The last line of the log `mark` names when it was cut short before its
 // line end, as a kill leaves the entry of the file in flight; false when
 // the log ends with a whole line, or is gone or replaced.
-bool CutLastLine(const LogMark& mark, std::string& line) {
-  constexpr std::uint64_t kTail = std::uint64_t{4} << 20;  // longer than any entry
+bool CutLastLineOf(const LogMark& mark, std::string& line) {
   if (mark.path.empty()) return false;
   const Fd log(::open(mark.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   struct stat st;
@@ -131,14 +117,10 @@ bool CutLastLine(const LogMark& mark, std::string& line) {
     return false;
   }
   const auto size = static_cast<std::uint64_t>(st.st_size);
-  const off_t from = static_cast<off_t>(size > kTail ? size - kTail : 0);
+  const off_t from = static_cast<off_t>(size > kLogTail ? size - kLogTail : 0);
   if (::lseek(log.get(), from, SEEK_SET) != from) return false;
   std::string text;
-  if (!ReadBounded(log.get(), kTail, text) || text.empty() || text.back() == '\n') return false;
-  const std::size_t end = text.rfind('\n');
-  if (end == std::string::npos && from > 0) return false;
-  line = text.substr(end == std::string::npos ? 0 : end + 1);
-  return true;
+  return ReadBounded(log.get(), kLogTail, text) && CutLastLine(text, from == 0, line);
 }
 
 // One killed run's journal, read and checked; acted on by FinishItsMoves.
@@ -287,7 +269,7 @@ std::vector<std::string> KilledRun::InFlight(const std::set<std::string>& done) 
   std::set<std::string> seen;
   for (const LogMark& mark : journal_.logs) {
     std::string line, relative, entry;
-    if (!CutLastLine(mark, line) ||
+    if (!CutLastLineOf(mark, line) ||
         !log_.BegunEntry(line, journal_.target_root + journal_.below, relative, entry) ||
         done.count(relative) != 0 || !seen.insert(relative).second) {
       continue;
@@ -316,22 +298,13 @@ bool KilledRun::FinishItsMoves(int file) {
   // This run's log is named before anything is done, so that the entries it
   // writes are found by whoever finishes after a kill of this run.
   if (WriteAll(file, LogRecord(log_.Mark())) != 0) return false;
-  // A move's last record tells how far it went.
-  std::map<std::pair<std::string, std::string>, std::size_t> last;
-  for (std::size_t i = 0; i < journal_.records.size(); ++i) {
-    const JournalRecord& record = journal_.records[i];
-    if (record.kind == 'T') {
-      RemoveTemporary(record);
-    } else {
-      last[{record.source, record.name}] = i;
-    }
+  for (const JournalRecord& record : journal_.records) {
+    if (record.kind == 'T') RemoveTemporary(record);
   }
-  std::vector<std::size_t> order;
-  for (const auto& [file_name, index] : last) order.push_back(index);
-  std::sort(order.begin(), order.end());
+  // A move's last record tells how far it went.
   std::vector<std::string> moved;
   std::set<std::string> done;
-  for (const std::size_t index : order) {
+  for (const std::size_t index : LastRecordOfEachMove(journal_.records)) {
     const JournalRecord& record = journal_.records[index];
     done.insert(record.source + record.name);
     if (FinishMove(file, record)) moved.push_back(record.entry);

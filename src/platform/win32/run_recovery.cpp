@@ -27,9 +27,6 @@ namespace qor::platform {
 
 namespace {
 
-// The most of a log read back to find the entries a killed run wrote.
-constexpr std::uint64_t kLargestLogPart = std::uint64_t{256} << 20;
-
 bool IsMissing(DWORD error) {
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
@@ -207,17 +204,7 @@ std::unordered_set<std::string> LoggedLines(const std::vector<LogMark>& logs) {
     }
     std::string text;
     ReadBounded(log.get(), kLargestLogPart, text);
-    std::size_t at = 0;
-    if (mark.offset > 0) {
-      const std::size_t first = text.find('\n');
-      at = first == std::string::npos ? text.size() : first + 1;
-    }
-    for (;;) {
-      const std::size_t end = text.find("\r\n", at);
-      if (end == std::string::npos) break;
-      lines.emplace(text, at, end - at);
-      at = end + 2;
-    }
+    AddWholeLines(text, mark.offset == 0, lines);
   }
   return lines;
 }
@@ -225,20 +212,13 @@ std::unordered_set<std::string> LoggedLines(const std::vector<LogMark>& logs) {
 // The last line of the log `mark` names when it was cut short before its
 // line end, as a kill leaves the entry of the file in flight; false when
 // the log ends with a whole line, or is gone or replaced.
-bool CutLastLine(const LogMark& mark, std::string& line) {
-  constexpr std::uint64_t kTail = std::uint64_t{4} << 20;  // longer than any entry
+bool CutLastLineOf(const LogMark& mark, std::string& line) {
   std::uint64_t size = 0;
   const Handle log = OpenLog(mark, size);
-  const std::uint64_t from = size > kTail ? size - kTail : 0;
+  const std::uint64_t from = size > kLogTail ? size - kLogTail : 0;
   std::string text;
-  if (!log.IsValid() || size == 0 || !Seek(log.get(), from) ||
-      !ReadBounded(log.get(), kTail, text) || text.empty() || text.back() == '\n') {
-    return false;
-  }
-  const std::size_t end = text.rfind('\n');
-  if (end == std::string::npos && from > 0) return false;
-  line = text.substr(end == std::string::npos ? 0 : end + 1);
-  return true;
+  return log.IsValid() && size != 0 && Seek(log.get(), from) &&
+         ReadBounded(log.get(), kLogTail, text) && CutLastLine(text, from == 0, line);
 }
 
 // One killed run's journal, read and checked; acted on by Finish.
@@ -390,7 +370,7 @@ std::vector<std::string> KilledRun::InFlight(const std::set<std::string>& done) 
   std::set<std::string> seen;
   for (const LogMark& mark : journal_.logs) {
     std::string line, relative, entry;
-    if (!CutLastLine(mark, line) ||
+    if (!CutLastLineOf(mark, line) ||
         !log_.BegunEntry(line, journal_.target_root + journal_.below, relative, entry) ||
         done.count(relative) != 0 || !seen.insert(relative).second) {
       continue;
@@ -435,22 +415,13 @@ bool KilledRun::Finish(HANDLE file) {
       return false;
     }
   }
-  // A move's last record tells how far it went.
-  std::map<std::pair<std::string, std::string>, std::size_t> last;
-  for (std::size_t i = 0; i < journal_.records.size(); ++i) {
-    const JournalRecord& record = journal_.records[i];
-    if (record.kind == 'T') {
-      RemoveTemporary(record);
-    } else {
-      last[{record.source, record.name}] = i;
-    }
+  for (const JournalRecord& record : journal_.records) {
+    if (record.kind == 'T') RemoveTemporary(record);
   }
-  std::vector<std::size_t> order;
-  for (const auto& [file_name, index] : last) order.push_back(index);
-  std::sort(order.begin(), order.end());
+  // A move's last record tells how far it went.
   std::vector<std::string> moved;
   std::set<std::string> done;
-  for (const std::size_t index : order) {
+  for (const std::size_t index : LastRecordOfEachMove(journal_.records)) {
     const JournalRecord& record = journal_.records[index];
     done.insert(record.source + record.name);
     if (FinishMove(record)) moved.push_back(record.entry);
