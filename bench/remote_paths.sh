@@ -17,6 +17,7 @@
 # whose name is free moved, the taken ones stayed (exit status 1) and nothing
 # of the program's own is left.
 set -euo pipefail
+source "$(dirname "$0")/remote_lib.sh"
 build=$(cd "${1:-build}" && pwd)
 cli=$build/src/qor-cli
 check=${QOR_REMOTE_CHECK:-}
@@ -26,68 +27,28 @@ if [ "$(id -u)" -ne 0 ] || [ ! -w /dev/fuse ]; then
   echo "needs root and /dev/fuse" >&2
   exit "$([ -n "$check" ] && echo 77 || echo 2)"
 fi
-missing=()
-for pair in sshd:openssh-server sshfs:sshfs rclone:rclone; do
-  command -v "${pair%%:*}" >/dev/null || [ -x "/usr/sbin/${pair%%:*}" ] ||
-    missing+=("${pair#*:}")
-done
-if [ ${#missing[@]} -gt 0 ]; then
+remote_find_missing
+if [ ${#remote_missing[@]} -gt 0 ]; then
   if [ -n "$check" ]; then
-    echo "missing: ${missing[*]} (scripts/setup.sh installs them)" >&2
+    echo "missing: ${remote_missing[*]} (scripts/setup.sh installs them)" >&2
     exit 77
   fi
-  apt-get update -qq && apt-get install -y -qq "${missing[@]}" >/dev/null
+  apt-get update -qq && apt-get install -y -qq "${remote_missing[@]}" >/dev/null
 fi
 
 work=$(mktemp -d /var/tmp/qor-remote.XXXXXX)
-pids=()
-mounts=()
 cleanup() {
-  for m in "${mounts[@]}"; do fusermount3 -u "$m" 2>/dev/null || umount -l "$m" 2>/dev/null || true; done
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  [ -f "$work/sshd.pid" ] && kill "$(cat "$work/sshd.pid")" 2>/dev/null || true
+  remote_stop
   rm -rf "$work" /dev/shm/qor-remote-$$
 }
 trap cleanup EXIT
 
-# sshd on a free port, for this run only.
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-mkdir -p "$work/keys" "$work/sshfs-data" /run/sshd
-ssh-keygen -q -t ed25519 -N '' -f "$work/keys/host"
-ssh-keygen -q -t ed25519 -N '' -f "$work/keys/user"
-cat >"$work/sshd_config" <<EOF
-Port $port
-ListenAddress 127.0.0.1
-HostKey $work/keys/host
-AuthorizedKeysFile $work/keys/user.pub
-PasswordAuthentication no
-PermitRootLogin prohibit-password
-StrictModes no
-Subsystem sftp internal-sftp
-PidFile $work/sshd.pid
-EOF
-/usr/sbin/sshd -f "$work/sshd_config" -E "$work/sshd.log"
-for _ in $(seq 50); do [ -s "$work/sshd.pid" ] && break; sleep 0.1; done
-
-mount_sshfs() {
-  mkdir -p "$2"
-  sshfs -p "$port" -o "IdentityFile=$work/keys/user,StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null" \
-    "root@127.0.0.1:$1" "$2"
-  mounts+=("$2")
-}
-mount_rclone() {  # FOLDER MOUNT CACHE_MODE
-  mkdir -p "$1" "$2"
-  rclone mount "$1" "$2" --vfs-cache-mode "$3" --dir-cache-time 200ms >"$work/rclone-$3.log" 2>&1 &
-  pids+=($!)
-  mounts+=("$2")
-  for _ in $(seq 50); do mountpoint -q "$2" && return; sleep 0.1; done
-  echo "rclone did not mount $2" >&2
-  exit 1
-}
+# sshd on a free port, for this run only (remote_lib.sh).
+remote_start_sshd "$work"
 for fs in $file_systems; do
   case $fs in
-    sshfs) mount_sshfs "$work/sshfs-data" "$work/sshfs" ;;
-    rclone-*) mount_rclone "$work/$fs-data" "$work/$fs" "${fs#rclone-}" ;;
+    sshfs) remote_mount_sshfs "$work/sshfs-data" "$work/sshfs" ;;
+    rclone-*) remote_mount_rclone "$work/$fs-data" "$work/$fs" "${fs#rclone-}" ;;
     *) echo "no such file system here: $fs" >&2; exit 2 ;;
   esac
 done
