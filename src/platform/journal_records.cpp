@@ -66,6 +66,7 @@ std::size_t FieldsOf(std::string_view kind) {
   if (kind == "T") return 3;
   if (kind == "P") return 5;
   if (kind == "K") return 6;
+  if (kind == "V") return 4;
   return 0;
 }
 
@@ -92,6 +93,18 @@ bool TakeRecord(const std::vector<std::string_view>& fields, char separator, Jou
     if (!IsRelativeFolder(record.target, separator) ||
         !IsRandomName(record.name, kTemporaryPrefix)) {
       why = "a temporary's record names something else";
+      return false;
+    }
+    journal.records.push_back(std::move(record));
+    return true;
+  }
+  if (kind == 'V') {
+    record.target = fields[1];
+    record.name = fields[2];
+    record.token = fields[3];
+    if (!IsRelativeFolder(record.target, separator) || !IsPlainName(record.name, separator) ||
+        !IsRandomName(record.token, kReservedPrefix)) {
+      why = "a reservation's record names something else";
       return false;
     }
     journal.records.push_back(std::move(record));
@@ -128,6 +141,11 @@ std::string TemporaryRecord(std::string_view folder, std::string_view name) {
   return Record({"T", folder, name});
 }
 
+std::string ReservingRecord(std::string_view folder, std::string_view name,
+                            std::string_view token) {
+  return Record({"V", folder, name, token});
+}
+
 std::string PlacingRecord(std::string_view source, std::string_view target, std::string_view name,
                           std::string_view entry) {
   return Record({"P", source, target, name, entry});
@@ -142,7 +160,8 @@ std::string TakingAwayRecord(std::string_view source, std::string_view target,
 std::vector<std::size_t> LastRecordOfEachMove(const std::vector<JournalRecord>& records) {
   std::map<std::pair<std::string_view, std::string_view>, std::size_t> last;
   for (std::size_t i = 0; i < records.size(); ++i) {
-    if (records[i].kind != 'T') last[{records[i].source, records[i].name}] = i;
+    if (records[i].kind != 'T' && records[i].kind != 'V')
+      last[{records[i].source, records[i].name}] = i;
   }
   std::vector<std::size_t> order;
   for (const auto& [file, index] : last) order.push_back(index);

@@ -37,6 +37,10 @@ std::string LogRecord(const LogMark& log);
 // "T": the temporary `name` is about to be made in `folder` below the
 // target root.
 std::string TemporaryRecord(std::string_view folder, std::string_view name);
+// "V": the name `name` in `folder` (below the target root) is about to be
+// reserved by a file of the program's holding `token` (see Reserve), where
+// the file system cannot rename without replacing.
+std::string ReservingRecord(std::string_view folder, std::string_view name, std::string_view token);
 // "P": the copy `name` in `target` (below the target root) is about to be
 // put in place while its source, of the same name in `source` (below the
 // source root), still exists; `entry` is the run log's entry.
@@ -46,7 +50,8 @@ std::string PlacingRecord(std::string_view source, std::string_view target, std:
 std::string TakingAwayRecord(std::string_view source, std::string_view target,
                              std::string_view name, std::string_view entry, std::string_view taken);
 
-// One record read back: "T" has `target` and `name`, "P" all but `taken`.
+// One record read back: "T" has `target` and `name`, "V" those and `token`,
+// "P" all but `taken` and `token`.
 struct JournalRecord {
   char kind = 0;
   std::string source;  // folder below the source root
@@ -54,6 +59,7 @@ struct JournalRecord {
   std::string name;
   std::string entry;
   std::string taken;
+  std::string token;
 };
 
 struct JournalText {
@@ -71,7 +77,8 @@ struct JournalText {
 bool ReadJournal(std::string_view text, char separator, JournalText& journal, std::string& why);
 
 // The records that tell how far each move went: the last one of each file,
-// in the order of the journal; temporaries' records are not among them.
+// in the order of the journal; temporaries' and reservations' records are
+// not among them.
 std::vector<std::size_t> LastRecordOfEachMove(const std::vector<JournalRecord>& records);
 
 // The most of a run log read back to find the entries a killed run wrote.

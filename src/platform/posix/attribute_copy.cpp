@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/posix/file_system_abilities.h"
 
 namespace qor::platform {
 
@@ -21,11 +22,18 @@ bool MustKeep(const char* name) {
   return std::strncmp(name, "user.", 5) == 0 || std::strncmp(name, "system.posix_acl_", 17) == 0;
 }
 
-int CopyExtendedAttributes(int in, int out) {
+int CopyExtendedAttributes(int in, int out, int from_dir) {
   std::vector<char> names;
   for (;;) {
     const ssize_t length = ::flistxattr(in, nullptr, 0);
-    if (length < 0) return errno == ENOTSUP ? 0 : errno;
+    if (length < 0) {
+      const int error = errno;
+      if (error == ENOTSUP) return 0;
+      // rclone answers EIO for every file: a file system that cannot list
+      // a single file's attributes holds none to carry over.
+      if (error == EIO && from_dir >= 0 && !AbilitiesOf(from_dir).extended_attributes) return 0;
+      return error;
+    }
     if (length == 0) return 0;
     names.resize(static_cast<std::size_t>(length));
     const ssize_t got = ::flistxattr(in, names.data(), names.size());
@@ -65,7 +73,8 @@ int CopyExtendedAttributes(int in, int out) {
 
 }  // namespace
 
-int CopyAttributes(int in, int out, const struct stat& source, struct stat* made_out) {
+int CopyAttributes(int in, int out, const struct stat& source, struct stat* made_out,
+                   int from_dir) {
   // Owner first: changing it clears set-user-ID bits that fchmod then sets,
   // and capabilities that the attributes then bring back. Only root may give
   // a file away; others keep their own ownership.
@@ -85,7 +94,7 @@ int CopyAttributes(int in, int out, const struct stat& source, struct stat* made
     return errno;
   }
   // After the mode: an ACL sets the group bits from its mask.
-  if (const int error = CopyExtendedAttributes(in, out)) return error;
+  if (const int error = CopyExtendedAttributes(in, out, from_dir)) return error;
   const struct timespec times[2] = {source.st_atim, source.st_mtim};
   if (::futimens(out, times) != 0) return errno;
   return 0;

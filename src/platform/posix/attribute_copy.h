@@ -9,7 +9,9 @@ namespace qor::platform {
 // `source` (the file's state when its copy began). 0, kAttributesNotKept
 // when the target cannot hold an ACL or user attribute, or the errno.
 // `made`, when given, gets the copy's state as it was made (st_ino 0 where
-// it could not be read): its identity, which stays.
-int CopyAttributes(int in, int out, const struct stat& source, struct stat* made = nullptr);
+// it could not be read): its identity, which stays. `from_dir`, the folder
+// `in` lies in, tells whether its file system can list attributes at all.
+int CopyAttributes(int in, int out, const struct stat& source, struct stat* made = nullptr,
+                   int from_dir = -1);
 
 }  // namespace qor::platform

@@ -17,7 +17,7 @@
 
 #include "platform/posix/attribute_copy.h"
 #include "platform/posix/fd.h"
-#include "platform/posix/rename_no_replace.h"
+#include "platform/posix/file_system_abilities.h"
 
 namespace qor::platform {
 
@@ -36,7 +36,7 @@ mode_t FirstMode(const struct stat& source) {
 // Makes the open file `out` a copy of the open regular file `in`, whose
 // state when the move began is `source`; synced when `sync`. `made` gets
 // the copy's state, its identity among it (st_ino 0 where unknown).
-int CopyInto(int in, const struct stat& source, int out, bool sync, Pacer& pacer,
+int CopyInto(int from_dir, int in, const struct stat& source, int out, bool sync, Pacer& pacer,
              struct stat& made) {
   if (const int error = CopyContent(in, out, source.st_size, pacer)) return error;
   // The source changed while it was copied: better to leave it than to keep
@@ -46,7 +46,7 @@ int CopyInto(int in, const struct stat& source, int out, bool sync, Pacer& pacer
   if (after.st_size != source.st_size || !SameTime(after.st_mtim, source.st_mtim)) {
     return kChangedDuringMove;
   }
-  if (const int error = CopyAttributes(in, out, source, &made)) return error;
+  if (const int error = CopyAttributes(in, out, source, &made, from_dir)) return error;
   if (sync) return ::fsync(out) == 0 ? 0 : errno;
   // The batch syncs later; the disk can start writing now, while the next
   // files are copied.
@@ -56,14 +56,14 @@ int CopyInto(int in, const struct stat& source, int out, bool sync, Pacer& pacer
 
 // Makes the temporary `temp` in `dir_fd` a copy of the open regular file
 // `in`, whose state when the move began is `source`; synced when `sync`.
-int CopyRegularFile(int in, const struct stat& source, int dir_fd, const std::string& temp,
-                    bool sync, Pacer& pacer, struct stat& made) {
+int CopyRegularFile(int from_dir, int in, const struct stat& source, int dir_fd,
+                    const std::string& temp, bool sync, Pacer& pacer, struct stat& made) {
   Fd out(
       ::openat(dir_fd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, FirstMode(source)));
   if (!out.IsValid()) return errno;
   int error = 0;
   try {
-    error = CopyInto(in, source, out.get(), sync, pacer, made);
+    error = CopyInto(from_dir, in, source, out.get(), sync, pacer, made);
   } catch (...) {
     // No name of the program's stays behind, whatever ended the copy.
     out.Reset();
@@ -129,10 +129,13 @@ int CopySymbolicLink(int from_dir, const std::string& from, const struct stat& s
 
 // Whether what now lies at `taken` is the very file that was copied, as it
 // was when the copy began.
+// Where a rename gives a file another number (rclone without its cache),
+// what the file system keeps truthfully has to do.
 bool IsUnchanged(int dir, const std::string& taken, const struct stat& source) {
   struct stat now;
   if (::fstatat(dir, taken.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) return false;
-  return now.st_dev == source.st_dev && now.st_ino == source.st_ino &&
+  return now.st_dev == source.st_dev &&
+         (now.st_ino == source.st_ino || !AbilitiesOf(dir).stable_identity) &&
          now.st_size == source.st_size && SameTime(now.st_mtim, source.st_mtim) &&
          (now.st_mode & S_IFMT) == (source.st_mode & S_IFMT);
 }
@@ -152,7 +155,10 @@ Outcome RemoveSourceIfUnchanged(int from_dir, const std::string& from, const str
   if (::fstatat(from_dir, from.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) return {errno};
   const FileIdentity identity{static_cast<std::uint64_t>(source.st_dev),
                               static_cast<std::uint64_t>(source.st_ino)};
-  if (now.st_dev != source.st_dev || now.st_ino != source.st_ino ||
+  const bool same_file = now.st_ino == source.st_ino ||
+                         (!AbilitiesOf(from_dir).stable_identity && now.st_size == source.st_size &&
+                          SameTime(now.st_mtim, source.st_mtim));
+  if (now.st_dev != source.st_dev || !same_file ||
       !(SameTime(now.st_ctim, source.st_ctim) ||
         (own != nullptr && own->Explains(identity, now.st_ctim)))) {
     return {kChangedDuringMove};
@@ -191,9 +197,7 @@ Outcome RemoveSourceIfUnchanged(int from_dir, const std::string& from, const str
   // Back under its own name; should that be taken again by now, the file
   // keeps its private name rather than replace anything, and the outcome
   // says where it is.
-  if (::renameat2(from_dir, taken.c_str(), from_dir, from.c_str(), RENAME_NOREPLACE) != 0) {
-    return {error, taken};
-  }
+  if (RenameNoReplace(from_dir, taken.c_str(), from_dir, from.c_str()) != 0) return {error, taken};
   return {error};
 }
 
@@ -201,7 +205,9 @@ Outcome RemoveSourceIfUnchanged(int from_dir, const std::string& from, const str
 void RemoveCopy(int dir, const std::string& name, const struct stat& copy) {
   struct stat now;
   if (::fstatat(dir, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_dev == copy.st_dev &&
-      now.st_ino == copy.st_ino) {
+      (now.st_ino == copy.st_ino ||
+       (!AbilitiesOf(dir).stable_identity && now.st_size == copy.st_size &&
+        SameTime(now.st_mtim, copy.st_mtim)))) {
     ::unlinkat(dir, name.c_str(), 0);
   }
 }
@@ -244,7 +250,7 @@ Outcome CrossCopy::Make(int from_dir, const std::string& from, int to_dir, const
   if (S_ISREG(source.st_mode)) {
     if (Fd out = OpenUnnamed(to_dir, FirstMode(source)); out.IsValid()) {
       unnamed_ = std::move(out);
-      int error = CopyInto(in.get(), source, unnamed_.get(), sync, pacer, copy_);
+      int error = CopyInto(from_dir, in.get(), source, unnamed_.get(), sync, pacer, copy_);
       if (error == 0 && copy_.st_ino == 0 && ::fstat(unnamed_.get(), &copy_) != 0) error = errno;
       if (error != 0) CloseUnnamed();
       return {error};
@@ -256,7 +262,7 @@ Outcome CrossCopy::Make(int from_dir, const std::string& from, int to_dir, const
   for (int attempt = 0; attempt < 16 && error == EEXIST; ++attempt) {
     temp = journal != nullptr ? journal->NextTemporary(to_dir) : RandomName(kTemporaryPrefix);
     error = S_ISREG(source.st_mode)
-                ? CopyRegularFile(in.get(), source, to_dir, temp, sync, pacer, copy_)
+                ? CopyRegularFile(from_dir, in.get(), source, to_dir, temp, sync, pacer, copy_)
                 : CopySymbolicLink(from_dir, from, source, to_dir, temp);
   }
   if (error != 0) return {error};
@@ -282,19 +288,45 @@ Outcome CrossCopy::Place(int to_dir, const std::string& name) {
     CloseUnnamed();
     return {error};
   }
-  // A rename without replacing, or where the file system cannot do that, a
-  // hard link: neither ever replaces an existing name.
+  // A rename without replacing; where the file system cannot do that, a
+  // hard link, or where it has none, a rename over the program's own
+  // reservation of the name: none ever replaces another's file.
   int error = 0;
   if (::renameat2(to_dir, temp_.c_str(), to_dir, name.c_str(), RENAME_NOREPLACE) != 0) {
     error = errno;
-    if (error == EINVAL || error == ENOSYS) {
+    if ((error == EINVAL || error == ENOSYS) && AbilitiesOf(to_dir).links) {
       error = ::linkat(to_dir, temp_.c_str(), to_dir, name.c_str(), 0) == 0 ? 0 : errno;
+    } else if (error == EINVAL || error == ENOSYS) {
+      error = PlaceOverReservation(to_dir, name);
     }
     ::unlinkat(to_dir, temp_.c_str(), 0);
   }
   temp_.clear();
   placed_ = error == 0;
+  // The copy's number may have changed with its name: the one it has now.
+  struct stat now;
+  if (placed_ && !KnownAbilitiesOf(to_dir).stable_identity &&
+      ::fstatat(to_dir, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0) {
+    copy_ = now;
+  }
   return {error};
+}
+
+int CrossCopy::PlaceOverReservation(int to_dir, const std::string& name) {
+  Reservation reservation{std::exchange(token_, {}), {}};
+  if (const int error = Reserve(to_dir, name, reservation)) return error;
+  if (!StillReserved(to_dir, name, reservation)) return EEXIST;
+  if (::renameat(to_dir, temp_.c_str(), to_dir, name.c_str()) == 0) return 0;
+  const int error = errno;
+  Unreserve(to_dir, name, reservation);
+  return error;
+}
+
+void CrossCopy::RecordReservation(int to_dir, const std::string& name, RunJournal& journal) {
+  const FileSystemAbilities& can = AbilitiesOf(to_dir, &journal);
+  if (unnamed_.IsValid() || can.no_replace_rename || can.links) return;
+  token_ = NewToken();
+  journal.Reserving(to_dir, name, token_);
 }
 
 Outcome CrossCopy::RemoveSource(int from_dir, const std::string& from, int to_dir,
@@ -355,6 +387,7 @@ Outcome MoveAcrossFileSystems(int from_dir, const std::string& from, int to_dir,
     return made;
   }
   if (journal != nullptr) {
+    copy.RecordReservation(to_dir, name, *journal);
     journal->Placing(from_dir, to_dir, name, entry);
     journal->WriteHeld();
   }

@@ -84,6 +84,10 @@ class CrossCopy {
   // its files at once.
   void RecordTakingAway(int from_dir, int to_dir, const std::string& name, const std::string& entry,
                         RunJournal& journal);
+  // Where the file system of `to_dir` can neither rename without replacing
+  // nor link, the copy is put in place over a reservation of `name`: its
+  // record is held in `journal`, written with those of the batch.
+  void RecordReservation(int to_dir, const std::string& name, RunJournal& journal);
   // Removes what there is of the copy: the unnamed file or temporary, or
   // the copy in place.
   void Discard(int to_dir, const std::string& name);
@@ -92,12 +96,15 @@ class CrossCopy {
 
  private:
   void CloseUnnamed();
+  // Renames the temporary over a reservation of `name` made for it.
+  int PlaceOverReservation(int to_dir, const std::string& name);
 
   struct stat source_ {};
   struct stat copy_ {};
   Fd unnamed_;
   std::string temp_;
   std::string taken_;  // recorded already
+  std::string token_;  // of the reservation recorded
   bool placed_ = false;
 };
 

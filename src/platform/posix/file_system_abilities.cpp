@@ -1,55 +1,162 @@
 #include "platform/posix/file_system_abilities.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
+#include <stdio.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <map>
 #include <mutex>
-#include <string>
 
 #include "platform/posix/fd.h"
 #include "platform/posix/run_journal.h"
+#include "platform/posix/write_all.h"
 #include "platform/temporary_names.h"
 
 namespace qor::platform {
 
 namespace {
 
+std::mutex known_mutex;
+std::map<dev_t, FileSystemAbilities> known;
+
+bool SameTime(const struct timespec& a, const struct timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
 std::string ProbeName(int dir, RunJournal* journal) {
   return journal != nullptr ? journal->NextTemporary(dir) : RandomName(kTemporaryPrefix);
 }
 
-// The probe itself; true where it cannot tell (a link refused, no room),
-// which keeps the strict comparison of identities.
-bool ProbeLinks(int dir, RunJournal* journal) {
-  const std::string file = ProbeName(dir, journal);
-  const std::string link = ProbeName(dir, journal);
-  Fd made(::openat(dir, file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-  if (!made.IsValid()) return true;
-  made.Reset();
-  bool keeps = true;
-  struct stat a, b;
-  if (::linkat(dir, file.c_str(), dir, link.c_str(), 0) == 0) {
-    keeps = ::fstatat(dir, file.c_str(), &a, AT_SYMLINK_NOFOLLOW) != 0 ||
-            ::fstatat(dir, link.c_str(), &b, AT_SYMLINK_NOFOLLOW) != 0 || a.st_ino == b.st_ino;
-    ::unlinkat(dir, link.c_str(), 0);
+// The probes, on a file of their own made in `dir`; the file system's first
+// answer that it lacks something is taken at its word.
+FileSystemAbilities Probe(int dir, RunJournal* journal) {
+  FileSystemAbilities can;
+  const std::string first = ProbeName(dir, journal);
+  Fd file(::openat(dir, first.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  if (!file.IsValid()) return can;
+  struct stat st;
+  if (::fstat(file.get(), &st) == 0) can.modes = (st.st_mode & 07777) == 0600;
+  // A file with no attributes at all: any answer but "none" or "not
+  // supported" is the file system's way of saying it cannot list them.
+  if (::flistxattr(file.get(), nullptr, 0) < 0 && errno != ENOTSUP) {
+    can.extended_attributes = false;
   }
-  ::unlinkat(dir, file.c_str(), 0);
-  return keeps;
+  can.truncate = ::write(file.get(), "x", 1) != 1 || ::ftruncate(file.get(), 0) == 0;
+  // A time long past: a file system without a change time of its own shows
+  // the last write's instead (a local disk shows now).
+  const struct timespec past = {946684800, 123456789};
+  const struct timespec times[2] = {past, past};
+  if (::futimens(file.get(), times) == 0 && ::fstat(file.get(), &st) == 0) {
+    can.change_time = !SameTime(st.st_ctim, past);
+  }
+  file.Reset();
+  const std::string second = ProbeName(dir, journal);
+  struct stat before, after;
+  const bool seen = ::fstatat(dir, first.c_str(), &before, AT_SYMLINK_NOFOLLOW) == 0;
+  std::string name = first;
+  if (::renameat2(dir, first.c_str(), dir, second.c_str(), RENAME_NOREPLACE) != 0) {
+    can.no_replace_rename = errno != EINVAL && errno != ENOSYS;
+    if (!can.no_replace_rename && ::renameat(dir, first.c_str(), dir, second.c_str()) == 0) {
+      name = second;
+    }
+  } else {
+    name = second;
+  }
+  if (seen && name == second && ::fstatat(dir, second.c_str(), &after, AT_SYMLINK_NOFOLLOW) == 0) {
+    can.stable_identity = before.st_ino == after.st_ino;
+  }
+  // A FUSE file system makes its numbers up, and may make up new ones for a
+  // file it has forgotten (rclone does, now and then, after a rename): one
+  // probe cannot show them stable.
+  struct statfs about;
+  if (::fstatfs(dir, &about) == 0 && static_cast<unsigned long>(about.f_type) == kFuseType) {
+    can.stable_identity = false;
+  }
+  const std::string link = ProbeName(dir, journal);
+  if (::linkat(dir, name.c_str(), dir, link.c_str(), 0) == 0) {
+    struct stat linked;
+    can.links_keep_identity = ::fstatat(dir, name.c_str(), &before, AT_SYMLINK_NOFOLLOW) != 0 ||
+                              ::fstatat(dir, link.c_str(), &linked, AT_SYMLINK_NOFOLLOW) != 0 ||
+                              before.st_ino == linked.st_ino;
+    ::unlinkat(dir, link.c_str(), 0);
+  } else {
+    can.links = errno == EEXIST;  // a name taken meanwhile tells nothing
+  }
+  ::unlinkat(dir, name.c_str(), 0);
+  const Fd unnamed(::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+  can.unnamed_files = unnamed.IsValid();
+  return can;
 }
 
 }  // namespace
 
-bool LinksKeepIdentity(int dir, RunJournal* journal) {
-  static std::mutex mutex;
-  static std::map<dev_t, bool> known;
+const FileSystemAbilities& AbilitiesOf(int dir, RunJournal* journal) {
+  static const FileSystemAbilities unknown;
   struct stat st;
-  if (::fstat(dir, &st) != 0) return true;
-  const std::lock_guard lock(mutex);
+  if (::fstat(dir, &st) != 0) return unknown;
+  const std::lock_guard lock(known_mutex);
   const auto found = known.find(st.st_dev);
   if (found != known.end()) return found->second;
-  return known[st.st_dev] = ProbeLinks(dir, journal);
+  // Entries are never removed: a reference stays good.
+  return known.emplace(st.st_dev, Probe(dir, journal)).first->second;
+}
+
+FileSystemAbilities KnownAbilitiesOf(int dir) {
+  struct stat st;
+  if (::fstat(dir, &st) != 0) return {};
+  const std::lock_guard lock(known_mutex);
+  const auto found = known.find(st.st_dev);
+  return found != known.end() ? found->second : FileSystemAbilities{};
+}
+
+int RenameToFreshName(int dir, const char* from, const char* to) {
+  if (::renameat2(dir, from, dir, to, RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  struct stat st;
+  if (::fstatat(dir, to, &st, AT_SYMLINK_NOFOLLOW) == 0) return EEXIST;
+  return ::renameat(dir, from, dir, to) == 0 ? 0 : errno;
+}
+
+std::string NewToken() {
+  return RandomName(kReservedPrefix);
+}
+
+int Reserve(int dir, const std::string& name, Reservation& reservation) {
+  if (reservation.token.empty()) reservation.token = NewToken();
+  Fd file(::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!file.IsValid()) return errno;
+  int error = WriteAll(file.get(), reservation.token);
+  if (error == 0 && ::fstat(file.get(), &reservation.made) != 0) error = errno;
+  if (error == 0) error = file.CloseReportingError();
+  file.Reset();
+  if (error != 0) ::unlinkat(dir, name.c_str(), 0);
+  return error;
+}
+
+bool StillReserved(int dir, const std::string& name, const Reservation& reservation) {
+  struct stat now;
+  return ::fstatat(dir, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(now.st_mode) &&
+         now.st_ino == reservation.made.st_ino && now.st_dev == reservation.made.st_dev &&
+         now.st_size == static_cast<off_t>(reservation.token.size());
+}
+
+void Unreserve(int dir, const std::string& name, const Reservation& reservation) {
+  if (StillReserved(dir, name, reservation)) ::unlinkat(dir, name.c_str(), 0);
+}
+
+int RenameNoReplace(int from_dir, const char* from, int to_dir, const char* to) {
+  if (::renameat2(from_dir, from, to_dir, to, RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  Reservation reservation;
+  if (const int error = Reserve(to_dir, to, reservation)) return error;
+  // Only the program's own reservation is ever renamed over.
+  if (!StillReserved(to_dir, to, reservation)) return EEXIST;
+  if (::renameat(from_dir, from, to_dir, to) == 0) return 0;
+  const int error = errno;
+  Unreserve(to_dir, to, reservation);
+  return error;
 }
 
 }  // namespace qor::platform

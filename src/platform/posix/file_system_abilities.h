@@ -1,18 +1,93 @@
 #pragma once
 
-// What a file system can do that a move relies on, found out once per file
-// system with probes of the program's own, where its answers cannot be
-// known from its type.
+// What a file system can do that a move relies on. Local disks offer it
+// all; network and FUSE file systems (sshfs, rclone mounts) lack some, and
+// answer for it with errors of their own choosing. What a file system offers
+// is found out once per run, by probes of the program's own in a folder of
+// it, and every step of a move asks here rather than guessing from errors.
+
+#include <sys/stat.h>
+#include <sys/vfs.h>
+
+#include <string>
 
 namespace qor::platform {
 
 class RunJournal;
 
-// Whether a hard link made on the file system of the folder `dir` shows the
-// identity (inode number) of the file it links to, as on a local disk;
-// sshfs gives each name a number of its own. The probe's two names are
-// temporaries of `journal` (when given), so that a kill leaves none that
-// a later run cannot remove.
-bool LinksKeepIdentity(int dir, RunJournal* journal);
+struct FileSystemAbilities {
+  bool no_replace_rename = true;    // a rename that refuses a taken name
+  bool links = true;                // hard links
+  bool links_keep_identity = true;  // a link shows the inode number of its file
+  bool unnamed_files = true;        // O_TMPFILE
+  bool stable_identity = true;      // an inode number survives a rename
+  bool change_time = true;          // a change time of its own, not the last write's
+  bool modes = true;                // permission bits kept as set
+  bool extended_attributes = true;  // a file's attributes can be listed
+  bool truncate = true;             // a file can be cut short
+};
+
+// What the file system of the folder `dir` offers, probed in `dir` the first
+// time it is asked for that file system; the probe's names are temporaries
+// of `journal` (when given), so that a kill leaves none that a later run
+// cannot remove. Where a probe cannot be made (no room, no right to write),
+// what a local disk offers is assumed: the steps then fail as they would.
+const FileSystemAbilities& AbilitiesOf(int dir, RunJournal* journal = nullptr);
+
+// What AbilitiesOf found for `dir`'s file system, or a local disk's where
+// it has not probed it: for checks that may not write there.
+FileSystemAbilities KnownAbilitiesOf(int dir);
+
+inline constexpr unsigned long kFuseType = 0x65735546UL;
+
+// Whether a file system answers over a network or through a process of its
+// own: there every operation waits a round trip, and work that overlaps
+// those waits pays.
+inline bool IsRemote(int fd) {
+  struct statfs about;
+  if (::fstatfs(fd, &about) != 0) return false;
+  switch (static_cast<unsigned long>(about.f_type)) {
+    case kFuseType:     // sshfs, rclone mount, NAS clients
+    case 0x6969UL:      // NFS
+    case 0xFF534D42UL:  // CIFS
+    case 0xFE534D42UL:  // SMB2
+    case 0x517BUL:      // SMB
+    case 0x01021997UL:  // 9p
+    case 0x00C36400UL:  // Ceph
+    case 0x6B414653UL:  // AFS
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Renames `from` to `to` in the folder `dir`, where `to` is a fresh random
+// name, without replacing anything; where the file system cannot promise
+// that, a plain rename onto a name found free, which is as safe for a
+// random name. 0 or the errno.
+int RenameToFreshName(int dir, const char* from, const char* to);
+
+// A name held for the program by a small file of its own: made exclusively,
+// it holds `token`, so that a later run can tell it from anyone else's.
+struct Reservation {
+  std::string token;
+  struct stat made {};
+};
+
+// Makes the reservation `name` in `dir` holding `token`; 0 or the errno
+// (EEXIST: the name is taken).
+int Reserve(int dir, const std::string& name, Reservation& reservation);
+// Whether `name` in `dir` is still the reservation made.
+bool StillReserved(int dir, const std::string& name, const Reservation& reservation);
+// Removes the reservation `name` in `dir` when it is still the one made.
+void Unreserve(int dir, const std::string& name, const Reservation& reservation);
+// A fresh token for a reservation.
+std::string NewToken();
+
+// Renames `from` (in `from_dir`) to `to` (in `to_dir`), never replacing
+// anything: a rename that refuses a taken name, or where the file system
+// has none, a reservation of `to` that the rename then takes the place of.
+// 0 or the errno.
+int RenameNoReplace(int from_dir, const char* from, int to_dir, const char* to);
 
 }  // namespace qor::platform

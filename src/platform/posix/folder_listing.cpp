@@ -14,9 +14,9 @@
 
 #include "platform/files.h"
 #include "platform/posix/civil_date.h"
+#include "platform/posix/file_system_abilities.h"
 #include "platform/posix/identity.h"
 #include "platform/posix/listing_state.h"
-#include "platform/posix/remote.h"
 
 namespace qor::platform {
 

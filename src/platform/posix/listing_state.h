@@ -106,8 +106,10 @@ Outcome MoveAt(int from_dir, const std::string& from, int to_dir, const std::str
 // MoveAt for a name a listing has just shown to be a file or link: the
 // rename is tried without asking for its status first. A folder put in its
 // place since goes back all the same, by the check after the rename.
+// `journal` records what a kill could leave of a move where the file system
+// cannot rename without replacing.
 Outcome MoveListedFileAt(int from_dir, const std::string& from, int to_dir, const std::string& to,
-                         FileIdentity* placed);
+                         FileIdentity* placed, RunJournal* journal = nullptr);
 
 // Opens the subfolder `name` of `at` without following a link.
 Fd OpenSubfolder(int at, const char* name);

@@ -19,8 +19,8 @@
 #include "platform/posix/copy_workers.h"
 #include "platform/posix/cross_device_move.h"
 #include "platform/posix/fd.h"
+#include "platform/posix/file_system_abilities.h"
 #include "platform/posix/listing_state.h"
-#include "platform/posix/remote.h"
 
 namespace qor::platform {
 
@@ -251,6 +251,7 @@ bool MoveBatch::State::Commit() {
   // placed: one sync per target file system.
   for (Item& item : items) {
     if (item.kind == Item::Kind::Move && item.outcome.ok() && item.journal != nullptr) {
+      item.copy.RecordReservation(item.to->fd(), item.name, *item.journal);
       item.journal->Placing(item.from->fd(), item.to->fd(), item.name, item.steps.entry);
     }
   }
@@ -435,7 +436,8 @@ bool MoveBatch::Move(const FolderListing& folder, const std::string& name,
     if (!Finish()) return false;
     if (!steps.begin()) return true;
     FileIdentity placed;
-    const Outcome moved = MoveListedFileAt(from.fd, name, to.Current(), name, &placed);
+    const Outcome moved =
+        MoveListedFileAt(from.fd, name, to.Current(), name, &placed, to.Journal());
     steps.end(moved, placed);
     return true;
   }

@@ -9,7 +9,7 @@
 #include <cerrno>
 
 #include "platform/journal_records.h"
-#include "platform/posix/rename_no_replace.h"
+#include "platform/posix/file_system_abilities.h"
 #include "platform/posix/write_all.h"
 #include "platform/temporary_names.h"
 
@@ -67,7 +67,13 @@ bool RunJournal::Make() {
     int error = ::flock(file.get(), LOCK_EX) == 0 && ::fchmod(file.get(), 0600) == 0 ? 0 : errno;
     if (error == 0) error = RenameToFreshName(root_, making.c_str(), name.c_str());
     if (error != 0) {
-      ::unlinkat(root_, making.c_str(), 0);
+      file.Reset();  // closed first, as in the destructor
+      if (::unlinkat(root_, making.c_str(), 0) != 0) {
+        // Never one more: the server keeps what it cannot remove.
+        left_behind_ = target_root_ + making;
+        errno = error;
+        return false;
+      }
       if (error == EEXIST) continue;
       errno = error;
       return false;
@@ -96,7 +102,9 @@ bool RunJournal::Ready() {
   }
   source_root_ = source;
   if (!Make()) {
-    Fail("it cannot be made in " + target_root_, errno);
+    const int error = errno;
+    Fail("it cannot be made in " + target_root_, error);
+    if (!left_behind_.empty()) problem_ += "; " + left_behind_ + " could not be removed";
     return false;
   }
   const std::string roots = RootsRecord(source_root_, target_root_, below_);
@@ -205,6 +213,17 @@ void RunJournal::TakingAway(int from_dir, const std::string& taken, int to_dir,
   held_ += TakingAwayRecord(source, target, name, entry, taken);
 }
 
+void RunJournal::Reserving(int to_dir, const std::string& name, const std::string& token) {
+  const std::lock_guard lock(mutex_);
+  std::string target;
+  if (!Ready()) return;
+  if (!TargetFolderOf(to_dir, target)) {
+    Fail("a folder of the run no longer lies where it began", 0);
+    return;
+  }
+  held_ += ReservingRecord(target, name, token);
+}
+
 void RunJournal::WriteHeld() {
   const std::lock_guard lock(mutex_);
   WriteLocked({});
@@ -215,12 +234,53 @@ void RunJournal::Clear() {
   held_.clear();
   temporaries_.clear();  // no longer recorded
   mark_due_ = true;
-  if (!file_.IsValid()) return;
-  if (::ftruncate(file_.get(), header_) != 0) {
-    Fail("it cannot be emptied", errno);
-  } else {
+  if (!file_.IsValid() || failed_) return;
+  if (::ftruncate(file_.get(), header_) == 0) {
     whole_ = header_;
+    return;
   }
+  const int error = errno;
+  if (AbilitiesOf(root_).truncate) {
+    Fail("it cannot be emptied", error);
+  } else {
+    Renew();  // rclone without its cache, for one
+  }
+}
+
+void RunJournal::Renew() {
+  Fd old = std::move(file_);
+  const std::string old_name = name_;
+  std::string header = RootsRecord(source_root_, target_root_, below_);
+  if (log_) header += LogRecord(log_());
+  if (!Make()) {
+    file_ = std::move(old);
+    Fail("it can neither be emptied nor made afresh in " + target_root_, errno);
+    return;
+  }
+  if (const int error = WriteAll(file_.get(), header)) {
+    // The old one stays the journal; the new one, named like a journal but
+    // holding a part of a record, goes.
+    file_.Reset();
+    ::unlinkat(root_, name_.c_str(), 0);
+    file_ = std::move(old);
+    name_ = old_name;
+    Fail("it cannot be made afresh", error);
+    return;
+  }
+  whole_ = header_ = static_cast<off_t>(header.size());
+  mark_due_ = false;
+  // Closed before it is removed (see the destructor).
+  old.Reset();
+  ::unlinkat(root_, old_name.c_str(), 0);
+}
+
+void RunJournal::ClearWhenLarge() {
+  {
+    const std::lock_guard lock(mutex_);
+    constexpr off_t kLarge = 64 << 10;
+    if (!held_.empty() || whole_ - header_ < kLarge) return;
+  }
+  Clear();
 }
 
 void RunJournal::Sync() {

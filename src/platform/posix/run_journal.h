@@ -50,6 +50,10 @@ class RunJournal {
   // being `name` in `to_dir`. Held until WriteHeld or Sync.
   void TakingAway(int from_dir, const std::string& taken, int to_dir, const std::string& name,
                   const std::string& entry);
+  // Before the name `name` in `to_dir` is reserved by a file holding
+  // `token`, where the file system cannot rename without replacing. Held
+  // until WriteHeld or Sync.
+  void Reserving(int to_dir, const std::string& name, const std::string& token);
   // Writes the records held, in one write.
   void WriteHeld();
   // Why no journal is kept, empty while one is.
@@ -57,6 +61,9 @@ class RunJournal {
   // Everything recorded so far has been dealt with: the journal starts
   // afresh, so that it stays as small as one batch.
   void Clear();
+  // Clear, once the records of moves that are each done grow past what is
+  // worth a round trip to take back.
+  void ClearWhenLarge();
   // Bring what was recorded to the disk (on the root's file system a batch's
   // sync does it too), the records held with it.
   void Sync();
@@ -65,6 +72,9 @@ class RunJournal {
   bool Ready();
   // Makes the journal's file under its name, locked; false with errno.
   bool Make();
+  // Clear where the file system cannot cut a file short: a fresh journal
+  // with the same beginning takes the place of this one.
+  void Renew();
   // Writes `records` after those held; the mutex is held.
   void WriteLocked(std::string records);
   // Stops keeping the journal, and says why.
@@ -83,7 +93,8 @@ class RunJournal {
   off_t whole_ = 0;       // the size up to the last record written whole
   off_t header_ = 0;      // the size of the roots record and the first mark
   std::string problem_;
-  std::mutex mutex_;  // copies made side by side record their temporaries
+  std::string left_behind_;  // a journal in the making the server kept
+  std::mutex mutex_;         // copies made side by side record their temporaries
   Fd file_;
   std::string name_;
   bool failed_ = false;  // no journal kept any more: the moves go on without

@@ -21,9 +21,9 @@
 #include "platform/path_parts.h"
 #include "platform/posix/content_copy.h"
 #include "platform/posix/fd.h"
+#include "platform/posix/file_system_abilities.h"
 #include "platform/posix/identity.h"
 #include "platform/posix/listing_state.h"
-#include "platform/posix/rename_no_replace.h"
 #include "platform/posix/run_journal.h"
 #include "platform/posix/write_all.h"
 #include "platform/temporary_names.h"
@@ -68,10 +68,14 @@ bool Stat(int dir, const std::string& name, struct stat& st) {
 
 // Why an open file named like a journal is not one this user's run made, or
 // empty when it may be.
-std::string Stranger(const struct stat& st) {
+// `folder` holds it: where its file system keeps no modes of its own
+// (rclone), the one mode it gives every file is no sign of a stranger.
+std::string Stranger(const struct stat& st, int folder) {
   if (!S_ISREG(st.st_mode)) return "not a regular file";
   if (st.st_uid != ::geteuid()) return "owned by another user";
-  if ((st.st_mode & 07777) != 0600) return "readable or writable by others";
+  if ((st.st_mode & 07777) != 0600 && AbilitiesOf(folder).modes) {
+    return "readable or writable by others";
+  }
   if (st.st_nlink != 1) return "it has further names";
   if (static_cast<std::uint64_t>(st.st_size) > kLargestJournal) return "larger than any journal";
   return {};
@@ -137,6 +141,7 @@ class KilledRun {
 
  private:
   void RemoveTemporary(const JournalRecord& record);
+  void RemoveReservation(const JournalRecord& record);
   // One move's last record; true when its file left its source.
   bool FinishMove(int file, const JournalRecord& record);
   // Takes the source `name` in `source` away to a private name before it is
@@ -186,7 +191,8 @@ bool KilledRun::Read(int file, const FileIdentity& holder, std::string& why) {
     return false;
   }
   for (const JournalRecord& record : journal_.records) {
-    if (record.kind != 'T' && !log_.IsEntryFor(record.entry, record.source + record.name)) {
+    if (record.kind != 'T' && record.kind != 'V' &&
+        !log_.IsEntryFor(record.entry, record.source + record.name)) {
       why = "a move's log entry is not as the run writes it";
       return false;
     }
@@ -198,6 +204,22 @@ void KilledRun::RemoveTemporary(const JournalRecord& record) {
   const Fd dir = OpenBelow(target_root_.get(), record.target);
   struct stat st;
   if (Stat(dir.get(), record.name, st) && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode))) {
+    ::unlinkat(dir.get(), record.name.c_str(), 0);
+  }
+}
+
+void KilledRun::RemoveReservation(const JournalRecord& record) {
+  // Only a file that holds exactly the token recorded is the program's.
+  const Fd dir = OpenBelow(target_root_.get(), record.target);
+  if (!dir.IsValid()) return;
+  const Fd made(
+      ::openat(dir.get(), record.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat st;
+  std::string text;
+  if (made.IsValid() && ::fstat(made.get(), &st) == 0 && S_ISREG(st.st_mode) &&
+      st.st_uid == ::geteuid() && st.st_nlink <= 1 &&
+      static_cast<std::size_t>(st.st_size) == record.token.size() &&
+      ReadBounded(made.get(), record.token.size(), text) && text == record.token) {
     ::unlinkat(dir.get(), record.name.c_str(), 0);
   }
 }
@@ -231,7 +253,7 @@ bool KilledRun::RemoveOrPutBack(const JournalRecord& record, int source, const s
     return true;
   }
   if (copy_there) ++recovery_.left;  // the source changed since: both stay
-  if (::renameat2(source, taken.c_str(), source, record.name.c_str(), RENAME_NOREPLACE) != 0) {
+  if (RenameNoReplace(source, taken.c_str(), source, record.name.c_str()) != 0) {
     hidden = true;
     recovery_.hidden.push_back(journal_.source_root + record.source + taken);
     keep_ = true;
@@ -294,12 +316,18 @@ bool KilledRun::FinishItsMoves(int file) {
   if (journal_.source_root.empty()) return true;
   // What a kill cut short is taken back, so that what this run appends
   // follows whole records.
-  if (::ftruncate(file, static_cast<off_t>(journal_.whole)) != 0) return false;
+  struct stat st;
+  if (::fstat(file, &st) != 0) return false;
+  if (static_cast<std::uint64_t>(st.st_size) > journal_.whole &&
+      ::ftruncate(file, static_cast<off_t>(journal_.whole)) != 0) {
+    return false;
+  }
   // This run's log is named before anything is done, so that the entries it
   // writes are found by whoever finishes after a kill of this run.
   if (WriteAll(file, LogRecord(log_.Mark())) != 0) return false;
   for (const JournalRecord& record : journal_.records) {
     if (record.kind == 'T') RemoveTemporary(record);
+    if (record.kind == 'V') RemoveReservation(record);
   }
   // A move's last record tells how far it went.
   std::vector<std::string> moved;
@@ -348,7 +376,7 @@ Recovery RecoverKilledRuns(const std::string& root, RecoveryLog& log) {
         ::openat(folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     const std::string why = !made.IsValid()                 ? ErrorText(errno)
                             : ::fstat(made.get(), &st) != 0 ? ErrorText(errno)
-                                                            : Stranger(st);
+                                                            : Stranger(st, folder.get());
     if (!why.empty()) {
       recovery.refused.push_back({shown + name, why});
     } else if (st.st_size == 0 && ::flock(made.get(), LOCK_EX | LOCK_NB) == 0) {
@@ -365,7 +393,7 @@ Recovery RecoverKilledRuns(const std::string& root, RecoveryLog& log) {
     } else if (::fstat(journal.get(), &st) != 0) {
       why = ErrorText(errno);
     } else {
-      why = Stranger(st);
+      why = Stranger(st, folder.get());
     }
     if (why.empty() && ::flock(journal.get(), LOCK_EX | LOCK_NB) != 0) continue;  // a live run's
     KilledRun run(log, recovery);

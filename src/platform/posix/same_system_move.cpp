@@ -23,9 +23,7 @@ namespace {
 // A folder that took a file's place between the check and the rename went
 // along; it goes back where it was, never replacing what came there since.
 Outcome PutBackFolder(int from_dir, const std::string& from, int to_dir, const std::string& to) {
-  if (::renameat2(to_dir, to.c_str(), from_dir, from.c_str(), RENAME_NOREPLACE) == 0) {
-    return {EISDIR};
-  }
+  if (RenameNoReplace(to_dir, to.c_str(), from_dir, from.c_str()) == 0) return {EISDIR};
   return {kFolderTookItsPlace};
 }
 
@@ -52,12 +50,33 @@ Outcome MoveByLink(int from_dir, const std::string& from, int to_dir, const std:
       ::fstatat(from_dir, from.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) {
     error = errno;
   } else if (IdentityFromStat(linked) != IdentityFromStat(now) &&
-             (LinksKeepIdentity(to_dir, journal) || !SameFacts(linked, now))) {
+             (AbilitiesOf(to_dir, journal).links_keep_identity || !SameFacts(linked, now))) {
     error = kChangedDuringMove;
   } else if (::unlinkat(from_dir, from.c_str(), 0) != 0) {
     error = errno;
   }
   if (error != 0) ::unlinkat(to_dir, to.c_str(), 0);
+  return {error};
+}
+
+// Where the file system can neither rename without replacing nor link
+// (rclone): the name is reserved by a file of the program's, recorded in
+// `journal` first, and the rename takes the place of that reservation only.
+Outcome MoveByReservation(int from_dir, const std::string& from, int to_dir, const std::string& to,
+                          RunJournal* journal) {
+  Reservation reservation;
+  if (journal != nullptr) {
+    reservation.token = NewToken();
+    journal->Reserving(to_dir, to, reservation.token);
+    journal->WriteHeld();
+  }
+  int error = Reserve(to_dir, to, reservation);
+  if (error == 0 && !StillReserved(to_dir, to, reservation)) error = EEXIST;
+  if (error == 0 && ::renameat(from_dir, from.c_str(), to_dir, to.c_str()) != 0) {
+    error = errno;
+    Unreserve(to_dir, to, reservation);
+  }
+  if (journal != nullptr) journal->ClearWhenLarge();
   return {error};
 }
 
@@ -115,8 +134,14 @@ Outcome MoveAt(int from_dir, const std::string& from, int to_dir, const std::str
   if (S_ISDIR(source.st_mode)) return {EISDIR};
   if (::renameat2(from_dir, from.c_str(), to_dir, to.c_str(), RENAME_NOREPLACE) != 0) {
     const int error = errno;
-    if (error == EINVAL || error == ENOSYS)
+    if ((error == EINVAL || error == ENOSYS) && AbilitiesOf(to_dir, journal).links) {
       return MoveByLink(from_dir, from, to_dir, to, journal, entry);
+    }
+    if (error == EINVAL || error == ENOSYS) {
+      const Outcome moved = MoveByReservation(from_dir, from, to_dir, to, journal);
+      if (!moved.ok()) return moved;
+      return CheckArrived(from_dir, from, to_dir, to, placed, IdentityFromStat(source));
+    }
     if (error != EXDEV) return {error};
     const Outcome moved = MoveAcrossFileSystems(from_dir, from, to_dir, to, journal, entry);
     struct stat copy;
@@ -131,13 +156,13 @@ Outcome MoveAt(int from_dir, const std::string& from, int to_dir, const std::str
 }
 
 Outcome MoveListedFileAt(int from_dir, const std::string& from, int to_dir, const std::string& to,
-                         FileIdentity* placed) {
+                         FileIdentity* placed, RunJournal* journal) {
   if (::renameat2(from_dir, from.c_str(), to_dir, to.c_str(), RENAME_NOREPLACE) != 0) {
     const int error = errno;
     // Another file system after all (a bind mount), or no renaming without
     // replacing: the careful way.
     if (error == EXDEV || error == EINVAL || error == ENOSYS) {
-      return MoveAt(from_dir, from, to_dir, to, placed);
+      return MoveAt(from_dir, from, to_dir, to, placed, journal);
     }
     return {error};
   }

@@ -13,6 +13,7 @@
 
 #include "platform/files.h"
 #include "platform/journal_records.h"
+#include "platform/temporary_names.h"
 #include "support/fake_recovery_log.h"
 #include "support/temp_tree.h"
 
@@ -101,6 +102,20 @@ TEST_F(PlantedJournal, OnlyAJournalWhollyAsThisProgramWritesOneIsActedOn) {
          return t.Roots() + TakingAwayRecord("", "", "f", t.Entry("f"), "notes.txt");
        },
        none, false},
+      {"a reservation naming the user's file",
+       [](const auto& t) {
+         return t.Roots() + ReservingRecord("", "notes.txt", RandomName(kReservedPrefix)) +
+                t.Placing();
+       },
+       none, true},
+      {"a reservation's token the run never gives",
+       [](const auto& t) { return t.Roots() + ReservingRecord("", "notes.txt", "the user's"); },
+       none, false},
+      {"a reservation a way up",
+       [](const auto& t) {
+         return t.Roots() + ReservingRecord("../", "f", RandomName(kReservedPrefix));
+       },
+       none, false},
       {"readable by others", [](const auto& t) { return t.Roots() + t.Placing(); },
        [](const std::string& path) { ::chmod(path.c_str(), 0644); }, false},
       {"a second name", [](const auto& t) { return t.Roots() + t.Placing(); },
@@ -159,6 +174,23 @@ TEST_F(PlantedJournal, OnlyAJournalWhollyAsThisProgramWritesOneIsActedOn) {
       }
     }
   }
+}
+
+TEST_F(PlantedJournal, OnlyAReservationHoldingItsTokenGoes) {
+  const std::string token = RandomName(kReservedPrefix);
+  const std::string other = RandomName(kReservedPrefix);
+  WriteFile(target_.slash() + "ours", token, UtcSeconds(2020, 1, 1));
+  WriteFile(target_.slash() + "written over", token.substr(1) + "!", UtcSeconds(2020, 1, 1));
+  Plant(Roots() + ReservingRecord("", "ours", token) + ReservingRecord("", "written over", token) +
+            ReservingRecord("", "notes.txt", other),
+        {});
+  FakeRecoveryLog log;
+  const Recovery recovery = RecoverKilledRuns(target_.path(), log);
+  EXPECT_TRUE(recovery.refused.empty());
+  EXPECT_FALSE(std::filesystem::exists(target_.slash() + "ours"));
+  EXPECT_EQ(ReadFile(target_.slash() + "written over"), token.substr(1) + "!");
+  EXPECT_EQ(ReadFile(target_.slash() + "notes.txt"), "the user's");
+  EXPECT_FALSE(std::filesystem::exists(target_.slash() + kJournal));
 }
 
 }  // namespace
