@@ -26,6 +26,16 @@ fi
 q_drive="/dev/shm/qor-win-q-$(id -u)-$(echo "$PWD" | md5sum | cut -c1-8)"
 mkdir -p "$q_drive"
 ln -sfn "$q_drive" "$WINEPREFIX/dosdevices/q:"
+# Two shares for runs on UNC paths: wine serves \\server\share\... from the
+# folder that dosdevices/unc/server/share leads to. \\localhost\qor-unc-a lies
+# on the disk, \\localhost\qor-unc-b on tmpfs, so that a move between them
+# crosses volumes.
+unc_hosts="$WINEPREFIX/dosdevices/unc/localhost"
+unc_a="$PWD/$build/unc-a"
+unc_b="${q_drive}-unc-b"
+mkdir -p "$unc_hosts" "$unc_a" "$unc_b"
+ln -sfn "$unc_a" "$unc_hosts/qor-unc-a"
+ln -sfn "$unc_b" "$unc_hosts/qor-unc-b"
 # A FAT drive F:, as on a USB stick, where one can be made: a FAT image
 # mounted in user space. Without FUSE the tests that want it skip.
 f_drive="$PWD/$build/fat-drive"

@@ -1,5 +1,7 @@
 #include "platform/path_compare.h"
 
+#include <string_view>
+
 #include "platform/files.h"
 #include "platform/win32/owned_handle.h"
 #include "platform/win32/wide.h"
@@ -25,6 +27,16 @@ bool SameText(std::wstring_view a, std::wstring_view b) {
 std::wstring WithBackslash(std::wstring path) {
   if (path.empty() || path.back() != L'\\') path += L'\\';
   return path;
+}
+
+// Where the climb from a folder up through its parents ends: the length of
+// "\\server\share", the first parent of a UNC path that is a folder. Above
+// it, "\\server" and "\" name no parent: "\" is the root of the current
+// drive. 0 for a path on a drive, whose climb ends by itself at "C:".
+std::size_t ShareEnd(std::string_view path) {
+  if (!path.starts_with(R"(\\)")) return 0;
+  const std::size_t server_end = path.find(kSeparator, 2);
+  return server_end == std::string_view::npos ? path.size() : path.find(kSeparator, server_end + 1);
 }
 
 }  // namespace
@@ -53,9 +65,10 @@ FolderRelation RelateFolders(const std::string& target, const std::string& sourc
   // second name of the source (another subst drive, a share) is caught here.
   std::string parent = target;
   while (!parent.empty() && parent.back() == kSeparator) parent.pop_back();
+  const std::size_t share_end = ShareEnd(parent);
   for (;;) {
     const std::size_t cut = parent.find_last_of(kSeparator);
-    if (cut == std::string::npos) break;
+    if (cut == std::string::npos || cut < share_end) break;
     parent.resize(cut);
     if (IsSameObject(parent + kSeparator, source)) return FolderRelation::Inside;
   }

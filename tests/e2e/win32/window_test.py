@@ -6,12 +6,14 @@ the source tree is on C:, the target folder on Q:, a drive on another file
 system. With "/D15 /M6 /Y2021 auto" the closing message is answered by key
 and the window closed as a window manager closes it (WM_DELETE_WINDOW); the
 moved files, the run log's bytes and the saved settings are checked.
-A second case starts a run with the space bar and closes the window while it
-goes on: answered No, the run goes on and the next close asks again;
+The same automatic run goes from one UNC share to another on another file
+system. A further case starts a run with the space bar and closes the window
+while it goes on: answered No, the run goes on and the next close asks again;
 answered Yes, the program ends at once and no file is lost or moved after.
 
 Usage: window_test.py QOR_EXE   (DISPLAY names a running X server, WINEPREFIX
-a prepared prefix whose drive Q: is mapped)
+a prepared prefix whose drive Q: is mapped and which serves the shares
+\\\\localhost\\qor-unc-a and \\\\localhost\\qor-unc-b)
 """
 
 import os
@@ -41,24 +43,44 @@ def settings_text(raw):
     return raw.decode("latin-1")
 
 
-class Tree:
-    """The folders of one case on C: and Q:, removed when it ends."""
+UNC_SOURCE = "\\\\localhost\\qor-unc-a\\qor-e2e-in"  # on the disk
+UNC_TARGET = "\\\\localhost\\qor-unc-b\\qor-e2e-out"  # on tmpfs
 
-    def __init__(self, exe):
+
+def linux_path(prefix, path):
+    """Where the prefix's wine keeps the Windows path `path`: "X:\\..." lies
+    where dosdevices/x: leads, "\\\\server\\share\\..." where
+    dosdevices/unc/server/share leads."""
+    if path.startswith("\\\\"):
+        server, share, *rest = path[2:].split("\\")
+        device = os.path.join("unc", server.lower(), share.lower())
+    else:
+        drive, *rest = path.split("\\")
+        device = drive.lower()
+    base = os.path.join(prefix, "dosdevices", device)
+    if not os.path.isdir(base):
+        fail("the wine prefix does not serve %s (see scripts/test_windows.sh)" % path)
+    return os.path.join(os.path.realpath(base), *rest)
+
+
+class Tree:
+    """The folders of one case, the source on C: and the target on Q: unless
+    given, removed when it ends."""
+
+    def __init__(self, exe, source="C:\\qor-e2e\\in", target="Q:\\qor-e2e-out"):
         prefix = os.environ["WINEPREFIX"]
         self.root = os.path.join(prefix, "drive_c", "qor-e2e")
-        q_drive = os.path.realpath(os.path.join(prefix, "dosdevices", "q:"))
-        self.target = os.path.join(q_drive, "qor-e2e-out")
+        self.source = linux_path(prefix, source)
+        self.target = linux_path(prefix, target)
         self.remove()
         self.app = os.path.join(self.root, "app")
         self.work = os.path.join(self.root, "work")
-        self.source = os.path.join(self.root, "in")
         for folder in (self.app, self.work, self.source, self.target):
             os.makedirs(folder)
         shutil.copy2(exe, os.path.join(self.app, "qor.exe"))
         with open(os.path.join(self.app, "qro.ini"), "wb") as f:
-            f.write(b"[Servers]\r\nSource=C:\\qor-e2e\\in\r\nTarget=Q:\\qor-e2e-out\r\n"
-                    b"AddDate=0\r\nRekurse=1\r\nDelMov=0\r\nDay=1\r\nMonth=1\r\nYear=2000\r\n")
+            f.write(b"[Servers]\r\nSource=%s\r\nTarget=%s\r\n" % (source.encode(), target.encode())
+                    + b"AddDate=0\r\nRekurse=1\r\nDelMov=0\r\nDay=1\r\nMonth=1\r\nYear=2000\r\n")
 
     def start(self, *arguments):
         return subprocess.Popen(
@@ -70,7 +92,7 @@ class Tree:
         return [line.split("=", 1) for line in ini.split("\r\n") if "=" in line]
 
     def remove(self):
-        for folder in (self.root, self.target):
+        for folder in (self.root, self.source, self.target):
             shutil.rmtree(folder, ignore_errors=True)
 
 
@@ -166,6 +188,59 @@ def automatic_run(d, exe):
             if values.get(key) != value:
                 fail("settings %s=%r, wanted %r" % (key, values.get(key), value))
         print("PASS: qor.exe moved 2 files from C: to Q:, wrote the log and saved the settings")
+    finally:
+        tree.remove()
+
+
+def unc_run(d, exe):
+    """An automatic run from \\\\localhost\\qor-unc-a to \\\\localhost\\qor-unc-b:
+    the files of the day move, keeping their folders; a newer file stays, and
+    so does one whose name is taken at the target."""
+    tree = Tree(exe, UNC_SOURCE, UNC_TARGET)
+    try:
+        source, target = tree.source, tree.target
+        contents, moving = {}, set()
+        for index in range(24):
+            name = os.path.join("d%d" % (index % 3), "e%d" % (index % 2), "f%02d.txt" % index)
+            contents[name] = b"%d" % index * 100
+            day = 16 if index % 6 == 0 else 15
+            if day == 15:
+                moving.add(name)
+            write(os.path.join(source, name), contents[name], utc(2021, 6, day))
+        contents["taken.txt"] = b"mine"
+        write(os.path.join(source, "taken.txt"), b"mine", utc(2021, 6, 15))
+        write(os.path.join(target, "taken.txt"), b"theirs", utc(2021, 6, 15))
+
+        process = tree.start("/D15", "/M6", "/Y2021", "auto")
+        try:
+            wait_for_window(d, "DONE moving", process)
+            answer(d, "DONE moving", "Return")
+            main_window = wait_for_window(d, "Sorvane", process)
+            time.sleep(0.3)
+            close_window(d, main_window)
+            code = finish(process)
+        finally:
+            kill_if_running(process)
+        if code != 0:
+            fail("qor.exe ended with code %s" % code)
+
+        arrived = files_below(target)
+        if arrived.pop("taken.txt", None) != b"theirs":
+            fail("the file that held its name at the target was replaced")
+        left = files_below(source)
+        if set(arrived) != moving:
+            fail("%d of %d files of the day moved; wrong: %r"
+                 % (len(arrived), len(moving), sorted(set(arrived) ^ moving)))
+        if set(arrived) & set(left) or {**arrived, **left} != contents:
+            fail("a file was lost, doubled or changed: %d moved, %d left of %d"
+                 % (len(arrived), len(left), len(contents)))
+        log = read(os.path.join(tree.work, "FileFind20210615.txt")).decode("latin-1")
+        logged = {line for line in log.split("\r\n") if "      MOVED to   " in line}
+        if logged != {"%s      MOVED to   %s\\" % (name.replace("/", "\\"), UNC_TARGET)
+                      for name in moving}:
+            fail("the run log does not name exactly the moved files and their share")
+        print("PASS: qor.exe moved %d files from one share to another and left %d, none lost"
+              % (len(arrived), len(left)))
     finally:
         tree.remove()
 
@@ -331,6 +406,7 @@ def main():
     exe = os.path.abspath(sys.argv[1])
     d = display.Display()
     automatic_run(d, exe)
+    unc_run(d, exe)
     close_during_run(d, exe)
     close_after_box(d, exe)
 

@@ -163,6 +163,21 @@ TEST(FolderRelationWin32Test, LetterCaseDoesNotCountAndASiblingIsApart) {
   }
 }
 
+TEST(FolderRelationWin32Test, AUncTargetIsClimbedUpToItsShareAndNoFurther) {
+  // Above "\\server\share\" lies no folder of the target; a climb on to "\"
+  // would reach the root of the current drive.
+  const std::string drive_root = RealPath("\\");
+  ASSERT_FALSE(drive_root.empty());
+  EXPECT_EQ(RelateFolders(R"(\\localhost\no-such-share\in)", drive_root), FolderRelation::Apart)
+      << drive_root;
+  // The share itself is still a parent, whatever name the source has.
+  const std::string share = RealPath(R"(\\localhost\qor-unc-a)");
+  if (share.empty()) {
+    GTEST_SKIP() << "no share \\\\localhost\\qor-unc-a here (scripts/test_windows.sh makes one)";
+  }
+  EXPECT_EQ(RelateFolders(R"(\\localhost\qor-unc-a\in)", share), FolderRelation::Inside) << share;
+}
+
 TEST(FolderRelationWin32Test, ASubstDriveCannotHideATargetInsideTheSource) {
   TempFolder root;
   ASSERT_TRUE(MakeSureFolderPathExists(root.slash() + "in\\sub\\").ok());
