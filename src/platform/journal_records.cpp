@@ -64,9 +64,10 @@ std::size_t FieldsOf(std::string_view kind) {
   if (kind == "R") return 5;
   if (kind == "L") return 5;
   if (kind == "T") return 3;
+  if (kind == "U") return 3;
   if (kind == "P") return 5;
   if (kind == "K") return 6;
-  if (kind == "V") return 4;
+  if (kind == "W") return 4;
   return 0;
 }
 
@@ -87,24 +88,23 @@ bool TakeRecord(const std::vector<std::string_view>& fields, char separator, Jou
   }
   JournalRecord record;
   record.kind = kind;
-  if (kind == 'T') {
-    record.target = fields[1];
+  if (kind == 'T' || kind == 'U') {
+    (kind == 'T' ? record.target : record.source) = fields[1];
     record.name = fields[2];
-    if (!IsRelativeFolder(record.target, separator) ||
-        !IsRandomName(record.name, kTemporaryPrefix)) {
+    if (!IsRelativeFolder(fields[1], separator) || !IsRandomName(record.name, kTemporaryPrefix)) {
       why = "a temporary's record names something else";
       return false;
     }
     journal.records.push_back(std::move(record));
     return true;
   }
-  if (kind == 'V') {
-    record.target = fields[1];
-    record.name = fields[2];
-    record.token = fields[3];
-    if (!IsRelativeFolder(record.target, separator) || !IsPlainName(record.name, separator) ||
-        !IsRandomName(record.token, kReservedPrefix)) {
-      why = "a reservation's record names something else";
+  if (kind == 'W') {
+    record.source = fields[1];
+    record.target = fields[2];
+    record.name = fields[3];
+    if (!IsRelativeFolder(record.source, separator) ||
+        !IsRelativeFolder(record.target, separator) || !IsPlainName(record.name, separator)) {
+      why = "a move's record names something else";
       return false;
     }
     journal.records.push_back(std::move(record));
@@ -141,9 +141,12 @@ std::string TemporaryRecord(std::string_view folder, std::string_view name) {
   return Record({"T", folder, name});
 }
 
-std::string ReservingRecord(std::string_view folder, std::string_view name,
-                            std::string_view token) {
-  return Record({"V", folder, name, token});
+std::string SourceTemporaryRecord(std::string_view folder, std::string_view name) {
+  return Record({"U", folder, name});
+}
+
+std::string WritingRecord(std::string_view source, std::string_view target, std::string_view name) {
+  return Record({"W", source, target, name});
 }
 
 std::string PlacingRecord(std::string_view source, std::string_view target, std::string_view name,
@@ -160,8 +163,9 @@ std::string TakingAwayRecord(std::string_view source, std::string_view target,
 std::vector<std::size_t> LastRecordOfEachMove(const std::vector<JournalRecord>& records) {
   std::map<std::pair<std::string_view, std::string_view>, std::size_t> last;
   for (std::size_t i = 0; i < records.size(); ++i) {
-    if (records[i].kind != 'T' && records[i].kind != 'V')
+    if (records[i].kind != 'T' && records[i].kind != 'U') {
       last[{records[i].source, records[i].name}] = i;
+    }
   }
   std::vector<std::size_t> order;
   for (const auto& [file, index] : last) order.push_back(index);

@@ -37,10 +37,14 @@ std::string LogRecord(const LogMark& log);
 // "T": the temporary `name` is about to be made in `folder` below the
 // target root.
 std::string TemporaryRecord(std::string_view folder, std::string_view name);
-// "V": the name `name` in `folder` (below the target root) is about to be
-// reserved by a file of the program's holding `token` (see Reserve), where
-// the file system cannot rename without replacing.
-std::string ReservingRecord(std::string_view folder, std::string_view name, std::string_view token);
+// "U": as "T", in `folder` below the source root (a probe of what the
+// source's file system offers).
+std::string SourceTemporaryRecord(std::string_view folder, std::string_view name);
+// "W": the copy of `name` in `source` is about to be made under its own
+// name in `target` (both below their roots), where the file system can
+// neither rename without replacing nor link: the name is made exclusively
+// and written into.
+std::string WritingRecord(std::string_view source, std::string_view target, std::string_view name);
 // "P": the copy `name` in `target` (below the target root) is about to be
 // put in place while its source, of the same name in `source` (below the
 // source root), still exists; `entry` is the run log's entry.
@@ -50,8 +54,8 @@ std::string PlacingRecord(std::string_view source, std::string_view target, std:
 std::string TakingAwayRecord(std::string_view source, std::string_view target,
                              std::string_view name, std::string_view entry, std::string_view taken);
 
-// One record read back: "T" has `target` and `name`, "V" those and `token`,
-// "P" all but `taken` and `token`.
+// One record read back: "T" has `target` and `name`, "U" `source` and
+// `name`, "W" all three, "P" all but `taken`.
 struct JournalRecord {
   char kind = 0;
   std::string source;  // folder below the source root
@@ -59,7 +63,6 @@ struct JournalRecord {
   std::string name;
   std::string entry;
   std::string taken;
-  std::string token;
 };
 
 struct JournalText {
@@ -77,8 +80,7 @@ struct JournalText {
 bool ReadJournal(std::string_view text, char separator, JournalText& journal, std::string& why);
 
 // The records that tell how far each move went: the last one of each file,
-// in the order of the journal; temporaries' and reservations' records are
-// not among them.
+// in the order of the journal; temporaries' records are not among them.
 std::vector<std::size_t> LastRecordOfEachMove(const std::vector<JournalRecord>& records);
 
 // The most of a run log read back to find the entries a killed run wrote.

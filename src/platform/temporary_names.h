@@ -14,9 +14,6 @@ namespace qor::platform {
 inline constexpr std::string_view kTemporaryPrefix = ".qor-part-";
 // A source between being taken away from its own name and its removal.
 inline constexpr std::string_view kTakenPrefix = ".qor-take-";
-// What a file that holds a name for the program contains, with which a later
-// run tells it from anyone else's.
-inline constexpr std::string_view kReservedPrefix = ".qor-reserved-";
 inline constexpr std::size_t kRandomSuffixLength = 12;
 
 // `prefix` followed by a fresh random suffix; safe to call from any thread.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/posix/fd.h"
+#include "platform/posix/file_system_abilities.h"
 
 namespace qor::platform {
 
@@ -91,6 +92,55 @@ int CopyContent(int in, int out, off_t size, Pacer& pacer) {
   return 0;
 }
 
+namespace {
+
+// Whether the open file `b` holds the bytes of the open file `a`: all of
+// them, or only their start when `start_only`.
+bool SameBytes(int a, int b, bool start_only) {
+  // What the system still holds of `b` in memory is dropped, so that it is
+  // read back from its disk: a copy already synced loses nothing by it.
+  ::posix_fadvise(b, 0, 0, POSIX_FADV_DONTNEED);
+  std::vector<char> ba(1 << 16), bb(1 << 16);
+  for (off_t at = 0;;) {
+    const ssize_t na = ::pread(a, ba.data(), ba.size(), at);
+    if (na < 0) return false;
+    std::size_t nb = 0;
+    while (nb < static_cast<std::size_t>(na)) {
+      const ssize_t got = ::pread(b, bb.data() + nb, static_cast<std::size_t>(na) - nb,
+                                  at + static_cast<off_t>(nb));
+      if (got < 0) return false;
+      if (got == 0) return start_only && std::memcmp(ba.data(), bb.data(), nb) == 0;
+      nb += static_cast<std::size_t>(got);
+    }
+    if (std::memcmp(ba.data(), bb.data(), nb) != 0) return false;
+    if (na == 0) {
+      char extra;
+      return ::pread(b, &extra, 1, at) == 0;
+    }
+    at += na;
+  }
+}
+
+// Where reading a file gives it a new last-write time (rclone with its
+// cache), the open file `fd` of the folder `dir`, just read, gets back the
+// times it had `before`: reading never changes a file.
+void PutTimesBack(int fd, int dir, const struct stat& before) {
+  struct stat now;
+  if (::fstat(fd, &now) != 0 || (now.st_mtim.tv_sec == before.st_mtim.tv_sec &&
+                                 now.st_mtim.tv_nsec == before.st_mtim.tv_nsec)) {
+    return;
+  }
+  if (AbilitiesOf(dir).reads_keep_times || now.st_size != before.st_size) return;
+  const struct timespec times[2] = {before.st_atim, before.st_mtim};
+  ::futimens(fd, times);
+}
+
+Fd OpenToRead(int dir, const std::string& name) {
+  return Fd(::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+}
+
+}  // namespace
+
 bool SameAsCopied(int a_dir, const std::string& a, int b_dir, const std::string& b) {
   struct stat sa, sb;
   if (::fstatat(a_dir, a.c_str(), &sa, AT_SYMLINK_NOFOLLOW) != 0 ||
@@ -104,34 +154,35 @@ bool SameAsCopied(int a_dir, const std::string& a, int b_dir, const std::string&
     return ::readlinkat(a_dir, a.c_str(), ta.data(), ta.size()) == sa.st_size &&
            ::readlinkat(b_dir, b.c_str(), tb.data(), tb.size()) == sb.st_size && ta == tb;
   }
-  if (!S_ISREG(sa.st_mode) || (sa.st_mode & 07777) != (sb.st_mode & 07777) ||
+  // A file system that keeps no modes (rclone) shows one for every file.
+  if (!S_ISREG(sa.st_mode) ||
+      ((sa.st_mode & 07777) != (sb.st_mode & 07777) && AbilitiesOf(a_dir).modes &&
+       AbilitiesOf(b_dir).modes) ||
       sa.st_mtim.tv_sec != sb.st_mtim.tv_sec || sa.st_mtim.tv_nsec != sb.st_mtim.tv_nsec) {
     return false;
   }
-  const Fd fa(::openat(a_dir, a.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  const Fd fb(::openat(b_dir, b.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  const Fd fa = OpenToRead(a_dir, a);
+  const Fd fb = OpenToRead(b_dir, b);
   if (!fa.IsValid() || !fb.IsValid()) return false;
-  // What the system still holds of `b` in memory is dropped, so that it is
-  // read back from its disk: a copy already synced loses nothing by it.
-  ::posix_fadvise(fb.get(), 0, 0, POSIX_FADV_DONTNEED);
-  std::vector<char> ba(1 << 16), bb(1 << 16);
-  for (off_t at = 0;;) {
-    const ssize_t na = ::pread(fa.get(), ba.data(), ba.size(), at);
-    if (na < 0) return false;
-    std::size_t nb = 0;
-    while (nb < static_cast<std::size_t>(na)) {
-      const ssize_t got = ::pread(fb.get(), bb.data() + nb, static_cast<std::size_t>(na) - nb,
-                                  at + static_cast<off_t>(nb));
-      if (got <= 0) return false;
-      nb += static_cast<std::size_t>(got);
-    }
-    if (std::memcmp(ba.data(), bb.data(), nb) != 0) return false;
-    if (na == 0) {
-      char extra;
-      return ::pread(fb.get(), &extra, 1, at) == 0;
-    }
-    at += na;
+  const bool same = SameBytes(fa.get(), fb.get(), false);
+  PutTimesBack(fa.get(), a_dir, sa);
+  PutTimesBack(fb.get(), b_dir, sb);
+  return same;
+}
+
+bool HoldsStartOf(int dir, const std::string& name, int source_dir, const std::string& source) {
+  const Fd copy = OpenToRead(dir, name);
+  const Fd original = OpenToRead(source_dir, source);
+  struct stat sc, so;
+  if (!copy.IsValid() || !original.IsValid() || ::fstat(copy.get(), &sc) != 0 ||
+      ::fstat(original.get(), &so) != 0 || !S_ISREG(sc.st_mode) || !S_ISREG(so.st_mode) ||
+      sc.st_uid != ::geteuid() || sc.st_nlink > 1 || sc.st_size > so.st_size) {
+    return false;
   }
+  const bool start = SameBytes(original.get(), copy.get(), true);
+  PutTimesBack(original.get(), source_dir, so);
+  PutTimesBack(copy.get(), dir, sc);
+  return start;
 }
 
 }  // namespace qor::platform

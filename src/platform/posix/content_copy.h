@@ -40,6 +40,13 @@ int CopyContent(int in, int out, off_t size, Pacer& pacer);
 // a copy keeps: kind, size, last write, mode and every byte (a link's
 // target). `b` is read from its disk rather than from memory where the
 // system lets go of what it holds; false too when either cannot be read.
+// Neither is changed by it: where reading gives a file a new last-write
+// time, the old one is put back.
 bool SameAsCopied(int a_dir, const std::string& a, int b_dir, const std::string& b);
+
+// Whether the regular file `name` in `dir`, this user's, holds nothing but
+// the first bytes (or all) of the regular file `source` in `source_dir`: a
+// copy begun under its own name that a kill cut short.
+bool HoldsStartOf(int dir, const std::string& name, int source_dir, const std::string& source);
 
 }  // namespace qor::platform

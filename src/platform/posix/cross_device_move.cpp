@@ -43,6 +43,13 @@ int CopyInto(int from_dir, int in, const struct stat& source, int out, bool sync
   // a copy that may be torn.
   struct stat after;
   if (::fstat(in, &after) != 0) return errno;
+  if (after.st_size == source.st_size && !SameTime(after.st_mtim, source.st_mtim) &&
+      !AbilitiesOf(from_dir).reads_keep_times) {
+    // The read itself gave it the time (rclone with its cache): it gets its
+    // own back, and only its size can tell a change there.
+    const struct timespec times[2] = {source.st_atim, source.st_mtim};
+    if (::futimens(in, times) == 0 && ::fstat(in, &after) != 0) return errno;
+  }
   if (after.st_size != source.st_size || !SameTime(after.st_mtim, source.st_mtim)) {
     return kChangedDuringMove;
   }
@@ -247,6 +254,13 @@ Outcome CrossCopy::Make(int from_dir, const std::string& from, int to_dir, const
 
   Pacer pacer(keep_going);
   CloseUnnamed();
+  // A remote source's file system is probed here, where the probe's names
+  // can be journaled, rather than where a copy first asks.
+  if (journal != nullptr) ProbeIfRemote(from_dir, journal);
+  const FileSystemAbilities& can = AbilitiesOf(to_dir, journal);
+  if (!can.no_replace_rename && !can.links) {
+    return MakeInPlace(from_dir, from, in.get(), to_dir, name, sync, pacer, journal);
+  }
   if (S_ISREG(source.st_mode)) {
     if (Fd out = OpenUnnamed(to_dir, FirstMode(source)); out.IsValid()) {
       unnamed_ = std::move(out);
@@ -275,7 +289,29 @@ Outcome CrossCopy::Make(int from_dir, const std::string& from, int to_dir, const
   return {};
 }
 
+Outcome CrossCopy::MakeInPlace(int from_dir, const std::string& from, int in, int to_dir,
+                               const std::string& name, bool sync, Pacer& pacer,
+                               RunJournal* journal) {
+  // Named in the journal before it is made: what a kill leaves of it, the
+  // next run removes (only while it holds nothing but the start of the
+  // source, which is then still there).
+  if (journal != nullptr) {
+    journal->Writing(from_dir, to_dir, name);
+    journal->WriteHeld();
+  }
+  copy_.st_ino = 0;
+  const int error = S_ISREG(source_.st_mode)
+                        ? CopyRegularFile(from_dir, in, source_, to_dir, name, sync, pacer, copy_)
+                        : CopySymbolicLink(from_dir, from, source_, to_dir, name);
+  if (error != 0) return {error};
+  in_place_ = placed_ = true;
+  struct stat now;
+  if (::fstatat(to_dir, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0) copy_ = now;
+  return {};
+}
+
 Outcome CrossCopy::Place(int to_dir, const std::string& name) {
+  if (in_place_) return {};
   if (unnamed_.IsValid()) {
     // A link to the unnamed copy never replaces an existing name either.
     const std::string self = "/proc/self/fd/" + std::to_string(unnamed_.get());
@@ -288,45 +324,30 @@ Outcome CrossCopy::Place(int to_dir, const std::string& name) {
     CloseUnnamed();
     return {error};
   }
-  // A rename without replacing; where the file system cannot do that, a
-  // hard link, or where it has none, a rename over the program's own
-  // reservation of the name: none ever replaces another's file.
+  // A rename without replacing, or where the file system cannot do that, a
+  // hard link: neither ever replaces an existing name.
   int error = 0;
   if (::renameat2(to_dir, temp_.c_str(), to_dir, name.c_str(), RENAME_NOREPLACE) != 0) {
     error = errno;
-    if ((error == EINVAL || error == ENOSYS) && AbilitiesOf(to_dir).links) {
+    if (error == EINVAL || error == ENOSYS) {
       error = ::linkat(to_dir, temp_.c_str(), to_dir, name.c_str(), 0) == 0 ? 0 : errno;
-    } else if (error == EINVAL || error == ENOSYS) {
-      error = PlaceOverReservation(to_dir, name);
     }
     ::unlinkat(to_dir, temp_.c_str(), 0);
   }
   temp_.clear();
   placed_ = error == 0;
-  // The copy's number may have changed with its name: the one it has now.
-  struct stat now;
-  if (placed_ && !KnownAbilitiesOf(to_dir).stable_identity &&
-      ::fstatat(to_dir, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0) {
-    copy_ = now;
-  }
+  if (placed_) TakeStateAt(to_dir, name);
   return {error};
 }
 
-int CrossCopy::PlaceOverReservation(int to_dir, const std::string& name) {
-  Reservation reservation{std::exchange(token_, {}), {}};
-  if (const int error = Reserve(to_dir, name, reservation)) return error;
-  if (!StillReserved(to_dir, name, reservation)) return EEXIST;
-  if (::renameat(to_dir, temp_.c_str(), to_dir, name.c_str()) == 0) return 0;
-  const int error = errno;
-  Unreserve(to_dir, name, reservation);
-  return error;
-}
-
-void CrossCopy::RecordReservation(int to_dir, const std::string& name, RunJournal& journal) {
-  const FileSystemAbilities& can = AbilitiesOf(to_dir, &journal);
-  if (unnamed_.IsValid() || can.no_replace_rename || can.links) return;
-  token_ = NewToken();
-  journal.Reserving(to_dir, name, token_);
+void CrossCopy::TakeStateAt(int to_dir, const std::string& name) {
+  // Where numbers are made up, the copy's may change with its name, and
+  // what tells it apart then is its size and last write as set at the end.
+  struct stat now;
+  if (!AbilitiesOf(to_dir).stable_identity &&
+      ::fstatat(to_dir, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0) {
+    copy_ = now;
+  }
 }
 
 Outcome CrossCopy::RemoveSource(int from_dir, const std::string& from, int to_dir,
@@ -362,7 +383,7 @@ void CrossCopy::Discard(int to_dir, const std::string& name) {
   if (!temp_.empty()) ::unlinkat(to_dir, temp_.c_str(), 0);
   if (placed_) RemoveCopy(to_dir, name, copy_);
   temp_.clear();
-  placed_ = false;
+  placed_ = in_place_ = false;
 }
 
 FileIdentity CrossCopy::PlacedIdentity() const {
@@ -387,7 +408,6 @@ Outcome MoveAcrossFileSystems(int from_dir, const std::string& from, int to_dir,
     return made;
   }
   if (journal != nullptr) {
-    copy.RecordReservation(to_dir, name, *journal);
     journal->Placing(from_dir, to_dir, name, entry);
     journal->WriteHeld();
   }

@@ -67,7 +67,8 @@ class CrossCopy {
   // `name`, with owner, mode, extended attributes, times and holes; synced
   // when `sync`. ECANCELED when `keep_going` said to stop. A regular file's
   // copy is held open without a name where the file system allows, else it
-  // is a "."-prefixed temporary.
+  // is a "."-prefixed temporary, or where the file system can neither rename
+  // without replacing nor link, `name` itself, made exclusively.
   Outcome Make(int from_dir, const std::string& from, int to_dir, const std::string& name,
                bool sync, const KeepGoing* keep_going, RunJournal* journal = nullptr);
   // Puts the copy in place under `name`, never replacing anything.
@@ -84,10 +85,6 @@ class CrossCopy {
   // its files at once.
   void RecordTakingAway(int from_dir, int to_dir, const std::string& name, const std::string& entry,
                         RunJournal& journal);
-  // Where the file system of `to_dir` can neither rename without replacing
-  // nor link, the copy is put in place over a reservation of `name`: its
-  // record is held in `journal`, written with those of the batch.
-  void RecordReservation(int to_dir, const std::string& name, RunJournal& journal);
   // Removes what there is of the copy: the unnamed file or temporary, or
   // the copy in place.
   void Discard(int to_dir, const std::string& name);
@@ -96,16 +93,19 @@ class CrossCopy {
 
  private:
   void CloseUnnamed();
-  // Renames the temporary over a reservation of `name` made for it.
-  int PlaceOverReservation(int to_dir, const std::string& name);
+  // Where the file system of `to_dir` can neither rename without replacing
+  // nor link (rclone), the copy is made under `name` itself, exclusively.
+  Outcome MakeInPlace(int from_dir, const std::string& from, int in, int to_dir,
+                      const std::string& name, bool sync, Pacer& pacer, RunJournal* journal);
+  void TakeStateAt(int to_dir, const std::string& name);
 
   struct stat source_ {};
   struct stat copy_ {};
   Fd unnamed_;
   std::string temp_;
   std::string taken_;  // recorded already
-  std::string token_;  // of the reservation recorded
   bool placed_ = false;
+  bool in_place_ = false;  // made under its name
 };
 
 }  // namespace qor::platform

@@ -8,10 +8,11 @@
 #include <cerrno>
 #include <map>
 #include <mutex>
+#include <set>
+#include <string>
 
 #include "platform/posix/fd.h"
 #include "platform/posix/run_journal.h"
-#include "platform/posix/write_all.h"
 #include "platform/temporary_names.h"
 
 namespace qor::platform {
@@ -48,10 +49,30 @@ FileSystemAbilities Probe(int dir, RunJournal* journal) {
   // the last write's instead (a local disk shows now).
   const struct timespec past = {946684800, 123456789};
   const struct timespec times[2] = {past, past};
-  if (::futimens(file.get(), times) == 0 && ::fstat(file.get(), &st) == 0) {
-    can.change_time = !SameTime(st.st_ctim, past);
-  }
+  const bool timed = ::write(file.get(), "x", 1) == 1 && ::futimens(file.get(), times) == 0;
+  if (timed && ::fstat(file.get(), &st) == 0) can.change_time = !SameTime(st.st_ctim, past);
   file.Reset();
+  if (timed) {
+    // Read, then asked for its state while still open, as a copy does: that
+    // is when rclone gives it the time of the read.
+    Fd read(::openat(dir, first.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    char byte;
+    if (read.IsValid() && ::read(read.get(), &byte, 1) == 1 && ::fstat(read.get(), &st) == 0) {
+      read.Reset();
+      can.reads_keep_times = SameTime(st.st_mtim, past) &&
+                             (::fstatat(dir, first.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+                              SameTime(st.st_mtim, past));
+    }
+  }
+  if (::fstatat(dir, first.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    const off_t size = st.st_size;
+    Fd more(::openat(dir, first.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC));
+    const bool added =
+        more.IsValid() && ::write(more.get(), "y", 1) == 1 && more.CloseReportingError() == 0;
+    more.Reset();
+    can.appends = added && ::fstatat(dir, first.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                  st.st_size == size + 1;
+  }
   const std::string second = ProbeName(dir, journal);
   struct stat before, after;
   const bool seen = ::fstatat(dir, first.c_str(), &before, AT_SYMLINK_NOFOLLOW) == 0;
@@ -103,12 +124,15 @@ const FileSystemAbilities& AbilitiesOf(int dir, RunJournal* journal) {
   return known.emplace(st.st_dev, Probe(dir, journal)).first->second;
 }
 
-FileSystemAbilities KnownAbilitiesOf(int dir) {
+void ProbeIfRemote(int dir, RunJournal* journal) {
+  static std::set<dev_t> looked_at;
   struct stat st;
-  if (::fstat(dir, &st) != 0) return {};
-  const std::lock_guard lock(known_mutex);
-  const auto found = known.find(st.st_dev);
-  return found != known.end() ? found->second : FileSystemAbilities{};
+  if (::fstat(dir, &st) != 0) return;
+  {
+    const std::lock_guard lock(known_mutex);
+    if (!looked_at.insert(st.st_dev).second) return;
+  }
+  if (IsRemote(dir)) AbilitiesOf(dir, journal);
 }
 
 int RenameToFreshName(int dir, const char* from, const char* to) {
@@ -119,43 +143,14 @@ int RenameToFreshName(int dir, const char* from, const char* to) {
   return ::renameat(dir, from, dir, to) == 0 ? 0 : errno;
 }
 
-std::string NewToken() {
-  return RandomName(kReservedPrefix);
-}
-
-int Reserve(int dir, const std::string& name, Reservation& reservation) {
-  if (reservation.token.empty()) reservation.token = NewToken();
-  Fd file(::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (!file.IsValid()) return errno;
-  int error = WriteAll(file.get(), reservation.token);
-  if (error == 0 && ::fstat(file.get(), &reservation.made) != 0) error = errno;
-  if (error == 0) error = file.CloseReportingError();
-  file.Reset();
-  if (error != 0) ::unlinkat(dir, name.c_str(), 0);
-  return error;
-}
-
-bool StillReserved(int dir, const std::string& name, const Reservation& reservation) {
-  struct stat now;
-  return ::fstatat(dir, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(now.st_mode) &&
-         now.st_ino == reservation.made.st_ino && now.st_dev == reservation.made.st_dev &&
-         now.st_size == static_cast<off_t>(reservation.token.size());
-}
-
-void Unreserve(int dir, const std::string& name, const Reservation& reservation) {
-  if (StillReserved(dir, name, reservation)) ::unlinkat(dir, name.c_str(), 0);
-}
-
 int RenameNoReplace(int from_dir, const char* from, int to_dir, const char* to) {
   if (::renameat2(from_dir, from, to_dir, to, RENAME_NOREPLACE) == 0) return 0;
   if (errno != EINVAL && errno != ENOSYS) return errno;
-  Reservation reservation;
-  if (const int error = Reserve(to_dir, to, reservation)) return error;
-  // Only the program's own reservation is ever renamed over.
-  if (!StillReserved(to_dir, to, reservation)) return EEXIST;
-  if (::renameat(from_dir, from, to_dir, to) == 0) return 0;
+  if (!AbilitiesOf(to_dir).links) return EOPNOTSUPP;
+  if (::linkat(from_dir, from, to_dir, to, 0) != 0) return errno;
+  if (::unlinkat(from_dir, from, 0) == 0) return 0;
   const int error = errno;
-  Unreserve(to_dir, to, reservation);
+  ::unlinkat(to_dir, to, 0);
   return error;
 }
 

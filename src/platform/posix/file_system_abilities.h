@@ -9,8 +9,6 @@
 #include <sys/stat.h>
 #include <sys/vfs.h>
 
-#include <string>
-
 namespace qor::platform {
 
 class RunJournal;
@@ -25,6 +23,13 @@ struct FileSystemAbilities {
   bool modes = true;                // permission bits kept as set
   bool extended_attributes = true;  // a file's attributes can be listed
   bool truncate = true;             // a file can be cut short
+  // Reading a file leaves its last-write time alone: rclone with its cache
+  // gives a file read soon after it was written through the mount the time
+  // of the read.
+  bool reads_keep_times = true;
+  // A file can be opened again to add to it: rclone without its cache
+  // writes a file anew whenever it is opened for writing.
+  bool appends = true;
 };
 
 // What the file system of the folder `dir` offers, probed in `dir` the first
@@ -34,9 +39,10 @@ struct FileSystemAbilities {
 // what a local disk offers is assumed: the steps then fail as they would.
 const FileSystemAbilities& AbilitiesOf(int dir, RunJournal* journal = nullptr);
 
-// What AbilitiesOf found for `dir`'s file system, or a local disk's where
-// it has not probed it: for checks that may not write there.
-FileSystemAbilities KnownAbilitiesOf(int dir);
+// Probes `dir`'s file system, as AbilitiesOf does, when it is a remote one
+// (see IsRemote) not yet probed: for a source's, whose probe a journal
+// records only when it is made while the journal is at hand.
+void ProbeIfRemote(int dir, RunJournal* journal);
 
 inline constexpr unsigned long kFuseType = 0x65735546UL;
 
@@ -67,27 +73,12 @@ inline bool IsRemote(int fd) {
 // random name. 0 or the errno.
 int RenameToFreshName(int dir, const char* from, const char* to);
 
-// A name held for the program by a small file of its own: made exclusively,
-// it holds `token`, so that a later run can tell it from anyone else's.
-struct Reservation {
-  std::string token;
-  struct stat made {};
-};
-
-// Makes the reservation `name` in `dir` holding `token`; 0 or the errno
-// (EEXIST: the name is taken).
-int Reserve(int dir, const std::string& name, Reservation& reservation);
-// Whether `name` in `dir` is still the reservation made.
-bool StillReserved(int dir, const std::string& name, const Reservation& reservation);
-// Removes the reservation `name` in `dir` when it is still the one made.
-void Unreserve(int dir, const std::string& name, const Reservation& reservation);
-// A fresh token for a reservation.
-std::string NewToken();
-
 // Renames `from` (in `from_dir`) to `to` (in `to_dir`), never replacing
 // anything: a rename that refuses a taken name, or where the file system
-// has none, a reservation of `to` that the rename then takes the place of.
-// 0 or the errno.
+// has none, a hard link and the removal of the old name. Where it has
+// neither (rclone), EOPNOTSUPP: a plain rename there is no way to refuse a
+// taken name, and rclone with its cache can even lose the file renamed over
+// a name it has just written. 0 or the errno.
 int RenameNoReplace(int from_dir, const char* from, int to_dir, const char* to);
 
 }  // namespace qor::platform

@@ -251,7 +251,6 @@ bool MoveBatch::State::Commit() {
   // placed: one sync per target file system.
   for (Item& item : items) {
     if (item.kind == Item::Kind::Move && item.outcome.ok() && item.journal != nullptr) {
-      item.copy.RecordReservation(item.to->fd(), item.name, *item.journal);
       item.journal->Placing(item.from->fd(), item.to->fd(), item.name, item.steps.entry);
     }
   }
@@ -437,7 +436,7 @@ bool MoveBatch::Move(const FolderListing& folder, const std::string& name,
     if (!steps.begin()) return true;
     FileIdentity placed;
     const Outcome moved =
-        MoveListedFileAt(from.fd, name, to.Current(), name, &placed, to.Journal());
+        MoveListedFileAt(from.fd, name, to.Current(), name, &placed, to.Journal(), steps.entry);
     steps.end(moved, placed);
     return true;
   }

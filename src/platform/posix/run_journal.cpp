@@ -51,39 +51,46 @@ RunJournal::~RunJournal() {
   ::unlinkat(root_, name_.c_str(), 0);
 }
 
-bool RunJournal::Make() {
+Fd MakeJournalFile(int root, std::string& name, std::string& left_behind) {
   // Made, locked and given its mode under a name no run looks for, then
   // renamed: no other run ever sees it unlocked and takes it for a killed
   // run's, nor with a mode a later run would refuse.
   for (int attempt = 0; attempt < 16; ++attempt) {
     const std::string making = RandomName(kNewJournalPrefix);
-    Fd file(::openat(root_, making.c_str(),
+    Fd file(::openat(root, making.c_str(),
                      O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_APPEND, 0600));
     if (!file.IsValid()) {
       if (errno == EEXIST) continue;
-      return false;
+      return Fd();
     }
-    const std::string name = RandomName(kJournalPrefix);
+    name = RandomName(kJournalPrefix);
     int error = ::flock(file.get(), LOCK_EX) == 0 && ::fchmod(file.get(), 0600) == 0 ? 0 : errno;
-    if (error == 0) error = RenameToFreshName(root_, making.c_str(), name.c_str());
-    if (error != 0) {
-      file.Reset();  // closed first, as in the destructor
-      if (::unlinkat(root_, making.c_str(), 0) != 0) {
-        // Never one more: the server keeps what it cannot remove.
-        left_behind_ = target_root_ + making;
-        errno = error;
-        return false;
-      }
-      if (error == EEXIST) continue;
+    if (error == 0) error = RenameToFreshName(root, making.c_str(), name.c_str());
+    if (error == 0) return file;
+    file.Reset();  // closed first, as in the destructor
+    if (::unlinkat(root, making.c_str(), 0) != 0) {
+      // Never one more: the server keeps what it cannot remove.
+      left_behind = making;
       errno = error;
-      return false;
+      return Fd();
     }
-    file_ = std::move(file);
-    name_ = name;
-    return true;
+    if (error != EEXIST) {
+      errno = error;
+      return Fd();
+    }
   }
   errno = EEXIST;
-  return false;
+  return Fd();
+}
+
+bool RunJournal::Make() {
+  std::string name, left_behind;
+  Fd file = MakeJournalFile(root_, name, left_behind);
+  if (!left_behind.empty()) left_behind_ = target_root_ + left_behind;
+  if (!file.IsValid()) return false;
+  file_ = std::move(file);
+  name_ = name;
+  return true;
 }
 
 bool RunJournal::Ready() {
@@ -174,13 +181,16 @@ std::string RunJournal::NextTemporary(int dir) {
   constexpr int kNamesAtOnce = 32;
   const std::lock_guard lock(mutex_);
   std::string folder;
-  if (!Ready() || !TargetFolderOf(dir, folder)) return RandomName(kTemporaryPrefix);
-  std::vector<std::string>& names = temporaries_[folder];
+  if (!Ready()) return RandomName(kTemporaryPrefix);
+  const bool below_target = TargetFolderOf(dir, folder);
+  if (!below_target && !SourceFolderOf(dir, folder)) return RandomName(kTemporaryPrefix);
+  std::vector<std::string>& names = temporaries_[(below_target ? "T" : "U") + folder];
   if (names.empty()) {
     std::string records;
     for (int i = 0; i < kNamesAtOnce; ++i) {
       names.push_back(RandomName(kTemporaryPrefix));
-      records += TemporaryRecord(folder, names.back());
+      records += below_target ? TemporaryRecord(folder, names.back())
+                              : SourceTemporaryRecord(folder, names.back());
     }
     WriteLocked(std::move(records));
   }
@@ -213,15 +223,15 @@ void RunJournal::TakingAway(int from_dir, const std::string& taken, int to_dir,
   held_ += TakingAwayRecord(source, target, name, entry, taken);
 }
 
-void RunJournal::Reserving(int to_dir, const std::string& name, const std::string& token) {
+void RunJournal::Writing(int from_dir, int to_dir, const std::string& name) {
   const std::lock_guard lock(mutex_);
-  std::string target;
+  std::string source, target;
   if (!Ready()) return;
-  if (!TargetFolderOf(to_dir, target)) {
+  if (!SourceFolderOf(from_dir, source) || !TargetFolderOf(to_dir, target)) {
     Fail("a folder of the run no longer lies where it began", 0);
     return;
   }
-  held_ += ReservingRecord(target, name, token);
+  held_ += WritingRecord(source, target, name);
 }
 
 void RunJournal::WriteHeld() {
@@ -272,15 +282,6 @@ void RunJournal::Renew() {
   // Closed before it is removed (see the destructor).
   old.Reset();
   ::unlinkat(root_, old_name.c_str(), 0);
-}
-
-void RunJournal::ClearWhenLarge() {
-  {
-    const std::lock_guard lock(mutex_);
-    constexpr off_t kLarge = 64 << 10;
-    if (!held_.empty() || whole_ - header_ < kLarge) return;
-  }
-  Clear();
 }
 
 void RunJournal::Sync() {

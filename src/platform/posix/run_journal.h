@@ -22,6 +22,11 @@ namespace qor::platform {
 // A journal while it is made and locked, before it gets its name.
 inline constexpr std::string_view kNewJournalPrefix = ".qor-journal-new-";
 
+// A journal's file, made locked and private in the folder `root` under a
+// fresh `name`; invalid with errno when it cannot be made. `left_behind`
+// gets the name of one in the making that the file system would not remove.
+Fd MakeJournalFile(int root, std::string& name, std::string& left_behind);
+
 class RunJournal {
  public:
   // The journal of this run in the folder `root`, made when first written;
@@ -38,9 +43,9 @@ class RunJournal {
   // finds the entry of the file in flight at a kill even where no move
   // needs a record; Problem tells when it cannot be made.
   void Start();
-  // A name for a temporary about to be made in the folder `dir`, recorded
-  // already. Names are recorded several at a time, each folder's apart: on
-  // a share each write to the journal is a round trip.
+  // A name for a temporary about to be made in the folder `dir` (below the
+  // target root or the source root), recorded already. Names are recorded several at a time, each
+  // folder's apart: on a share each write to the journal is a round trip.
   std::string NextTemporary(int dir);
   // Before the copy `name` in `to_dir` is put in place while its source of
   // the same name in `from_dir` still exists; `entry` is the run log's entry
@@ -50,10 +55,10 @@ class RunJournal {
   // being `name` in `to_dir`. Held until WriteHeld or Sync.
   void TakingAway(int from_dir, const std::string& taken, int to_dir, const std::string& name,
                   const std::string& entry);
-  // Before the name `name` in `to_dir` is reserved by a file holding
-  // `token`, where the file system cannot rename without replacing. Held
-  // until WriteHeld or Sync.
-  void Reserving(int to_dir, const std::string& name, const std::string& token);
+  // Before the copy of `name` in `from_dir` is made under its own name in
+  // `to_dir`, where the file system can neither rename without replacing
+  // nor link. Held until WriteHeld or Sync.
+  void Writing(int from_dir, int to_dir, const std::string& name);
   // Writes the records held, in one write.
   void WriteHeld();
   // Why no journal is kept, empty while one is.
@@ -61,9 +66,6 @@ class RunJournal {
   // Everything recorded so far has been dealt with: the journal starts
   // afresh, so that it stays as small as one batch.
   void Clear();
-  // Clear, once the records of moves that are each done grow past what is
-  // worth a round trip to take back.
-  void ClearWhenLarge();
   // Bring what was recorded to the disk (on the root's file system a batch's
   // sync does it too), the records held with it.
   void Sync();

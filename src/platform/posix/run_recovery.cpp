@@ -138,10 +138,14 @@ class KilledRun {
   // Does what the journal leaves to do, and logs what no log records;
   // whether the journal may go.
   bool FinishItsMoves(int file);
+  // Writes the whole records read into `file`, a fresh journal; false when
+  // it cannot.
+  bool CarryOver(int file) const {
+    return WriteAll(file, std::string_view(text_).substr(0, journal_.whole)) == 0;
+  }
 
  private:
   void RemoveTemporary(const JournalRecord& record);
-  void RemoveReservation(const JournalRecord& record);
   // One move's last record; true when its file left its source.
   bool FinishMove(int file, const JournalRecord& record);
   // Takes the source `name` in `source` away to a private name before it is
@@ -156,10 +160,11 @@ class KilledRun {
   // last entry a log the journal names had begun, where a move of one file
   // system needs no record of its own. `done` are the files the records
   // told of.
-  std::vector<std::string> InFlight(const std::set<std::string>& done) const;
+  std::vector<std::string> InFlight(int file, const std::set<std::string>& done);
 
   RecoveryLog& log_;
   Recovery& recovery_;
+  std::string text_;
   JournalText journal_;
   Fd source_root_;
   Fd target_root_;
@@ -167,7 +172,7 @@ class KilledRun {
 };
 
 bool KilledRun::Read(int file, const FileIdentity& holder, std::string& why) {
-  std::string text;
+  std::string& text = text_;
   if (!ReadBounded(file, kLargestJournal, text)) {
     why = "it cannot be read whole";
     return false;
@@ -191,7 +196,7 @@ bool KilledRun::Read(int file, const FileIdentity& holder, std::string& why) {
     return false;
   }
   for (const JournalRecord& record : journal_.records) {
-    if (record.kind != 'T' && record.kind != 'V' &&
+    if (record.kind != 'T' && record.kind != 'U' && record.kind != 'W' &&
         !log_.IsEntryFor(record.entry, record.source + record.name)) {
       why = "a move's log entry is not as the run writes it";
       return false;
@@ -201,25 +206,10 @@ bool KilledRun::Read(int file, const FileIdentity& holder, std::string& why) {
 }
 
 void KilledRun::RemoveTemporary(const JournalRecord& record) {
-  const Fd dir = OpenBelow(target_root_.get(), record.target);
+  const Fd dir = record.kind == 'T' ? OpenBelow(target_root_.get(), record.target)
+                                    : OpenBelow(source_root_.get(), record.source);
   struct stat st;
   if (Stat(dir.get(), record.name, st) && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode))) {
-    ::unlinkat(dir.get(), record.name.c_str(), 0);
-  }
-}
-
-void KilledRun::RemoveReservation(const JournalRecord& record) {
-  // Only a file that holds exactly the token recorded is the program's.
-  const Fd dir = OpenBelow(target_root_.get(), record.target);
-  if (!dir.IsValid()) return;
-  const Fd made(
-      ::openat(dir.get(), record.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  struct stat st;
-  std::string text;
-  if (made.IsValid() && ::fstat(made.get(), &st) == 0 && S_ISREG(st.st_mode) &&
-      st.st_uid == ::geteuid() && st.st_nlink <= 1 &&
-      static_cast<std::size_t>(st.st_size) == record.token.size() &&
-      ReadBounded(made.get(), record.token.size(), text) && text == record.token) {
     ::unlinkat(dir.get(), record.name.c_str(), 0);
   }
 }
@@ -267,6 +257,14 @@ bool KilledRun::FinishMove(int file, const JournalRecord& record) {
   struct stat st;
   const bool copy_there = Stat(target.get(), record.name, st);
   bool hidden = false;
+  if (record.kind == 'W') {
+    // A copy begun under its own name: it goes while it holds nothing but
+    // the start of its source, which stays.
+    if (copy_there && HoldsStartOf(target.get(), record.name, source.get(), record.name)) {
+      ::unlinkat(target.get(), record.name.c_str(), 0);
+    }
+    return false;
+  }
   if (record.kind == 'K' && Stat(source.get(), record.taken, st)) {
     return RemoveOrPutBack(record, source.get(), record.taken, target.get(), hidden);
   }
@@ -276,17 +274,24 @@ bool KilledRun::FinishMove(int file, const JournalRecord& record) {
     // and is its equal.
     std::string taken;
     if (!copy_there || !Stat(target.get(), record.name, copy) ||
-        IdentityFromStat(copy) == IdentityFromStat(st) ||
-        !TakeAway(file, record, source.get(), taken)) {
+        IdentityFromStat(copy) == IdentityFromStat(st)) {
       return false;
     }
+    // Compared before it is taken away too: a source unlike what stands at
+    // its name (a name that was taken) never leaves its own name, also where
+    // it could not get it back (rclone).
+    if (!SameAsCopied(source.get(), record.name, target.get(), record.name)) {
+      ++recovery_.left;
+      return false;
+    }
+    if (!TakeAway(file, record, source.get(), taken)) return false;
     return RemoveOrPutBack(record, source.get(), taken, target.get(), hidden);
   }
   // Gone from its source while its copy stands in place: it moved.
   return copy_there;
 }
 
-std::vector<std::string> KilledRun::InFlight(const std::set<std::string>& done) const {
+std::vector<std::string> KilledRun::InFlight(int file, const std::set<std::string>& done) {
   std::vector<std::string> entries;
   std::set<std::string> seen;
   for (const LogMark& mark : journal_.logs) {
@@ -308,6 +313,18 @@ std::vector<std::string> KilledRun::InFlight(const std::set<std::string>& done) 
         source.IsValid() ? !Stat(source.get(), name, st) && errno == ENOENT : errno == ENOENT;
     const Fd target = OpenBelow(target_root_.get(), journal_.below + folder);
     if (gone && Stat(target.get(), name, st)) entries.push_back(entry);
+    // Where a file system moves a file by a hard link and the removal of
+    // its old name (sshfs), a kill between the two leaves both names:
+    // finished as a copy in place is, once both are found equal.
+    const JournalRecord linked{'P', folder, journal_.below + folder, name, entry, {}};
+    std::string taken;
+    bool hidden = false;
+    if (!gone && source.IsValid() && Stat(target.get(), name, st) &&
+        SameAsCopied(source.get(), name, target.get(), name) &&
+        TakeAway(file, linked, source.get(), taken) &&
+        RemoveOrPutBack(linked, source.get(), taken, target.get(), hidden)) {
+      entries.push_back(entry);
+    }
   }
   return entries;
 }
@@ -326,8 +343,7 @@ bool KilledRun::FinishItsMoves(int file) {
   // writes are found by whoever finishes after a kill of this run.
   if (WriteAll(file, LogRecord(log_.Mark())) != 0) return false;
   for (const JournalRecord& record : journal_.records) {
-    if (record.kind == 'T') RemoveTemporary(record);
-    if (record.kind == 'V') RemoveReservation(record);
+    if (record.kind == 'T' || record.kind == 'U') RemoveTemporary(record);
   }
   // A move's last record tells how far it went.
   std::vector<std::string> moved;
@@ -337,7 +353,7 @@ bool KilledRun::FinishItsMoves(int file) {
     done.insert(record.source + record.name);
     if (FinishMove(file, record)) moved.push_back(record.entry);
   }
-  for (std::string& entry : InFlight(done)) moved.push_back(std::move(entry));
+  for (std::string& entry : InFlight(file, done)) moved.push_back(std::move(entry));
   // Each move that left its source is logged once: where no log the journal
   // names holds its entry yet, this run's does.
   const std::unordered_set<std::string> logged = LoggedLines(journal_.logs);
@@ -383,10 +399,15 @@ Recovery RecoverKilledRuns(const std::string& root, RecoveryLog& log) {
       ::unlinkat(folder.get(), name.c_str(), 0);
     }
   }
+  // Where a file cannot be added to once closed (rclone without its cache),
+  // a killed run's journal is carried over into a fresh one that this run
+  // then adds to.
+  const bool appends = journals.empty() || AbilitiesOf(folder.get()).appends;
   for (const std::string& name : journals) {
     // Without following a link or waiting on a pipe; appended to by this run.
-    const Fd journal(::openat(folder.get(), name.c_str(),
-                              O_RDWR | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    Fd journal(
+        ::openat(folder.get(), name.c_str(),
+                 (appends ? O_RDWR | O_APPEND : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     std::string why;
     if (!journal.IsValid()) {
       why = errno == ELOOP ? "a symbolic link" : ErrorText(errno);
@@ -397,11 +418,30 @@ Recovery RecoverKilledRuns(const std::string& root, RecoveryLog& log) {
     }
     if (why.empty() && ::flock(journal.get(), LOCK_EX | LOCK_NB) != 0) continue;  // a live run's
     KilledRun run(log, recovery);
-    if (why.empty() && run.Read(journal.get(), holder, why) && run.FinishItsMoves(journal.get())) {
-      ::unlinkat(folder.get(), name.c_str(), 0);
-    } else if (!why.empty()) {
-      recovery.refused.push_back({shown + name, why});
+    if (!why.empty() || !run.Read(journal.get(), holder, why)) {
+      if (!why.empty()) recovery.refused.push_back({shown + name, why});
+      continue;
     }
+    // Each journal is closed before it is removed: rclone without its cache
+    // says a file held open is removed, and keeps it.
+    if (appends) {
+      const bool finished = run.FinishItsMoves(journal.get());
+      journal.Reset();
+      if (finished) ::unlinkat(folder.get(), name.c_str(), 0);
+      continue;
+    }
+    std::string fresh, left_behind;
+    Fd carried = MakeJournalFile(folder.get(), fresh, left_behind);
+    if (!carried.IsValid() || !run.CarryOver(carried.get())) {
+      carried.Reset();
+      if (!fresh.empty()) ::unlinkat(folder.get(), fresh.c_str(), 0);
+      continue;
+    }
+    journal.Reset();
+    ::unlinkat(folder.get(), name.c_str(), 0);
+    const bool finished = run.FinishItsMoves(carried.get());
+    carried.Reset();  // closed before it is removed (rclone)
+    if (finished) ::unlinkat(folder.get(), fresh.c_str(), 0);
   }
   return recovery;
 }

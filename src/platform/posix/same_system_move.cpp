@@ -59,27 +59,6 @@ Outcome MoveByLink(int from_dir, const std::string& from, int to_dir, const std:
   return {error};
 }
 
-// Where the file system can neither rename without replacing nor link
-// (rclone): the name is reserved by a file of the program's, recorded in
-// `journal` first, and the rename takes the place of that reservation only.
-Outcome MoveByReservation(int from_dir, const std::string& from, int to_dir, const std::string& to,
-                          RunJournal* journal) {
-  Reservation reservation;
-  if (journal != nullptr) {
-    reservation.token = NewToken();
-    journal->Reserving(to_dir, to, reservation.token);
-    journal->WriteHeld();
-  }
-  int error = Reserve(to_dir, to, reservation);
-  if (error == 0 && !StillReserved(to_dir, to, reservation)) error = EEXIST;
-  if (error == 0 && ::renameat(from_dir, from.c_str(), to_dir, to.c_str()) != 0) {
-    error = errno;
-    Unreserve(to_dir, to, reservation);
-  }
-  if (journal != nullptr) journal->ClearWhenLarge();
-  return {error};
-}
-
 // The folder of a full name, opened as the system resolves any path, and the
 // name within it: every step of a move then stays in that one folder.
 struct Place {
@@ -137,12 +116,10 @@ Outcome MoveAt(int from_dir, const std::string& from, int to_dir, const std::str
     if ((error == EINVAL || error == ENOSYS) && AbilitiesOf(to_dir, journal).links) {
       return MoveByLink(from_dir, from, to_dir, to, journal, entry);
     }
-    if (error == EINVAL || error == ENOSYS) {
-      const Outcome moved = MoveByReservation(from_dir, from, to_dir, to, journal);
-      if (!moved.ok()) return moved;
-      return CheckArrived(from_dir, from, to_dir, to, placed, IdentityFromStat(source));
-    }
-    if (error != EXDEV) return {error};
+    // Neither (rclone): a plain rename cannot refuse a taken name, and there
+    // the file renamed over a name just written can even be lost. The file
+    // is copied into its name, made exclusively, as onto another system.
+    if (error != EXDEV && error != EINVAL && error != ENOSYS) return {error};
     const Outcome moved = MoveAcrossFileSystems(from_dir, from, to_dir, to, journal, entry);
     struct stat copy;
     if (moved.ok() && placed != nullptr &&
@@ -156,13 +133,13 @@ Outcome MoveAt(int from_dir, const std::string& from, int to_dir, const std::str
 }
 
 Outcome MoveListedFileAt(int from_dir, const std::string& from, int to_dir, const std::string& to,
-                         FileIdentity* placed, RunJournal* journal) {
+                         FileIdentity* placed, RunJournal* journal, const std::string& entry) {
   if (::renameat2(from_dir, from.c_str(), to_dir, to.c_str(), RENAME_NOREPLACE) != 0) {
     const int error = errno;
     // Another file system after all (a bind mount), or no renaming without
     // replacing: the careful way.
     if (error == EXDEV || error == EINVAL || error == ENOSYS) {
-      return MoveAt(from_dir, from, to_dir, to, placed, journal);
+      return MoveAt(from_dir, from, to_dir, to, placed, journal, entry);
     }
     return {error};
   }

@@ -13,7 +13,6 @@
 
 #include "platform/files.h"
 #include "platform/journal_records.h"
-#include "platform/temporary_names.h"
 #include "support/fake_recovery_log.h"
 #include "support/temp_tree.h"
 
@@ -102,20 +101,17 @@ TEST_F(PlantedJournal, OnlyAJournalWhollyAsThisProgramWritesOneIsActedOn) {
          return t.Roots() + TakingAwayRecord("", "", "f", t.Entry("f"), "notes.txt");
        },
        none, false},
-      {"a reservation naming the user's file",
-       [](const auto& t) {
-         return t.Roots() + ReservingRecord("", "notes.txt", RandomName(kReservedPrefix)) +
-                t.Placing();
-       },
+      {"a copy begun, named as the user's file",
+       [](const auto& t) { return t.Roots() + WritingRecord("", "", "notes.txt") + t.Placing(); },
        none, true},
-      {"a reservation's token the run never gives",
-       [](const auto& t) { return t.Roots() + ReservingRecord("", "notes.txt", "the user's"); },
-       none, false},
-      {"a reservation a way up",
+      {"a probe's temporary a way up out of the source",
        [](const auto& t) {
-         return t.Roots() + ReservingRecord("../", "f", RandomName(kReservedPrefix));
+         return t.Roots() + SourceTemporaryRecord("../", ".qor-part-0123456789ab");
        },
        none, false},
+      {"a copy begun a way up",
+       [](const auto& t) { return t.Roots() + WritingRecord("../", "", "notes.txt"); }, none,
+       false},
       {"readable by others", [](const auto& t) { return t.Roots() + t.Placing(); },
        [](const std::string& path) { ::chmod(path.c_str(), 0644); }, false},
       {"a second name", [](const auto& t) { return t.Roots() + t.Placing(); },
@@ -176,21 +172,60 @@ TEST_F(PlantedJournal, OnlyAJournalWhollyAsThisProgramWritesOneIsActedOn) {
   }
 }
 
-TEST_F(PlantedJournal, OnlyAReservationHoldingItsTokenGoes) {
-  const std::string token = RandomName(kReservedPrefix);
-  const std::string other = RandomName(kReservedPrefix);
-  WriteFile(target_.slash() + "ours", token, UtcSeconds(2020, 1, 1));
-  WriteFile(target_.slash() + "written over", token.substr(1) + "!", UtcSeconds(2020, 1, 1));
-  Plant(Roots() + ReservingRecord("", "ours", token) + ReservingRecord("", "written over", token) +
-            ReservingRecord("", "notes.txt", other),
-        {});
+TEST_F(PlantedJournal, ACopyBegunUnderItsNameGoesOnlyWhileItHoldsTheStartOfItsSource) {
+  struct Case {
+    const char* name;
+    const char* source;
+    const char* copy;
+    bool goes;
+  };
+  const Case cases[] = {
+      {"cut short", "0123456789", "01234", true},
+      {"whole", "0123456789", "0123456789", true},
+      {"other bytes", "0123456789", "01x34", false},
+      {"longer than its source", "0123", "01234", false},
+  };
+  std::string records = Roots();
+  for (const Case& c : cases) {
+    WriteFile(source_.slash() + c.name, c.source, UtcSeconds(2020, 1, 1));
+    WriteFile(target_.slash() + c.name, c.copy, UtcSeconds(2020, 1, 1));
+    records += WritingRecord("", "", c.name);
+  }
+  Plant(records, {});
   FakeRecoveryLog log;
-  const Recovery recovery = RecoverKilledRuns(target_.path(), log);
-  EXPECT_TRUE(recovery.refused.empty());
-  EXPECT_FALSE(std::filesystem::exists(target_.slash() + "ours"));
-  EXPECT_EQ(ReadFile(target_.slash() + "written over"), token.substr(1) + "!");
-  EXPECT_EQ(ReadFile(target_.slash() + "notes.txt"), "the user's");
+  EXPECT_TRUE(RecoverKilledRuns(target_.path(), log).refused.empty());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(ReadFile(source_.slash() + c.name), c.source);
+    EXPECT_EQ(std::filesystem::exists(target_.slash() + c.name), !c.goes);
+  }
+  EXPECT_TRUE(log.written.empty());
   EXPECT_FALSE(std::filesystem::exists(target_.slash() + kJournal));
+}
+
+// Moved by a hard link and the removal of the old name (sshfs): a kill
+// between the two leaves both names and the file's log entry begun.
+TEST_F(PlantedJournal, AFileInFlightFoundUnderBothNamesIsFinishedOnlyWhenBothAreEqual) {
+  for (const bool equal : {true, false}) {
+    SCOPED_TRACE(equal ? "equal" : "another file at its new place");
+    WriteFile(target_.slash() + "f", equal ? "bytes" : "other", UtcSeconds(2020, 1, 1));
+    const std::string log_path = target_.slash() + "run-log.txt";
+    WriteFile(log_path, "f", UtcSeconds(2020, 1, 1));
+    struct stat log_state;
+    ASSERT_EQ(::stat(log_path.c_str(), &log_state), 0);
+    const LogMark mark{log_path,
+                       {static_cast<std::uint64_t>(log_state.st_dev),
+                        static_cast<std::uint64_t>(log_state.st_ino)},
+                       0};
+    Plant(Roots() + LogRecord(mark), {});
+    FakeRecoveryLog log;
+    EXPECT_TRUE(RecoverKilledRuns(target_.path(), log).refused.empty());
+    EXPECT_EQ(std::filesystem::exists(source_.slash() + "f"), !equal);
+    EXPECT_EQ(ReadFile(target_.slash() + "f"), equal ? "bytes" : "other");
+    EXPECT_EQ(log.written,
+              equal ? std::vector<std::string>{Entry("f")} : std::vector<std::string>{});
+    WriteFile(source_.slash() + "f", "bytes", UtcSeconds(2020, 1, 1));
+  }
 }
 
 }  // namespace
