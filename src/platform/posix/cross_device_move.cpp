@@ -54,6 +54,10 @@ int CopyInto(int from_dir, int in, const struct stat& source, int out, bool sync
     return kChangedDuringMove;
   }
   if (const int error = CopyAttributes(in, out, source, &made, from_dir)) return error;
+  // As set on it: what tells it apart where its number may change with its
+  // name (see RemoveCopy).
+  made.st_atim = source.st_atim;
+  made.st_mtim = source.st_mtim;
   if (sync) return ::fsync(out) == 0 ? 0 : errno;
   // The batch syncs later; the disk can start writing now, while the next
   // files are copied.
@@ -305,8 +309,12 @@ Outcome CrossCopy::MakeInPlace(int from_dir, const std::string& from, int in, in
                         : CopySymbolicLink(from_dir, from, source_, to_dir, name);
   if (error != 0) return {error};
   in_place_ = placed_ = true;
-  struct stat now;
-  if (::fstatat(to_dir, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0) copy_ = now;
+  if (copy_.st_ino == 0 && ::fstatat(to_dir, name.c_str(), &copy_, AT_SYMLINK_NOFOLLOW) != 0) {
+    const int failed = errno;
+    ::unlinkat(to_dir, name.c_str(), 0);
+    in_place_ = placed_ = false;
+    return {failed};
+  }
   return {};
 }
 
@@ -327,8 +335,9 @@ Outcome CrossCopy::Place(int to_dir, const std::string& name) {
   // A rename without replacing, or where the file system cannot do that, a
   // hard link: neither ever replaces an existing name.
   int error = 0;
-  if (::renameat2(to_dir, temp_.c_str(), to_dir, name.c_str(), RENAME_NOREPLACE) != 0) {
-    error = errno;
+  const bool lacks = KnownToLackNoReplaceRename(copy_.st_dev);
+  if (lacks || ::renameat2(to_dir, temp_.c_str(), to_dir, name.c_str(), RENAME_NOREPLACE) != 0) {
+    error = lacks ? EINVAL : errno;
     if (error == EINVAL || error == ENOSYS) {
       error = ::linkat(to_dir, temp_.c_str(), to_dir, name.c_str(), 0) == 0 ? 0 : errno;
     }
@@ -336,18 +345,7 @@ Outcome CrossCopy::Place(int to_dir, const std::string& name) {
   }
   temp_.clear();
   placed_ = error == 0;
-  if (placed_) TakeStateAt(to_dir, name);
   return {error};
-}
-
-void CrossCopy::TakeStateAt(int to_dir, const std::string& name) {
-  // Where numbers are made up, the copy's may change with its name, and
-  // what tells it apart then is its size and last write as set at the end.
-  struct stat now;
-  if (!AbilitiesOf(to_dir).stable_identity &&
-      ::fstatat(to_dir, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0) {
-    copy_ = now;
-  }
 }
 
 Outcome CrossCopy::RemoveSource(int from_dir, const std::string& from, int to_dir,

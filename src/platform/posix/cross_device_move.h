@@ -97,7 +97,6 @@ class CrossCopy {
   // nor link (rclone), the copy is made under `name` itself, exclusively.
   Outcome MakeInPlace(int from_dir, const std::string& from, int in, int to_dir,
                       const std::string& name, bool sync, Pacer& pacer, RunJournal* journal);
-  void TakeStateAt(int to_dir, const std::string& name);
 
   struct stat source_ {};
   struct stat copy_ {};

@@ -124,6 +124,12 @@ const FileSystemAbilities& AbilitiesOf(int dir, RunJournal* journal) {
   return known.emplace(st.st_dev, Probe(dir, journal)).first->second;
 }
 
+bool KnownToLackNoReplaceRename(std::uint64_t device) {
+  const std::lock_guard lock(known_mutex);
+  const auto found = known.find(static_cast<dev_t>(device));
+  return found != known.end() && !found->second.no_replace_rename;
+}
+
 void ProbeIfRemote(int dir, RunJournal* journal) {
   static std::set<dev_t> looked_at;
   struct stat st;

@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <sys/vfs.h>
 
+#include <cstdint>
+
 namespace qor::platform {
 
 class RunJournal;
@@ -38,6 +40,11 @@ struct FileSystemAbilities {
 // cannot remove. Where a probe cannot be made (no room, no right to write),
 // what a local disk offers is assumed: the steps then fail as they would.
 const FileSystemAbilities& AbilitiesOf(int dir, RunJournal* journal = nullptr);
+
+// Whether the file system `device` is known (probed) to have no rename that
+// refuses a taken name: a rename there is then not tried, which on a
+// remote one saves a round trip for each file.
+bool KnownToLackNoReplaceRename(std::uint64_t device);
 
 // Probes `dir`'s file system, as AbilitiesOf does, when it is a remote one
 // (see IsRemote) not yet probed: for a source's, whose probe a journal

@@ -107,10 +107,10 @@ Outcome MoveAt(int from_dir, const std::string& from, int to_dir, const std::str
 // rename is tried without asking for its status first. A folder put in its
 // place since goes back all the same, by the check after the rename.
 // `journal` records what a kill could leave of a move where the file system
-// cannot rename without replacing, with `entry` (see MoveAt).
+// (`device`) cannot rename without replacing, with `entry` (see MoveAt).
 Outcome MoveListedFileAt(int from_dir, const std::string& from, int to_dir, const std::string& to,
-                         FileIdentity* placed, RunJournal* journal = nullptr,
-                         const std::string& entry = {});
+                         FileIdentity* placed, RunJournal* journal, const std::string& entry,
+                         std::uint64_t device);
 
 // Opens the subfolder `name` of `at` without following a link.
 Fd OpenSubfolder(int at, const char* name);

@@ -435,8 +435,8 @@ bool MoveBatch::Move(const FolderListing& folder, const std::string& name,
     if (!Finish()) return false;
     if (!steps.begin()) return true;
     FileIdentity placed;
-    const Outcome moved =
-        MoveListedFileAt(from.fd, name, to.Current(), name, &placed, to.Journal(), steps.entry);
+    const Outcome moved = MoveListedFileAt(from.fd, name, to.Current(), name, &placed, to.Journal(),
+                                           steps.entry, from.identity.device);
     steps.end(moved, placed);
     return true;
   }

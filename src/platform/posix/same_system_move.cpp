@@ -111,8 +111,11 @@ Outcome MoveAt(int from_dir, const std::string& from, int to_dir, const std::str
   struct stat source;
   if (::fstatat(from_dir, from.c_str(), &source, AT_SYMLINK_NOFOLLOW) != 0) return {errno};
   if (S_ISDIR(source.st_mode)) return {EISDIR};
-  if (::renameat2(from_dir, from.c_str(), to_dir, to.c_str(), RENAME_NOREPLACE) != 0) {
-    const int error = errno;
+  // (Where the source's file system is known to lack the rename, it is not
+  // tried: across two file systems the ways below find that out too.)
+  const bool lacks = KnownToLackNoReplaceRename(source.st_dev);
+  if (lacks || ::renameat2(from_dir, from.c_str(), to_dir, to.c_str(), RENAME_NOREPLACE) != 0) {
+    const int error = lacks ? EINVAL : errno;
     if ((error == EINVAL || error == ENOSYS) && AbilitiesOf(to_dir, journal).links) {
       return MoveByLink(from_dir, from, to_dir, to, journal, entry);
     }
@@ -133,7 +136,11 @@ Outcome MoveAt(int from_dir, const std::string& from, int to_dir, const std::str
 }
 
 Outcome MoveListedFileAt(int from_dir, const std::string& from, int to_dir, const std::string& to,
-                         FileIdentity* placed, RunJournal* journal, const std::string& entry) {
+                         FileIdentity* placed, RunJournal* journal, const std::string& entry,
+                         std::uint64_t device) {
+  if (KnownToLackNoReplaceRename(device)) {
+    return MoveAt(from_dir, from, to_dir, to, placed, journal, entry);
+  }
   if (::renameat2(from_dir, from.c_str(), to_dir, to.c_str(), RENAME_NOREPLACE) != 0) {
     const int error = errno;
     // Another file system after all (a bind mount), or no renaming without
