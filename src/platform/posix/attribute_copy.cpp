@@ -31,7 +31,8 @@ int CopyExtendedAttributes(int in, int out, int from_dir) {
       if (error == ENOTSUP) return 0;
       // rclone answers EIO for every file: a file system that cannot list
       // a single file's attributes holds none to carry over.
-      if (error == EIO && from_dir >= 0 && !AbilitiesOf(from_dir).extended_attributes) return 0;
+      if (error == EIO && from_dir >= 0 && !KnownAbilitiesOf(from_dir).extended_attributes)
+        return 0;
       return error;
     }
     if (length == 0) return 0;

@@ -130,7 +130,7 @@ void PutTimesBack(int fd, int dir, const struct stat& before) {
                                  now.st_mtim.tv_nsec == before.st_mtim.tv_nsec)) {
     return;
   }
-  if (AbilitiesOf(dir).reads_keep_times || now.st_size != before.st_size) return;
+  if (KnownAbilitiesOf(dir).reads_keep_times || now.st_size != before.st_size) return;
   const struct timespec times[2] = {before.st_atim, before.st_mtim};
   ::futimens(fd, times);
 }
@@ -156,8 +156,8 @@ bool SameAsCopied(int a_dir, const std::string& a, int b_dir, const std::string&
   }
   // A file system that keeps no modes (rclone) shows one for every file.
   if (!S_ISREG(sa.st_mode) ||
-      ((sa.st_mode & 07777) != (sb.st_mode & 07777) && AbilitiesOf(a_dir).modes &&
-       AbilitiesOf(b_dir).modes) ||
+      ((sa.st_mode & 07777) != (sb.st_mode & 07777) && KnownAbilitiesOf(a_dir).modes &&
+       KnownAbilitiesOf(b_dir).modes) ||
       sa.st_mtim.tv_sec != sb.st_mtim.tv_sec || sa.st_mtim.tv_nsec != sb.st_mtim.tv_nsec) {
     return false;
   }

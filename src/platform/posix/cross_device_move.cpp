@@ -44,7 +44,7 @@ int CopyInto(int from_dir, int in, const struct stat& source, int out, bool sync
   struct stat after;
   if (::fstat(in, &after) != 0) return errno;
   if (after.st_size == source.st_size && !SameTime(after.st_mtim, source.st_mtim) &&
-      !AbilitiesOf(from_dir).reads_keep_times) {
+      !KnownAbilitiesOf(from_dir).reads_keep_times) {
     // The read itself gave it the time (rclone with its cache): it gets its
     // own back, and only its size can tell a change there.
     const struct timespec times[2] = {source.st_atim, source.st_mtim};
@@ -146,7 +146,7 @@ bool IsUnchanged(int dir, const std::string& taken, const struct stat& source) {
   struct stat now;
   if (::fstatat(dir, taken.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) return false;
   return now.st_dev == source.st_dev &&
-         (now.st_ino == source.st_ino || !AbilitiesOf(dir).stable_identity) &&
+         (now.st_ino == source.st_ino || !KnownAbilitiesOf(dir).stable_identity) &&
          now.st_size == source.st_size && SameTime(now.st_mtim, source.st_mtim) &&
          (now.st_mode & S_IFMT) == (source.st_mode & S_IFMT);
 }
@@ -167,8 +167,8 @@ Outcome RemoveSourceIfUnchanged(int from_dir, const std::string& from, const str
   const FileIdentity identity{static_cast<std::uint64_t>(source.st_dev),
                               static_cast<std::uint64_t>(source.st_ino)};
   const bool same_file = now.st_ino == source.st_ino ||
-                         (!AbilitiesOf(from_dir).stable_identity && now.st_size == source.st_size &&
-                          SameTime(now.st_mtim, source.st_mtim));
+                         (!KnownAbilitiesOf(from_dir).stable_identity &&
+                          now.st_size == source.st_size && SameTime(now.st_mtim, source.st_mtim));
   if (now.st_dev != source.st_dev || !same_file ||
       !(SameTime(now.st_ctim, source.st_ctim) ||
         (own != nullptr && own->Explains(identity, now.st_ctim)))) {
@@ -217,7 +217,7 @@ void RemoveCopy(int dir, const std::string& name, const struct stat& copy) {
   struct stat now;
   if (::fstatat(dir, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_dev == copy.st_dev &&
       (now.st_ino == copy.st_ino ||
-       (!AbilitiesOf(dir).stable_identity && now.st_size == copy.st_size &&
+       (!KnownAbilitiesOf(dir).stable_identity && now.st_size == copy.st_size &&
         SameTime(now.st_mtim, copy.st_mtim)))) {
     ::unlinkat(dir, name.c_str(), 0);
   }
@@ -260,7 +260,7 @@ Outcome CrossCopy::Make(int from_dir, const std::string& from, int to_dir, const
   CloseUnnamed();
   // A remote source's file system is probed here, where the probe's names
   // can be journaled, rather than where a copy first asks.
-  if (journal != nullptr) ProbeIfRemote(from_dir, journal);
+  ProbeIfRemote(from_dir, journal);
   const FileSystemAbilities& can = AbilitiesOf(to_dir, journal);
   if (!can.no_replace_rename && !can.links) {
     return MakeInPlace(from_dir, from, in.get(), to_dir, name, sync, pacer, journal);

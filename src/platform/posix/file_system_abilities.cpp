@@ -141,6 +141,14 @@ void ProbeIfRemote(int dir, RunJournal* journal) {
   if (IsRemote(dir)) AbilitiesOf(dir, journal);
 }
 
+FileSystemAbilities KnownAbilitiesOf(int dir) {
+  struct stat st;
+  if (::fstat(dir, &st) != 0) return {};
+  const std::lock_guard lock(known_mutex);
+  const auto found = known.find(st.st_dev);
+  return found != known.end() ? found->second : FileSystemAbilities{};
+}
+
 int RenameToFreshName(int dir, const char* from, const char* to) {
   if (::renameat2(dir, from, dir, to, RENAME_NOREPLACE) == 0) return 0;
   if (errno != EINVAL && errno != ENOSYS) return errno;

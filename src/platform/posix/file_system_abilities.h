@@ -41,14 +41,20 @@ struct FileSystemAbilities {
 // what a local disk offers is assumed: the steps then fail as they would.
 const FileSystemAbilities& AbilitiesOf(int dir, RunJournal* journal = nullptr);
 
+// What AbilitiesOf found for `dir`'s file system, or a local disk's where
+// it has not probed it (see ProbeIfRemote): for the checks that ask only
+// once a file was moved or read, which never probe themselves, so that no
+// probe runs where no journal records its names.
+FileSystemAbilities KnownAbilitiesOf(int dir);
+
 // Whether the file system `device` is known (probed) to have no rename that
 // refuses a taken name: a rename there is then not tried, which on a
 // remote one saves a round trip for each file.
 bool KnownToLackNoReplaceRename(std::uint64_t device);
 
 // Probes `dir`'s file system, as AbilitiesOf does, when it is a remote one
-// (see IsRemote) not yet probed: for a source's, whose probe a journal
-// records only when it is made while the journal is at hand.
+// (see IsRemote) not yet probed: for a source's, while the journal that
+// records the probe's names (when given) is at hand.
 void ProbeIfRemote(int dir, RunJournal* journal);
 
 inline constexpr unsigned long kFuseType = 0x65735546UL;

@@ -73,7 +73,7 @@ bool Stat(int dir, const std::string& name, struct stat& st) {
 std::string Stranger(const struct stat& st, int folder) {
   if (!S_ISREG(st.st_mode)) return "not a regular file";
   if (st.st_uid != ::geteuid()) return "owned by another user";
-  if ((st.st_mode & 07777) != 0600 && AbilitiesOf(folder).modes) {
+  if ((st.st_mode & 07777) != 0600 && (!IsRemote(folder) || AbilitiesOf(folder).modes)) {
     return "readable or writable by others";
   }
   if (st.st_nlink != 1) return "it has further names";
@@ -402,7 +402,8 @@ Recovery RecoverKilledRuns(const std::string& root, RecoveryLog& log) {
   // Where a file cannot be added to once closed (rclone without its cache),
   // a killed run's journal is carried over into a fresh one that this run
   // then adds to.
-  const bool appends = journals.empty() || AbilitiesOf(folder.get()).appends;
+  const bool appends =
+      journals.empty() || !IsRemote(folder.get()) || AbilitiesOf(folder.get()).appends;
   for (const std::string& name : journals) {
     // Without following a link or waiting on a pipe; appended to by this run.
     Fd journal(
