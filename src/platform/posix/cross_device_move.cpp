@@ -265,7 +265,7 @@ Outcome CrossCopy::Make(int from_dir, const std::string& from, int to_dir, const
   if (!can.no_replace_rename && !can.links) {
     return MakeInPlace(from_dir, from, in.get(), to_dir, name, sync, pacer, journal);
   }
-  if (S_ISREG(source.st_mode)) {
+  if (S_ISREG(source.st_mode) && can.unnamed_files) {
     if (Fd out = OpenUnnamed(to_dir, FirstMode(source)); out.IsValid()) {
       unnamed_ = std::move(out);
       int error = CopyInto(from_dir, in.get(), source, unnamed_.get(), sync, pacer, copy_);

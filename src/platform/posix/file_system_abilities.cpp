@@ -45,12 +45,10 @@ FileSystemAbilities Probe(int dir, RunJournal* journal) {
     can.extended_attributes = false;
   }
   can.truncate = ::write(file.get(), "x", 1) != 1 || ::ftruncate(file.get(), 0) == 0;
-  // A time long past: a file system without a change time of its own shows
-  // the last write's instead (a local disk shows now).
+  // A time long past, to see whether reading the file keeps it.
   const struct timespec past = {946684800, 123456789};
   const struct timespec times[2] = {past, past};
   const bool timed = ::write(file.get(), "x", 1) == 1 && ::futimens(file.get(), times) == 0;
-  if (timed && ::fstat(file.get(), &st) == 0) can.change_time = !SameTime(st.st_ctim, past);
   file.Reset();
   if (timed) {
     // Read, then asked for its state while still open, as a copy does: that

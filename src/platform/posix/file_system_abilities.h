@@ -21,7 +21,6 @@ struct FileSystemAbilities {
   bool links_keep_identity = true;  // a link shows the inode number of its file
   bool unnamed_files = true;        // O_TMPFILE
   bool stable_identity = true;      // an inode number survives a rename
-  bool change_time = true;          // a change time of its own, not the last write's
   bool modes = true;                // permission bits kept as set
   bool extended_attributes = true;  // a file's attributes can be listed
   bool truncate = true;             // a file can be cut short
