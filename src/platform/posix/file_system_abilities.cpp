@@ -50,16 +50,18 @@ FileSystemAbilities Probe(int dir, RunJournal* journal) {
   const struct timespec times[2] = {past, past};
   const bool timed = ::write(file.get(), "x", 1) == 1 && ::futimens(file.get(), times) == 0;
   file.Reset();
-  if (timed) {
+  // As the file system keeps it (sshfs keeps whole seconds).
+  struct stat set;
+  if (timed && ::fstatat(dir, first.c_str(), &set, AT_SYMLINK_NOFOLLOW) == 0) {
     // Read, then asked for its state while still open, as a copy does: that
     // is when rclone gives it the time of the read.
     Fd read(::openat(dir, first.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     char byte;
     if (read.IsValid() && ::read(read.get(), &byte, 1) == 1 && ::fstat(read.get(), &st) == 0) {
       read.Reset();
-      can.reads_keep_times = SameTime(st.st_mtim, past) &&
+      can.reads_keep_times = SameTime(st.st_mtim, set.st_mtim) &&
                              (::fstatat(dir, first.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-                              SameTime(st.st_mtim, past));
+                              SameTime(st.st_mtim, set.st_mtim));
     }
   }
   if (::fstatat(dir, first.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
