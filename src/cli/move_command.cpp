@@ -129,6 +129,11 @@ class MoveReport : public WalkObserver {
       output_.Problem("not moved: " + name + ": " + reason);
     }
   }
+  void JournalLost(const std::string& why) override {
+    output_.Problem(JournalProblemText(why));
+    journal_lost_said_ = true;
+  }
+  bool journal_lost_said() const { return journal_lost_said_; }
   void FolderUnread(const std::string& relative_folder, const std::string& reason) override {
     Remember(relative_folder, reason, unread_);
     output_.Problem("folder not read: " +
@@ -171,6 +176,7 @@ class MoveReport : public WalkObserver {
   std::uint64_t moved_bytes_ = 0;
   Failures failures_;
   Failures unread_;
+  bool journal_lost_said_ = false;
 };
 
 std::string Plural(std::int64_t count, const char* one, const char* many) {
@@ -214,7 +220,7 @@ int Summarize(Output& output, const SearchParams& params, const MoveReport& repo
                                                static_cast<std::size_t>(params.RecoveryHidden))) {
     human += ", " + note + " (see the log)";
   }
-  if (!params.JournalProblem.empty()) {
+  if (!params.JournalProblem.empty() && !report.journal_lost_said()) {
     output.Problem(JournalProblemText(params.JournalProblem));
   }
   human += "; searched " + Plural(params.SearchedCount, "entry", "entries") + " in " +

@@ -251,6 +251,12 @@ class Walker {
       if (Begin(first_piece, kilobytes)) End(entered, {}, relative + name, entry.size);
       return WalkEnd::Finished;
     }
+    if (!journal_lost_said_) {
+      if (const std::string why = target_.JournalProblem(); !why.empty()) {
+        journal_lost_said_ = true;
+        window_.JournalLost(why);
+      }
+    }
     platform::MoveBatch::Steps steps;
     steps.entry = first_piece + std::string(kMovedTo) + LogText(params_.TargetPath);
     steps.size = entry.size;
@@ -299,6 +305,7 @@ class Walker {
   SearchParams& params_;
   RunLog& log_;
   WalkObserver& window_;
+  bool journal_lost_said_ = false;
   platform::TargetFolder target_;
   platform::MoveBatch batch_;
   std::vector<Level> levels_;

@@ -27,6 +27,10 @@ class WalkObserver {
   // reasons are in the run log.
   virtual void FileTaken(const std::string& /*relative_name*/, std::uint64_t /*size*/,
                          bool /*moved*/, const std::string& /*reason*/) {}
+  // The run keeps no journal (`why`): said once, as soon as it is known, so
+  // that a long run does not wait for its end to say that a kill would
+  // leave work no later run finishes.
+  virtual void JournalLost(const std::string& /*why*/) {}
   // A folder that could not be listed, or not to its end: `relative_folder`
   // is its place below the source ("" for the source itself).
   virtual void FolderUnread(const std::string& /*relative_folder*/, const std::string& /*reason*/) {
