@@ -139,9 +139,8 @@ int CopySymbolicLink(int from_dir, const std::string& from, const struct stat& s
 }
 
 // Whether what now lies at `taken` is the very file that was copied, as it
-// was when the copy began.
-// Where a rename gives a file another number (rclone without its cache),
-// what the file system keeps truthfully has to do.
+// was when the copy began. Where a rename may give a file another number
+// (rclone), what the file system keeps truthfully has to do.
 bool IsUnchanged(int dir, const std::string& taken, const struct stat& source) {
   struct stat now;
   if (::fstatat(dir, taken.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) return false;
