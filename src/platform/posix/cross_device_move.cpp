@@ -406,7 +406,7 @@ Outcome MoveAcrossFileSystems(int from_dir, const std::string& from, int to_dir,
   }
   if (journal != nullptr) {
     journal->Placing(from_dir, to_dir, name, entry);
-    journal->WriteHeld();
+    journal->Sync();
   }
   if (const Outcome placed = copy.Place(to_dir, name); !placed.ok()) return placed;
   if (::fsync(to_dir) != 0 && errno != EINVAL) {
@@ -416,7 +416,8 @@ Outcome MoveAcrossFileSystems(int from_dir, const std::string& from, int to_dir,
   }
   // Only now, with the copy in place and on disk, does the source go.
   const Outcome removed = copy.RemoveSource(from_dir, from, to_dir, name, nullptr, journal, entry);
-  if (journal != nullptr) journal->Clear();
+  // The removal on the disk before the journal lets go of the move.
+  if (journal != nullptr && (::fsync(from_dir) == 0 || errno == EINVAL)) journal->Clear();
   return removed;
 }
 

@@ -65,6 +65,11 @@ struct TargetFolder::State {
   std::vector<std::string> names;        // the entered folder's path below the root
   std::vector<FileIdentity> identities;  // of each folder on that path
   bool entered = false;
+  // The folders that gained a folder the run made, until they are synced:
+  // a file copied into a new folder is on the disk only with that folder.
+  std::vector<Fd> made_in;
+  // Syncs them; 0 or the errno.
+  int SyncMadeFolders();
   Fd parent;  // the root's, when the journal lies there; outlives the journal
   std::unique_ptr<RunJournal> journal;  // made when the run first needs it
   std::string source_root;              // for the journal; none without it

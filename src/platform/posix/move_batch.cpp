@@ -128,6 +128,8 @@ struct MoveBatch::State {
   // Hard-linked sources: what removing one name did to the others.
   OwnChanges own_changes;
   bool verify = false;  // each copy read back before its source goes
+  // The target of the moves pending, whose new folders are synced with them.
+  TargetFolder::State* target = nullptr;
   std::function<void()> settled;
 
   // Copies made side by side: `jobs` at most, 0 to choose by the file
@@ -322,6 +324,14 @@ bool MoveBatch::State::Commit() {
       touched.push_back(item.to);
     }
   }
+  // A folder's sync makes durable the names of copies of files further on,
+  // made meanwhile: what the journal says of them goes first.
+  for (const Item& item : items) {
+    if (item.journal != nullptr) {
+      item.journal->Sync();
+      break;
+    }
+  }
   std::vector<FileIdentity> done_folders;
   for (const auto& folder : touched) {
     bool seen = false;
@@ -335,6 +345,17 @@ bool MoveBatch::State::Commit() {
           item.to->identity() == folder->identity()) {
         item.copy.Discard(item.to->fd(), item.name);
         item.outcome = {error};
+      }
+    }
+  }
+  // The folders made for them too, in the folders that hold them.
+  if (target != nullptr) {
+    if (const int error = target->SyncMadeFolders()) {
+      for (Item& item : items) {
+        if (item.kind == Item::Kind::Move && item.outcome.ok()) {
+          item.copy.Discard(item.to->fd(), item.name);
+          item.outcome = {error};
+        }
       }
     }
   }
@@ -380,14 +401,35 @@ bool MoveBatch::State::Commit() {
     }
   }
   // Every source of the batch has gone or stays, every copy is in place or
-  // gone: nothing the journal names is pending any more.
+  // gone: nothing the journal names is pending any more, once the removals
+  // are on the disk too (else a power cut brings sources back that no
+  // journal names beside their copies).
+  // So are the removals of copies and temporaries given up: the journal
+  // would no longer name what a power cut brought back of them.
+  std::vector<FileIdentity> synced;
+  bool removals_durable = true;
+  for (const Item& item : items) {
+    if (item.kind != Item::Kind::Move || item.journal == nullptr) continue;
+    for (const SharedFolder* folder :
+         {item.from.get(), item.outcome.ok() ? nullptr : item.to.get()}) {
+      if (folder == nullptr ||
+          std::find(synced.begin(), synced.end(), folder->identity()) != synced.end()) {
+        continue;
+      }
+      synced.push_back(folder->identity());
+      // Where that fails, the journal keeps naming the batch: a later run
+      // finds what is left of it.
+      if (::fsync(folder->fd()) != 0 && errno != EINVAL) removals_durable = false;
+    }
+  }
   if (settled) settled();
   for (const Item& item : items) {
-    if (item.journal != nullptr) {
+    if (item.journal != nullptr && removals_durable) {
       item.journal->Clear();
       break;
     }
   }
+  target = nullptr;
   items.clear();
   bytes = 0;
   expected = 0;
@@ -434,6 +476,15 @@ bool MoveBatch::Move(const FolderListing& folder, const std::string& name,
     // One file system: a rename, at once, after the moves before it.
     if (!Finish()) return false;
     if (!steps.begin()) return true;
+    // A remote file system may copy the file into its new folder (rclone):
+    // that folder on the disk before the source goes. A rename needs it
+    // not, as it is undone with the folder.
+    if (!to.made_in.empty() && IsRemote(to.Current())) {
+      if (const int error = to.SyncMadeFolders()) {
+        steps.end({error}, {});
+        return true;
+      }
+    }
     FileIdentity placed;
     const Outcome moved = MoveListedFileAt(from.fd, name, to.Current(), name, &placed, to.Journal(),
                                            steps.entry, from.identity.device);
@@ -459,6 +510,7 @@ bool MoveBatch::Move(const FolderListing& folder, const std::string& name,
     return false;
   }
   if (!state.Pending()) state.first = std::chrono::steady_clock::now();
+  state.target = &to;
   State::Item& item = state.items.emplace_back();
   item.steps = std::move(steps);
   item.from = std::move(from_folder);

@@ -121,6 +121,11 @@ bool RunJournal::Ready() {
   }
   whole_ = static_cast<off_t>(roots.size());
   header_ = whole_;
+  // Its name on the disk too, before anything it will name is done.
+  if (::fsync(root_) != 0 && errno != EINVAL) {
+    Fail("its name cannot be brought to the disk", errno);
+    return false;
+  }
   return true;
 }
 
@@ -279,6 +284,10 @@ void RunJournal::Renew() {
   }
   whole_ = header_ = static_cast<off_t>(header.size());
   mark_due_ = false;
+  if ((::fdatasync(file_.get()) != 0 && errno != EINVAL) ||
+      (::fsync(root_) != 0 && errno != EINVAL)) {
+    Fail("it cannot be brought to the disk afresh", errno);
+  }
   // Closed before it is removed (see the destructor).
   old.Reset();
   ::unlinkat(root_, old_name.c_str(), 0);

@@ -433,7 +433,10 @@ Recovery RecoverKilledRuns(const std::string& root, RecoveryLog& log) {
     }
     std::string fresh, left_behind;
     Fd carried = MakeJournalFile(folder.get(), fresh, left_behind);
-    if (!carried.IsValid() || !run.CarryOver(carried.get())) {
+    // On the disk, name and records, before the journal it replaces goes.
+    if (!carried.IsValid() || !run.CarryOver(carried.get()) ||
+        (::fdatasync(carried.get()) != 0 && errno != EINVAL) ||
+        (::fsync(folder.get()) != 0 && errno != EINVAL)) {
       carried.Reset();
       if (!fresh.empty()) ::unlinkat(folder.get(), fresh.c_str(), 0);
       continue;

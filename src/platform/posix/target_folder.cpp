@@ -43,7 +43,16 @@ Outcome TargetFolder::State::Down(const std::string& name) {
   // Only a name of this folder: "..", "." or a path would lead elsewhere.
   if (!IsPlainName(name, kSeparator)) return {EINVAL};
   const int at = Current();
-  if (::mkdirat(at, name.c_str(), 0777) != 0 && errno != EEXIST) return {errno};
+  if (::mkdirat(at, name.c_str(), 0777) == 0) {
+    // Held open until synced, a few at a time: a deep tree makes many.
+    constexpr std::size_t kHeldAtMost = 64;
+    if (made_in.size() >= kHeldAtMost) {
+      if (const int error = SyncMadeFolders()) return {error};
+    }
+    made_in.emplace_back(::fcntl(at, F_DUPFD_CLOEXEC, 0));
+  } else if (errno != EEXIST) {
+    return {errno};
+  }
   Fd fd = OpenSubfolder(at, name.c_str());
   if (!fd.IsValid()) {
     const int error = errno;
@@ -59,6 +68,20 @@ Outcome TargetFolder::State::Down(const std::string& name) {
   names.push_back(name);
   identities.push_back(IdentityFromStat(st));
   return {};
+}
+
+int TargetFolder::State::SyncMadeFolders() {
+  // What the journal names first: a folder's sync makes the names of its
+  // temporaries and copies on the way durable too.
+  if (journal && !made_in.empty()) journal->Sync();
+  int error = 0;
+  for (const Fd& folder : made_in) {
+    if (error == 0 && (!folder.IsValid() || (::fsync(folder.get()) != 0 && errno != EINVAL))) {
+      error = folder.IsValid() ? errno : EBADF;
+    }
+  }
+  made_in.clear();
+  return error;
 }
 
 TargetFolder::TargetFolder(const std::string& root) : state_(std::make_unique<State>()) {
@@ -115,6 +138,7 @@ Outcome TargetFolder::MoveHere(const FolderListing& folder, const std::string& n
                                const std::string& entry) {
   if (!state_->entered) return {EBADF};
   if (folder.state_->fd < 0) return {EBADF};
+  if (const int error = state_->SyncMadeFolders()) return {error};
   return MoveAt(folder.state_->fd, name, state_->Current(), name, nullptr, state_->Journal(),
                 entry);
 }

@@ -22,6 +22,7 @@
 namespace qor::platform {
 namespace {
 
+using qor::testing::AtTheFirstSyncOnceACopyIsPlaced;
 using qor::testing::BuildParent;
 using qor::testing::CopyKind;
 using qor::testing::FakeRecoveryLog;
@@ -112,8 +113,7 @@ TEST_F(Recovery, AKillAtAnyStepIsFinishedByTheNextRunAndLeavesNothingOfItsOwn) {
   };
   const Case cases[] = {
       {"copies made, not yet durable", [](const SyscallEvent& e) { return e.call == "syncfs"; }, 0},
-      {"copies placed, sources all there", [](const SyscallEvent& e) { return e.call == "fsync"; },
-       3},
+      {"copies placed, sources all there", AtTheFirstSyncOnceACopyIsPlaced(), 3},
       {"the first source about to be taken away",
        [](const SyscallEvent& e) { return e.call == "rename" && e.from == "a"; }, 3},
       {"the first source under its private name",
@@ -186,7 +186,7 @@ TEST_F(Recovery, ALiveRunsWorkIsNeverTouched) {
 }
 
 TEST_F(Recovery, ASourceChangedSinceItsCopyWasPlacedStaysWithTheCopy) {
-  ASSERT_NE(RunDyingAt([](const SyscallEvent& e) { return e.call == "fsync"; }), -1);
+  ASSERT_NE(RunDyingAt(AtTheFirstSyncOnceACopyIsPlaced()), -1);
   WriteFile(source_.slash() + "b", "saved again later", UtcSeconds(2020, 1, 2));
 
   FakeRecoveryLog log;
@@ -200,7 +200,7 @@ TEST_F(Recovery, ASourceChangedSinceItsCopyWasPlacedStaysWithTheCopy) {
 
 TEST_F(Recovery, ARunIntoADateFolderIsFinishedByARunOfAnotherDate) {
   date_folder_ = "20200101";
-  ASSERT_NE(RunDyingAt([](const SyscallEvent& e) { return e.call == "fsync"; }), -1);
+  ASSERT_NE(RunDyingAt(AtTheFirstSyncOnceACopyIsPlaced()), -1);
 
   FakeRecoveryLog log;
   const platform::Recovery recovery = RecoverKilledRuns(target_.path(), log);

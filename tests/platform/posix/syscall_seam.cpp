@@ -69,7 +69,9 @@ extern "C" int syncfs(int fd) {
 }
 
 extern "C" int fsync(int fd) {
-  Seen({"fsync", {}, {}});
+  struct stat st;
+  const bool folder = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+  Seen({"fsync", folder ? "folder" : "", {}});
   static const auto real = Real<int (*)(int)>("fsync");
   return real(fd);
 }

@@ -10,15 +10,27 @@
 #include <string>
 #include <vector>
 
+#include "platform/temporary_names.h"
+
 namespace qor::testing {
 
 struct SyscallEvent {
   // "syncfs", "fsync", "rename", "link", "unlink", "times" (a copy's times
   // set), or "stat" of a name of ours
   std::string call;
-  std::string from;  // the name renamed or removed; empty for a sync
+  std::string from;  // the name renamed or removed; "folder" for a folder's sync
   std::string to;    // the new name of a rename
 };
+
+// A question for SyscallSeam::before that is yes at the first sync after a
+// copy took its name (the sync of its folder), and from then on.
+inline std::function<bool(const SyscallEvent&)> AtTheFirstSyncOnceACopyIsPlaced() {
+  return [placed = false](const SyscallEvent& e) mutable {
+    placed = placed || e.call == "link" ||
+             (e.call == "rename" && e.from.starts_with(platform::kTemporaryPrefix));
+    return placed && e.call == "fsync";
+  };
+}
 
 // Records while it lives; one at a time.
 class SyscallSeam {
