@@ -204,39 +204,37 @@ std::string RunJournal::NextTemporary(int dir) {
   return name;
 }
 
+bool RunJournal::FoldersOf(int from_dir, int to_dir, std::string& source, std::string& target) {
+  if (!Ready()) return false;
+  if (!SourceFolderOf(from_dir, source) || !TargetFolderOf(to_dir, target)) {
+    Fail("a folder of the run no longer lies where it began", 0);
+    return false;
+  }
+  return true;
+}
+
 void RunJournal::Placing(int from_dir, int to_dir, const std::string& name,
                          const std::string& entry) {
   const std::lock_guard lock(mutex_);
   std::string source, target;
-  if (!Ready()) return;
-  if (!SourceFolderOf(from_dir, source) || !TargetFolderOf(to_dir, target)) {
-    Fail("a folder of the run no longer lies where it began", 0);
-    return;
+  if (FoldersOf(from_dir, to_dir, source, target)) {
+    held_ += PlacingRecord(source, target, name, entry);
   }
-  held_ += PlacingRecord(source, target, name, entry);
 }
 
 void RunJournal::TakingAway(int from_dir, const std::string& taken, int to_dir,
                             const std::string& name, const std::string& entry) {
   const std::lock_guard lock(mutex_);
   std::string source, target;
-  if (!Ready()) return;
-  if (!SourceFolderOf(from_dir, source) || !TargetFolderOf(to_dir, target)) {
-    Fail("a folder of the run no longer lies where it began", 0);
-    return;
+  if (FoldersOf(from_dir, to_dir, source, target)) {
+    held_ += TakingAwayRecord(source, target, name, entry, taken);
   }
-  held_ += TakingAwayRecord(source, target, name, entry, taken);
 }
 
 void RunJournal::Writing(int from_dir, int to_dir, const std::string& name) {
   const std::lock_guard lock(mutex_);
   std::string source, target;
-  if (!Ready()) return;
-  if (!SourceFolderOf(from_dir, source) || !TargetFolderOf(to_dir, target)) {
-    Fail("a folder of the run no longer lies where it began", 0);
-    return;
-  }
-  held_ += WritingRecord(source, target, name);
+  if (FoldersOf(from_dir, to_dir, source, target)) held_ += WritingRecord(source, target, name);
 }
 
 void RunJournal::WriteHeld() {

@@ -85,6 +85,9 @@ class RunJournal {
   // later run to find it by; false when it lies below neither.
   bool TargetFolderOf(int dir, std::string& folder);
   bool SourceFolderOf(int dir, std::string& folder);
+  // Both, for a move's record; false, having stopped the journal, when
+  // either lies elsewhere. The mutex is held.
+  bool FoldersOf(int from_dir, int to_dir, std::string& source, std::string& target);
 
   int root_;
   std::string source_root_;  // as given; made canonical with the journal
