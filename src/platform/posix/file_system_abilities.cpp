@@ -131,14 +131,21 @@ bool KnownToLackNoReplaceRename(std::uint64_t device) {
 }
 
 void ProbeIfRemote(int dir, RunJournal* journal) {
-  static std::set<dev_t> looked_at;
+  static std::set<dev_t> local;
   struct stat st;
   if (::fstat(dir, &st) != 0) return;
   {
     const std::lock_guard lock(known_mutex);
-    if (!looked_at.insert(st.st_dev).second) return;
+    if (local.count(st.st_dev) != 0 || known.count(st.st_dev) != 0) return;
   }
-  if (IsRemote(dir)) AbilitiesOf(dir, journal);
+  // A remote one is probed by AbilitiesOf under its lock: a copy beside this
+  // one that asks meanwhile waits for the answer rather than go on without.
+  if (IsRemote(dir)) {
+    AbilitiesOf(dir, journal);
+  } else {
+    const std::lock_guard lock(known_mutex);
+    local.insert(st.st_dev);
+  }
 }
 
 FileSystemAbilities KnownAbilitiesOf(int dir) {
