@@ -42,6 +42,11 @@
 // from the durable objects; then it answers "ok" (the client exits 0) and
 // serves again, as a machine does after a power cut and a reboot. Files that
 // were open before the cut stay dead: every request on them fails with EIO.
+// A cut can also land at an exact step of a program's work: "freeze-after N"
+// stops the layer right before its Nth request from then on that changes
+// something or makes it durable (requests that come then wait), "frozen"
+// tells whether it stopped and before what, and the cut that follows fails
+// the waiting requests with EIO (their process is gone with the power).
 //
 // Options that make it behave as some network file systems do:
 //   no_rename_noreplace   a rename with RENAME_NOREPLACE fails with EINVAL;
@@ -67,6 +72,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -127,12 +133,43 @@ struct Layer {
 
 Layer g;
 
+// A freeze (the control's "freeze-after N") stops the layer right before its
+// Nth step from then on, as a power cut stops a disk between two requests: a
+// step is a request that changes something or makes it durable. Requests that
+// come while the layer is frozen wait, and after the cut that ends the freeze
+// they fail with EIO: they came from the machine that lost its power.
+struct Freeze {
+  std::mutex mutex;
+  std::condition_variable thawed;
+  uint64_t steps = 0;  // counted since the layer started
+  uint64_t at = 0;     // the step to freeze before; 0: none asked
+  bool frozen = false;
+  std::string before;  // the step it froze before: "OP PATH"
+};
+Freeze freeze;
+
+// How a request takes part in a freeze.
+enum class Kind { kLook, kStep, kHousekeeping };
+
 class Request {
  public:
-  Request() {
+  // A look waits out a freeze, a step can start one; housekeeping (a close
+  // the kernel hands on for a process) neither.
+  explicit Request(Kind kind = Kind::kLook, const char* op = "", const char* path = nullptr) {
     timespec left = g.delay;
     if (left.tv_sec != 0 || left.tv_nsec != 0) {
       while (clock_nanosleep(CLOCK_MONOTONIC, 0, &left, &left) == EINTR) {
+      }
+    }
+    if (kind != Kind::kHousekeeping) {
+      std::unique_lock<std::mutex> lock(freeze.mutex);
+      if (kind == Kind::kStep && !freeze.frozen && ++freeze.steps == freeze.at) {
+        freeze.frozen = true;
+        freeze.before = std::string(op) + " " + (path != nullptr ? path : "(open file)");
+      }
+      if (freeze.frozen) {
+        freeze.thawed.wait(lock, [] { return !freeze.frozen; });
+        dead_ = true;
       }
     }
     pthread_rwlock_rdlock(&g.gate);
@@ -140,7 +177,20 @@ class Request {
   ~Request() { pthread_rwlock_unlock(&g.gate); }
   Request(const Request&) = delete;
   Request& operator=(const Request&) = delete;
+  // It waited out a cut: nothing of it may happen.
+  bool dead() const { return dead_; }
+
+ private:
+  bool dead_ = false;
 };
+
+// Every request starts so; a step names itself for the freeze's answer.
+#define LOOK()                  \
+  Request request(Kind::kLook); \
+  if (request.dead()) return -EIO
+#define STEP(op, path)                    \
+  Request request(Kind::kStep, op, path); \
+  if (request.dead()) return -EIO
 
 const char* rel(const char* path) {
   return path[1] != '\0' ? path + 1 : ".";
@@ -482,7 +532,32 @@ std::string cut() {
     if (result != 0) reply = std::string("error: ") + std::strerror(-result) + "\n";
   }
   pthread_rwlock_unlock(&g.gate);
+  {
+    std::lock_guard<std::mutex> lock(freeze.mutex);
+    freeze.frozen = false;
+    freeze.at = 0;
+  }
+  freeze.thawed.notify_all();
   return reply;
+}
+
+// The control's commands but the cut: "freeze-after N" (N >= 1 steps from
+// now; "armed"), "steps" (counted so far), "frozen" ("no", or "yes OP PATH").
+std::string answer(const std::string& request) {
+  std::lock_guard<std::mutex> lock(freeze.mutex);
+  if (request == "steps") return std::to_string(freeze.steps) + "\n";
+  if (request == "frozen") return freeze.frozen ? "yes " + freeze.before + "\n" : "no\n";
+  const std::string arm = "freeze-after ";
+  if (request.compare(0, arm.size(), arm) == 0) {
+    char* end = nullptr;
+    const unsigned long long n = std::strtoull(request.c_str() + arm.size(), &end, 10);
+    if (n == 0 || end == nullptr || *end != '\0' || freeze.frozen) {
+      return "error: freeze-after needs a number of steps from 1 on, and no freeze under way\n";
+    }
+    freeze.at = freeze.steps + n;
+    return "armed\n";
+  }
+  return "error: the commands are \"cut\", \"freeze-after N\", \"steps\" and \"frozen\"\n";
 }
 
 void serve_control() {
@@ -503,7 +578,7 @@ void serve_control() {
     while (!request.empty() && (request.back() == '\n' || request.back() == '\r')) {
       request.pop_back();
     }
-    const std::string reply = request == "cut" ? cut() : "error: the one command is \"cut\"\n";
+    const std::string reply = request == "cut" ? cut() : answer(request);
     for (size_t done = 0; done < reply.size();) {
       const ssize_t n = write(client, reply.data() + done, reply.size() - done);
       if (n <= 0) break;
@@ -542,7 +617,7 @@ void report_ctime(struct stat* st) {
 }
 
 int layer_getattr(const char* path, struct stat* st, fuse_file_info* fi) {
-  Request request;
+  LOOK();
   if (fi != nullptr && stale(handle_of(fi))) return -EIO;
   if ((fi != nullptr ? fstat(handle_of(fi)->fd, st) : lstat(rel(path), st)) != 0) return -errno;
   report_ctime(st);
@@ -550,12 +625,12 @@ int layer_getattr(const char* path, struct stat* st, fuse_file_info* fi) {
 }
 
 int layer_access(const char* path, int mask) {
-  Request request;
+  LOOK();
   return status(access(rel(path), mask));
 }
 
 int layer_readlink(const char* path, char* buffer, size_t size) {
-  Request request;
+  LOOK();
   const ssize_t n = readlink(rel(path), buffer, size - 1);
   if (n == -1) return -errno;
   buffer[n] = '\0';
@@ -563,24 +638,24 @@ int layer_readlink(const char* path, char* buffer, size_t size) {
 }
 
 int layer_mknod(const char* path, mode_t mode, dev_t device) {
-  Request request;
+  STEP("mknod", path);
   return status(mknod(rel(path), mode, device));
 }
 
 int layer_mkdir(const char* path, mode_t mode) {
-  Request request;
+  STEP("mkdir", path);
   return status(mkdir(rel(path), mode));
 }
 
 int layer_symlink(const char* target, const char* path) {
-  Request request;
+  STEP("symlink", path);
   return status(symlink(target, rel(path)));
 }
 
 // Removing a name: the model lock is held across, so that the count of links
 // looked at before is still the count when the name goes.
 int layer_unlink(const char* path) {
-  Request request;
+  STEP("unlink", path);
   std::lock_guard<std::mutex> lock(g.model);
   struct stat st {};
   const bool known = lstat(rel(path), &st) == 0;
@@ -590,7 +665,7 @@ int layer_unlink(const char* path) {
 }
 
 int layer_rmdir(const char* path) {
-  Request request;
+  STEP("rmdir", path);
   std::lock_guard<std::mutex> lock(g.model);
   struct stat st {};
   const bool known = lstat(rel(path), &st) == 0;
@@ -612,7 +687,7 @@ void keep_ctime(const struct stat& before, const char* now_at) {
 }
 
 int layer_rename(const char* from, const char* to, unsigned int flags) {
-  Request request;
+  STEP("rename", from);
   if ((flags & ~unsigned{RENAME_NOREPLACE | RENAME_EXCHANGE}) != 0) return -EINVAL;  // whiteout
   if ((flags & RENAME_NOREPLACE) != 0 && g.no_rename_noreplace) return -EINVAL;
   std::lock_guard<std::mutex> lock(g.model);
@@ -634,31 +709,31 @@ int layer_rename(const char* from, const char* to, unsigned int flags) {
 }
 
 int layer_link(const char* from, const char* to) {
-  Request request;
+  STEP("link", from);
   if (g.no_links) return -EPERM;
   return status(link(rel(from), rel(to)));
 }
 
 int layer_chmod(const char* path, mode_t mode, fuse_file_info* fi) {
-  Request request;
+  STEP("chmod", path);
   if (fi != nullptr && stale(handle_of(fi))) return -EIO;
   return status(fi != nullptr ? fchmod(handle_of(fi)->fd, mode) : chmod(rel(path), mode));
 }
 
 int layer_chown(const char* path, uid_t uid, gid_t gid, fuse_file_info* fi) {
-  Request request;
+  STEP("chown", path);
   if (fi != nullptr && stale(handle_of(fi))) return -EIO;
   return status(fi != nullptr ? fchown(handle_of(fi)->fd, uid, gid) : lchown(rel(path), uid, gid));
 }
 
 int layer_truncate(const char* path, off_t size, fuse_file_info* fi) {
-  Request request;
+  STEP("truncate", path);
   if (fi != nullptr && stale(handle_of(fi))) return -EIO;
   return status(fi != nullptr ? ftruncate(handle_of(fi)->fd, size) : truncate(rel(path), size));
 }
 
 int layer_utimens(const char* path, const timespec times[2], fuse_file_info* fi) {
-  Request request;
+  STEP("utimens", path);
   if (fi != nullptr && stale(handle_of(fi))) return -EIO;
   return status(fi != nullptr ? futimens(handle_of(fi)->fd, times)
                               : utimensat(AT_FDCWD, rel(path), times, AT_SYMLINK_NOFOLLOW));
@@ -677,17 +752,17 @@ int opened(int fd, fuse_file_info* fi) {
 }
 
 int layer_create(const char* path, mode_t mode, fuse_file_info* fi) {
-  Request request;
+  STEP("create", path);
   return opened(open(rel(path), fi->flags, mode), fi);
 }
 
 int layer_open(const char* path, fuse_file_info* fi) {
-  Request request;
+  LOOK();
   return opened(open(rel(path), fi->flags), fi);
 }
 
 int layer_read(const char*, char* buffer, size_t size, off_t offset, fuse_file_info* fi) {
-  Request request;
+  LOOK();
   const Handle* h = handle_of(fi);
   if (stale(h)) return -EIO;
   size_t done = 0;
@@ -703,8 +778,9 @@ int layer_read(const char*, char* buffer, size_t size, off_t offset, fuse_file_i
   return int(done);
 }
 
-int layer_write(const char*, const char* buffer, size_t size, off_t offset, fuse_file_info* fi) {
-  Request request;
+int layer_write(const char* path, const char* buffer, size_t size, off_t offset,
+                fuse_file_info* fi) {
+  STEP("write", path);
   const Handle* h = handle_of(fi);
   if (stale(h)) return -EIO;
   size_t done = 0;
@@ -720,19 +796,19 @@ int layer_write(const char*, const char* buffer, size_t size, off_t offset, fuse
 }
 
 int layer_statfs(const char* path, struct statvfs* st) {
-  Request request;
+  LOOK();
   return status(statvfs(rel(path), st));
 }
 
 // Writes reach the folder beneath at once: a close (flush) has nothing to
 // hand on, and promises nothing either.
 int layer_flush(const char*, fuse_file_info*) {
-  Request request;
+  Request request(Kind::kHousekeeping);
   return 0;
 }
 
 int layer_release(const char*, fuse_file_info* fi) {
-  Request request;
+  Request request(Kind::kHousekeeping);
   Handle* h = handle_of(fi);
   close(h->fd);
   if (!stale(h)) {
@@ -749,8 +825,8 @@ int layer_release(const char*, fuse_file_info* fi) {
 
 // The file's bytes (and, but for fdatasync, its attributes) become durable.
 // The folder beneath is not synced itself: the durable state is the shadow.
-int layer_fsync(const char*, int data_only, fuse_file_info* fi) {
-  Request request;
+int layer_fsync(const char* path, int data_only, fuse_file_info* fi) {
+  STEP("fsync", path);
   const Handle* h = handle_of(fi);
   if (stale(h)) return -EIO;
   std::lock_guard<std::mutex> lock(g.model);
@@ -765,36 +841,36 @@ int layer_fsync(const char*, int data_only, fuse_file_info* fi) {
   return take_bytes(id, h->fd);
 }
 
-int layer_fallocate(const char*, int mode, off_t offset, off_t length, fuse_file_info* fi) {
-  Request request;
+int layer_fallocate(const char* path, int mode, off_t offset, off_t length, fuse_file_info* fi) {
+  STEP("fallocate", path);
   if (stale(handle_of(fi))) return -EIO;
   return status(fallocate(handle_of(fi)->fd, mode, offset, length));
 }
 
 int layer_setxattr(const char* path, const char* name, const char* value, size_t size, int flags) {
-  Request request;
+  STEP("setxattr", path);
   return status(lsetxattr(rel(path), name, value, size, flags));
 }
 
 int layer_getxattr(const char* path, const char* name, char* value, size_t size) {
-  Request request;
+  LOOK();
   const ssize_t n = lgetxattr(rel(path), name, value, size);
   return n == -1 ? -errno : int(n);
 }
 
 int layer_listxattr(const char* path, char* list, size_t size) {
-  Request request;
+  LOOK();
   const ssize_t n = llistxattr(rel(path), list, size);
   return n == -1 ? -errno : int(n);
 }
 
 int layer_removexattr(const char* path, const char* name) {
-  Request request;
+  STEP("removexattr", path);
   return status(lremovexattr(rel(path), name));
 }
 
 int layer_opendir(const char* path, fuse_file_info* fi) {
-  Request request;
+  LOOK();
   DIR* stream = opendir(rel(path));
   if (stream == nullptr) return -errno;
   fi->fh = reinterpret_cast<uint64_t>(new Dir{stream, g.generation});
@@ -803,7 +879,7 @@ int layer_opendir(const char* path, fuse_file_info* fi) {
 
 int layer_readdir(const char*, void* buffer, fuse_fill_dir_t fill, off_t offset, fuse_file_info* fi,
                   fuse_readdir_flags) {
-  Request request;
+  LOOK();
   Dir& dir = *dir_of(fi);
   if (dir.generation != g.generation) return -EIO;
   if (offset != dir.offset) {
@@ -828,7 +904,7 @@ int layer_readdir(const char*, void* buffer, fuse_fill_dir_t fill, off_t offset,
 }
 
 int layer_releasedir(const char*, fuse_file_info* fi) {
-  Request request;
+  Request request(Kind::kHousekeeping);
   Dir* dir = dir_of(fi);
   closedir(dir->stream);
   delete dir;
@@ -836,8 +912,8 @@ int layer_releasedir(const char*, fuse_file_info* fi) {
 }
 
 // The folder's names (and its own attributes) become durable.
-int layer_fsyncdir(const char*, int, fuse_file_info* fi) {
-  Request request;
+int layer_fsyncdir(const char* path, int, fuse_file_info* fi) {
+  STEP("fsyncdir", path);
   const Dir* dir = dir_of(fi);
   if (dir->generation != g.generation) return -EIO;
   std::lock_guard<std::mutex> lock(g.model);

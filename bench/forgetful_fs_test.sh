@@ -241,6 +241,42 @@ cut()
 check(state(m("after")) == b"z" and state(m("lost")) is None, "the second cut")
 verify("after the second cut")
 
+# A freeze before the third step from now: a durable file written anew (the
+# open with O_TRUNC is a look, the write one step, its fsync the second), a
+# create waits at the third, and fails once the cut ends the freeze.
+import socket, threading
+def ask(command):
+    with socket.socket(socket.AF_UNIX) as s:
+        s.connect(control)
+        s.sendall(command.encode() + b"\n")
+        return b"".join(iter(lambda: s.recv(256), b"")).decode()
+durable(m("frozen-f"), b"old")
+check(ask("freeze-after 3") == "armed\n", "freeze-after arms")
+put(m("frozen-f"), b"new", sync=True)
+check(ask("frozen") == "no\n", "not frozen before the third step")
+outcome = []
+def late_create():
+    try:
+        put(m("frozen-g"), b"g", sync=True)
+        outcome.append("made")
+    except OSError as e:
+        outcome.append(e.errno)
+waiter = threading.Thread(target=late_create)
+waiter.start()
+for _ in range(100):
+    if ask("frozen").startswith("yes"):
+        break
+    time.sleep(0.05)
+said = ask("frozen")
+check(said == "yes create /frozen-g\n", f"frozen before the create, said {said!r}")
+check(not outcome, "the create waits while the layer is frozen")
+cut()
+waiter.join(30)
+check(outcome == [errno.EIO], f"the create waiting across the cut fails with EIO: {outcome}")
+check(state(m("frozen-f")) == b"new" and state(m("frozen-g")) is None,
+      "the steps before the freeze happened, the one it froze before did not")
+check(ask("frozen") == "no\n" and ask("steps").strip().isdigit(), "the cut ends the freeze")
+
 for failure in failures:
     print("FAILED:", failure)
 print(f"{len(cases)} cases, {len(failures)} failures")

@@ -88,9 +88,16 @@ inline constexpr std::uint64_t kLargestLogPart = std::uint64_t{256} << 20;
 // The most of a log's end read back to find a line cut short.
 inline constexpr std::uint64_t kLogTail = std::uint64_t{4} << 20;  // longer than any entry
 
+// Where to read a run log from to find the entries written since `mark`:
+// a mark taken while an entry was being written falls within it, so the
+// reading starts an entry's greatest length before it.
+inline std::uint64_t LoggedSince(std::uint64_t mark) {
+  return mark > kLogTail ? mark - kLogTail : 0;
+}
+
 // Adds the whole lines (ended by CR LF) of `text`, a run log's part read
-// from one byte before a mark (from its start when `at_start`), beginning
-// with the first line that begins at or after the mark.
+// from `LoggedSince` a mark (from its start when `at_start`), beginning
+// with the first line that begins in `text`.
 void AddWholeLines(std::string_view text, bool at_start, std::unordered_set<std::string>& lines);
 
 // The last line of `tail`, a run log's end (its whole text when

@@ -99,12 +99,11 @@ std::unordered_set<std::string> LoggedLines(const std::vector<LogMark>& marks) {
         static_cast<std::uint64_t>(st.st_size) <= mark.offset) {
       continue;  // gone or replaced: none of its entries can be counted on
     }
-    // From the first line that begins at or after the mark.
-    const off_t from = static_cast<off_t>(mark.offset > 0 ? mark.offset - 1 : 0);
+    const off_t from = static_cast<off_t>(LoggedSince(mark.offset));
     if (::lseek(log.get(), from, SEEK_SET) != from) continue;
     std::string text;
     ReadBounded(log.get(), kLargestLogPart, text);
-    AddWholeLines(text, mark.offset == 0, lines);
+    AddWholeLines(text, from == 0, lines);
   }
   return lines;
 }

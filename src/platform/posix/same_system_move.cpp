@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/files.h"
+#include "platform/posix/content_copy.h"
 #include "platform/posix/cross_device_move.h"
 #include "platform/posix/fd.h"
 #include "platform/posix/file_system_abilities.h"
@@ -95,6 +96,26 @@ Outcome CheckArrived(int from_dir, const std::string& from, int to_dir, const st
   return {};
 }
 
+// A power cut can leave a rename on the disk in the folder it went to but
+// not in the one it came from: the file comes back under both names, one
+// file with two links, and no run could move it again ("File exists"). When
+// the taken name is that very file (the same number on the same system, and,
+// as a file system may number files as it likes, every byte, the size, the
+// mode and the last write alike), the move was done: the source's name goes,
+// which loses nothing.
+Outcome FinishMoveUnderBothNames(int from_dir, const std::string& from, int to_dir,
+                                 const std::string& to) {
+  struct stat a, b;
+  if (::fstatat(from_dir, from.c_str(), &a, AT_SYMLINK_NOFOLLOW) != 0 ||
+      ::fstatat(to_dir, to.c_str(), &b, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(a.st_mode) ||
+      a.st_dev != b.st_dev || a.st_ino != b.st_ino || a.st_nlink < 2 ||
+      !SameAsCopied(from_dir, from, to_dir, to)) {
+    return {EEXIST};
+  }
+  if (::unlinkat(from_dir, from.c_str(), 0) != 0) return {errno};
+  return {};
+}
+
 // MoveAt for a full destination name.
 Outcome MoveToPath(int from_dir, const std::string& from, const std::string& to) {
   const Place target = OpenPlace(to);
@@ -122,6 +143,10 @@ Outcome MoveAt(int from_dir, const std::string& from, int to_dir, const std::str
     // Neither (rclone): a plain rename cannot refuse a taken name, and there
     // the file renamed over a name just written can even be lost. The file
     // is copied into its name, made exclusively, as onto another system.
+    if (error == EEXIST) {
+      const Outcome finished = FinishMoveUnderBothNames(from_dir, from, to_dir, to);
+      return finished.ok() ? CheckArrived(from_dir, from, to_dir, to, placed, {}) : finished;
+    }
     if (error != EXDEV && error != EINVAL && error != ENOSYS) return {error};
     const Outcome moved = MoveAcrossFileSystems(from_dir, from, to_dir, to, journal, entry);
     struct stat copy;
@@ -147,6 +172,10 @@ Outcome MoveListedFileAt(int from_dir, const std::string& from, int to_dir, cons
     // replacing: the careful way.
     if (error == EXDEV || error == EINVAL || error == ENOSYS) {
       return MoveAt(from_dir, from, to_dir, to, placed, journal, entry);
+    }
+    if (error == EEXIST) {
+      const Outcome finished = FinishMoveUnderBothNames(from_dir, from, to_dir, to);
+      return finished.ok() ? CheckArrived(from_dir, from, to_dir, to, placed, {}) : finished;
     }
     return {error};
   }

@@ -197,14 +197,11 @@ std::unordered_set<std::string> LoggedLines(const std::vector<LogMark>& logs) {
   for (const LogMark& mark : logs) {
     std::uint64_t size = 0;
     const Handle log = OpenLog(mark, size);
-    // From the first line that begins at or after the mark.
-    if (!log.IsValid() || size <= mark.offset ||
-        !Seek(log.get(), mark.offset > 0 ? mark.offset - 1 : 0)) {
-      continue;
-    }
+    const std::uint64_t from = LoggedSince(mark.offset);
+    if (!log.IsValid() || size <= mark.offset || !Seek(log.get(), from)) continue;
     std::string text;
     ReadBounded(log.get(), kLargestLogPart, text);
-    AddWholeLines(text, mark.offset == 0, lines);
+    AddWholeLines(text, from == 0, lines);
   }
   return lines;
 }

@@ -55,6 +55,16 @@ TEST(MoveFileNoReplaceTest, NeverReplacesAnExistingDestination) {
   }
 }
 
+TEST(MoveFileNoReplaceTest, FinishesAMoveLeftUnderBothNamesByAPowerCut) {
+  TempFolder from, to;
+  WriteFile(from.slash() + "f", "one file", UtcSeconds(2020, 1, 1));
+  ASSERT_EQ(::link((from.slash() + "f").c_str(), (to.slash() + "f").c_str()), 0);
+
+  EXPECT_TRUE(MoveFileNoReplace(from.slash() + "f", to.slash() + "f").ok());
+  EXPECT_FALSE(Exists(from.slash() + "f"));
+  EXPECT_EQ(ReadFile(to.slash() + "f"), "one file");
+}
+
 void ExpectMoveKeepsBytesPermissionBitsAndLastWriteTime(const FolderPair& pair) {
   TempFolder from(pair.source_parent), to(pair.target_parent);
   std::string content(300000, '\0');

@@ -228,5 +228,30 @@ TEST_F(PlantedJournal, AFileInFlightFoundUnderBothNamesIsFinishedOnlyWhenBothAre
   }
 }
 
+// A run's log mark can be taken while the entry of its file in flight is
+// being written: an entry the log holds whole is not written again by the
+// run that finishes the move, wherever in it the mark fell.
+TEST_F(PlantedJournal, AMoveTheKilledRunsLogHoldsIsNotLoggedAgain) {
+  const std::string earlier = "e      MOVED to   " + target_.slash() + "\r\n";
+  for (const std::size_t into : {std::size_t{0}, std::size_t{1}, Entry("f").size()}) {
+    SCOPED_TRACE(into);
+    const std::string log_path = target_.slash() + "run-log.txt";
+    WriteFile(log_path, earlier + Entry("f") + "\r\n", UtcSeconds(2020, 1, 1));
+    struct stat log_state;
+    ASSERT_EQ(::stat(log_path.c_str(), &log_state), 0);
+    const LogMark mark{log_path,
+                       {static_cast<std::uint64_t>(log_state.st_dev),
+                        static_cast<std::uint64_t>(log_state.st_ino)},
+                       earlier.size() + into};
+    ::unlink((source_.slash() + "f").c_str());  // moved before the kill
+    Plant(Roots() + LogRecord(mark) + Placing(), {});
+    FakeRecoveryLog log;
+    EXPECT_TRUE(RecoverKilledRuns(target_.path(), log).refused.empty());
+    EXPECT_EQ(ReadFile(target_.slash() + "f"), "bytes");
+    EXPECT_EQ(log.written, std::vector<std::string>{});
+    ::unlink(log_path.c_str());
+  }
+}
+
 }  // namespace
 }  // namespace qor::platform

@@ -68,4 +68,25 @@ TEST_F(FindFileTest, TakesNoFurtherFileOnceTheLogCannotBeWritten) {
 }
 
 }  // namespace
+// A power cut can leave a rename on the disk under both names, one file with
+// two links: the next run finishes that move. A file of its own at the
+// target, even with the very same bytes and time, is never taken for it.
+TEST_F(FindFileTest, FinishesAMoveLeftUnderBothNamesAndNothingElse) {
+  params_.CompareMode = kCompareEqual;
+  const auto date = UtcSeconds(2021, 6, 15);
+  WriteFile(source_ + "linked.txt", "one file", date);
+  ASSERT_EQ(::link((source_ + "linked.txt").c_str(), (target_ + "linked.txt").c_str()), 0);
+  WriteFile(source_ + "alike.txt", "same bytes", date);
+  WriteFile(target_ + "alike.txt", "same bytes", date);
+
+  Walk();
+
+  EXPECT_FALSE(Exists(source_ + "linked.txt"));
+  EXPECT_EQ(ReadFile(target_ + "linked.txt"), "one file");
+  EXPECT_EQ(ReadFile(source_ + "alike.txt"), "same bytes");
+  EXPECT_EQ(params_.FailedCount, 1);
+  EXPECT_NE(Log().find("linked.txt      MOVED to"), std::string::npos) << Log();
+  EXPECT_NE(Log().find("alike.txt      NOT MOVED: File exists"), std::string::npos) << Log();
+}
+
 }  // namespace qor
