@@ -204,11 +204,13 @@ struct Handle {
   int fd;
   uint64_t generation;
   ino_t ino;
+  std::string path;  // the name it was opened by, for a freeze's answer
 };
 
 struct Dir {
   DIR* stream;
   uint64_t generation;
+  std::string path;         // as Handle's
   dirent* entry = nullptr;  // read, but not yet taken by the kernel's buffer
   off_t offset = 0;
 };
@@ -739,7 +741,7 @@ int layer_utimens(const char* path, const timespec times[2], fuse_file_info* fi)
                               : utimensat(AT_FDCWD, rel(path), times, AT_SYMLINK_NOFOLLOW));
 }
 
-int opened(int fd, fuse_file_info* fi) {
+int opened(int fd, const char* path, fuse_file_info* fi) {
   if (fd == -1) return -errno;
   struct stat st {};
   fstat(fd, &st);
@@ -747,18 +749,18 @@ int opened(int fd, fuse_file_info* fi) {
     std::lock_guard<std::mutex> lock(g.model);
     ++g.live[st.st_ino].opens;
   }
-  fi->fh = reinterpret_cast<uint64_t>(new Handle{fd, g.generation, st.st_ino});
+  fi->fh = reinterpret_cast<uint64_t>(new Handle{fd, g.generation, st.st_ino, path});
   return 0;
 }
 
 int layer_create(const char* path, mode_t mode, fuse_file_info* fi) {
   STEP("create", path);
-  return opened(open(rel(path), fi->flags, mode), fi);
+  return opened(open(rel(path), fi->flags, mode), path, fi);
 }
 
 int layer_open(const char* path, fuse_file_info* fi) {
   LOOK();
-  return opened(open(rel(path), fi->flags), fi);
+  return opened(open(rel(path), fi->flags), path, fi);
 }
 
 int layer_read(const char*, char* buffer, size_t size, off_t offset, fuse_file_info* fi) {
@@ -780,7 +782,7 @@ int layer_read(const char*, char* buffer, size_t size, off_t offset, fuse_file_i
 
 int layer_write(const char* path, const char* buffer, size_t size, off_t offset,
                 fuse_file_info* fi) {
-  STEP("write", path);
+  STEP("write", path != nullptr ? path : handle_of(fi)->path.c_str());
   const Handle* h = handle_of(fi);
   if (stale(h)) return -EIO;
   size_t done = 0;
@@ -826,7 +828,7 @@ int layer_release(const char*, fuse_file_info* fi) {
 // The file's bytes (and, but for fdatasync, its attributes) become durable.
 // The folder beneath is not synced itself: the durable state is the shadow.
 int layer_fsync(const char* path, int data_only, fuse_file_info* fi) {
-  STEP("fsync", path);
+  STEP("fsync", path != nullptr ? path : handle_of(fi)->path.c_str());
   const Handle* h = handle_of(fi);
   if (stale(h)) return -EIO;
   std::lock_guard<std::mutex> lock(g.model);
@@ -842,7 +844,7 @@ int layer_fsync(const char* path, int data_only, fuse_file_info* fi) {
 }
 
 int layer_fallocate(const char* path, int mode, off_t offset, off_t length, fuse_file_info* fi) {
-  STEP("fallocate", path);
+  STEP("fallocate", path != nullptr ? path : handle_of(fi)->path.c_str());
   if (stale(handle_of(fi))) return -EIO;
   return status(fallocate(handle_of(fi)->fd, mode, offset, length));
 }
@@ -873,7 +875,7 @@ int layer_opendir(const char* path, fuse_file_info* fi) {
   LOOK();
   DIR* stream = opendir(rel(path));
   if (stream == nullptr) return -errno;
-  fi->fh = reinterpret_cast<uint64_t>(new Dir{stream, g.generation});
+  fi->fh = reinterpret_cast<uint64_t>(new Dir{stream, g.generation, path});
   return 0;
 }
 
@@ -913,7 +915,7 @@ int layer_releasedir(const char*, fuse_file_info* fi) {
 
 // The folder's names (and its own attributes) become durable.
 int layer_fsyncdir(const char* path, int, fuse_file_info* fi) {
-  STEP("fsyncdir", path);
+  STEP("fsyncdir", path != nullptr ? path : dir_of(fi)->path.c_str());
   const Dir* dir = dir_of(fi);
   if (dir->generation != g.generation) return -EIO;
   std::lock_guard<std::mutex> lock(g.model);

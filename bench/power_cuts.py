@@ -25,6 +25,7 @@ KINDS = {
     "tmpfs->nolinks": ("tmpfs", "nolinks", []),
     "nolinks": ("nolinks", "nolinks", []),
     "tmpfs->full": ("tmpfs", "full", []),
+    "tmpfs->full tight": ("tmpfs", "full", []),
 }
 chosen = [k.replace("_", " ") for k in os.environ.get(
     "QOR_POWER_CUTS_KINDS", " ".join(k.replace(" ", "_") for k in KINDS)).split()]
@@ -120,9 +121,19 @@ def logged(path):
         pass
     return counts
 
+# A build broken on purpose: the syncs it drops (see bench/broken_sync.cpp).
+broken_env = None
+if os.environ.get("QOR_POWER_CUTS_BROKEN"):
+    shim = os.path.join(os.path.dirname(layer), "libqor_broken_sync.so")
+    if not os.path.exists(shim):
+        sys.exit(f"not built: {shim}")
+    broken_env = dict(os.environ, LD_PRELOAD=shim, QOR_BROKEN=os.environ["QOR_POWER_CUTS_BROKEN"])
+    print(f"a broken build: {os.environ['QOR_POWER_CUTS_BROKEN']}", flush=True)
+
 def run(src, tgt, log, err, extra):
     proc = subprocess.Popen([cli, "move", "-r", src, tgt, "--before", "2021-01-01", "--log", log,
-                             "--json", *extra], stdout=subprocess.PIPE, stderr=err, text=True)
+                             "--json", *extra], stdout=subprocess.PIPE, stderr=err, text=True,
+                            env=broken_env)
     with open(f"{work}/cli.pid", "w") as f:  # for the script's clean-up
         f.write(str(proc.pid))
     return proc
@@ -163,7 +174,18 @@ def prepare(kind, n):
         os.makedirs(folder, exist_ok=True)
         if on_layer(side):
             fsync_path(os.path.dirname(folder))
-    return src, tgt, make_tree(src, tgt, on_layer(src_side), on_layer(tgt_side))
+    tree = make_tree(src, tgt, on_layer(src_side), on_layer(tgt_side))
+    if tgt_side == "full":
+        # Room for about half the files (and the journal's own room, as on
+        # any disk of a useful size): the disk fills up within the run.
+        room = sum(len(v[0]) + 4096 for v in tree.values()) // 2
+        # "tight": none for the journal either, which the run then loses.
+        room += 0 if kind.endswith("tight") else 320 << 10
+        st = os.statvfs(tgt)
+        put(f"{os.path.dirname(tgt)}/filler", b"\0" * max(st.f_bavail * st.f_frsize - room, 0),
+            0, True)
+        fsync_path(os.path.dirname(tgt))
+    return src, tgt, tree
 
 def check(tree, src, tgt, logs, kind):
     """Problems after the rerun: {category: [rel, ...]}. A file moved is named
@@ -262,9 +284,11 @@ for kind in chosen:
     clear(kind, 0)
     row = {"kind": kind, "cuts": 0, "lost": 0, "altered": 0, "twice": 0, "unmoved": 0, "log": 0,
            "own": 0, "both_cut": 0, "recovered": 0, "journals": 0, "findings": 0,
-           "steps": sum(total.values()), "done": 0, "seconds": whole}
+           "steps": sum(total.values()), "done": 0, "seconds": whole, "failed": 0}
     for n in range(1, cuts + 1):
+        t0 = time.monotonic()
         src, tgt, tree = prepare(kind, n)
+        t1 = time.monotonic()
         cut_dir = f"{work}/cut"
         shutil.rmtree(cut_dir, ignore_errors=True)
         os.mkdir(cut_dir)
@@ -288,6 +312,7 @@ for kind in chosen:
                 break
             time.sleep(0.002)
         ended = not frozen
+        t2 = time.monotonic()
         if frozen:
             step = step_name(frozen, src, tgt)
             covered[step] = covered.get(step, 0) + 1
@@ -298,6 +323,7 @@ for kind in chosen:
         for l in layers:
             cut(l)
         finish(proc, 60)
+        t3 = time.monotonic()
         killed_moved = sum(logged(killed_log).values())
         both = at_both(tree, src, tgt)
         row["both_cut"] += both
@@ -310,16 +336,23 @@ for kind in chosen:
         with open(f"{cut_dir}/rerun.err", "w") as err:
             proc = run(src, tgt, rerun_log, err, extra)
         out = finish(proc, 300)
+        t4 = time.monotonic()
         try:
             summary = json.loads(out.strip().splitlines()[-1])
         except (ValueError, IndexError):
             summary = {}
         row["recovered"] += summary.get("recovered", 0)
+        row["failed"] += summary.get("failed", 0)
         problems = check(tree, src, tgt, [killed_log, rerun_log], kind)
         left = own_names(src, tgt)
         if proc.returncode not in (0, 1):
             problems["exit"] = [f"the rerun exited with {proc.returncode}"]
         row["cuts"] += 1
+        if os.environ.get("QOR_POWER_CUTS_TELL") == "1":
+            print(f"  cut {n} before {frozen or '(ended)'}: killed run logged {killed_moved},"
+                  f" at both places {both}, journal {'left' if journals else 'none'},"
+                  f" rerun exit {proc.returncode}; s: prepare {t1 - t0:.2f} run {t2 - t1:.2f}"
+                  f" cut {t3 - t2:.2f} rerun {t4 - t3:.2f}", flush=True)
         for key in ("lost", "altered", "twice", "unmoved", "log"):
             row[key] += len(problems[key])
         row["own"] += len(left)
@@ -372,11 +405,11 @@ for kind in chosen:
 
 print()
 print("| kind                | cuts | lost | altered | twice | unmoved | log≠1 | own left |"
-      " both after cut | journal left | rerun recovered | steps of a run | ended first | a run |")
+      " both after cut | journal left | rerun recovered | rerun failed | steps of a run | ended first | a run |")
 for r in rows:
     print(f"| {r['kind']:<19} | {r['cuts']:4} | {r['lost']:4} | {r['altered']:7} | {r['twice']:5} |"
           f" {r['unmoved']:7} | {r['log']:5} | {r['own']:8} | {r['both_cut']:14} |"
-          f" {r['journals']:12} | {r['recovered']:15} | {r['steps']:14} | {r['done']:11} |"
+          f" {r['journals']:12} | {r['recovered']:15} | {r['failed']:12} | {r['steps']:14} | {r['done']:11} |"
           f" {r['seconds']:4.2f} s |")
 print()
 print("Steps cut before (the step the layer froze before: cuts):")

@@ -183,6 +183,7 @@ Outcome RemoveSourceIfUnchanged(int from_dir, const std::string& from, const str
       if (journal != nullptr) {
         journal->TakingAway(from_dir, taken, to_dir, name, entry);
         journal->WriteHeld();
+        if (const int lost = journal->Lost()) return {lost};
       }
     }
     error = RenameToFreshName(from_dir, from.c_str(), taken.c_str());
@@ -273,6 +274,9 @@ Outcome CrossCopy::Make(int from_dir, const std::string& from, int to_dir, const
       return {error};
     }
   }
+  if (journal != nullptr) {
+    if (const int lost = journal->Lost()) return {lost};
+  }
   std::string temp;
   int error = EEXIST;
   copy_.st_ino = 0;
@@ -301,6 +305,7 @@ Outcome CrossCopy::MakeInPlace(int from_dir, const std::string& from, int in, in
   if (journal != nullptr) {
     journal->Writing(from_dir, to_dir, name);
     journal->WriteHeld();
+    if (const int lost = journal->Lost()) return {lost};
   }
   copy_.st_ino = 0;
   const int error = S_ISREG(source_.st_mode)
@@ -406,7 +411,10 @@ Outcome MoveAcrossFileSystems(int from_dir, const std::string& from, int to_dir,
   }
   if (journal != nullptr) {
     journal->Placing(from_dir, to_dir, name, entry);
-    journal->Sync();
+    if (const int lost = journal->Sync()) {
+      copy.Discard(to_dir, name);
+      return {lost};
+    }
   }
   if (const Outcome placed = copy.Place(to_dir, name); !placed.ok()) return placed;
   if (::fsync(to_dir) != 0 && errno != EINVAL) {

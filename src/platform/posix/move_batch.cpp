@@ -270,7 +270,10 @@ bool MoveBatch::State::Commit() {
     RunJournal* journal = item.journal;
     const bool go_on = WaitLiving(
         [fd, journal] {
-          if (journal != nullptr) journal->Sync();
+          // A journal lost now names none of them: none is placed.
+          if (journal != nullptr) {
+            if (const int lost = journal->Sync()) return lost;
+          }
           return ::syncfs(fd) == 0 ? 0 : errno;
         },
         error);

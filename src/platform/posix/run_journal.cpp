@@ -126,17 +126,34 @@ bool RunJournal::Ready() {
     Fail("its name cannot be brought to the disk", errno);
     return false;
   }
+  kept_ = true;
+  Reserve();
   return true;
+}
+
+void RunJournal::Reserve() {
+  // Where the system cannot set room aside (a share, for one), the records
+  // take their chances, and a journal lost stops the copies (Lost).
+  static_cast<void>(::fallocate(file_.get(), FALLOC_FL_KEEP_SIZE, 0, whole_ + kJournalRoom));
 }
 
 void RunJournal::Fail(const std::string& why, int error) {
   failed_ = true;
   if (problem_.empty()) problem_ = why + (error != 0 ? " (" + ErrorText(error) + ")" : "");
+
   // A record written in part is taken back: a later run reads whole ones.
   // Should that fail too, nothing more is written after it, and a later run
   // drops the last record as cut short.
   if (file_.IsValid() && ::ftruncate(file_.get(), whole_) != 0) {
     problem_ += "; a record cut short stays at its end";
+  }
+}
+
+void RunJournal::Lose(const std::string& why, int error) {
+  Fail(why, error);
+  if (kept_ && lost_ == 0) {
+    lost_ = error != 0 ? error : EIO;
+    problem_ += "; no file was moved to another file system after that";
   }
 }
 
@@ -167,7 +184,7 @@ void RunJournal::WriteLocked(std::string records) {
     return;
   }
   if (const int error = WriteAll(file_.get(), records)) {
-    Fail("it cannot be written", error);
+    Lose("it cannot be written", error);
     return;
   }
   whole_ += static_cast<off_t>(records.size());
@@ -250,6 +267,7 @@ void RunJournal::Clear() {
   if (!file_.IsValid() || failed_) return;
   if (::ftruncate(file_.get(), header_) == 0) {
     whole_ = header_;
+    Reserve();  // cutting it short gave back its room
     return;
   }
   const int error = errno;
@@ -291,12 +309,18 @@ void RunJournal::Renew() {
   ::unlinkat(root_, old_name.c_str(), 0);
 }
 
-void RunJournal::Sync() {
+int RunJournal::Sync() {
   const std::lock_guard lock(mutex_);
   WriteLocked({});
   if (file_.IsValid() && !failed_ && ::fdatasync(file_.get()) != 0) {
-    Fail("it cannot be brought to the disk", errno);
+    Lose("it cannot be brought to the disk", errno);
   }
+  return lost_;
+}
+
+int RunJournal::Lost() {
+  const std::lock_guard lock(mutex_);
+  return lost_;
 }
 
 }  // namespace qor::platform

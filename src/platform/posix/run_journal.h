@@ -19,6 +19,10 @@
 
 namespace qor::platform {
 
+// The room a journal keeps for the records of one batch: a batch's records
+// of files with paths of ordinary length.
+inline constexpr off_t kJournalRoom = off_t{256} << 10;
+
 // A journal while it is made and locked, before it gets its name.
 inline constexpr std::string_view kNewJournalPrefix = ".qor-journal-new-";
 
@@ -67,8 +71,14 @@ class RunJournal {
   // afresh, so that it stays as small as one batch.
   void Clear();
   // Bring what was recorded to the disk (on the root's file system a batch's
-  // sync does it too), the records held with it.
-  void Sync();
+  // sync does it too), the records held with it; answers Lost().
+  int Sync();
+  // The error with which a journal that was kept could not be written or
+  // synced any more (a full disk): what it was to record since is on no
+  // disk, so no copy may be placed, nor a source taken away, after it. 0
+  // while it is kept, and where it stopped for any other reason or could not
+  // be made at the run's start (the run goes on without one, and says so).
+  int Lost();
 
  private:
   bool Ready();
@@ -79,8 +89,14 @@ class RunJournal {
   void Renew();
   // Writes `records` after those held; the mutex is held.
   void WriteLocked(std::string records);
+  // Sets room aside on the disk for the next batch's records, so that a
+  // batch whose copies fill the disk still gets them written: then copies
+  // fail for want of room, not the journal that names those made before.
+  void Reserve();
   // Stops keeping the journal, and says why.
   void Fail(const std::string& why, int error);
+  // The same where its records fail to reach the disk: as Lost() tells.
+  void Lose(const std::string& why, int error);
   // The folder's path now below the target root, or the source root: for a
   // later run to find it by; false when it lies below neither.
   bool TargetFolderOf(int dir, std::string& folder);
@@ -103,6 +119,8 @@ class RunJournal {
   Fd file_;
   std::string name_;
   bool failed_ = false;  // no journal kept any more: the moves go on without
+  bool kept_ = false;    // it was made and named the roots
+  int lost_ = 0;         // as Lost()
   std::string held_;
   // Names recorded and not yet given out, by folder.
   std::map<std::string, std::vector<std::string>> temporaries_;
