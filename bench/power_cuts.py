@@ -27,11 +27,22 @@ KINDS = {
     "tmpfs->full": ("tmpfs", "full", []),
     "tmpfs->full tight": ("tmpfs", "full", []),
 }
+# Real disks: ext4 and xfs, two of each (see power_cuts.sh), cut at a moment
+# of the run: a layer counts its steps, a disk cannot.
+LAYERS = {"plain", "plain2", "nolinks", "full"}
+DISKS = os.environ.get("QOR_POWER_CUTS_DISKS_MOUNTED", "").split()
+for fs in ("ext4", "xfs"):
+    KINDS[f"tmpfs->{fs}"] = ("tmpfs", fs, [])
+    KINDS[f"{fs}->{fs}b"] = (fs, f"{fs}b", [])
+    KINDS[fs] = (fs, fs, [])
+def usable(kind):
+    return all(side == "tmpfs" or side in LAYERS or side.rstrip("b") in DISKS
+               for side in KINDS[kind][:2])
 chosen = [k.replace("_", " ") for k in os.environ.get(
-    "QOR_POWER_CUTS_KINDS", " ".join(k.replace(" ", "_") for k in KINDS)).split()]
+    "QOR_POWER_CUTS_KINDS", " ".join(k.replace(" ", "_") for k in KINDS if usable(k))).split()]
 for kind in chosen:
-    if kind not in KINDS:
-        sys.exit(f"no such kind: {kind} (spaces in a kind's name are written _)")
+    if kind not in KINDS or not usable(kind):
+        sys.exit(f"no such kind here: {kind} (spaces in a kind's name are written _)")
 OLD_FROM, OLD_TO = 1577836800, 1609459200 - 1  # 2020 (UTC)
 NEW = 1672531200  # 2023
 THEIRS = 1546300800  # 2019
@@ -150,6 +161,31 @@ def cut(side):
     if reply != "ok\n":
         sys.exit(f"the cut of {side} failed: {reply}")
 
+def shell(*command):
+    done = subprocess.run(command, capture_output=True, text=True, timeout=120)
+    if done.returncode != 0:
+        sys.exit(f"{' '.join(command)}: {done.stdout}{done.stderr}")
+    return done.stdout.strip()
+
+def image(disk):
+    return f"{tmp}/{disk}.img"
+
+def take_disk(disk):
+    """The disk as it is now, while the machine stands still: its image."""
+    shell("cp", "--sparse=always", image(disk), image(disk) + ".cut")
+
+def bring_back(disk):
+    """The machine comes back with the disk as it was taken: the old one
+    goes (what the page cache held with it), the image taken is mounted where
+    it was, and its file system's journal replays."""
+    mnt = f"{work}/{disk}"
+    shell("umount", mnt)
+    for device in shell("losetup", "-j", image(disk)).splitlines():
+        shell("losetup", "-d", device.split(":")[0])
+    os.replace(image(disk) + ".cut", image(disk))
+    device = shell("losetup", "--direct-io=on", "-f", "--show", image(disk))
+    shell("mount", device, mnt)
+
 def steps(side):
     return int(ask(side, "steps"))
 
@@ -262,7 +298,8 @@ rows = []
 covered = {}
 for kind in chosen:
     src_side, tgt_side, extra = KINDS[kind]
-    layers = sorted({src_side, tgt_side} - {"tmpfs"})
+    layers = sorted({src_side, tgt_side} & LAYERS)
+    disks = sorted({src_side, tgt_side} - LAYERS - {"tmpfs"})
     # Onto another file system the copies go in batches: enough files that a
     # cut lands before, within and after them.
     files = int(files_asked or (600 if src_side != tgt_side else 300))
@@ -293,36 +330,50 @@ for kind in chosen:
         shutil.rmtree(cut_dir, ignore_errors=True)
         os.mkdir(cut_dir)
         killed_log, rerun_log = f"{cut_dir}/killed.log", f"{cut_dir}/rerun.log"
-        # The step to cut before: anywhere in the run on either layer (by
-        # its share of the steps), now and then just past its end.
-        side = rng.choices(layers, weights=[max(total[l], 1) for l in layers])[0]
-        at = rng.randint(1, max(total[side], 1) * 21 // 20 + 1)
-        if ask(side, f"freeze-after {at}") != "armed\n":
-            sys.exit(f"the layer {side} could not be armed")
-        with open(f"{cut_dir}/killed.err", "w") as err:
-            proc = run(src, tgt, killed_log, err, extra)
         frozen = ""
-        deadline = time.monotonic() + 300
-        while proc.poll() is None and time.monotonic() < deadline:
-            said = ask(side, "frozen")
-            if said.startswith("yes "):
-                frozen = said[4:].strip()
-                # The power goes: the whole machine stops at once.
+        if layers:
+            # The step to cut before: anywhere in the run on either layer (by
+            # its share of the steps), now and then just past its end.
+            side = rng.choices(layers, weights=[max(total[l], 1) for l in layers])[0]
+            at = rng.randint(1, max(total[side], 1) * 21 // 20 + 1)
+            if ask(side, f"freeze-after {at}") != "armed\n":
+                sys.exit(f"the layer {side} could not be armed")
+            with open(f"{cut_dir}/killed.err", "w") as err:
+                proc = run(src, tgt, killed_log, err, extra)
+            deadline = time.monotonic() + 300
+            while proc.poll() is None and time.monotonic() < deadline:
+                said = ask(side, "frozen")
+                if said.startswith("yes "):
+                    frozen = said[4:].strip()
+                    # The power goes: the whole machine stops at once.
+                    proc.send_signal(signal.SIGSTOP)
+                    break
+                time.sleep(0.002)
+        else:
+            # A moment of the run, now and then just past its end.
+            at = rng.uniform(0, whole * 1.05)
+            with open(f"{cut_dir}/killed.err", "w") as err:
+                proc = run(src, tgt, killed_log, err, extra)
+            time.sleep(at)
+            if proc.poll() is None:
                 proc.send_signal(signal.SIGSTOP)
-                break
-            time.sleep(0.002)
+                frozen = f"{at:.3f} s into the run"
+            for d in disks:
+                take_disk(d)
         ended = not frozen
         t2 = time.monotonic()
-        if frozen:
+        if frozen and layers:
             step = step_name(frozen, src, tgt)
             covered[step] = covered.get(step, 0) + 1
-        else:
+        elif not frozen:
             row["done"] += 1
         proc.send_signal(signal.SIGKILL)
         # What was not durable is gone; the requests that waited fail.
         for l in layers:
             cut(l)
         finish(proc, 60)
+        for d in disks:
+            bring_back(d)
         t3 = time.monotonic()
         killed_moved = sum(logged(killed_log).values())
         both = at_both(tree, src, tgt)
@@ -366,7 +417,9 @@ for kind in chosen:
                   f"{ {k: len(v) for k, v in problems.items() if v} }"
                   f"{' .qor-* left: ' + str(left[:4]) if left else ''}")
         elif found:
-            print(f"\nFINDING: {kind}, cut {n}: before step {at} of about {total[side]} on {side}"
+            where = (f"before step {at} of about {total[side]} on {side}" if layers else
+                     f"{at:.3f} s into a run of about {whole:.2f} s")
+            print(f"\nFINDING: {kind}, cut {n}: {where}"
                   f" ({frozen or 'the run had ended'}); the killed run had logged {killed_moved}"
                   f" moved; at both places after the cut: {both}; .qor-* after the cut:"
                   f" {after_cut[:8]}")

@@ -65,6 +65,7 @@ work=$(mktemp -d "${TMPDIR:-/var/tmp}/qor-power-cuts.XXXXXX")
 tmp=$(mktemp -d /dev/shm/qor-power-cuts.XXXXXX)
 declare -A layer_pid
 loop_pid=
+writeback=
 mounted() { grep -qs " $1 " /proc/mounts; }
 unmount() {  # NAME
   local mnt=$work/$1
@@ -92,6 +93,15 @@ cleanup() {
     fi
   fi
   for name in plain plain2 nolinks full; do unmount "$name"; done
+  for name in ext4 ext4b xfs xfsb; do
+    if mounted "$work/$name"; then umount "$work/$name" || umount -l "$work/$name" || true; fi
+    for image in "$tmp/$name.img" "$tmp/$name.img.cut"; do
+      losetup -j "$image" 2>/dev/null | cut -d: -f1 | while read -r device; do
+        losetup -d "$device" || true
+      done
+    done
+  done
+  if [ -n "$writeback" ]; then sysctl -q vm.dirty_writeback_centisecs="$writeback" || true; fi
   if mounted "$work/full-beneath"; then umount "$work/full-beneath" || umount -l "$work/full-beneath" || true; fi
   if [ "${QOR_POWER_CUTS_KEEP:-}" = 1 ] && [ -d "$work/findings" ]; then
     echo "kept: $work/findings"
@@ -126,6 +136,38 @@ mkdir -p "$work/full-beneath"
 mount -t tmpfs -o size=${QOR_POWER_CUTS_FULL_KIB:-6144}k qor-power-cuts "$work/full-beneath" ||
   { echo "SKIP: no tmpfs could be mounted for the full disk"; exit 77; }
 mount_layer full
+# Real disks (QOR_POWER_CUTS_DISKS, default "ext4 xfs"; two of each): file
+# systems over image files on loop devices with direct I/O, so that an image
+# holds exactly what reached the disk. The kernel's periodic writeback is off
+# while the loop runs (put back at the end): what a run did not sync stays in
+# memory, as it would at a cut that comes before the writeback.
+disks=()
+for fs in ${QOR_POWER_CUTS_DISKS-ext4 xfs}; do
+  if ! command -v "mkfs.$fs" >/dev/null ||
+    { ! grep -qw "$fs" /proc/filesystems && ! modprobe -q "$fs" 2>/dev/null; }; then
+    echo "note: no $fs here: its kinds are left out"
+    continue
+  fi
+  for name in "$fs" "${fs}b"; do
+    truncate -s 320M "$tmp/$name.img"
+    "mkfs.$fs" -q "$tmp/$name.img" >/dev/null
+    device=$(losetup --direct-io=on -f --show "$tmp/$name.img") || {
+      echo "note: no loop device for $fs: its kinds are left out"
+      continue 2
+    }
+    mkdir -p "$work/$name"
+    mount "$device" "$work/$name" || {
+      echo "note: $fs cannot be mounted here: its kinds are left out"
+      continue 2
+    }
+  done
+  disks+=("$fs")
+done
+if [ ${#disks[@]} -gt 0 ]; then
+  writeback=$(sysctl -n vm.dirty_writeback_centisecs)
+  sysctl -q vm.dirty_writeback_centisecs=0
+fi
+export QOR_POWER_CUTS_DISKS_MOUNTED="${disks[*]}"
 
 # In the background, so that an interrupt is heard at once (bash runs a trap
 # only once the command in the foreground has ended).

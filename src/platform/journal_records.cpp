@@ -214,6 +214,10 @@ bool ReadJournal(std::string_view text, char separator, JournalText& journal, st
   std::vector<std::string_view> fields;
   std::size_t wanted = 0;
   for (std::size_t at = 0; at < text.size();) {
+    // Zero bytes only, where a record would begin: a power cut left the
+    // journal's size on the disk and not the bytes of its last records,
+    // which were never synced, as a kill leaves them cut short.
+    if (fields.empty() && text.find_first_not_of('\0', at) == std::string_view::npos) break;
     const std::size_t end = text.find('\0', at);
     if (end == std::string_view::npos) break;  // cut short by a kill
     fields.push_back(text.substr(at, end - at));
