@@ -211,6 +211,9 @@ def prepare(kind, n):
         if on_layer(side):
             fsync_path(os.path.dirname(folder))
     tree = make_tree(src, tgt, on_layer(src_side), on_layer(tgt_side))
+    os.mkdir(log_folder(kind, n))
+    if on_layer(tgt_side):
+        fsync_path(os.path.dirname(tgt))
     if tgt_side == "full":
         # Room for about half the files (and the journal's own room, as on
         # any disk of a useful size): the disk fills up within the run.
@@ -226,7 +229,7 @@ def prepare(kind, n):
 def check(tree, src, tgt, logs, kind):
     """Problems after the rerun: {category: [rel, ...]}. A file moved is named
     moved once in the logs, one not moved in none; on the full disk some stay."""
-    p = {k: [] for k in ("lost", "altered", "twice", "unmoved", "log")}
+    p = {k: [] for k in ("lost", "altered", "twice", "unmoved", "unlogged", "log")}
     counts = {}
     for log in logs:
         for rel, c in logged(log).items():
@@ -242,7 +245,10 @@ def check(tree, src, tgt, logs, kind):
                 p["twice"].append(rel)
             elif at_src is not None and KINDS[kind][1] != "full":
                 p["unmoved"].append(rel)
-            if counts.pop(rel, 0) != (at_src is None and at_tgt is not None):
+            named = counts.pop(rel, 0)
+            if at_src is None and at_tgt is not None and named == 0:
+                p["unlogged"].append(rel)
+            elif named != (at_src is None and at_tgt is not None):
                 p["log"].append(rel)
         else:
             if at_src is None:
@@ -258,6 +264,14 @@ def check(tree, src, tgt, logs, kind):
                 counts.pop(rel)
     p["log"] += sorted(counts)
     return p
+
+def log_folder(kind, n):
+    """Where the runs' logs go: beside the target, on its disk, so that a cut
+    takes what of them was not durable too (on tmpfs, what was written)."""
+    _, tgt_side, _ = KINDS[kind]
+    base = tmp if tgt_side == "tmpfs" else f"{work}/{tgt_side}"
+    name = "".join(c if c.isalnum() else "_" for c in kind)
+    return f"{base}/{name}-{n}-t/logs"
 
 def at_both(tree, src, tgt):
     return sum(1 for rel, v in tree.items() if v[2] == "old"
@@ -308,18 +322,18 @@ for kind in chosen:
     src, tgt, tree = prepare(kind, 0)
     before = {side: steps(side) for side in layers}
     started = time.monotonic()
-    proc = run(src, tgt, f"{work}/calibrate.log", subprocess.DEVNULL, extra)
+    calibrate_log = f"{log_folder(kind, 0)}/calibrate.log"
+    proc = run(src, tgt, calibrate_log, subprocess.DEVNULL, extra)
     finish(proc, 300)
     whole = time.monotonic() - started
     total = {side: steps(side) - before[side] for side in layers}
-    problems = check(tree, src, tgt, [f"{work}/calibrate.log"], kind)
+    problems = check(tree, src, tgt, [calibrate_log], kind)
     if any(problems.values()) or own_names(src, tgt):
         print(f"{kind}: a run without a cut went wrong: "
               f"{ {k: v[:5] for k, v in problems.items() if v} } {own_names(src, tgt)}")
         failed = True
-    os.unlink(f"{work}/calibrate.log")
     clear(kind, 0)
-    row = {"kind": kind, "cuts": 0, "lost": 0, "altered": 0, "twice": 0, "unmoved": 0, "log": 0,
+    row = {"kind": kind, "cuts": 0, "lost": 0, "altered": 0, "twice": 0, "unmoved": 0, "unlogged": 0, "log": 0,
            "own": 0, "both_cut": 0, "recovered": 0, "journals": 0, "findings": 0,
            "steps": sum(total.values()), "done": 0, "seconds": whole, "failed": 0}
     for n in range(1, cuts + 1):
@@ -329,7 +343,8 @@ for kind in chosen:
         cut_dir = f"{work}/cut"
         shutil.rmtree(cut_dir, ignore_errors=True)
         os.mkdir(cut_dir)
-        killed_log, rerun_log = f"{cut_dir}/killed.log", f"{cut_dir}/rerun.log"
+        killed_log, rerun_log = (f"{log_folder(kind, n)}/{name}" for name in ("killed.log",
+                                                                               "rerun.log"))
         frozen = ""
         if layers:
             # The step to cut before: anywhere in the run on either layer (by
@@ -404,7 +419,7 @@ for kind in chosen:
                   f" at both places {both}, journal {'left' if journals else 'none'},"
                   f" rerun exit {proc.returncode}; s: prepare {t1 - t0:.2f} run {t2 - t1:.2f}"
                   f" cut {t3 - t2:.2f} rerun {t4 - t3:.2f}", flush=True)
-        for key in ("lost", "altered", "twice", "unmoved", "log"):
+        for key in ("lost", "altered", "twice", "unmoved", "unlogged", "log"):
             row[key] += len(problems[key])
         row["own"] += len(left)
         found = bool(any(problems.values()) or left)
@@ -457,11 +472,11 @@ for kind in chosen:
     print(f"{kind}: {row['cuts']} cuts of {files} files done", flush=True)
 
 print()
-print("| kind                | cuts | lost | altered | twice | unmoved | log≠1 | own left |"
+print("| kind                | cuts | lost | altered | twice | unmoved | unlogged | log≠1 | own left |"
       " both after cut | journal left | rerun recovered | rerun failed | steps of a run | ended first | a run |")
 for r in rows:
     print(f"| {r['kind']:<19} | {r['cuts']:4} | {r['lost']:4} | {r['altered']:7} | {r['twice']:5} |"
-          f" {r['unmoved']:7} | {r['log']:5} | {r['own']:8} | {r['both_cut']:14} |"
+          f" {r['unmoved']:7} | {r['unlogged']:8} | {r['log']:5} | {r['own']:8} | {r['both_cut']:14} |"
           f" {r['journals']:12} | {r['recovered']:15} | {r['failed']:12} | {r['steps']:14} | {r['done']:11} |"
           f" {r['seconds']:4.2f} s |")
 print()

@@ -37,7 +37,9 @@ class TextFile {
   Outcome Reserve(std::uint64_t bytes);
   // Writes all of `text`.
   Outcome Write(std::string_view text);
-  // Brings what was written to the disk.
+  // Brings what was written to the disk, and the first time the file's name
+  // in its folder too (a power cut would take a file with all it holds
+  // whose name never reached the disk).
   Outcome Sync();
   // Gives back the room reserved beyond what was written, then closes.
   Outcome Close();
@@ -54,6 +56,8 @@ class TextFile {
   std::atomic<std::uint64_t> written_ = 0;  // the end of the file as written
   std::uint64_t reserved_end_ = 0;          // room is allocated up to here
   std::uint64_t size_limit_ = 0;            // the process's file size limit
+  std::string folder_;                      // the one that holds it (POSIX)
+  bool name_synced_ = false;
 };
 
 // Reads the whole file `path` into `text` (appended), or its first `most`

@@ -51,7 +51,9 @@ class Walker {
     rest_room_ = EntryEndingRoom(params.TargetPath);
     if (params.VerifyCopies) batch_.VerifyCopies();
     batch_.SetJobs(params.Jobs);
-    batch_.WhenSettled([this] { log_.Flush(); });
+    // The entries of a batch's moves on the disk before its journal lets go
+    // of them: else a power cut could leave moves that no log names.
+    batch_.WhenSettled([this] { log_.Sync(); });
     target_.KeepJournal(
         params.SourcePath, [this] { return log_.Mark(); }, params.DateFolder);
     // Only a target that holds the source can have the walk meet a moved

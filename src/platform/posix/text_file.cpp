@@ -84,6 +84,9 @@ Outcome TextFile::Create(const std::string& path, IfNotEmpty if_not_empty) {
     return {errno};
   }
   fd_ = fd.Release();
+  const std::size_t slash = path.rfind('/');
+  folder_ = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+  name_synced_ = false;
   identity_ = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
   is_regular_ = S_ISREG(st.st_mode);
   can_allocate_ = true;
@@ -129,6 +132,12 @@ Outcome TextFile::Sync() {
   if (fd_ < 0) return {EBADF};
   // Devices and pipes cannot be synced; there is nothing to lose there.
   if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) return {errno};
+  if (name_synced_ || !is_regular_) return {};
+  const Fd folder(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder.IsValid() || (::fsync(folder.get()) != 0 && errno != EINVAL && errno != EROFS)) {
+    return {errno};
+  }
+  name_synced_ = true;
   return {};
 }
 

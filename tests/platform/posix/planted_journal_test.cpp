@@ -95,12 +95,9 @@ TEST_F(PlantedJournal, OnlyAJournalWhollyAsThisProgramWritesOneIsActedOn) {
        [](const auto& t) { return t.Roots() + std::string("P\0\0\0f\0", 6) + t.Placing(); }, none,
        false},
       {"zero bytes after its last whole record, as a power cut leaves them",
-       [](const auto& t) { return t.Roots() + t.Placing() + std::string(3000, '\0'); }, none,
-       true},
+       [](const auto& t) { return t.Roots() + t.Placing() + std::string(3000, '\0'); }, none, true},
       {"zero bytes within a record",
-       [](const auto& t) {
-         return t.Roots() + t.Placing().substr(0, 4) + std::string(3000, '\0');
-       },
+       [](const auto& t) { return t.Roots() + t.Placing().substr(0, 4) + std::string(3000, '\0'); },
        none, false},
       {"a temporary named as the user's file",
        [](const auto& t) { return t.Roots() + TemporaryRecord("", "notes.txt"); }, none, false},

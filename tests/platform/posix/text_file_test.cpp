@@ -8,6 +8,7 @@
 
 #include "support/full_disk.h"
 #include "support/temp_tree.h"
+#include "syscall_seam.h"
 
 namespace qor::platform {
 namespace {
@@ -30,6 +31,25 @@ TEST(TextFileTest, EmptiesAnExistingFileAndWritesEveryPieceAtOnce) {
   EXPECT_TRUE(file.Sync().ok());
   EXPECT_TRUE(file.Close().ok());
   EXPECT_EQ(ReadFile(path), "first piece\r\n");
+}
+
+// A power cut takes a file whose name never reached the disk with all it
+// holds: the first sync brings the name there too, once.
+TEST(TextFileTest, ItsFirstSyncBringsItsNameToTheDiskAsWell) {
+  TempFolder folder;
+  TextFile file;
+  ASSERT_TRUE(file.Create(folder.slash() + "log.txt").ok());
+  qor::testing::SyscallSeam seam;
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(file.Write("entry\r\n").ok());
+    ASSERT_TRUE(file.Sync().ok());
+  }
+  int files = 0, folders = 0;
+  for (const qor::testing::SyscallEvent& e : seam.Events()) {
+    if (e.call == "fsync") ++(e.from == "folder" ? folders : files);
+  }
+  EXPECT_EQ(files, 3);
+  EXPECT_EQ(folders, 1);
 }
 
 TEST(TextFileTest, RefusesALinkAndNeverBlocksOnAPipe) {
