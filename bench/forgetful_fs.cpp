@@ -32,6 +32,8 @@
 // object with the file's attributes of that moment and no bytes (a symbolic
 // link its target). A folder left durably under two names (moved, and both
 // folders synced at different times) comes back under one of them only.
+// A file keeps the number it is shown under (st_ino) through a cut, as on a
+// disk, though the folder beneath is made anew.
 // Extended attributes and change times are not kept: after a cut a file has
 // none, and the time of the cut as its change time. FOLDER must not be
 // changed but through the mount while the layer runs.
@@ -100,6 +102,7 @@ struct Object {
   bool has_bytes = false;                   // the shadow folder holds its bytes
   std::string target;                       // a symbolic link's
   std::map<std::string, uint64_t> entries;  // a folder's durable names
+  uint64_t ino = 0;                         // the number it is shown under
 };
 
 // What the layer knows of a live inode beneath.
@@ -129,6 +132,10 @@ struct Layer {
   uint64_t next_object = 1;
   uint64_t root = 0;
   std::unordered_map<ino_t, Live> live;
+  // The numbers files are shown under, by their number beneath, which a cut
+  // changes: a file keeps its number through a cut, as on a disk.
+  std::unordered_map<ino_t, uint64_t> shown;
+  uint64_t next_shown = 2;
 };
 
 Layer g;
@@ -245,6 +252,13 @@ void take_attributes(Object& object, const struct stat& st) {
 
 // The object of a live inode, made (with the inode's attributes of now and
 // nothing else) if it has none yet.
+// The number the file numbered `beneath` is shown under (g.model held).
+uint64_t shown_locked(ino_t beneath) {
+  uint64_t& shown = g.shown[beneath];
+  if (shown == 0) shown = g.next_shown++;
+  return shown;
+}
+
 uint64_t object_of(const struct stat& st, bool* fresh) {
   Live& live = g.live[st.st_ino];
   *fresh = false;
@@ -256,6 +270,7 @@ uint64_t object_of(const struct stat& st, bool* fresh) {
   }
   live.object = g.next_object++;
   take_attributes(g.objects[live.object], st);
+  g.objects[live.object].ino = shown_locked(st.st_ino);
   *fresh = true;
   return live.object;
 }
@@ -438,7 +453,11 @@ struct Rebuild {
 
 void note_live(int parent, const char* name, uint64_t id) {
   struct stat st {};
-  if (fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) == 0) g.live[st.st_ino].object = id;
+  if (fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return;
+  g.live[st.st_ino].object = id;
+  uint64_t& ino = g.objects[id].ino;
+  if (ino == 0) ino = g.next_shown++;
+  g.shown[st.st_ino] = ino;
 }
 
 int set_attributes(int fd, const Object& object) {
@@ -515,6 +534,7 @@ std::string cut() {
     std::lock_guard<std::mutex> lock(g.model);
     ++g.generation;
     g.live.clear();
+    g.shown.clear();
     int result = remove_content(g.folder);
     Rebuild rebuild;
     rebuild.placed.emplace(g.root, "");
@@ -623,6 +643,8 @@ int layer_getattr(const char* path, struct stat* st, fuse_file_info* fi) {
   if (fi != nullptr && stale(handle_of(fi))) return -EIO;
   if ((fi != nullptr ? fstat(handle_of(fi)->fd, st) : lstat(rel(path), st)) != 0) return -errno;
   report_ctime(st);
+  std::lock_guard<std::mutex> lock(g.model);
+  st->st_ino = shown_locked(st->st_ino);
   return 0;
 }
 
@@ -896,7 +918,10 @@ int layer_readdir(const char*, void* buffer, fuse_fill_dir_t fill, off_t offset,
       if (dir.entry == nullptr) return -errno;  // 0 at the end
     }
     struct stat st {};
-    st.st_ino = dir.entry->d_ino;
+    {
+      std::lock_guard<std::mutex> lock(g.model);
+      st.st_ino = shown_locked(dir.entry->d_ino);
+    }
     st.st_mode = static_cast<mode_t>(DTTOIF(dir.entry->d_type));
     const off_t next = telldir(dir.stream);
     if (fill(buffer, dir.entry->d_name, &st, next, fuse_fill_dir_flags{}) != 0) return 0;

@@ -223,7 +223,9 @@ check(os.stat(m("moved")).st_ctime_ns != before, "a rename changes the change ti
 
 # A file open across the cut belongs to a process that died in it.
 open_before = os.open(m("c0/d/f"), os.O_RDONLY)
+number_before = os.stat(m("c1/d/f")).st_ino
 cut()
+check(os.stat(m("c1/d/f")).st_ino == number_before, "a durable file keeps its number, as on a disk")
 try:
     os.read(open_before, 1)
     check(False, "a file open across the cut fails")

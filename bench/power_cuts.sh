@@ -81,6 +81,7 @@ unmount() {  # NAME
 }
 cleanup() {
   local status=$? pid
+  trap '' INT TERM  # what was mounted and changed here is put back whole
   if [ -n "$loop_pid" ]; then
     kill -TERM "$loop_pid" 2>/dev/null || true
     wait "$loop_pid" 2>/dev/null || true

@@ -424,8 +424,11 @@ Outcome MoveAcrossFileSystems(int from_dir, const std::string& from, int to_dir,
   }
   // Only now, with the copy in place and on disk, does the source go.
   const Outcome removed = copy.RemoveSource(from_dir, from, to_dir, name, nullptr, journal, entry);
-  // The removal on the disk before the journal lets go of the move.
-  if (journal != nullptr && (::fsync(from_dir) == 0 || errno == EINVAL)) journal->Clear();
+  // The removal on the disk before the journal lets go of the move, and the
+  // log's entry of it (begun before the move: a later run ends it).
+  if (journal != nullptr && (::fsync(from_dir) == 0 || errno == EINVAL) && journal->SyncLog()) {
+    journal->Clear();
+  }
   return removed;
 }
 

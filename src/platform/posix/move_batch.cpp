@@ -375,7 +375,19 @@ bool MoveBatch::State::Commit() {
       }
     }
   }
-  for (RunJournal* journal : taking) journal->WriteHeld();
+  // On the disk before any source takes its private name: a source on
+  // another disk can keep that name through a power cut that an unsynced
+  // record would not survive, and no later run would know it.
+  for (RunJournal* journal : taking) {
+    const int lost = journal->Sync();
+    for (Item& item : items) {
+      if (lost != 0 && item.kind == Item::Kind::Move && item.outcome.ok() &&
+          item.journal == journal) {
+        item.copy.Discard(item.to->fd(), item.name);
+        item.outcome = {lost};
+      }
+    }
+  }
   for (Item& item : items) {
     switch (item.kind) {
       case Item::Kind::RemoveSubfolder:

@@ -10,6 +10,7 @@
 
 #include "platform/journal_records.h"
 #include "platform/posix/file_system_abilities.h"
+#include "platform/posix/identity.h"
 #include "platform/posix/write_all.h"
 #include "platform/temporary_names.h"
 
@@ -252,6 +253,25 @@ void RunJournal::Writing(int from_dir, int to_dir, const std::string& name) {
   const std::lock_guard lock(mutex_);
   std::string source, target;
   if (FoldersOf(from_dir, to_dir, source, target)) held_ += WritingRecord(source, target, name);
+}
+
+bool RunJournal::SyncLog() {
+  if (!log_) return true;
+  const LogMark mark = log_();
+  if (mark.path.empty()) return true;  // no log that could be named
+  const Fd log(::open(mark.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat st;
+  if (!log.IsValid() || ::fstat(log.get(), &st) != 0 || IdentityFromStat(st) != mark.identity ||
+      (::fsync(log.get()) != 0 && errno != EINVAL)) {
+    return false;
+  }
+  if (log_name_synced_ || !S_ISREG(st.st_mode)) return true;
+  const std::size_t slash = mark.path.rfind('/');
+  const Fd folder(::open(slash == std::string::npos ? "." : mark.path.substr(0, slash + 1).c_str(),
+                         O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  log_name_synced_ =
+      folder.IsValid() && (::fsync(folder.get()) == 0 || errno == EINVAL || errno == EROFS);
+  return log_name_synced_;
 }
 
 void RunJournal::WriteHeld() {

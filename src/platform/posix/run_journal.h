@@ -65,6 +65,10 @@ class RunJournal {
   void Writing(int from_dir, int to_dir, const std::string& name);
   // Writes the records held, in one write.
   void WriteHeld();
+  // Brings the run log to the disk as far as it is written (its name in its
+  // folder too, once), before the journal lets go of a move whose entry it
+  // holds; false when it cannot (the journal should then keep the move).
+  bool SyncLog();
   // Why no journal is kept, empty while one is.
   std::string Problem();
   // Everything recorded so far has been dealt with: the journal starts
@@ -120,7 +124,8 @@ class RunJournal {
   std::string name_;
   bool failed_ = false;  // no journal kept any more: the moves go on without
   bool kept_ = false;    // it was made and named the roots
-  int lost_ = 0;         // as Lost()
+  bool log_name_synced_ = false;
+  int lost_ = 0;  // as Lost()
   std::string held_;
   // Names recorded and not yet given out, by folder.
   std::map<std::string, std::vector<std::string>> temporaries_;
