@@ -1,49 +1,50 @@
 #!/usr/bin/env bash
-# Power cuts during qor-cli runs on the forgetful layer (qor_forgetful_fs),
-# again and again, each followed by a rerun that must finish the killed run's
-# work, for four kinds of run:
-#   tmpfs->layer   from tmpfs onto the layer (a removal at the source is
-#                  durable at once there);
-#   layer          within the layer (both folders forget);
-#   tmpfs->nolinks onto the layer mounted with no_rename_noreplace,no_links,
-#                  keep_ctime_on_rename (as rclone mounts are: copies are
-#                  written straight into their final names);
-#   nolinks        within that one.
+# Power cuts during qor-cli runs, again and again, each followed by a rerun
+# that must finish the killed run's work. The kinds of run (see power_cuts.py):
+# from tmpfs onto the forgetful layer (qor_forgetful_fs: it keeps only what
+# was synced), also with --jobs 1 and --verify; off it; within it; from one
+# layer onto another; onto and within a layer that refuses no-replace
+# renames and links and keeps the change time on a rename (as sshfs and
+# rclone mounts do); onto a small layer that fills up, with and without room
+# for the journal; and onto, across and within ext4 and xfs over image files
+# on loop devices with direct I/O. A removal on tmpfs counts as durable at
+# once (the worst case for a move across file systems).
 # One cut: a fresh tree (QOR_POWER_CUTS_FILES old files of a few KiB in
-# several folders, last written in 2020, made durable; a few of their names
-# already taken at the target by other files; a few newer files that must
-# stay), `qor-cli move -r SRC TGT --before 2021-01-01` started, frozen
-# (SIGSTOP) at a random moment of its run, the layer cut, the program killed
-# (SIGKILL: the process is gone, the disk keeps what was durable), then the
-# same move run again to its end. The run logs are written to a folder on the
-# disk beneath /var/tmp, outside the layer: they are not cut, so what the
-# killed run logged is what it did.
-# Checked after the rerun: every old file exactly once, at the target, with
-# its bytes and last-write time (the ones whose name is taken stay at the
-# source, the file at the target untouched); the newer ones untouched at the
-# source; nothing named .qor-* left. Counted: files at both places right
-# after the cut, how many the rerun finished (recovered), moves logged other
-# than once (log≠1: told, no failure, since the logs are not cut and a move
-# the cut undid stays in the killed run's log while the rerun logs it again)
-# and how far the killed run had got (moved per its log: early < 1/3,
-# middle, late >= 2/3 of the files; "done" when it ended before the cut).
+# several folders, last written in 2020, with modes of their own, made
+# durable; a few of their names already taken at the target by other files;
+# a few newer files that must stay), `qor-cli move -r SRC TGT --before
+# 2021-01-01` started; on a layer it stops right before a random step of the
+# run (freeze-after N), on a disk it is stopped (SIGSTOP) at a random moment
+# and the disk's image taken; then the power goes: the layers forget what was
+# not durable, the disks come back as taken, the program is killed; then the
+# same move runs again to its end. The runs' logs lie beside the target, on
+# the disk that is cut.
+# Checked after the rerun: every old file exactly once with its bytes,
+# last-write time and mode, at the target (those whose names are taken stay
+# at the source, the files at the target untouched; on the full disk some
+# stay); the newer ones untouched; nothing named .qor-* left; every moved
+# file named moved in a log (unlogged: a failure), and named once where the
+# copies go from one file system to another (log≠1: within one file system
+# counted, not failed, since a rename becomes durable in the system's own
+# time). Counted too: files at both places right after the cut, what the
+# rerun finished, and the steps cut before.
 #
 #   bash bench/power_cuts.sh [BUILD_DIR [CUTS]]   (default: build, 20 cuts per kind)
 #
 # QOR_POWER_CUTS: cuts per kind where CUTS is not given.
-# QOR_POWER_CUTS_FILES: old files per tree (default 3000 from tmpfs, where
-#   copies go in batches of about a thousand, 400 within the layer).
-# QOR_POWER_CUTS_KINDS: a subset of the four. QOR_POWER_CUTS_SEED: to repeat.
-# QOR_POWER_CUTS_KEEP=1: keeps the folder of each cut told in full.
+# QOR_POWER_CUTS_FILES: old files per tree (default 600 across file systems,
+#   where copies go in batches of a few hundred, 300 within one).
+# QOR_POWER_CUTS_KINDS: a subset (spaces in a kind's name written _).
+# QOR_POWER_CUTS_DISKS: the real file systems, default "ext4 xfs"; empty: none.
+# QOR_POWER_CUTS_SEED: to repeat. QOR_POWER_CUTS_KEEP=1: keeps the folders
+#   of each finding. QOR_POWER_CUTS_TELL=1: a line per cut.
+# QOR_POWER_CUTS_BROKEN=copy-fsync|folder-fsync|early-removal: a build
+#   broken on purpose (bench/broken_sync.cpp), with which the loop must fail.
 # QOR_FORGETFUL_FS: the layer, for a qor-cli built without it.
-# QOR_POWER_CUTS_SYNC_TARGET=1: a look into a failure: the target folder is
-#   synced from here after the freeze, just before the cut, so that the names
-#   in it (the journal's) are durable.
-# Exit status 1 when a file was lost, altered, left at the source or at both
-# places, a .qor-* name was left, or a rerun ended other than with 0 or 1;
-# 77 (skipped) without root, /dev/fuse or the layer. The layers are unmounted
-# and every process started here is stopped by its id at the end, also after
-# a failure.
+# Exit status 1 when a check failed or a rerun ended other than with 0 or 1;
+# 77 (skipped) without root, /dev/fuse or the layer. What was mounted, the
+# loop devices and the kernel's writeback setting are put back at the end,
+# also after a failure or a stop.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-build}" && pwd)

@@ -173,7 +173,8 @@ std::vector<std::size_t> LastRecordOfEachMove(const std::vector<JournalRecord>& 
   return order;
 }
 
-void AddWholeLines(std::string_view text, bool at_start, std::unordered_set<std::string>& lines) {
+void AddWholeLines(std::string_view text, bool at_start, std::size_t mark_at,
+                   std::unordered_set<std::string>& lines) {
   std::size_t at = 0;
   if (!at_start) {
     const std::size_t first = text.find('\n');
@@ -182,7 +183,7 @@ void AddWholeLines(std::string_view text, bool at_start, std::unordered_set<std:
   for (;;) {
     const std::size_t end = text.find("\r\n", at);
     if (end == std::string_view::npos) return;
-    lines.emplace(text.substr(at, end - at));
+    if (end + 2 > mark_at) lines.emplace(text.substr(at, end - at));
     at = end + 2;
   }
 }

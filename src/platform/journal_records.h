@@ -97,8 +97,10 @@ inline std::uint64_t LoggedSince(std::uint64_t mark) {
 
 // Adds the whole lines (ended by CR LF) of `text`, a run log's part read
 // from `LoggedSince` a mark (from its start when `at_start`), beginning
-// with the first line that begins in `text`.
-void AddWholeLines(std::string_view text, bool at_start, std::unordered_set<std::string>& lines);
+// with the first line that begins in `text`, of those that end after
+// `mark_at` (the mark's place in `text`): the entries written since.
+void AddWholeLines(std::string_view text, bool at_start, std::size_t mark_at,
+                   std::unordered_set<std::string>& lines);
 
 // The last line of `tail`, a run log's end (its whole text when
 // `whole_log`), when a kill cut it short before its line end.

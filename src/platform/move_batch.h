@@ -65,8 +65,10 @@ class MoveBatch {
   void VerifyCopies();
   // `settled` is called each time the steps of the moves so far have all
   // been called and what they did is on disk, before the run's journal lets
-  // go of them: what the caller still holds of their record goes now.
-  void WhenSettled(std::function<void()> settled);
+  // go of them: what the caller still holds of their record goes now, to
+  // the disk; false when it could not, and the journal keeps them for a
+  // later run to log.
+  void WhenSettled(std::function<bool()> settled);
   // At most `jobs` copies across file systems under way at once; 1 makes
   // them one after the other, 0 (the default) chooses by the file systems:
   // on Linux several onto or off a share, one between local disks; on

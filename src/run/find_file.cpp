@@ -53,7 +53,7 @@ class Walker {
     batch_.SetJobs(params.Jobs);
     // The entries of a batch's moves on the disk before its journal lets go
     // of them: else a power cut could leave moves that no log names.
-    batch_.WhenSettled([this] { log_.Sync(); });
+    batch_.WhenSettled([this] { return log_.Sync(); });
     target_.KeepJournal(
         params.SourcePath, [this] { return log_.Mark(); }, params.DateFolder);
     // Only a target that holds the source can have the walk meet a moved

@@ -181,9 +181,11 @@ Outcome RemoveSourceIfUnchanged(int from_dir, const std::string& from, const str
     } else {
       taken = RandomName(kTakenPrefix);
       if (journal != nullptr) {
+        // On the disk before the source takes the name: a source on
+        // another disk could keep it through a power cut that the record
+        // would not survive.
         journal->TakingAway(from_dir, taken, to_dir, name, entry);
-        journal->WriteHeld();
-        if (const int lost = journal->Lost()) return {lost};
+        if (const int lost = journal->Sync()) return {lost};
       }
     }
     error = RenameToFreshName(from_dir, from.c_str(), taken.c_str());

@@ -130,7 +130,7 @@ struct MoveBatch::State {
   bool verify = false;  // each copy read back before its source goes
   // The target of the moves pending, whose new folders are synced with them.
   TargetFolder::State* target = nullptr;
-  std::function<void()> settled;
+  std::function<bool()> settled;
 
   // Copies made side by side: `jobs` at most, 0 to choose by the file
   // systems; 1 makes each copy here, one after the other.
@@ -437,9 +437,9 @@ bool MoveBatch::State::Commit() {
       if (::fsync(folder->fd()) != 0 && errno != EINVAL) removals_durable = false;
     }
   }
-  if (settled) settled();
+  const bool logged = !settled || settled();
   for (const Item& item : items) {
-    if (item.journal != nullptr && removals_durable) {
+    if (item.journal != nullptr && removals_durable && logged) {
       item.journal->Clear();
       break;
     }
@@ -606,7 +606,7 @@ void MoveBatch::VerifyCopies() {
   state_->verify = true;
 }
 
-void MoveBatch::WhenSettled(std::function<void()> settled) {
+void MoveBatch::WhenSettled(std::function<bool()> settled) {
   state_->settled = std::move(settled);
 }
 

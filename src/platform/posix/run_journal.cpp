@@ -256,6 +256,7 @@ void RunJournal::Writing(int from_dir, int to_dir, const std::string& name) {
 }
 
 bool RunJournal::SyncLog() {
+  const std::lock_guard lock(mutex_);
   if (!log_) return true;
   const LogMark mark = log_();
   if (mark.path.empty()) return true;  // no log that could be named

@@ -103,7 +103,8 @@ std::unordered_set<std::string> LoggedLines(const std::vector<LogMark>& marks) {
     if (::lseek(log.get(), from, SEEK_SET) != from) continue;
     std::string text;
     ReadBounded(log.get(), kLargestLogPart, text);
-    AddWholeLines(text, from == 0, lines);
+    AddWholeLines(text, from == 0, static_cast<std::size_t>(mark.offset - LoggedSince(mark.offset)),
+                  lines);
   }
   return lines;
 }

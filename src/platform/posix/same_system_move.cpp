@@ -112,6 +112,12 @@ Outcome FinishMoveUnderBothNames(int from_dir, const std::string& from, int to_d
       !SameAsCopied(from_dir, from, to_dir, to)) {
     return {EEXIST};
   }
+  // Reading them took a while: still that one file, just before its name goes.
+  struct stat now;
+  if (::fstatat(from_dir, from.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || now.st_dev != b.st_dev ||
+      now.st_ino != b.st_ino || now.st_nlink < 2) {
+    return {EEXIST};
+  }
   if (::unlinkat(from_dir, from.c_str(), 0) != 0) return {errno};
   return {};
 }

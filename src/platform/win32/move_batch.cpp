@@ -41,7 +41,7 @@ bool NoRoom(const Outcome& outcome) {
 struct MoveBatch::State {
   std::function<bool()> keep_going;
   bool verify = false;
-  std::function<void()> settled;
+  std::function<bool()> settled;
   // What `keep_going` said while the batch's steps ran on this thread.
   std::chrono::steady_clock::time_point last_asked;
   bool stop_heard = false;
@@ -268,9 +268,9 @@ bool MoveBatch::State::Commit() {
   }
   // Every source of the batch has gone or stays, every copy is in place or
   // gone: nothing the journal names is pending any more.
-  if (settled) settled();
+  const bool logged = !settled || settled();
   for (const Item& item : items) {
-    if (item.journal != nullptr) {
+    if (item.journal != nullptr && logged) {
       item.journal->Clear();
       break;
     }
@@ -381,7 +381,7 @@ void MoveBatch::VerifyCopies() {
   state_->verify = true;
 }
 
-void MoveBatch::WhenSettled(std::function<void()> settled) {
+void MoveBatch::WhenSettled(std::function<bool()> settled) {
   state_->settled = std::move(settled);
 }
 

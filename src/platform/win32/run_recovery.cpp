@@ -201,7 +201,7 @@ std::unordered_set<std::string> LoggedLines(const std::vector<LogMark>& logs) {
     if (!log.IsValid() || size <= mark.offset || !Seek(log.get(), from)) continue;
     std::string text;
     ReadBounded(log.get(), kLargestLogPart, text);
-    AddWholeLines(text, from == 0, lines);
+    AddWholeLines(text, from == 0, static_cast<std::size_t>(mark.offset - from), lines);
   }
   return lines;
 }

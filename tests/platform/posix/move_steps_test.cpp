@@ -192,11 +192,50 @@ TEST_F(CrossMoveSteps, TheCallerHearsThatABatchSettledBeforeItsJournalLetsGo) {
         }
       }
       heard.emplace_back(outcomes_.size(), journal);
+      return true;
     });
   });
   ASSERT_EQ(heard.size(), 1u);
   EXPECT_EQ(heard[0].first, 3u) << "before every move had ended";
   EXPECT_GT(heard[0].second, 0u) << "after the journal let go of the batch";
+}
+
+// Where the caller cannot bring its record of a batch to the disk, the
+// journal keeps naming the batch: a later run logs it after a power cut.
+TEST_F(CrossMoveSteps, AJournalKeepsABatchWhoseMovesTheCallerCouldNotRecord) {
+  std::map<bool, std::uintmax_t> journal_at_second_batch;
+  for (const bool recorded : {true, false}) {
+    FolderListing listing(source_.path());
+    TargetFolder target(target_.path());
+    target.KeepJournal(source_.path(), [] { return LogMark{}; });
+    ASSERT_TRUE(target.Enter("").ok());
+    MoveBatch batch([] { return true; });
+    int batches = 0;
+    batch.WhenSettled([&] {
+      if (++batches == 2) {
+        for (const std::string& name : NamesIn(target_.path())) {
+          if (name.starts_with(kJournalPrefix)) {
+            journal_at_second_batch[recorded] = std::filesystem::file_size(target_.slash() + name);
+          }
+        }
+      }
+      return recorded;
+    });
+    for (const char* name : {"a", "b"}) {
+      MoveBatch::Steps steps;
+      steps.entry = std::string(name) + "      MOVED to   " + target_.slash();
+      steps.begin = [] { return true; };
+      steps.end = [](Outcome outcome, FileIdentity) { EXPECT_TRUE(outcome.ok()); };
+      batch.Move(listing, name, target, std::move(steps));
+      ASSERT_TRUE(batch.Finish());  // one batch each
+    }
+    for (const std::string& name : NamesIn(target_.path()))
+      std::filesystem::remove(target_.slash() + name);
+    WriteFile(source_.slash() + "a", "bytes of a", UtcSeconds(2020, 1, 1));
+    WriteFile(source_.slash() + "b", "bytes of b", UtcSeconds(2020, 1, 1));
+  }
+  EXPECT_GT(journal_at_second_batch[false], journal_at_second_batch[true])
+      << "the first batch's records are still there";
 }
 
 TEST_F(CrossMoveSteps, ANameTakenWhileTheBatchWaitsIsNeverReplaced) {

@@ -258,5 +258,23 @@ TEST_F(PlantedJournal, AMoveTheKilledRunsLogHoldsIsNotLoggedAgain) {
   }
 }
 
+// What the log held before the mark is no record of this move.
+TEST_F(PlantedJournal, ALineLikeTheEntryBeforeTheMarkDoesNotCount) {
+  const std::string log_path = target_.slash() + "run-log.txt";
+  const std::string before = Entry("f") + "\r\n";
+  WriteFile(log_path, before, UtcSeconds(2020, 1, 1));
+  struct stat log_state;
+  ASSERT_EQ(::stat(log_path.c_str(), &log_state), 0);
+  const LogMark mark{log_path,
+                     {static_cast<std::uint64_t>(log_state.st_dev),
+                      static_cast<std::uint64_t>(log_state.st_ino)},
+                     before.size()};
+  ::unlink((source_.slash() + "f").c_str());
+  Plant(Roots() + LogRecord(mark) + Placing(), {});
+  FakeRecoveryLog log;
+  EXPECT_TRUE(RecoverKilledRuns(target_.path(), log).refused.empty());
+  EXPECT_EQ(log.written, std::vector<std::string>{Entry("f")});
+}
+
 }  // namespace
 }  // namespace qor::platform
