@@ -47,6 +47,7 @@ OLD_FROM, OLD_TO = 1577836800, 1609459200 - 1  # 2020 (UTC)
 NEW = 1672531200  # 2023
 THEIRS = 1546300800  # 2019
 TAKEN, NEWER = 6, 6
+FULL_KIB = int(os.environ.get("QOR_POWER_CUTS_FULL_KIB", "6144"))  # the small disk
 
 def on_layer(side):
     return side != "tmpfs"
@@ -170,6 +171,24 @@ def shell(*command):
 def image(disk):
     return f"{tmp}/{disk}.img"
 
+def wait_stopped(pid):
+    """Until every thread of the stopped process stands (a thread within a
+    sync goes on until that returns): then no write of it is under way while
+    a disk is taken, which could leave a later write in the image without an
+    earlier one."""
+    deadline = time.monotonic() + 10
+    while time.monotonic() < deadline:
+        try:
+            states = []
+            for task in os.listdir(f"/proc/{pid}/task"):
+                with open(f"/proc/{pid}/task/{task}/stat") as f:
+                    states.append(f.read().rsplit(")", 1)[1].split()[0])
+        except OSError:
+            return  # it ended
+        if all(state in "tTZX" for state in states):
+            return
+        time.sleep(0.001)
+
 def take_disk(disk):
     """The disk as it is now, while the machine stands still: its image."""
     shell("cp", "--sparse=always", image(disk), image(disk) + ".cut")
@@ -184,7 +203,7 @@ def bring_back(disk):
         shell("losetup", "-d", device.split(":")[0])
     os.replace(image(disk) + ".cut", image(disk))
     device = shell("losetup", "--direct-io=on", "-f", "--show", image(disk))
-    shell("mount", device, mnt)
+    shell("mount", *(["-o", "commit=600"] if disk.startswith("ext4") else []), device, mnt)
 
 def steps(side):
     return int(ask(side, "steps"))
@@ -373,6 +392,7 @@ for kind in chosen:
             if proc.poll() is None:
                 proc.send_signal(signal.SIGSTOP)
                 frozen = f"{at:.3f} s into the run"
+                wait_stopped(proc.pid)
             for d in disks:
                 take_disk(d)
         ended = not frozen
@@ -383,7 +403,12 @@ for kind in chosen:
         elif not frozen:
             row["done"] += 1
         proc.send_signal(signal.SIGKILL)
-        # What was not durable is gone; the requests that waited fail.
+        # What was not durable is gone; the requests that waited fail. A
+        # disk never reuses before the next commit the room a removal freed,
+        # so what is durable always fits on it; the small disk beneath the
+        # layer knows nothing of that: it gets some room more for the cut.
+        if "full" in layers:
+            shell("mount", "-o", f"remount,size={FULL_KIB + 4096}k", f"{work}/full-beneath")
         for l in layers:
             cut(l)
         finish(proc, 60)
@@ -473,6 +498,8 @@ for kind in chosen:
                 shutil.copytree(os.path.dirname(src), f"{kept}/source")
                 shutil.copytree(os.path.dirname(tgt), f"{kept}/target")
         clear(kind, n)
+        if "full" in layers:
+            shell("mount", "-o", f"remount,size={FULL_KIB}k", f"{work}/full-beneath")
     rows.append(row)
     print(f"{kind}: {row['cuts']} cuts of {files} files done", flush=True)
 
