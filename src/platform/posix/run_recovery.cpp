@@ -188,6 +188,13 @@ bool KilledRun::Read(int file, const FileIdentity& holder, std::string& why) {
     return false;
   }
   if (!source_root_.IsValid() || ::fstat(source_root_.get(), &source) != 0) {
+    // A run that emptied its source folder and was asked to remove emptied
+    // folders removes that one last: a kill before its journal went leaves
+    // a journal that names nothing to finish, and a folder that is gone.
+    if (errno == ENOENT && journal_.records.empty()) {
+      journal_.source_root.clear();
+      return true;
+    }
     why = "its source folder cannot be opened (" + ErrorText(errno) + ")";
     return false;
   }

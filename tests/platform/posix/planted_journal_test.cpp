@@ -265,15 +265,32 @@ TEST_F(PlantedJournal, ALineLikeTheEntryBeforeTheMarkDoesNotCount) {
   WriteFile(log_path, before, UtcSeconds(2020, 1, 1));
   struct stat log_state;
   ASSERT_EQ(::stat(log_path.c_str(), &log_state), 0);
-  const LogMark mark{log_path,
-                     {static_cast<std::uint64_t>(log_state.st_dev),
-                      static_cast<std::uint64_t>(log_state.st_ino)},
-                     before.size()};
+  const LogMark mark{
+      log_path,
+      {static_cast<std::uint64_t>(log_state.st_dev), static_cast<std::uint64_t>(log_state.st_ino)},
+      before.size()};
   ::unlink((source_.slash() + "f").c_str());
   Plant(Roots() + LogRecord(mark) + Placing(), {});
   FakeRecoveryLog log;
   EXPECT_TRUE(RecoverKilledRuns(target_.path(), log).refused.empty());
   EXPECT_EQ(log.written, std::vector<std::string>{Entry("f")});
+}
+
+// A run that emptied its source folder removes it last; a kill before its
+// journal went leaves one naming a folder that is gone: with nothing else
+// in it, it goes; with a move in it, it stays for you to see.
+TEST_F(PlantedJournal, AJournalWhoseSourceFolderIsGoneGoesOnlyWhenItNamesNothingMore) {
+  for (const bool names_a_move : {false, true}) {
+    SCOPED_TRACE(names_a_move ? "naming a move" : "naming nothing");
+    const std::string gone = source_.slash() + "gone/";
+    Plant(RootsRecord(gone, target_.slash()) + (names_a_move ? Placing() : std::string()), {});
+    FakeRecoveryLog log;
+    const Recovery recovery = RecoverKilledRuns(target_.path(), log);
+    EXPECT_EQ(recovery.refused.size(), names_a_move ? 1u : 0u);
+    EXPECT_EQ(std::filesystem::exists(target_.slash() + kJournal), names_a_move);
+    EXPECT_EQ(ReadFile(target_.slash() + "f"), "bytes");
+    std::filesystem::remove(target_.slash() + kJournal);
+  }
 }
 
 }  // namespace
