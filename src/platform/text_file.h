@@ -56,7 +56,7 @@ class TextFile {
   std::atomic<std::uint64_t> written_ = 0;  // the end of the file as written
   std::uint64_t reserved_end_ = 0;          // room is allocated up to here
   std::uint64_t size_limit_ = 0;            // the process's file size limit
-  std::string folder_;                      // the one that holds it (POSIX)
+  std::string folder_;                      // the one that holds it, with its '/' (POSIX)
   bool name_synced_ = false;
 };
 

@@ -3,9 +3,11 @@
 // The one owner of a file descriptor in the Linux layer: closed when it goes
 // out of scope, so that no error path can leak one.
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
 #include <utility>
 
 namespace qor::platform {
@@ -50,6 +52,18 @@ Fd OpenRetrying(Open open) {
     fd = open();
   } while (fd < 0 && errno == EINTR);
   return Fd(fd);
+}
+
+// Brings the name of the file at `path` in its folder to the disk (the
+// folder's fsync); 0, or the error. A folder that cannot be synced (EINVAL)
+// or is read-only has nothing to lose.
+inline int SyncFolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.IsValid()) return errno;
+  if (::fsync(fd.get()) != 0 && errno != EINVAL && errno != EROFS) return errno;
+  return 0;
 }
 
 }  // namespace qor::platform

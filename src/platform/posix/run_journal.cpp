@@ -267,11 +267,7 @@ bool RunJournal::SyncLog() {
     return false;
   }
   if (log_name_synced_ || !S_ISREG(st.st_mode)) return true;
-  const std::size_t slash = mark.path.rfind('/');
-  const Fd folder(::open(slash == std::string::npos ? "." : mark.path.substr(0, slash + 1).c_str(),
-                         O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  log_name_synced_ =
-      folder.IsValid() && (::fsync(folder.get()) == 0 || errno == EINVAL || errno == EROFS);
+  log_name_synced_ = SyncFolderOf(mark.path) == 0;
   return log_name_synced_;
 }
 

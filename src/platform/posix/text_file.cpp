@@ -133,10 +133,7 @@ Outcome TextFile::Sync() {
   // Devices and pipes cannot be synced; there is nothing to lose there.
   if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) return {errno};
   if (name_synced_ || !is_regular_) return {};
-  const Fd folder(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!folder.IsValid() || (::fsync(folder.get()) != 0 && errno != EINVAL && errno != EROFS)) {
-    return {errno};
-  }
+  if (const int error = SyncFolderOf(folder_)) return {error};
   name_synced_ = true;
   return {};
 }
