@@ -68,6 +68,7 @@ std::size_t FieldsOf(std::string_view kind) {
   if (kind == "P") return 5;
   if (kind == "K") return 6;
   if (kind == "W") return 4;
+  if (kind == "N") return 7;
   return 0;
 }
 
@@ -115,6 +116,11 @@ bool TakeRecord(const std::vector<std::string_view>& fields, char separator, Jou
   record.name = fields[3];
   record.entry = fields[4];
   if (kind == 'K') record.taken = fields[5];
+  if (kind == 'N' && (!ReadDecimal(fields[5], record.identity.device) ||
+                      !ReadDecimal(fields[6], record.identity.inode))) {
+    why = "a rename's record is not as written";
+    return false;
+  }
   if (!IsRelativeFolder(record.source, separator) || !IsRelativeFolder(record.target, separator) ||
       !IsPlainName(record.name, separator) || record.entry.empty() ||
       HasControlBytes(record.entry) || (kind == 'K' && !IsRandomName(record.taken, kTakenPrefix))) {
@@ -158,6 +164,12 @@ std::string TakingAwayRecord(std::string_view source, std::string_view target,
                              std::string_view name, std::string_view entry,
                              std::string_view taken) {
   return Record({"K", source, target, name, entry, taken});
+}
+
+std::string RenamingRecord(std::string_view source, std::string_view target, std::string_view name,
+                           std::string_view entry, const FileIdentity& identity) {
+  return Record(
+      {"N", source, target, name, entry, Decimal(identity.device), Decimal(identity.inode)});
 }
 
 std::vector<std::size_t> LastRecordOfEachMove(const std::vector<JournalRecord>& records) {

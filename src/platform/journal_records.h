@@ -54,8 +54,15 @@ std::string PlacingRecord(std::string_view source, std::string_view target, std:
 std::string TakingAwayRecord(std::string_view source, std::string_view target,
                              std::string_view name, std::string_view entry, std::string_view taken);
 
+// "N": the file `name` in `source` (below the source root), `identity` on
+// its file system, is about to be renamed to `name` in `target` (below the
+// target root), on that same file system; `entry` is the run log's entry,
+// which follows the rename.
+std::string RenamingRecord(std::string_view source, std::string_view target, std::string_view name,
+                           std::string_view entry, const FileIdentity& identity);
+
 // One record read back: "T" has `target` and `name`, "U" `source` and
-// `name`, "W" all three, "P" all but `taken`.
+// `name`, "W" all three, "P" all but `taken`, "N" as "P" and `identity`.
 struct JournalRecord {
   char kind = 0;
   std::string source;  // folder below the source root
@@ -63,6 +70,7 @@ struct JournalRecord {
   std::string name;
   std::string entry;
   std::string taken;
+  FileIdentity identity;
 };
 
 struct JournalText {

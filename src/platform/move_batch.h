@@ -10,8 +10,12 @@
 
 namespace qor::platform {
 
-// The moves of one run, carried out in the order they are asked for. A move
-// within one file system is done at once. Across file systems the copies of
+// The moves of one run, carried out in the order they are asked for. Within
+// one file system the renames of a batch are recorded in the run's journal,
+// all in one write, then made (side by side into different folders where
+// the file system answers slowly), and only then logged, all in one write:
+// a run killed meanwhile leaves its journal, from which the next run logs
+// the renames that were made. Across file systems the copies of
 // a batch (a few hundred files, some tens of MiB or half a second, whichever
 // comes first) are made first, made durable together and put in place under
 // their names without replacing; only then are the sources removed, one by
@@ -29,6 +33,11 @@ class MoveBatch {
     // durable. False gives that move up: the copy goes, the source stays,
     // and `end` is not called.
     std::function<bool()> begin;
+    // For a rename within one file system whose log entry may follow it:
+    // asked instead of `begin`, before the batch's renames; false gives
+    // that move up. The entry is then written whole once the move is over,
+    // with `end`. Without it each rename waits for `begin`.
+    std::function<bool()> begin_later;
     // The outcome, and the identity of the file at its new place.
     std::function<void(Outcome, FileIdentity)> end;
     // The run log's entry for the file once moved, kept in the run's journal
@@ -37,6 +46,9 @@ class MoveBatch {
     // The size the walk saw: a batch counts it against its bytes before the
     // copy is made, so copies handed out ahead never overrun the batch.
     std::uint64_t size = 0;
+    // The identity the walk saw, by which a later run tells a rename that
+    // was made from one that was not.
+    FileIdentity identity;
   };
 
   // `keep_going` is asked at least every 100 ms while the caller waits on a
@@ -64,11 +76,11 @@ class MoveBatch {
   // it; a copy that differs goes and the source stays (kCopyDiffers).
   void VerifyCopies();
   // `settled` is called each time the steps of the moves so far have all
-  // been called and what they did is on disk, before the run's journal lets
-  // go of them: what the caller still holds of their record goes now, to
-  // the disk; false when it could not, and the journal keeps them for a
-  // later run to log.
-  void WhenSettled(std::function<bool()> settled);
+  // been called, before the run's journal lets go of them: what the caller
+  // still holds of their record goes to the file now, and when `durable`
+  // (their copies and removals are on the disk) to the disk too; false when
+  // it could not, and the journal keeps them for a later run to log.
+  void WhenSettled(std::function<bool(bool durable)> settled);
   // At most `jobs` copies across file systems under way at once; 1 makes
   // them one after the other, 0 (the default) chooses by the file systems:
   // on Linux several onto or off a share, one between local disks; on

@@ -53,7 +53,7 @@ class Walker {
     batch_.SetJobs(params.Jobs);
     // The entries of a batch's moves on the disk before its journal lets go
     // of them: else a power cut could leave moves that no log names.
-    batch_.WhenSettled([this] { return log_.Sync(); });
+    batch_.WhenSettled([this](bool durable) { return durable ? log_.Sync() : log_.FlushHeld(); });
     target_.KeepJournal(
         params.SourcePath, [this] { return log_.Mark(); }, params.DateFolder);
     // Only a target that holds the source can have the walk meet a moved
@@ -247,10 +247,12 @@ class Walker {
     std::string first_piece = LogText(relative + name);
     const std::int64_t kilobytes = KilobytesHalfEven(entry.size);
 
+    auto taken = std::make_shared<Taken>(
+        Taken{std::move(first_piece), kilobytes, relative + name, entry.size, false});
     if (const platform::Outcome entered = target_.Enter(relative); !entered.ok()) {
       // Recorded after the moves still on their way, in walk order.
       if (!batch_.Finish()) return WalkEnd::Abandoned;
-      if (Begin(first_piece, kilobytes)) End(entered, {}, relative + name, entry.size);
+      if (Begin(*taken)) End(*taken, entered, {});
       return WalkEnd::Finished;
     }
     if (!journal_lost_said_) {
@@ -260,41 +262,61 @@ class Walker {
       }
     }
     platform::MoveBatch::Steps steps;
-    steps.entry = first_piece + std::string(kMovedTo) + LogText(params_.TargetPath);
+    steps.entry = taken->first_piece + std::string(kMovedTo) + LogText(params_.TargetPath);
     steps.size = entry.size;
-    steps.begin = [this, first_piece = std::move(first_piece), kilobytes] {
-      return Begin(first_piece, kilobytes);
+    steps.identity = entry.identity;
+    steps.begin = [this, taken] { return Begin(*taken); };
+    steps.begin_later = [this, taken] {
+      taken->later = true;
+      return Begin(*taken);
     };
-    steps.end = [this, report = relative + name, size = entry.size](platform::Outcome moved,
-                                                                    platform::FileIdentity placed) {
-      End(moved, placed, report, size);
+    steps.end = [this, taken](platform::Outcome moved, platform::FileIdentity placed) {
+      End(*taken, moved, placed);
     };
     return batch_.Move(listing, name, target_, std::move(steps)) ? WalkEnd::Finished
                                                                  : WalkEnd::Abandoned;
   }
 
+  // A taken file on its way: its entry's first piece, and what its end
+  // reports.
+  struct Taken {
+    std::string first_piece;
+    std::int64_t kilobytes;
+    std::string report;  // its name below the source folder
+    std::uint64_t size;
+    bool later;  // its entry is written whole once it has moved
+  };
+
   // The first piece of a taken file's entry, written just before its source
-  // leaves its place; false when the log has no room for the whole entry.
-  bool Begin(const std::string& first_piece, std::int64_t kilobytes) {
-    if (!log_.StartEntry(first_piece, rest_room_)) return false;
+  // leaves its place, or for a rename whose entry follows it, its room in
+  // the log; false when the log has no room for the whole entry.
+  bool Begin(const Taken& taken) {
+    if (taken.later ? !log_.ReserveEntry(taken.first_piece, rest_room_)
+                    : !log_.StartEntry(taken.first_piece, rest_room_)) {
+      return false;
+    }
     ++params_.MovedCount;
-    params_.MovedKB += kilobytes;
+    params_.MovedKB += taken.kilobytes;
     return true;
   }
 
   // The rest of the entry, once the move is over; the observer hears of it
   // too.
-  void End(const platform::Outcome& moved, const platform::FileIdentity& placed,
-           const std::string& relative_name, std::uint64_t size) {
+  void End(const Taken& taken, const platform::Outcome& moved,
+           const platform::FileIdentity& placed) {
     const EntryEnding ending = EndEntry(moved, params_.TargetPath);
-    log_.EndEntry(ending.text);
+    if (taken.later) {
+      log_.HoldEntry(taken.first_piece, ending.text, rest_room_);
+    } else {
+      log_.EndEntry(ending.text);
+    }
     if (!moved.ok()) {
       ++params_.FailedCount;
       if (!moved.kept_as.empty()) ++params_.LeftHidden;
     } else if (remember_moves_) {
       moved_.insert(placed);
     }
-    window_.FileTaken(relative_name, size, moved.ok(), ending.reason);
+    window_.FileTaken(taken.report, taken.size, moved.ok(), ending.reason);
   }
 
   struct IdentityHash {

@@ -1,5 +1,7 @@
 #include "run/run_log.h"
 
+#include <algorithm>
+
 #include "core/message_box.h"
 #include "platform/files.h"
 
@@ -24,17 +26,42 @@ bool RunLog::StartEntry(std::string_view first_piece, std::size_t rest_room) {
   return Append(first_piece);
 }
 
+bool RunLog::ReserveEntry(std::string_view first_piece, std::size_t rest_room) {
+  if (IsBroken()) return false;
+  const std::size_t room = first_piece.size() + rest_room;
+  const platform::Outcome reserved = file_.Reserve(held_.size() + ahead_ + room);
+  if (!reserved.ok()) {
+    Flush();
+    if (!IsBroken()) write_error_ = reserved.error;
+    return false;
+  }
+  ahead_ += room;
+  return true;
+}
+
+void RunLog::HoldEntry(std::string_view first_piece, std::string_view ending,
+                       std::size_t rest_room) {
+  ahead_ -= std::min(ahead_, first_piece.size() + rest_room);
+  held_ += first_piece;
+  EndEntry(ending);
+}
+
 void RunLog::EndEntry(std::string_view text) {
   held_ += text;
   held_ += kLineBreak;
 }
 
 bool RunLog::Flush() {
-  if (held_.empty()) return !IsBroken();
+  FlushHeld();
+  return !IsBroken();
+}
+
+bool RunLog::FlushHeld() {
+  if (held_.empty()) return true;
   const platform::Outcome written = file_.Write(held_);
   held_.clear();
   if (!written.ok() && !IsBroken()) write_error_ = written.error;
-  return !IsBroken();
+  return written.ok();
 }
 
 bool RunLog::Append(std::string_view text) {

@@ -21,6 +21,13 @@ class RunLog {
   // broken and nothing is appended, so that an entry is never begun that
   // might not be finished.
   bool StartEntry(std::string_view first_piece, std::size_t rest_room);
+  // Makes room for an entry that is written whole later, with HoldEntry,
+  // once its move is over: `first_piece` and `rest_room` more bytes beyond
+  // what is held and reserved so. False as StartEntry.
+  bool ReserveEntry(std::string_view first_piece, std::size_t rest_room);
+  // The whole entry reserved so, `first_piece`, `ending` and a line end,
+  // written as an ending is.
+  void HoldEntry(std::string_view first_piece, std::string_view ending, std::size_t rest_room);
   // Ends the entry begun last with `text` and a line end. The ending goes to
   // the file together with what is written next (most often the next
   // entry's first piece: one write per file), or at the latest with Flush,
@@ -29,6 +36,9 @@ class RunLog {
   // Writes an ending still held; also once the log is broken, as its room
   // was made when its entry began.
   bool Flush();
+  // As Flush; true when all that was held reached the file, also where the
+  // log broke before for want of room for an entry to come.
+  bool FlushHeld();
   // Appends `text` as written.
   bool Append(std::string_view text);
   // Appends `text` and a line end.
@@ -54,8 +64,9 @@ class RunLog {
 
   platform::TextFile file_;
   int write_error_ = 0;
-  std::string held_;  // an entry's ending, not written yet
-  std::string path_;  // whole
+  std::string held_;       // an entry's ending, or whole entries, not written yet
+  std::size_t ahead_ = 0;  // room reserved for entries not held yet
+  std::string path_;       // whole
 };
 
 // "FileFind" + DateStamp + ".txt".

@@ -214,12 +214,12 @@ TEST_F(FindFileTest, GivesUpAtTheYieldThatSaysSoAndTouchesNothingAfter) {
   EXPECT_EQ(window_.yields, 1);
   EXPECT_TRUE(window_.labels.empty());
   EXPECT_EQ(params_.SearchedCount, 50);
-  // Only files among the first 50 entries moved (48 to 50, as "." and ".."
-  // may come anywhere in the listing); the rest stayed.
+  // Only files among the first 50 entries moved (at most 50, as "." and
+  // ".." may come anywhere in the listing, and the renames still waiting
+  // for their batch are given up); the rest stayed.
   int left = 0;
   for (int i = 0; i < 120; ++i) left += Exists(source_ + "f" + std::to_string(i)) ? 1 : 0;
   EXPECT_EQ(left, 120 - params_.MovedCount);
-  EXPECT_GE(params_.MovedCount, 48);
   EXPECT_LE(params_.MovedCount, 50);
   EXPECT_TRUE(Exists(source_));
   // Every moved file has its whole entry.

@@ -246,12 +246,12 @@ TEST_F(GoRun, ClosingDuringARunAnsweredNoGoesOnAndYesStopsAtOnce) {
     if (answer == MessageAnswer::Yes) moved_at_yes = CountFiles(target_);
     return answer;
   };
-  // The user presses the close box while the walk waits at its 2nd and 6th
-  // yield.
+  // The user presses the close box while the walk waits at its 2nd and 12th
+  // yield (about 500 entries in: the first batch of moves is done by then).
   int yields = 0;
   view.on_events = [&] {
     ++yields;
-    if (yields == 2 || yields == 6) view.RequestClose(CloseReason::UserCommand);
+    if (yields == 2 || yields == 12) view.RequestClose(CloseReason::UserCommand);
   };
 
   PressGo();

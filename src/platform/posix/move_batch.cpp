@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/batch_limits.h"
+#include "platform/posix/batch_jobs.h"
 #include "platform/posix/copy_workers.h"
 #include "platform/posix/cross_device_move.h"
 #include "platform/posix/fd.h"
@@ -26,24 +27,8 @@ namespace qor::platform {
 
 namespace {
 
-// Copies under way at once where one of the two file systems answers over a
-// network or through a process of its own: each operation there waits a
-// round trip, and overlapping the waits is what pays. Between local disks
-// copies side by side were slower than one at a time (measured on two
-// processors), so there they are made one after the other.
-constexpr std::size_t kRemoteJobs = 8;
-constexpr std::size_t kLocalJobs = 1;
-
-// Copies are handed to the workers ahead of the walk, so that they can
-// spread them over the batch's folders; but once this many bytes of them are
-// not yet made, the walk waits until fewer than the workers' number are
-// under way: a batch of large files still ends by its age.
-constexpr std::uint64_t kAheadBytes = 8 << 20;
-
-// Where copies are made side by side, a batch holds more files: the more
-// folders it spans, the more of their creates and renames overlap (the
-// system lets those in one folder wait for each other).
-constexpr std::size_t kBatchFilesSideBySide = 4 * kBatchFiles;
+// The most folder removals a batch waits with, each holding its folder open.
+constexpr std::size_t kRemovalsWaiting = 64;
 
 // A folder descriptor of its own, shared by the moves of one folder. A
 // failed duplication keeps its own errno, the reason its move fails.
@@ -102,14 +87,11 @@ int ErrorOf(const std::exception_ptr& thrown) {
 }  // namespace
 
 struct MoveBatch::State {
-  // The caller's question, asked on the caller's thread only (a window
-  // handles its events in it): false when the user asked to stop.
-  KeepGoing caller_goes_on;
-
-  // One step of the batch: a file on its way, or a folder to remove if
-  // empty once the moves before it are done.
+  // One step of the batch: a file on its way (copied across file systems,
+  // or renamed within one), or a folder to remove if empty once the moves
+  // before it are done.
   struct Item {
-    enum class Kind { Move, RemoveSubfolder, RemoveFolder } kind = Kind::Move;
+    enum class Kind { Copy, Rename, RemoveSubfolder, RemoveFolder } kind = Kind::Copy;
     Steps steps;
     std::shared_ptr<SharedFolder> from;  // the source's folder, or the parent
     std::shared_ptr<SharedFolder> to;
@@ -117,8 +99,27 @@ struct MoveBatch::State {
     CrossCopy copy;
     Outcome outcome;  // a failure already known
     RunJournal* journal = nullptr;
-    bool sync = false;  // the copy synced by itself as it is made
+    bool sync = false;    // the copy synced by itself as it is made
+    bool begun = false;   // a rename whose entry follows it was given its room
+    FileIdentity placed;  // what a rename put at the new name
+    bool Moves() const { return kind == Kind::Copy || kind == Kind::Rename; }
+    bool CopyPending() const { return kind == Kind::Copy && outcome.ok(); }
   };
+
+  // The caller's question, asked on the caller's thread only (a window
+  // handles its events in it): false when the user asked to stop. Its
+  // false also breaks off, within 100 ms, the copies under way on the
+  // workers, which hear of it by `cancelled` alone.
+  std::function<bool()> caller_goes_on;
+  std::atomic<bool> cancelled = false;
+  bool UserGoesOn() {
+    if (!caller_goes_on || caller_goes_on()) return true;
+    cancelled = true;
+    return false;
+  }
+  const KeepGoing user_goes_on = [this] { return UserGoesOn(); };
+  const KeepGoing not_cancelled = [this] { return !cancelled; };
+
   // Stays where it is as the batch grows: a worker may be filling it in.
   std::deque<Item> items;
   std::atomic<std::uint64_t> bytes = 0;
@@ -130,49 +131,30 @@ struct MoveBatch::State {
   bool verify = false;  // each copy read back before its source goes
   // The target of the moves pending, whose new folders are synced with them.
   TargetFolder::State* target = nullptr;
-  std::function<bool()> settled;
+  std::function<bool(bool durable)> settled;
 
-  // Copies made side by side: `jobs` at most, 0 to choose by the file
-  // systems; 1 makes each copy here, one after the other.
-  std::size_t jobs = 0;
-  std::size_t chosen_jobs = 0;
-  FileIdentity chosen_from, chosen_to;
-  bool remote_to = false;
-  FileIdentity remote_known;  // the target folder `remote_to` was asked of
+  BatchJobs jobs;
   std::unique_ptr<CopyWorkers> workers;
-  std::atomic<bool> cancelled = false;
   std::atomic<std::uint64_t> ahead_bytes = 0;  // handed out, not yet made
-  // Asked on the caller's thread while copies may be under way on the
-  // workers: `caller_goes_on`, and its false also sets `cancelled`, which
-  // breaks those copies off within 100 ms.
-  KeepGoing caller_goes_on_else_cancel = [this] {
-    const bool go_on = !caller_goes_on || caller_goes_on();
-    if (!go_on) cancelled = true;
-    return go_on;
-  };
-  // Asked by the copies on the workers, which must not call the caller:
-  // false once `cancelled` is set.
-  KeepGoing not_cancelled = [this] { return !cancelled; };
 
-  std::size_t Jobs(const SharedFolder& from, const SharedFolder& to) {
-    if (jobs != 0) return jobs;
-    if (chosen_jobs == 0 || !(chosen_from.device == from.identity().device) ||
-        !(chosen_to.device == to.identity().device)) {
-      chosen_jobs = IsRemote(from.fd()) || IsRemote(to.fd()) ? kRemoteJobs : kLocalJobs;
-      chosen_from = from.identity();
-      chosen_to = to.identity();
-    }
-    return chosen_jobs;
+  bool Pending() const { return !items.empty(); }
+  bool RenamesPending() const { return Pending() && items.front().kind == Item::Kind::Rename; }
+  bool CopiesPending() const { return Pending() && items.front().kind == Item::Kind::Copy; }
+  // Workers for `count` at once, the ones there are once idle; false when
+  // the user said to stop meanwhile (the batch is given up).
+  bool UseWorkers(std::size_t count);
+  // Whether the batch is full: by its files, its bytes or its age.
+  bool Full(std::size_t jobs_now) const {
+    return items.size() >= (jobs_now > 1 ? kBatchFilesSideBySide : kBatchFiles) ||
+           bytes >= kBatchBytes || expected >= kBatchBytes ||
+           std::chrono::steady_clock::now() - first >= kBatchAge;
   }
-  // Whether each copy into `to` is synced by itself as it is made: so where
-  // `to` is remote, as a sync of a whole remote file system may not reach
-  // the far side (FUSE passes none on, CIFS and 9p send no flush).
-  bool SyncsEachCopy(const SharedFolder& to) {
-    if (!(remote_known == to.identity())) {
-      remote_to = IsRemote(to.fd());
-      remote_known = to.identity();
-    }
-    return remote_to;
+  std::shared_ptr<SharedFolder> Share(std::shared_ptr<SharedFolder>& last, int fd,
+                                      const FileIdentity& identity) {
+    // One that could not be had is asked for again: the lack may be over.
+    if (!last || !(last->identity() == identity) || last->error() != 0)
+      last = std::make_shared<SharedFolder>(fd, identity);
+    return last;
   }
   // The copy of `item`, here or on a worker; `go_on` is asked while it is
   // made.
@@ -190,81 +172,162 @@ struct MoveBatch::State {
       step();
     } catch (...) {
       item.outcome = {ErrorOf(std::current_exception())};
-      item.copy.Discard(item.to->fd(), item.name);
+      if (item.kind == Item::Kind::Copy) item.copy.Discard(item.to->fd(), item.name);
     }
   }
-
-  std::shared_ptr<SharedFolder> Share(std::shared_ptr<SharedFolder>& last, int fd,
-                                      const FileIdentity& identity) {
-    // One that could not be had is asked for again: the lack may be over.
-    if (!last || !(last->identity() == identity) || last->error() != 0)
-      last = std::make_shared<SharedFolder>(fd, identity);
-    return last;
+  // Fails every copy still pending that `which` picks, with `error`; what
+  // there is of each goes.
+  template <typename Which>
+  void FailCopies(int error, Which which) {
+    for (Item& item : items) {
+      if (item.CopyPending() && which(item)) {
+        item.copy.Discard(item.to->fd(), item.name);
+        item.outcome = {error};
+      }
+    }
   }
-  bool Pending() const { return !items.empty(); }
+  // The journal the moves pending record in, if any.
+  RunJournal* Journal() const {
+    for (const Item& item : items) {
+      if (item.journal != nullptr) return item.journal;
+    }
+    return nullptr;
+  }
   // Waits for `work` on a thread of its own while the window goes on living,
   // also once it has said to stop: the work cannot be broken off, and a
   // window that handles no events for minutes looks hung.
   template <typename Work>
-  bool WaitLiving(Work work, int& result) {
-    std::future<int> done;
-    try {
-      done = std::async(std::launch::async, work);
-    } catch (const std::system_error&) {
-      // No thread to be had: the work is done here, the window waiting.
-      result = work();
-      return !caller_goes_on || caller_goes_on();
-    }
-    bool go_on = true;
-    while (done.wait_for(kKeepGoingEvery) != std::future_status::ready) {
-      if (caller_goes_on && !caller_goes_on()) go_on = false;
-    }
-    result = done.get();
-    return go_on;
-  }
+  bool WaitLiving(Work work, int& result);
+  // Runs `step` on each item `due` picks: here, or where work goes side by
+  // side, the items of each target folder one after the other on a worker
+  // of their own (each step waits a round trip, those into different
+  // folders overlap, and those into one folder wait for each other anyway).
+  // A stop asked for meanwhile is heard after the batch.
+  template <typename Due, typename Step>
+  void InLanes(Due due, Step step);
+
   bool Commit();
   // Gives every pending move up; `meanwhile` is asked every 100 ms while
   // copies under way come to their end.
   void Abandon(const KeepGoing& meanwhile = {});
+
+  // The phases of a batch of copies, in their order.
+  bool MakeEveryCopy();
+  bool MakeCopiesDurable();
+  void PlaceCopies();
+  void SyncPlacedNames();
+  void RecordTakingAway();
+  void RemoveSources();
+  bool RemovalsDurable();
+  // The phases of a batch of renames.
+  void RenameOneByOne();
+  bool RecordRenames();
+  void RenameLogLater();
+  // Both end so: what the caller holds of their record goes to the file,
+  // or to the disk when `durable`, and then the journal lets go of them.
+  void LetGo(bool durable, bool journal_may_let_go);
+  // Folder removals waiting for the batch.
+  std::size_t removals_waiting = 0;
+  void Clear() {
+    removals_waiting = 0;
+    // Not held past the batch: a folder removed while held open pins every
+    // folder above it, and each removal above would then walk all of them.
+    last_from.reset();
+    last_to.reset();
+    target = nullptr;
+    items.clear();
+    bytes = 0;
+    expected = 0;
+  }
 };
 
-bool MoveBatch::State::Commit() {
-  // 0. Every copy made. One that found no room while others were being made
-  // beside it is made once more, alone: the room may have been theirs, and
-  // copies side by side must fail no file that one at a time would move.
-  if (workers) {
-    if (!workers->WaitIdle(caller_goes_on_else_cancel)) {
-      Abandon(caller_goes_on);
-      return false;
-    }
-    for (Item& item : items) {
-      if (item.kind != Item::Kind::Move ||
-          (item.outcome.error != ENOSPC && item.outcome.error != EDQUOT)) {
-        continue;
-      }
-      MakeCopy(item, &caller_goes_on);
-      if (item.outcome.error == ECANCELED) {
-        Abandon(caller_goes_on);
-        return false;
-      }
-    }
+bool MoveBatch::State::UseWorkers(std::size_t count) {
+  if (workers && workers->count() == count) return true;
+  if (workers && !workers->WaitIdle(user_goes_on)) {
+    Abandon(user_goes_on);
+    return false;
   }
-  // 1. Every copy durable, and the journal that names them before they are
-  // placed: one sync per target file system.
+  workers = std::make_unique<CopyWorkers>(count);
+  return true;
+}
+
+template <typename Work>
+bool MoveBatch::State::WaitLiving(Work work, int& result) {
+  std::future<int> done;
+  try {
+    done = std::async(std::launch::async, work);
+  } catch (const std::system_error&) {
+    // No thread to be had: the work is done here, the window waiting.
+    result = work();
+    return UserGoesOn();
+  }
+  bool go_on = true;
+  while (done.wait_for(kKeepGoingEvery) != std::future_status::ready) {
+    if (!UserGoesOn()) go_on = false;
+  }
+  result = done.get();
+  return go_on;
+}
+
+template <typename Due, typename Step>
+void MoveBatch::State::InLanes(Due due, Step step) {
+  if (!workers) {
+    for (Item& item : items) {
+      if (due(item)) step(item);
+    }
+    return;
+  }
+  std::vector<std::vector<Item*>> lanes;
+  IdleOnLeaving leaving(workers.get());  // the workers read `lanes`
   for (Item& item : items) {
-    if (item.kind == Item::Kind::Move && item.outcome.ok() && item.journal != nullptr) {
+    if (!due(item)) continue;
+    auto lane = std::find_if(lanes.begin(), lanes.end(), [&item](const auto& lane) {
+      return lane.front()->to->identity() == item.to->identity();
+    });
+    if (lane == lanes.end()) lane = lanes.insert(lanes.end(), std::vector<Item*>{});
+    lane->push_back(&item);
+  }
+  for (const std::vector<Item*>& lane : lanes) {
+    workers->Run([&lane, &step](bool) {
+      for (Item* item : lane) RunStep(*item, [&] { step(*item); });
+    });
+  }
+  leaving.Wait(user_goes_on);
+}
+
+// 0. Every copy made. One that found no room while others were being made
+// beside it is made once more, alone: the room may have been theirs, and
+// copies side by side must fail no file that one at a time would move.
+bool MoveBatch::State::MakeEveryCopy() {
+  if (!workers) return true;
+  if (!workers->WaitIdle(user_goes_on)) return false;
+  for (Item& item : items) {
+    if (item.kind != Item::Kind::Copy ||
+        (item.outcome.error != ENOSPC && item.outcome.error != EDQUOT)) {
+      continue;
+    }
+    MakeCopy(item, &user_goes_on);
+    if (item.outcome.error == ECANCELED) return false;
+  }
+  return true;
+}
+
+// 1. Every copy durable, and the journal that names them before they are
+// placed: one sync per target file system.
+bool MoveBatch::State::MakeCopiesDurable() {
+  for (Item& item : items) {
+    if (item.CopyPending() && item.journal != nullptr) {
       item.journal->Placing(item.from->fd(), item.to->fd(), item.name, item.steps.entry);
     }
   }
-  std::vector<std::shared_ptr<SharedFolder>> synced_systems;
+  std::vector<std::uint64_t> synced_systems;
   for (Item& item : items) {
-    if (item.kind != Item::Kind::Move || !item.outcome.ok()) continue;
-    bool seen = false;
-    for (const auto& folder : synced_systems) {
-      seen = seen || folder->identity().device == item.to->identity().device;
+    if (!item.CopyPending()) continue;
+    const std::uint64_t device = item.to->identity().device;
+    if (std::find(synced_systems.begin(), synced_systems.end(), device) != synced_systems.end()) {
+      continue;
     }
-    if (seen) continue;
-    synced_systems.push_back(item.to);
+    synced_systems.push_back(device);
     int error = 0;
     const int fd = item.to->fd();
     RunJournal* journal = item.journal;
@@ -277,117 +340,67 @@ bool MoveBatch::State::Commit() {
           return ::syncfs(fd) == 0 ? 0 : errno;
         },
         error);
-    if (!go_on) {
-      Abandon(caller_goes_on);
-      return false;
-    }
+    if (!go_on) return false;
     if (error != 0) {
-      for (Item& other : items) {
-        if (other.kind == Item::Kind::Move && other.outcome.ok() &&
-            other.to->identity().device == item.to->identity().device) {
-          other.copy.Discard(other.to->fd(), other.name);
-          other.outcome = {error};
-        }
-      }
+      FailCopies(error,
+                 [device](const Item& other) { return other.to->identity().device == device; });
     }
   }
-  // 2. Each copy under its name, never replacing; then each target folder
-  // that gained a name made durable once.
-  // Where copies are made side by side, the renames into each folder go
-  // one after the other on a worker of their own: each waits a round trip,
-  // those into different folders overlap, and those into one folder wait
-  // for each other anyway. A stop asked for meanwhile is heard after the
-  // batch, as when they go one by one.
-  std::vector<std::vector<Item*>> lanes;
-  IdleOnLeaving placing(workers.get());  // the workers read `lanes`
-  for (Item& item : items) {
-    if (item.kind != Item::Kind::Move || !item.outcome.ok()) continue;
-    if (!workers) {
-      item.outcome = item.copy.Place(item.to->fd(), item.name);
-      continue;
-    }
-    auto lane = std::find_if(lanes.begin(), lanes.end(), [&item](const auto& lane) {
-      return lane.front()->to->identity() == item.to->identity();
-    });
-    if (lane == lanes.end()) lane = lanes.insert(lanes.end(), std::vector<Item*>{});
-    lane->push_back(&item);
-  }
-  for (const std::vector<Item*>& lane : lanes) {
-    workers->Run([&lane](bool) {
-      for (Item* item : lane) {
-        RunStep(*item, [item] { item->outcome = item->copy.Place(item->to->fd(), item->name); });
-      }
-    });
-  }
-  placing.Wait(caller_goes_on);
-  std::vector<std::shared_ptr<SharedFolder>> touched;
-  for (Item& item : items) {
-    if (item.kind == Item::Kind::Move && item.outcome.ok() &&
-        (touched.empty() || touched.back() != item.to)) {
-      touched.push_back(item.to);
-    }
-  }
+  return true;
+}
+
+// 2. Each copy under its name, never replacing.
+void MoveBatch::State::PlaceCopies() {
+  InLanes([](const Item& item) { return item.CopyPending(); },
+          [](Item& item) { item.outcome = item.copy.Place(item.to->fd(), item.name); });
+}
+
+// Then each target folder that gained a name made durable once, and the
+// folders made for them in the folders that hold them.
+void MoveBatch::State::SyncPlacedNames() {
   // A folder's sync makes durable the names of copies of files further on,
   // made meanwhile: what the journal says of them goes first.
-  for (const Item& item : items) {
-    if (item.journal != nullptr) {
-      item.journal->Sync();
-      break;
-    }
-  }
+  if (RunJournal* journal = Journal()) journal->Sync();
   std::vector<FileIdentity> done_folders;
-  for (const auto& folder : touched) {
-    bool seen = false;
-    for (const FileIdentity& done : done_folders) seen = seen || done == folder->identity();
-    if (seen) continue;
-    done_folders.push_back(folder->identity());
-    if (::fsync(folder->fd()) == 0 || errno == EINVAL) continue;
-    const int error = errno;
-    for (Item& item : items) {
-      if (item.kind == Item::Kind::Move && item.outcome.ok() &&
-          item.to->identity() == folder->identity()) {
-        item.copy.Discard(item.to->fd(), item.name);
-        item.outcome = {error};
-      }
-    }
+  for (const Item& item : items) {
+    if (!item.CopyPending()) continue;
+    const FileIdentity folder = item.to->identity();
+    if (std::find(done_folders.begin(), done_folders.end(), folder) != done_folders.end()) continue;
+    done_folders.push_back(folder);
+    if (::fsync(item.to->fd()) == 0 || errno == EINVAL) continue;
+    FailCopies(errno, [folder](const Item& other) { return other.to->identity() == folder; });
   }
-  // The folders made for them too, in the folders that hold them.
   if (target != nullptr) {
     if (const int error = target->SyncMadeFolders()) {
-      for (Item& item : items) {
-        if (item.kind == Item::Kind::Move && item.outcome.ok()) {
-          item.copy.Discard(item.to->fd(), item.name);
-          item.outcome = {error};
-        }
-      }
+      FailCopies(error, [](const Item&) { return true; });
     }
   }
-  // 3. In the order asked for: each source removed when still unchanged,
-  // each folder removed when empty by then. The private names the sources
-  // are taken away to are recorded first, all in one write.
+}
+
+// 3. The private names the sources are taken away to, recorded all in one
+// write, and on the disk before any source takes its: a source on another
+// disk can keep that name through a power cut that an unsynced record would
+// not survive, and no later run would know it.
+void MoveBatch::State::RecordTakingAway() {
   std::vector<RunJournal*> taking;
   for (Item& item : items) {
-    if (item.kind == Item::Kind::Move && item.outcome.ok() && item.journal != nullptr) {
-      item.copy.RecordTakingAway(item.from->fd(), item.to->fd(), item.name, item.steps.entry,
-                                 *item.journal);
-      if (std::find(taking.begin(), taking.end(), item.journal) == taking.end()) {
-        taking.push_back(item.journal);
-      }
+    if (!item.CopyPending() || item.journal == nullptr) continue;
+    item.copy.RecordTakingAway(item.from->fd(), item.to->fd(), item.name, item.steps.entry,
+                               *item.journal);
+    if (std::find(taking.begin(), taking.end(), item.journal) == taking.end()) {
+      taking.push_back(item.journal);
     }
   }
-  // On the disk before any source takes its private name: a source on
-  // another disk can keep that name through a power cut that an unsynced
-  // record would not survive, and no later run would know it.
   for (RunJournal* journal : taking) {
-    const int lost = journal->Sync();
-    for (Item& item : items) {
-      if (lost != 0 && item.kind == Item::Kind::Move && item.outcome.ok() &&
-          item.journal == journal) {
-        item.copy.Discard(item.to->fd(), item.name);
-        item.outcome = {lost};
-      }
+    if (const int lost = journal->Sync()) {
+      FailCopies(lost, [journal](const Item& item) { return item.journal == journal; });
     }
   }
+}
+
+// 4. In the order asked for: each source removed when still unchanged,
+// each folder removed when empty by then.
+void MoveBatch::State::RemoveSources() {
   for (Item& item : items) {
     switch (item.kind) {
       case Item::Kind::RemoveSubfolder:
@@ -396,7 +409,9 @@ bool MoveBatch::State::Commit() {
       case Item::Kind::RemoveFolder:
         ::rmdir(item.name.c_str());
         break;
-      case Item::Kind::Move:
+      case Item::Kind::Rename:
+        break;
+      case Item::Kind::Copy:
         if (!item.steps.begin()) {
           item.copy.Discard(item.to->fd(), item.name);
           break;
@@ -415,16 +430,20 @@ bool MoveBatch::State::Commit() {
         break;
     }
   }
-  // Every source of the batch has gone or stays, every copy is in place or
-  // gone: nothing the journal names is pending any more, once the removals
-  // are on the disk too (else a power cut brings sources back that no
-  // journal names beside their copies).
-  // So are the removals of copies and temporaries given up: the journal
-  // would no longer name what a power cut brought back of them.
+}
+
+// 5. Every source of the batch has gone or stays, every copy is in place or
+// gone: nothing the journal names is pending any more, once the removals
+// are on the disk too (else a power cut brings sources back that no
+// journal names beside their copies). So are the removals of copies and
+// temporaries given up: the journal would no longer name what a power cut
+// brought back of them. Where a sync fails, the journal keeps naming the
+// batch: a later run finds what is left of it.
+bool MoveBatch::State::RemovalsDurable() {
   std::vector<FileIdentity> synced;
-  bool removals_durable = true;
+  bool durable = true;
   for (const Item& item : items) {
-    if (item.kind != Item::Kind::Move || item.journal == nullptr) continue;
+    if (item.kind != Item::Kind::Copy || item.journal == nullptr) continue;
     for (const SharedFolder* folder :
          {item.from.get(), item.outcome.ok() ? nullptr : item.to.get()}) {
       if (folder == nullptr ||
@@ -432,22 +451,122 @@ bool MoveBatch::State::Commit() {
         continue;
       }
       synced.push_back(folder->identity());
-      // Where that fails, the journal keeps naming the batch: a later run
-      // finds what is left of it.
-      if (::fsync(folder->fd()) != 0 && errno != EINVAL) removals_durable = false;
+      if (::fsync(folder->fd()) != 0 && errno != EINVAL) durable = false;
     }
   }
-  const bool logged = !settled || settled();
+  return durable;
+}
+
+void MoveBatch::State::LetGo(bool durable, bool journal_may_let_go) {
+  const bool logged = !settled || settled(durable);
+  RunJournal* journal = Journal();
+  if (journal == nullptr || !journal_may_let_go) return;
+  if (logged) {
+    journal->Clear();
+  } else {
+    // Moves made whose entries the log would not take: the next run logs
+    // them from the journal.
+    journal->Keep();
+  }
+}
+
+// Renames the way of a single file: each entry begun before its rename.
+void MoveBatch::State::RenameOneByOne() {
+  for (Item& item : items) {
+    if (item.kind == Item::Kind::RemoveSubfolder) {
+      ::unlinkat(item.from->fd(), item.name.c_str(), AT_REMOVEDIR);
+    } else if (item.kind == Item::Kind::RemoveFolder) {
+      ::rmdir(item.name.c_str());
+    } else if (item.steps.begin()) {
+      if (item.outcome.ok()) {
+        item.outcome =
+            MoveListedFileAt(item.from->fd(), item.name, item.to->fd(), item.name, &item.placed,
+                             item.journal, item.steps.entry, item.from->identity().device);
+      }
+      item.steps.end(item.outcome, item.placed);
+    }
+  }
+}
+
+// The renames, each with its entry and its file's identity, in the journal
+// in one write before the first of them is made; false when that cannot
+// be, or a rename cannot leave its entry for later.
+bool MoveBatch::State::RecordRenames() {
+  RunJournal* journal = Journal();
+  if (journal == nullptr) return false;
   for (const Item& item : items) {
-    if (item.journal != nullptr && removals_durable && logged) {
-      item.journal->Clear();
-      break;
+    if (item.kind == Item::Kind::Rename && (!item.steps.begin_later || !item.outcome.ok())) {
+      return false;
     }
   }
-  target = nullptr;
-  items.clear();
-  bytes = 0;
-  expected = 0;
+  for (const Item& item : items) {
+    if (item.kind != Item::Kind::Rename) continue;
+    journal->Renaming(item.from->fd(), item.to->fd(), item.name, item.steps.entry,
+                      item.steps.identity);
+  }
+  return journal->WriteHeld();
+}
+
+// The renames whose entries follow them: each given its room in the log,
+// then all made, then in the order asked for each logged, and each folder
+// removed when empty by then.
+void MoveBatch::State::RenameLogLater() {
+  for (Item& item : items) {
+    if (item.kind == Item::Kind::Rename) item.begun = item.steps.begin_later();
+  }
+  RunJournal* journal = Journal();
+  journal->HoldClear(true);
+  InLanes([](const Item& item) { return item.kind == Item::Kind::Rename && item.begun; },
+          [](Item& item) {
+            item.outcome =
+                MoveListedFileAt(item.from->fd(), item.name, item.to->fd(), item.name, &item.placed,
+                                 item.journal, item.steps.entry, item.from->identity().device);
+          });
+  journal->HoldClear(false);
+  for (Item& item : items) {
+    if (item.kind == Item::Kind::RemoveSubfolder) {
+      ::unlinkat(item.from->fd(), item.name.c_str(), AT_REMOVEDIR);
+    } else if (item.kind == Item::Kind::RemoveFolder) {
+      ::rmdir(item.name.c_str());
+    } else if (item.begun) {
+      item.steps.end(item.outcome, item.placed);
+    }
+  }
+}
+
+bool MoveBatch::State::Commit() {
+  if (RenamesPending()) {
+    // A remote file system may copy the file into its new folder (rclone):
+    // that folder on the disk before the source goes. A rename needs it
+    // not, as it is undone with the folder.
+    if (target != nullptr && !target->made_in.empty() && IsRemote(target->Current())) {
+      if (const int error = target->SyncMadeFolders()) {
+        for (Item& item : items) {
+          if (item.kind == Item::Kind::Rename) item.outcome = {error};
+        }
+      }
+    }
+    if (RecordRenames()) {
+      RenameLogLater();
+      LetGo(false, true);
+    } else {
+      RenameOneByOne();
+      LetGo(false, false);
+    }
+    Clear();
+    return true;
+  }
+  if (!MakeEveryCopy() || !MakeCopiesDurable()) {
+    Abandon(user_goes_on);
+    return false;
+  }
+  PlaceCopies();
+  SyncPlacedNames();
+  RecordTakingAway();
+  RemoveSources();
+  const bool durable = RemovalsDurable();
+  LetGo(true, durable);
+  Clear();
   return true;
 }
 
@@ -457,15 +576,12 @@ void MoveBatch::State::Abandon(const KeepGoing& meanwhile) {
     workers->WaitIdle(meanwhile);
     cancelled = false;
   }
-  RunJournal* journal = nullptr;
+  RunJournal* journal = Journal();
   for (Item& item : items) {
-    if (item.kind == Item::Kind::Move) item.copy.Discard(item.to->fd(), item.name);
-    if (item.journal != nullptr) journal = item.journal;
+    if (item.kind == Item::Kind::Copy) item.copy.Discard(item.to->fd(), item.name);
   }
   if (journal != nullptr) journal->Clear();
-  items.clear();
-  bytes = 0;
-  expected = 0;
+  Clear();
 }
 
 MoveBatch::MoveBatch(std::function<bool()> keep_going) : state_(std::make_unique<State>()) {
@@ -486,57 +602,42 @@ bool MoveBatch::Move(const FolderListing& folder, const std::string& name,
     if (steps.begin()) steps.end({EBADF}, {});
     return true;
   }
-
-  if (from.identity.device == to.CurrentIdentity().device) {
-    // One file system: a rename, at once, after the moves before it.
+  const bool rename = from.identity.device == to.CurrentIdentity().device;
+  // A batch is of renames or of copies: the other kind waits for it.
+  if (rename ? state.CopiesPending() : state.RenamesPending()) {
     if (!Finish()) return false;
-    if (!steps.begin()) return true;
-    // A remote file system may copy the file into its new folder (rclone):
-    // that folder on the disk before the source goes. A rename needs it
-    // not, as it is undone with the folder.
-    if (!to.made_in.empty() && IsRemote(to.Current())) {
-      if (const int error = to.SyncMadeFolders()) {
-        steps.end({error}, {});
-        return true;
-      }
-    }
-    FileIdentity placed;
-    const Outcome moved = MoveListedFileAt(from.fd, name, to.Current(), name, &placed, to.Journal(),
-                                           steps.entry, from.identity.device);
-    steps.end(moved, placed);
-    return true;
   }
 
   std::shared_ptr<SharedFolder> from_folder = state.Share(state.last_from, from.fd, from.identity);
   std::shared_ptr<SharedFolder> to_folder =
       state.Share(state.last_to, to.Current(), to.CurrentIdentity());
   const int shared_error = from_folder->error() != 0 ? from_folder->error() : to_folder->error();
-  const std::size_t jobs = shared_error != 0 ? 1 : state.Jobs(*from_folder, *to_folder);
-  if (jobs > 1 && (!state.workers || state.workers->count() != jobs)) {
-    if (state.workers && !state.workers->WaitIdle(state.caller_goes_on_else_cancel)) {
-      state.Abandon(state.caller_goes_on);
-      return false;
-    }
-    state.workers = std::make_unique<CopyWorkers>(jobs);
-  }
-  if (jobs > 1 && state.ahead_bytes >= kAheadBytes &&
-      !state.workers->WaitBelow(jobs, state.caller_goes_on_else_cancel)) {
-    state.Abandon(state.caller_goes_on);
+  const std::size_t jobs = shared_error != 0
+                               ? 1
+                               : state.jobs.Between(from_folder->fd(), from_folder->identity(),
+                                                    to_folder->fd(), to_folder->identity());
+  if (jobs > 1 && !state.UseWorkers(jobs)) return false;
+  if (!rename && jobs > 1 && state.ahead_bytes >= kAheadBytes &&
+      !state.workers->WaitBelow(jobs, state.user_goes_on)) {
+    state.Abandon(state.user_goes_on);
     return false;
   }
   if (!state.Pending()) state.first = std::chrono::steady_clock::now();
   state.target = &to;
   State::Item& item = state.items.emplace_back();
+  item.kind = rename ? State::Item::Kind::Rename : State::Item::Kind::Copy;
   item.steps = std::move(steps);
   item.from = std::move(from_folder);
   item.to = std::move(to_folder);
   item.name = name;
-  state.expected += item.steps.size;
+  state.expected += rename ? 0 : item.steps.size;
   if (shared_error != 0) {
     item.outcome = {shared_error};
   } else {
     item.journal = to.Journal();
-    item.sync = state.SyncsEachCopy(*item.to);
+  }
+  if (!rename && shared_error == 0) {
+    item.sync = state.jobs.SyncsEachCopy(item.to->fd(), item.to->identity());
     if (jobs > 1) {
       const void* lane = item.to.get();
       state.ahead_bytes += item.steps.size;
@@ -544,8 +645,7 @@ bool MoveBatch::Move(const FolderListing& folder, const std::string& name,
           [&state, &item](bool here) {
             // Made here when no thread could be had: then the caller is
             // asked while it is made, as for a copy made one at a time.
-            const KeepGoing* go_on =
-                here ? &state.caller_goes_on_else_cancel : &state.not_cancelled;
+            const KeepGoing* go_on = here ? &state.user_goes_on : &state.not_cancelled;
             if (state.cancelled) {
               item.outcome = {ECANCELED};
             } else {
@@ -556,27 +656,25 @@ bool MoveBatch::Move(const FolderListing& folder, const std::string& name,
           lane);
       // A copy made here heard a stop.
       if (state.cancelled) {
-        state.Abandon(state.caller_goes_on);
+        state.Abandon(state.user_goes_on);
         return false;
       }
     } else {
-      state.MakeCopy(item, &state.caller_goes_on);
+      state.MakeCopy(item, &state.user_goes_on);
       if (item.outcome.error == ECANCELED) {
-        state.Abandon(state.caller_goes_on);
+        state.Abandon(state.user_goes_on);
         return false;
       }
     }
   }
-  if (state.items.size() >= (jobs > 1 ? kBatchFilesSideBySide : kBatchFiles) ||
-      state.bytes >= kBatchBytes || state.expected >= kBatchBytes ||
-      std::chrono::steady_clock::now() - state.first >= kBatchAge) {
-    return Finish();
-  }
-  return true;
+  return !state.Full(jobs) || Finish();
 }
 
 bool MoveBatch::RemoveEmptySubfolder(const FolderListing& parent, const std::string& name) {
   State& state = *state_;
+  // Each waiting removal holds its folder open: a walk back up a deep tree
+  // would run out of descriptors.
+  if (++state.removals_waiting > kRemovalsWaiting && !Finish()) return false;
   if (!state.Pending()) {
     parent.RemoveEmptySubfolder(name);
     return true;
@@ -606,12 +704,12 @@ void MoveBatch::VerifyCopies() {
   state_->verify = true;
 }
 
-void MoveBatch::WhenSettled(std::function<bool()> settled) {
+void MoveBatch::WhenSettled(std::function<bool(bool durable)> settled) {
   state_->settled = std::move(settled);
 }
 
 void MoveBatch::SetJobs(std::size_t jobs) {
-  state_->jobs = jobs;
+  state_->jobs.Set(jobs);
 }
 
 bool MoveBatch::Finish() {

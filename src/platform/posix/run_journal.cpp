@@ -44,7 +44,7 @@ RunJournal::RunJournal(int root, const std::string& source_root, std::function<L
     : root_(root), source_root_(source_root), below_(std::move(below)), log_(std::move(log)) {}
 
 RunJournal::~RunJournal() {
-  if (!file_.IsValid()) return;
+  if (!file_.IsValid() || keep_) return;
   // Closed first: rclone without its cache says a file held open is removed
   // and keeps it. What a run that opens it meanwhile finds is the roots only,
   // nothing to act on.
@@ -175,6 +175,7 @@ void RunJournal::WriteLocked(std::string records) {
   // One write, so a kill leaves whole records only.
   records.insert(0, held_);
   held_.clear();
+  held_from_ = held_to_ = -1;
   if (records.empty() || !Ready()) return;
   if (mark_due_ && log_) {
     records.insert(0, LogRecord(log_()));
@@ -271,14 +272,38 @@ bool RunJournal::SyncLog() {
   return log_name_synced_;
 }
 
-void RunJournal::WriteHeld() {
+void RunJournal::Renaming(int from_dir, int to_dir, const std::string& name,
+                          const std::string& entry, const FileIdentity& identity) {
+  const std::lock_guard lock(mutex_);
+  if (from_dir != held_from_ || to_dir != held_to_) {
+    if (!FoldersOf(from_dir, to_dir, held_source_, held_target_)) return;
+    held_from_ = from_dir;
+    held_to_ = to_dir;
+  }
+  held_ += RenamingRecord(held_source_, held_target_, name, entry, identity);
+}
+
+bool RunJournal::WriteHeld() {
   const std::lock_guard lock(mutex_);
   WriteLocked({});
+  return Writable();
+}
+
+void RunJournal::Keep() {
+  const std::lock_guard lock(mutex_);
+  keep_ = true;
+}
+
+void RunJournal::HoldClear(bool hold) {
+  const std::lock_guard lock(mutex_);
+  hold_clear_ = hold;
 }
 
 void RunJournal::Clear() {
   const std::lock_guard lock(mutex_);
+  if (hold_clear_ || keep_) return;
   held_.clear();
+  held_from_ = held_to_ = -1;
   temporaries_.clear();  // no longer recorded
   mark_due_ = true;
   if (!file_.IsValid() || failed_) return;

@@ -63,8 +63,14 @@ class RunJournal {
   // `to_dir`, where the file system can neither rename without replacing
   // nor link. Held until WriteHeld or Sync.
   void Writing(int from_dir, int to_dir, const std::string& name);
-  // Writes the records held, in one write.
-  void WriteHeld();
+  // Before the file `name` in `from_dir`, `identity`, is renamed to `name`
+  // in `to_dir` on the same file system, its log entry `entry` written only
+  // after. Held until WriteHeld or Sync.
+  void Renaming(int from_dir, int to_dir, const std::string& name, const std::string& entry,
+                const FileIdentity& identity);
+  // Writes the records held, in one write; false when they are on no disk
+  // (no journal is kept, or it could not be written).
+  bool WriteHeld();
   // Brings the run log to the disk as far as it is written (its name in its
   // folder too, once), before the journal lets go of a move whose entry it
   // holds; false when it cannot (the journal should then keep the move).
@@ -74,6 +80,14 @@ class RunJournal {
   // Everything recorded so far has been dealt with: the journal starts
   // afresh, so that it stays as small as one batch.
   void Clear();
+  // What the journal names can no longer be dealt with by this run (the
+  // run log would not take the entries of moves made): from now on it is
+  // never emptied, and it stays when the run ends, for a later run to
+  // finish.
+  void Keep();
+  // While held, Clear waits: a batch of renames lets go of its moves only
+  // once all of them are over, also where one of them went as a copy.
+  void HoldClear(bool hold);
   // Bring what was recorded to the disk (on the root's file system a batch's
   // sync does it too), the records held with it; answers Lost().
   int Sync();
@@ -108,6 +122,8 @@ class RunJournal {
   // Both, for a move's record; false, having stopped the journal, when
   // either lies elsewhere. The mutex is held.
   bool FoldersOf(int from_dir, int to_dir, std::string& source, std::string& target);
+  // Whether records written now reach the file. The mutex is held.
+  bool Writable() const { return file_.IsValid() && !failed_ && lost_ == 0; }
 
   int root_;
   std::string source_root_;  // as given; made canonical with the journal
@@ -125,8 +141,14 @@ class RunJournal {
   bool failed_ = false;  // no journal kept any more: the moves go on without
   bool kept_ = false;    // it was made and named the roots
   bool log_name_synced_ = false;
-  int lost_ = 0;  // as Lost()
+  bool hold_clear_ = false;
+  bool keep_ = false;  // as Keep()
+  int lost_ = 0;       // as Lost()
   std::string held_;
+  // The folders of the records held last, by descriptor: a batch's records
+  // name the same few folders again and again, each open meanwhile.
+  int held_from_ = -1, held_to_ = -1;
+  std::string held_source_, held_target_;
   // Names recorded and not yet given out, by folder.
   std::map<std::string, std::vector<std::string>> temporaries_;
 };

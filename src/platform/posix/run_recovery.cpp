@@ -146,6 +146,8 @@ class KilledRun {
 
  private:
   void RemoveTemporary(const JournalRecord& record);
+  // A rename's record: whether it was made, its entry then due.
+  bool Renamed(int file, const JournalRecord& record, int source, int target);
   // One move's last record; true when its file left its source.
   bool FinishMove(int file, const JournalRecord& record);
   // Takes the source `name` in `source` away to a private name before it is
@@ -258,9 +260,31 @@ bool KilledRun::RemoveOrPutBack(const JournalRecord& record, int source, const s
   return false;
 }
 
+bool KilledRun::Renamed(int file, const JournalRecord& record, int source, int target) {
+  struct stat there, left;
+  if (!Stat(target, record.name, there)) return false;  // never made, or undone since
+  // A remote file system may number a file as it likes, and moves by a
+  // link or a copy where it cannot rename without replacing.
+  const bool remote = IsRemote(target);
+  if (!Stat(source, record.name, left)) {
+    return errno == ENOENT && (remote || IdentityFromStat(there) == record.identity);
+  }
+  // Under both names, each numbered on its own: a move by a hard link and
+  // the removal of the old name, killed between the two. Finished as a copy
+  // in place is, once both are found equal.
+  const JournalRecord linked{'P', record.source, record.target, record.name, record.entry, {}, {}};
+  std::string taken;
+  bool hidden = false;
+  return remote && IdentityFromStat(there) != IdentityFromStat(left) &&
+         SameAsCopied(source, record.name, target, record.name) &&
+         TakeAway(file, linked, source, taken) &&
+         RemoveOrPutBack(linked, source, taken, target, hidden);
+}
+
 bool KilledRun::FinishMove(int file, const JournalRecord& record) {
   const Fd source = OpenBelow(source_root_.get(), record.source);
   const Fd target = OpenBelow(target_root_.get(), record.target);
+  if (record.kind == 'N') return Renamed(file, record, source.get(), target.get());
   struct stat st;
   const bool copy_there = Stat(target.get(), record.name, st);
   bool hidden = false;
@@ -323,7 +347,7 @@ std::vector<std::string> KilledRun::InFlight(int file, const std::set<std::strin
     // Where a file system moves a file by a hard link and the removal of
     // its old name (sshfs), a kill between the two leaves both names:
     // finished as a copy in place is, once both are found equal.
-    const JournalRecord linked{'P', folder, journal_.below + folder, name, entry, {}};
+    const JournalRecord linked{'P', folder, journal_.below + folder, name, entry, {}, {}};
     std::string taken;
     bool hidden = false;
     if (!gone && source.IsValid() && Stat(target.get(), name, st) &&

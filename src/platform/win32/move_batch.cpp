@@ -41,7 +41,7 @@ bool NoRoom(const Outcome& outcome) {
 struct MoveBatch::State {
   std::function<bool()> keep_going;
   bool verify = false;
-  std::function<bool()> settled;
+  std::function<bool(bool durable)> settled;
   // What `keep_going` said while the batch's steps ran on this thread.
   std::chrono::steady_clock::time_point last_asked;
   bool stop_heard = false;
@@ -268,7 +268,7 @@ bool MoveBatch::State::Commit() {
   }
   // Every source of the batch has gone or stays, every copy is in place or
   // gone: nothing the journal names is pending any more.
-  const bool logged = !settled || settled();
+  const bool logged = !settled || settled(true);
   for (const Item& item : items) {
     if (item.journal != nullptr && logged) {
       item.journal->Clear();
@@ -342,7 +342,7 @@ bool MoveBatch::Move(const FolderListing& folder, const std::string& name,
     // An entry begun is always ended, a copy broken off too: its source stayed.
     if (steps.end) steps.end(moved, identity);
     // The move is done in full: its record goes now.
-    if (state.settled) state.settled();
+    if (state.settled) state.settled(true);
     // The run ends on what was thrown, its log true up to here.
     if (failure) std::rethrow_exception(failure);
     return !stopped;
@@ -381,7 +381,7 @@ void MoveBatch::VerifyCopies() {
   state_->verify = true;
 }
 
-void MoveBatch::WhenSettled(std::function<bool()> settled) {
+void MoveBatch::WhenSettled(std::function<bool(bool durable)> settled) {
   state_->settled = std::move(settled);
 }
 

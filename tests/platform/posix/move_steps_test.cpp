@@ -184,7 +184,7 @@ TEST_F(CrossMoveSteps, TheCallerHearsThatABatchSettledBeforeItsJournalLetsGo) {
   // What the journal holds, and how many moves had ended, when it is heard.
   std::vector<std::pair<std::size_t, std::uintmax_t>> heard;
   MoveAll({"a", "b", "c"}, "", [&](MoveBatch& batch) {
-    batch.WhenSettled([&] {
+    batch.WhenSettled([&](bool) {
       std::uintmax_t journal = 0;
       for (const std::string& name : NamesIn(target_.path())) {
         if (name.starts_with(kJournalPrefix)) {
@@ -211,7 +211,7 @@ TEST_F(CrossMoveSteps, AJournalKeepsABatchWhoseMovesTheCallerCouldNotRecord) {
     ASSERT_TRUE(target.Enter("").ok());
     MoveBatch batch([] { return true; });
     int batches = 0;
-    batch.WhenSettled([&] {
+    batch.WhenSettled([&](bool) {
       if (++batches == 2) {
         for (const std::string& name : NamesIn(target_.path())) {
           if (name.starts_with(kJournalPrefix)) {

@@ -117,6 +117,20 @@ TEST_F(PlantedJournal, OnlyAJournalWhollyAsThisProgramWritesOneIsActedOn) {
       {"a copy begun a way up",
        [](const auto& t) { return t.Roots() + WritingRecord("../", "", "notes.txt"); }, none,
        false},
+      {"a rename a way up out of its roots",
+       [](const auto& t) {
+         return t.Roots() + RenamingRecord("../", "", "f", t.Entry("../f"), {1, 2});
+       },
+       none, false},
+      {"a rename whose file is no number",
+       [](const auto& t) {
+         return t.Roots() + std::string("N\0\0\0f\0", 6) + t.Entry("f") +
+                std::string(
+                    "\0-1\0"
+                    "2\0",
+                    6);
+       },
+       none, false},
       {"readable by others", [](const auto& t) { return t.Roots() + t.Placing(); },
        [](const std::string& path) { ::chmod(path.c_str(), 0644); }, false},
       {"a second name", [](const auto& t) { return t.Roots() + t.Placing(); },

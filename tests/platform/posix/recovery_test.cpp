@@ -3,6 +3,7 @@
 // program's own is left; a live run's work is never touched.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -261,6 +262,83 @@ TEST_F(Recovery, ARunThatCanKeepNoJournalMovesAllAndSaysSo) {
   EXPECT_NE(target.JournalProblem().find("cannot be made"), std::string::npos)
       << target.JournalProblem();
   EXPECT_EQ(NamesIn(target_.path()), std::set<std::string>(kNames.begin(), kNames.end()));
+}
+
+// A batch of renames on one file system, killed after its journal named
+// them and before their entries reached the log: the next run logs exactly
+// the renames that were made, and only where its file is still the one
+// renamed.
+TEST(RenameRecovery, TheNextRunLogsTheRenamesAKillLeftUnlogged) {
+  struct Case {
+    const char* label;
+    int dies_at_rename;  // 0: after every rename, as the log is written
+    bool replaced;       // "a" at its new name is another file since
+    std::size_t logged;
+  };
+  const Case cases[] = {
+      {"before the first rename", 1, false, 0},
+      {"before the third rename", 3, false, 2},
+      {"before the log write", 0, false, 3},
+      {"before the log write, a replaced since", 0, true, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    TempFolder source("/dev/shm"), target("/dev/shm");
+    for (const std::string& name : kNames) {
+      WriteFile(source.slash() + name, "bytes of " + name, UtcSeconds(2020, 1, 1));
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+      SyscallSeam seam;
+      int renames = 0;
+      seam.before = [&](const SyscallEvent& e) {
+        if (e.call == "rename" && e.from.size() == 1 && ++renames == c.dies_at_rename) ::_exit(9);
+      };
+      FolderListing listing(source.path());
+      TargetFolder to(target.path());
+      to.KeepJournal(source.path(), [] { return FakeRecoveryLog().mark; });
+      if (!to.Enter("").ok()) ::_exit(1);
+      MoveBatch batch([] { return true; });
+      batch.SetJobs(1);
+      batch.WhenSettled([](bool) -> bool { ::_exit(9); });
+      for (const std::string& name : kNames) {
+        struct stat st;
+        if (::stat((source.slash() + name).c_str(), &st) != 0) ::_exit(1);
+        MoveBatch::Steps steps;
+        steps.begin = [] { return false; };  // never: every entry follows its rename
+        steps.begin_later = [] { return true; };
+        steps.end = [](Outcome, FileIdentity) {};
+        steps.entry = name + "      MOVED to   " + target.slash();
+        steps.identity = {static_cast<std::uint64_t>(st.st_dev),
+                          static_cast<std::uint64_t>(st.st_ino)};
+        batch.Move(listing, name, to, std::move(steps));
+      }
+      batch.Finish();
+      ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9) << "the run did not die there";
+    if (c.replaced) {
+      std::filesystem::remove(target.slash() + "a");
+      WriteFile(target.slash() + "a", "bytes of a", UtcSeconds(2020, 1, 1));
+    }
+
+    FakeRecoveryLog log;
+    const platform::Recovery recovery = RecoverKilledRuns(target.path(), log);
+
+    EXPECT_EQ(recovery.logged, c.logged);
+    ASSERT_EQ(log.written.size(), c.logged);
+    for (const std::string& entry : log.written) {
+      EXPECT_TRUE(std::filesystem::exists(target.slash() + entry.substr(0, 1))) << entry;
+      EXPECT_TRUE(!c.replaced || entry[0] != 'a') << entry;
+    }
+    std::set<std::string> names = NamesIn(source.path());
+    for (const std::string& name : NamesIn(target.path())) {
+      EXPECT_TRUE(names.insert(name).second) << "in both places, or the program's own: " << name;
+    }
+    EXPECT_EQ(names, std::set<std::string>(kNames.begin(), kNames.end()));
+  }
 }
 
 }  // namespace

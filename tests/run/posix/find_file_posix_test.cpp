@@ -52,7 +52,7 @@ TEST_F(FindFileTest, NeverFollowsSymbolicLinksAndMovesThemAsLinks) {
   EXPECT_EQ(params_.SearchedCount, 4);
 }
 
-TEST_F(FindFileTest, TakesNoFurtherFileOnceTheLogCannotBeWritten) {
+TEST_F(FindFileTest, RenamesTheLogCannotTakeAreLoggedByTheNextRun) {
   const auto date = UtcSeconds(2021, 6, 15);
   WriteFile(source_ + "a.txt", "a", date);
   WriteFile(source_ + "b.txt", "b", date);
@@ -61,10 +61,23 @@ TEST_F(FindFileTest, TakesNoFurtherFileOnceTheLogCannotBeWritten) {
 
   FindFile(params_.SourcePath, params_, full, window_);
 
+  // The batch's renames were made before their entries failed to reach the
+  // log: the journal that names them stays, and the next run logs them.
   EXPECT_TRUE(full.IsBroken());
-  EXPECT_TRUE(Exists(source_ + "a.txt"));
-  EXPECT_TRUE(Exists(source_ + "b.txt"));
-  EXPECT_EQ(params_.MovedCount, 0);
+  EXPECT_TRUE(Exists(target_ + "a.txt"));
+  EXPECT_TRUE(Exists(target_ + "b.txt"));
+  EXPECT_EQ(params_.MovedCount, 2);
+  SearchParams again = params_;
+  again.MovedCount = again.RecoveredCount = 0;
+  RunLog next;
+  ASSERT_TRUE(next.Create(root_.slash() + "next.txt").ok());
+  FindFile(again.SourcePath, again, next, window_);
+  next.Close();
+  EXPECT_EQ(again.RecoveredCount, 2);
+  const std::string text = ReadFile(root_.slash() + "next.txt");
+  EXPECT_NE(text.find("a.txt"), std::string::npos);
+  EXPECT_NE(text.find("b.txt"), std::string::npos);
+  for (const std::string& name : testing::NamesIn(target_)) EXPECT_FALSE(name.starts_with(".qor-"));
 }
 
 }  // namespace
