@@ -6,7 +6,7 @@
   bench_tree.py check SOURCE TARGET MANIFEST
 
 `make` writes COUNT files of SIZE bytes in folders of 100 (d0000/f000000.dat,
-...), each with content of its own, last written on 1 January 2020; with
+...; QOR_TREE_PER_FOLDER sets another number), each with content of its own, last written on 1 January 2020; with
 --young-every N every Nth file is written now instead (a move before
 2021-07-20 must leave it). --collide-in puts K files under the same relative
 names into TARGET, with other content, which a move must neither replace nor
@@ -22,7 +22,8 @@ import sys
 import time
 
 OLD = 1577880000  # 2020-01-01 12:00 UTC
-PER_FOLDER = 100
+# QOR_TREE_PER_FOLDER changes how many files share a folder.
+PER_FOLDER = int(os.environ.get("QOR_TREE_PER_FOLDER", "100"))
 
 
 def relative_name(i):

@@ -12,7 +12,8 @@
 #
 # QOR_LATENCY_MS (1) the layer's delay per request; QOR_LATENCY_FILES (5000)
 # and QOR_LATENCY_SIZE (16384) the files moved across; QOR_LATENCY_SAME_FILES
-# (10000) those renamed within; QOR_BENCH_DIR (/var/tmp) the disk beneath.
+# (10000) those renamed within, QOR_LATENCY_SAME_PER_FOLDER (100) of them in
+# each folder; QOR_BENCH_DIR (/var/tmp) the disk beneath.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-build}" && pwd)
@@ -81,7 +82,8 @@ for variant in "${variants[@]}"; do
       "$shm/back-$variant"
   rm -rf "$shm/out-$variant" "$shm/back-$variant"
   # Made beneath, not through the layer, which would take minutes.
-  python3 "$here/bench_tree.py" make "$beneath/same-$variant" "$same_files" 1024
+  QOR_TREE_PER_FOLDER=${QOR_LATENCY_SAME_PER_FOLDER:-100} \
+    python3 "$here/bench_tree.py" make "$beneath/same-$variant" "$same_files" 1024
   mkdir "$beneath/renamed-$variant"
   run "within layer" "$variant" "$same_files" "$mnt/same-$variant" "$mnt/renamed-$variant" \
       "$beneath/renamed-$variant"

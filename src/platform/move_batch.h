@@ -33,11 +33,6 @@ class MoveBatch {
     // durable. False gives that move up: the copy goes, the source stays,
     // and `end` is not called.
     std::function<bool()> begin;
-    // For a rename within one file system whose log entry may follow it:
-    // asked instead of `begin`, before the batch's renames; false gives
-    // that move up. The entry is then written whole once the move is over,
-    // with `end`. Without it each rename waits for `begin`.
-    std::function<bool()> begin_later;
     // The outcome, and the identity of the file at its new place.
     std::function<void(Outcome, FileIdentity)> end;
     // The run log's entry for the file once moved, kept in the run's journal
@@ -48,7 +43,12 @@ class MoveBatch {
     std::uint64_t size = 0;
     // The identity the walk saw, by which a later run tells a rename that
     // was made from one that was not.
-    FileIdentity identity;
+    FileIdentity identity = {};
+    // For a rename within one file system whose log entry may follow it:
+    // asked instead of `begin`, before the batch's renames; false gives
+    // that move up. The entry is then written whole once the move is over,
+    // with `end`. Without it each rename waits for `begin`.
+    std::function<bool()> begin_later = {};
   };
 
   // `keep_going` is asked at least every 100 ms while the caller waits on a
