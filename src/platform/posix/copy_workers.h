@@ -4,6 +4,7 @@
 // NAS or a USB disk every operation waits on the device or the network, and
 // several copies under way at once overlap those waits.
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -42,6 +43,36 @@ class CopyWorkers {
   // once it has said to stop (the work cannot be broken off, and a window
   // must go on living meanwhile). False when it said to stop.
   bool WaitIdle(const KeepGoing& keep_going);
+  // Runs `step` on each of `items`, those whose `lane_of` is the same one
+  // after the other on a worker of their own, and waits for them all,
+  // asking `meanwhile` every 100 ms; on every way out, also when an
+  // exception leaves, as the work uses what the caller holds. `step` must
+  // not throw.
+  template <typename Item, typename LaneOf, typename Step>
+  void InLanes(const std::vector<Item*>& items, LaneOf lane_of, Step step,
+               const KeepGoing& meanwhile) {
+    std::vector<std::vector<Item*>> lanes;
+    struct IdleOnLeaving {
+      CopyWorkers* workers;
+      ~IdleOnLeaving() {
+        if (workers != nullptr) workers->WaitIdle({});
+      }
+    } leaving{this};
+    for (Item* item : items) {
+      auto lane = std::find_if(lanes.begin(), lanes.end(), [&](const std::vector<Item*>& lane) {
+        return lane_of(*lane.front()) == lane_of(*item);
+      });
+      if (lane == lanes.end()) lane = lanes.insert(lanes.end(), std::vector<Item*>{});
+      lane->push_back(item);
+    }
+    for (const std::vector<Item*>& lane : lanes) {
+      Run([&lane, &step](bool) {
+        for (Item* item : lane) step(*item);
+      });
+    }
+    leaving.workers = nullptr;
+    WaitIdle(meanwhile);
+  }
 
  private:
   void Serve();

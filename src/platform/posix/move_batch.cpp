@@ -48,30 +48,6 @@ class SharedFolder {
   FileIdentity identity_;
 };
 
-// Waits until the work handed to the workers is done on every way out of a
-// scope, also when an exception leaves it: the work uses what the scope
-// holds.
-class IdleOnLeaving {
- public:
-  explicit IdleOnLeaving(CopyWorkers* workers) : workers_(workers) {}
-  ~IdleOnLeaving() {
-    if (workers_ != nullptr) workers_->WaitIdle({});
-  }
-  IdleOnLeaving(const IdleOnLeaving&) = delete;
-  IdleOnLeaving& operator=(const IdleOnLeaving&) = delete;
-
-  // Waits now, asking `meanwhile` every 100 ms; false when it said to stop.
-  bool Wait(const KeepGoing& meanwhile) {
-    if (workers_ == nullptr) return true;
-    const bool go_on = workers_->WaitIdle(meanwhile);
-    workers_ = nullptr;
-    return go_on;
-  }
-
- private:
-  CopyWorkers* workers_;
-};
-
 // The error that stands for an exception thrown by a file's step on a
 // worker: the file stays, and its log entry says why.
 int ErrorOf(const std::exception_ptr& thrown) {
@@ -206,6 +182,9 @@ struct MoveBatch::State {
   template <typename Due, typename Step>
   void InLanes(Due due, Step step);
 
+  // Starts the copy of `item`: here, or on a worker where `jobs_now` go
+  // side by side; false when the user said to stop (the batch is given up).
+  bool StartCopy(Item& item, std::size_t jobs_now);
   bool Commit();
   // Gives every pending move up; `meanwhile` is asked every 100 ms while
   // copies under way come to their end.
@@ -271,28 +250,17 @@ bool MoveBatch::State::WaitLiving(Work work, int& result) {
 
 template <typename Due, typename Step>
 void MoveBatch::State::InLanes(Due due, Step step) {
+  std::vector<Item*> due_items;
+  for (Item& item : items) {
+    if (due(item)) due_items.push_back(&item);
+  }
   if (!workers) {
-    for (Item& item : items) {
-      if (due(item)) step(item);
-    }
+    for (Item* item : due_items) step(*item);
     return;
   }
-  std::vector<std::vector<Item*>> lanes;
-  IdleOnLeaving leaving(workers.get());  // the workers read `lanes`
-  for (Item& item : items) {
-    if (!due(item)) continue;
-    auto lane = std::find_if(lanes.begin(), lanes.end(), [&item](const auto& lane) {
-      return lane.front()->to->identity() == item.to->identity();
-    });
-    if (lane == lanes.end()) lane = lanes.insert(lanes.end(), std::vector<Item*>{});
-    lane->push_back(&item);
-  }
-  for (const std::vector<Item*>& lane : lanes) {
-    workers->Run([&lane, &step](bool) {
-      for (Item* item : lane) RunStep(*item, [&] { step(*item); });
-    });
-  }
-  leaving.Wait(user_goes_on);
+  workers->InLanes(
+      due_items, [](const Item& item) { return item.to->identity(); },
+      [&step](Item& item) { RunStep(item, [&] { step(item); }); }, user_goes_on);
 }
 
 // 0. Every copy made. One that found no room while others were being made
@@ -462,7 +430,12 @@ void MoveBatch::State::LetGo(bool durable, bool journal_may_let_go) {
   RunJournal* journal = Journal();
   if (journal == nullptr || !journal_may_let_go) return;
   if (logged) {
-    journal->Clear();
+    // A rename's record names a file a later run can find done or not.
+    if (durable) {
+      journal->Clear();
+    } else {
+      journal->ClearWhenLarge();
+    }
   } else {
     // Moves made whose entries the log would not take: the next run logs
     // them from the journal.
@@ -607,7 +580,6 @@ bool MoveBatch::Move(const FolderListing& folder, const std::string& name,
   if (rename ? state.CopiesPending() : state.RenamesPending()) {
     if (!Finish()) return false;
   }
-
   std::shared_ptr<SharedFolder> from_folder = state.Share(state.last_from, from.fd, from.identity);
   std::shared_ptr<SharedFolder> to_folder =
       state.Share(state.last_to, to.Current(), to.CurrentIdentity());
@@ -630,44 +602,41 @@ bool MoveBatch::Move(const FolderListing& folder, const std::string& name,
   item.from = std::move(from_folder);
   item.to = std::move(to_folder);
   item.name = name;
-  state.expected += rename ? 0 : item.steps.size;
-  if (shared_error != 0) {
-    item.outcome = {shared_error};
-  } else {
-    item.journal = to.Journal();
-  }
-  if (!rename && shared_error == 0) {
-    item.sync = state.jobs.SyncsEachCopy(item.to->fd(), item.to->identity());
-    if (jobs > 1) {
-      const void* lane = item.to.get();
-      state.ahead_bytes += item.steps.size;
-      state.workers->Run(
-          [&state, &item](bool here) {
-            // Made here when no thread could be had: then the caller is
-            // asked while it is made, as for a copy made one at a time.
-            const KeepGoing* go_on = here ? &state.user_goes_on : &state.not_cancelled;
-            if (state.cancelled) {
-              item.outcome = {ECANCELED};
-            } else {
-              State::RunStep(item, [&] { state.MakeCopy(item, go_on); });
-            }
-            state.ahead_bytes -= item.steps.size;
-          },
-          lane);
-      // A copy made here heard a stop.
-      if (state.cancelled) {
-        state.Abandon(state.user_goes_on);
-        return false;
-      }
-    } else {
-      state.MakeCopy(item, &state.user_goes_on);
-      if (item.outcome.error == ECANCELED) {
-        state.Abandon(state.user_goes_on);
-        return false;
-      }
-    }
+  item.outcome = {shared_error};
+  if (shared_error == 0) item.journal = to.Journal();
+  if (!rename) {
+    state.expected += item.steps.size;
+    if (shared_error == 0 && !state.StartCopy(item, jobs)) return false;
   }
   return !state.Full(jobs) || Finish();
+}
+
+bool MoveBatch::State::StartCopy(Item& item, std::size_t jobs_now) {
+  item.sync = jobs.SyncsEachCopy(item.to->fd(), item.to->identity());
+  if (jobs_now <= 1) {
+    MakeCopy(item, &user_goes_on);
+  } else {
+    ahead_bytes += item.steps.size;
+    workers->Run(
+        [this, &item](bool here) {
+          // Made here when no thread could be had: then the caller is asked
+          // while it is made, as for a copy made one at a time.
+          const KeepGoing* go_on = here ? &user_goes_on : &not_cancelled;
+          if (cancelled) {
+            item.outcome = {ECANCELED};
+          } else {
+            RunStep(item, [&] { MakeCopy(item, go_on); });
+          }
+          ahead_bytes -= item.steps.size;
+        },
+        item.to.get());
+  }
+  // A copy made here heard a stop.
+  if (jobs_now <= 1 ? item.outcome.error == ECANCELED : cancelled.load()) {
+    Abandon(user_goes_on);
+    return false;
+  }
+  return true;
 }
 
 bool MoveBatch::RemoveEmptySubfolder(const FolderListing& parent, const std::string& name) {

@@ -289,6 +289,14 @@ bool RunJournal::WriteHeld() {
   return Writable();
 }
 
+void RunJournal::ClearWhenLarge() {
+  {
+    const std::lock_guard lock(mutex_);
+    if (whole_ - header_ < kJournalRoom / 2) return;
+  }
+  Clear();
+}
+
 void RunJournal::Keep() {
   const std::lock_guard lock(mutex_);
   keep_ = true;

@@ -85,6 +85,11 @@ class RunJournal {
   // never emptied, and it stays when the run ends, for a later run to
   // finish.
   void Keep();
+  // As Clear, for moves whose records a later run can tell done from not
+  // done by what it finds (renames): only once the records have grown past
+  // half the room kept for a batch, as emptying the journal costs more than
+  // writing it.
+  void ClearWhenLarge();
   // While held, Clear waits: a batch of renames lets go of its moves only
   // once all of them are over, also where one of them went as a copy.
   void HoldClear(bool hold);
