@@ -95,6 +95,36 @@ echo
 echo "| workload        | jobs    |  files |  seconds |  files/s |"
 echo "|-----------------|---------|-------:|---------:|---------:|"
 printf '%s\n' "${rows[@]}"
+# The floor of the renames within the layer: bare renames of a tree of the
+# same shape, folder by folder, one thread and eight (the kernel lets renames
+# between folders of one file system wait for each other).
+floor() {
+  local threads=$1
+  QOR_TREE_PER_FOLDER=${QOR_LATENCY_SAME_PER_FOLDER:-100} \
+    python3 "$here/bench_tree.py" make "$beneath/floor" "$same_files" 1024
+  python3 - "$mnt/floor" "$mnt/floor-out" "$threads" <<'PY'
+import os, sys, threading, time
+source, target, threads = sys.argv[1], sys.argv[2], int(sys.argv[3])
+folders = sorted(os.listdir(source))
+for folder in folders:
+    os.makedirs(os.path.join(target, folder))
+def work(mine):
+    for folder in mine:
+        for name in os.listdir(os.path.join(source, folder)):
+            os.rename(os.path.join(source, folder, name), os.path.join(target, folder, name))
+start = time.time()
+workers = [threading.Thread(target=work, args=(folders[k::threads],)) for k in range(threads)]
+for w in workers:
+    w.start()
+for w in workers:
+    w.join()
+print("%.2f" % (time.time() - start))
+PY
+  rm -rf "$beneath/floor" "$beneath/floor-out"
+}
+floor_one=$(floor 1)
+floor_eight=$(floor 8)
+
 if [ ${#variants[@]} -gt 1 ]; then
   echo
   for workload in "tmpfs -> layer" "layer -> tmpfs" "within layer"; do
@@ -103,3 +133,5 @@ if [ ${#variants[@]} -gt 1 ]; then
                (b > 0 ? a / b : 0) }'
   done
 fi
+echo
+echo "within layer, bare renames by whole paths (a floor): 1 thread $floor_one s, 8 threads $floor_eight s"
