@@ -7,6 +7,8 @@
 # --version without a display, and that the installed program keeps its
 # settings in the user's folder.
 set -euo pipefail
+# Pipelines end in a grep that reads all its input (no -q): a grep that stops
+# early leaves the command before it to die of SIGPIPE, which pipefail reports.
 root=$(cd "$(dirname "$0")/.." && pwd)
 deb=$1
 tmp=$(mktemp -d)
@@ -32,7 +34,7 @@ diff -u <(printf '%s\n' "${expected[@]}" | sort) \
 # Without a maintainer given at configure time the package names the authors
 # without an address rather than an invented one; lintian wants an address.
 suppressed=
-if ! dpkg-deb -f "$deb" Maintainer | grep -q '<.*@.*>'; then
+if ! dpkg-deb -f "$deb" Maintainer | grep '<.*@.*>' >/dev/null; then
   suppressed=--suppress-tags=malformed-contact,syntax-error-in-debian-changelog
 fi
 lintian --fail-on error $suppressed "$deb" ||
@@ -52,7 +54,7 @@ for program in qor qor-cli; do
   [[ $shown == "$program "*$'\n'"Copyright (c) 2026 the qor authors"$'\n'*MIT* ]] ||
     fail "$program --version shows no copyright and licence: $shown"
 done
-env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$tmp/root/usr/bin/qor" --help | grep -q qor-cli ||
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$tmp/root/usr/bin/qor" --help | grep qor-cli >/dev/null ||
   fail "qor --help without a display"
 
 for page in "$tmp"/root/usr/share/man/man*/*.gz; do
@@ -63,13 +65,13 @@ done
 # and licence; both name the copyright.
 sections() { zcat "$1" | sed -n 's/^\.SH "\{0,1\}\([^"]*\)"\{0,1\}$/\1/p'; }
 for section in DIAGNOSTICS FILES AUTHORS COPYRIGHT; do
-  sections "$tmp/root/usr/share/man/man1/qor.1.gz" | grep -qx "$section" || fail "man qor: no $section"
+  sections "$tmp/root/usr/share/man/man1/qor.1.gz" | grep -x "$section" >/dev/null || fail "man qor: no $section"
 done
-sections "$tmp/root/usr/share/man/man1/qor-cli.1.gz" | grep -qx COPYRIGHT || fail "man qor-cli: no COPYRIGHT"
+sections "$tmp/root/usr/share/man/man1/qor-cli.1.gz" | grep -x COPYRIGHT >/dev/null || fail "man qor-cli: no COPYRIGHT"
 for title in grrr uups Arrgh "Target create" "DONE moving" "Usage of QoR" "Search active"; do
-  zcat "$tmp/root/usr/share/man/man1/qor.1.gz" | grep -q "$title" || fail "man qor: no message titled $title"
+  zcat "$tmp/root/usr/share/man/man1/qor.1.gz" | grep "$title" >/dev/null || fail "man qor: no message titled $title"
 done
-zcat "$tmp/root/usr/share/doc/qor/README.md.gz" | grep -q '^## Uninstall' || fail "README.md: no Uninstall"
+zcat "$tmp/root/usr/share/doc/qor/README.md.gz" | grep '^## Uninstall' >/dev/null || fail "README.md: no Uninstall"
 
 # The completion offers move's options after "move", with the helpers that
 # the bash-completion package would give it stood in for.
