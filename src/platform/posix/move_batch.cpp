@@ -190,6 +190,18 @@ struct MoveBatch::State {
   // copies under way come to their end.
   void Abandon(const KeepGoing& meanwhile = {});
 
+  // Removes the folder `item` names when it is one and empty by now (one
+  // that cannot go simply stays); whether it names a folder.
+  static bool RemovesFolder(const Item& item) {
+    if (item.kind == Item::Kind::RemoveSubfolder) {
+      ::unlinkat(item.from->fd(), item.name.c_str(), AT_REMOVEDIR);
+    } else if (item.kind == Item::Kind::RemoveFolder) {
+      ::rmdir(item.name.c_str());
+    } else {
+      return false;
+    }
+    return true;
+  }
   // The phases of a batch of copies, in their order.
   bool MakeEveryCopy();
   bool MakeCopiesDurable();
@@ -372,10 +384,8 @@ void MoveBatch::State::RemoveSources() {
   for (Item& item : items) {
     switch (item.kind) {
       case Item::Kind::RemoveSubfolder:
-        ::unlinkat(item.from->fd(), item.name.c_str(), AT_REMOVEDIR);
-        break;
       case Item::Kind::RemoveFolder:
-        ::rmdir(item.name.c_str());
+        RemovesFolder(item);
         break;
       case Item::Kind::Rename:
         break;
@@ -446,11 +456,7 @@ void MoveBatch::State::LetGo(bool durable, bool journal_may_let_go) {
 // Renames the way of a single file: each entry begun before its rename.
 void MoveBatch::State::RenameOneByOne() {
   for (Item& item : items) {
-    if (item.kind == Item::Kind::RemoveSubfolder) {
-      ::unlinkat(item.from->fd(), item.name.c_str(), AT_REMOVEDIR);
-    } else if (item.kind == Item::Kind::RemoveFolder) {
-      ::rmdir(item.name.c_str());
-    } else if (item.steps.begin()) {
+    if (!RemovesFolder(item) && item.steps.begin()) {
       if (item.outcome.ok()) {
         item.outcome =
             MoveListedFileAt(item.from->fd(), item.name, item.to->fd(), item.name, &item.placed,
@@ -497,11 +503,7 @@ void MoveBatch::State::RenameLogLater() {
           });
   journal->HoldClear(false);
   for (Item& item : items) {
-    if (item.kind == Item::Kind::RemoveSubfolder) {
-      ::unlinkat(item.from->fd(), item.name.c_str(), AT_REMOVEDIR);
-    } else if (item.kind == Item::Kind::RemoveFolder) {
-      ::rmdir(item.name.c_str());
-    } else if (item.begun) {
+    if (!RemovesFolder(item) && item.begun) {
       item.steps.end(item.outcome, item.placed);
     }
   }
