@@ -182,7 +182,9 @@ void RunJournal::WriteLocked(std::string records) {
     mark_due_ = false;
   }
   if (static_cast<std::uint64_t>(whole_) + records.size() > kLargestJournal) {
-    Fail("a batch's records would make it larger than a journal may be", 0);
+    // Lost, not merely given up: the moves these records name must not go
+    // on without them.
+    Lose("a batch's records would make it larger than a journal may be", EFBIG);
     return;
   }
   if (const int error = WriteAll(file_.get(), records)) {

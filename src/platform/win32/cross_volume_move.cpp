@@ -217,6 +217,9 @@ Outcome VolumeCopy::Make(const std::wstring& from, const std::wstring& to, RunJo
   const std::size_t slash = to.rfind(L'\\');
   if (slash == std::wstring::npos || slash + 1 == to.size()) return {ERROR_BAD_PATHNAME};
   const std::wstring folder = to.substr(0, slash + 1);
+  if (journal != nullptr) {
+    if (const int lost = journal->Lost()) return {lost};
+  }
 
   // Held open with read sharing only from the copy to the removal: nobody
   // can write, rename or delete it meanwhile, and one that is open for
@@ -373,7 +376,10 @@ Outcome MoveAcrossVolumes(const std::wstring& from, const std::wstring& to, RunJ
   if (const int failed = copy.Flush()) return {failed};
   if (journal != nullptr) {
     journal->Placing(from, to, entry);
-    journal->Sync();
+    if (const int lost = journal->Sync()) {
+      copy.Discard();
+      return {lost};
+    }
   }
   if (Outcome placed = copy.Place(); !placed.ok()) return placed;
   if (const int failed = copy.FlushPlaced()) return {failed};

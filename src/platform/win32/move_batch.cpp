@@ -212,7 +212,14 @@ bool MoveBatch::State::Commit() {
       }
     }
     for (RunJournal* journal : journals) {
-      journal->Sync();
+      // A journal lost now names none of them: none is placed.
+      if (const int lost = journal->Sync()) {
+        for (Item& item : items) {
+          if (item.journal != journal || !item.outcome.ok()) continue;
+          item.copy.Discard();
+          item.outcome = {lost};
+        }
+      }
       Heed();
     }
     // 3. Each copy under its name, never replacing; then each folder that

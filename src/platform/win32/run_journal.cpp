@@ -227,6 +227,7 @@ bool RunJournal::Make() {
     return false;
   }
   whole_ = header_ = roots.size();
+  kept_ = true;
   return true;
 }
 
@@ -243,6 +244,14 @@ void RunJournal::Fail(const std::string& why, DWORD error) {
   }
   // A record written in part is taken back: a later run reads whole ones.
   if (file_.IsValid() && !CutTo(whole_)) CutTo(header_);
+}
+
+void RunJournal::Lose(const std::string& why, DWORD error) {
+  Fail(why, error);
+  if (kept_ && lost_ == 0) {
+    lost_ = static_cast<int>(error != 0 ? error : ERROR_WRITE_FAULT);
+    problem_ += "; no file was moved to another volume after that";
+  }
 }
 
 std::string RunJournal::Problem() {
@@ -263,14 +272,14 @@ void RunJournal::WriteLocked(std::string records) {
     mark_due_ = false;
   }
   if (whole_ + records.size() > kLargestJournal) {
-    Fail("a batch's records would make it larger than a journal may be", 0);
+    Lose("a batch's records would make it larger than a journal may be", ERROR_FILE_TOO_LARGE);
     return;
   }
   DWORD written = 0;
   if (!::WriteFile(file_.get(), records.data(), static_cast<DWORD>(records.size()), &written,
                    nullptr) ||
       written != records.size()) {
-    Fail("it cannot be written", ::GetLastError());
+    Lose("it cannot be written", ::GetLastError());
     return;
   }
   whole_ += records.size();
@@ -315,12 +324,18 @@ void RunJournal::Placing(const std::wstring& from, const std::wstring& to,
   held_ += PlacingRecord(source, target, name, entry);
 }
 
-void RunJournal::Sync() {
+int RunJournal::Sync() {
   const std::lock_guard lock(mutex_);
   WriteLocked({});
   if (file_.IsValid() && !failed_ && !::FlushFileBuffers(file_.get())) {
-    Fail("it cannot be brought to the disk", ::GetLastError());
+    Lose("it cannot be brought to the disk", ::GetLastError());
   }
+  return lost_;
+}
+
+int RunJournal::Lost() {
+  const std::lock_guard lock(mutex_);
+  return lost_;
 }
 
 void RunJournal::Clear() {

@@ -52,8 +52,15 @@ class RunJournal {
   // which must follow before the copy is placed: it must never be found
   // without the journal.
   void Placing(const std::wstring& from, const std::wstring& to, const std::string& entry);
-  // Writes the records held and brings what was recorded to the disk.
-  void Sync();
+  // Writes the records held and brings what was recorded to the disk;
+  // answers Lost().
+  int Sync();
+  // The error with which a journal that was kept could not be written or
+  // brought to the disk any more (a full disk): what it was to record since
+  // is on no disk, so no copy may be placed after it. 0 while it is kept,
+  // and where it stopped for any other reason or could not be made (the run
+  // goes on without one, and says so).
+  int Lost();
   // Everything recorded so far has been dealt with: the journal starts
   // afresh, so that it stays as small as one batch.
   void Clear();
@@ -68,6 +75,8 @@ class RunJournal {
   void WriteLocked(std::string records);
   // Stops keeping the journal, and says why.
   void Fail(const std::string& why, DWORD error);
+  // As Fail, for a journal that was kept: it is lost (see Lost).
+  void Lose(const std::string& why, DWORD error);
   // Cuts the journal back to `size` bytes, the next write going there.
   bool CutTo(std::uint64_t size);
 
@@ -85,6 +94,8 @@ class RunJournal {
   std::mutex mutex_;  // copies made side by side record their temporaries
   Handle file_;
   bool failed_ = false;  // no journal kept any more: the moves go on without
+  bool kept_ = false;    // it was made and named the roots
+  int lost_ = 0;         // as Lost()
   std::string held_;
 };
 

@@ -58,6 +58,29 @@ TEST(RunJournalTest, KeepsRoomForABatchOnADiskThatFillsAndIsLostOnlyBeyondIt) {
   }
 }
 
+// Records held beyond the largest journal a later run would read: lost, so
+// that no copy is placed that no record names (given up quietly, the copies
+// went on without their records).
+TEST(RunJournalTest, RecordsBeyondTheLargestJournalLoseIt) {
+  TempFolder source, target;
+  const int root = ::open(target.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int from = ::open(source.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(root, 0);
+  ASSERT_GE(from, 0);
+  {
+    RunJournal journal(root, source.slash(), {});
+    journal.Start();
+    ASSERT_EQ(journal.Problem(), "");
+    const std::string entry(std::size_t{1} << 20, 'e');
+    for (int i = 0; i < 65; ++i) journal.Placing(from, root, "f" + std::to_string(i), entry);
+    EXPECT_EQ(journal.Sync(), EFBIG);
+    EXPECT_EQ(journal.Lost(), EFBIG);
+    EXPECT_FALSE(journal.WriteHeld());
+  }
+  ::close(from);
+  ::close(root);
+}
+
 // A journal that could not be made at the start is not lost: the run goes
 // on without one, as it says.
 TEST(RunJournalTest, OneThatCouldNeverBeMadeIsNotLost) {

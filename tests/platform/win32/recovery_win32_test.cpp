@@ -412,6 +412,34 @@ TEST(RecoveryWin32Test, ARunThatCannotRecordItsMovesSaysWhyAndMovesOn) {
   }
 }
 
+// A journal that was kept and can no longer take a batch's records is lost:
+// no copy may be placed that no record names. One never made is not.
+TEST(RecoveryWin32Test, AJournalThatCannotTakeABatchIsLostOneNeverMadeIsNot) {
+  TempFolder source, target;
+  const std::wstring root = SystemPath(target.slash());
+  const std::string entry(std::size_t{1} << 20, 'e');
+  const struct {
+    const char* label;
+    bool open_root;
+    bool lost;
+  } cases[] = {{"kept, records beyond the largest journal", true, true},
+               {"never made", false, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    const Handle root_handle = c.open_root ? OpenFolder(root, true) : Handle();
+    RunJournal journal(root, root_handle.get(), source.path(),
+                       [] { return FakeRecoveryLog().mark; });
+    journal.Start();
+    for (int i = 0; i < 65; ++i) {
+      const std::string name = "f" + std::to_string(i);
+      journal.Placing(SystemPath(source.slash() + name), root + Widen(name), entry);
+    }
+    EXPECT_EQ(journal.Sync() != 0, c.lost) << journal.Problem();
+    EXPECT_EQ(journal.Lost() != 0, c.lost);
+    EXPECT_NE(journal.Problem(), "");
+  }
+}
+
 TEST(RecoveryWin32Test, TheFileInFlightAtAKillIsLoggedWhenItLeftItsSource) {
   // The killed run's log ends with the first piece of an entry ("f"), cut
   // short by the kill, for a move on one volume, which has no record.
