@@ -84,13 +84,6 @@ bool CreateFree(RunLog& log, const std::string& first, int number, std::string& 
 
 }  // namespace
 
-std::string NumberedName(const std::string& name, int number) {
-  const std::size_t folder_end = name.find_last_of(platform::kSeparator) + 1;
-  const bool txt = name.size() >= folder_end + 4 + 1 && name.ends_with(".txt");
-  const std::size_t cut = txt ? name.size() - 4 : name.size();
-  return name.substr(0, cut) + "-" + std::to_string(number) + name.substr(cut);
-}
-
 std::optional<std::string> OpenCommandLog(RunLog& log, const std::optional<std::string>& asked,
                                           const std::string& default_name,
                                           const std::string& source) {

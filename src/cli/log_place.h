@@ -23,7 +23,4 @@ std::optional<std::string> OpenCommandLog(RunLog& log, const std::optional<std::
                                           const std::string& default_name,
                                           const std::string& source);
 
-// `name` with "-<number>" before its ".txt" (or at its end).
-std::string NumberedName(const std::string& name, int number);
-
 }  // namespace qor::cli

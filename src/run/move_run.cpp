@@ -99,10 +99,18 @@ RunOutcome RunMove(RunWindow& window, SearchParams& params) {
   const std::string full_path = folder.empty() || folder.back() == platform::kSeparator
                                     ? folder + log_name
                                     : folder + platform::kSeparator + log_name;
+  // An earlier run's log of that name is kept beside it, never emptied: it
+  // is the only record of where that run's files went.
   RunLog log;
-  if (const platform::Outcome created = log.Create(log_name); !created.ok()) {
+  std::string kept_as;
+  if (const platform::Outcome created = log.CreateKeepingEarlier(log_name, kept_as);
+      !created.ok()) {
+    const std::string why =
+        kept_as.empty() ? platform::ErrorText(created.error)
+                        : "the earlier log of that name cannot be kept as " + kept_as + ": " +
+                              platform::ErrorText(created.error);
     window.ShowMessage(std::string("Run log cannot be created") + kLineBreak + full_path +
-                           kLineBreak + platform::ErrorText(created.error),
+                           kLineBreak + why,
                        "Arrgh");
     return RunOutcome::Refused;
   }

@@ -106,8 +106,35 @@ platform::Outcome RunLog::Close() {
   return closed;
 }
 
+platform::Outcome RunLog::CreateKeepingEarlier(const std::string& name, std::string& kept_as) {
+  constexpr int kMostNumbers = 9999;
+  kept_as.clear();
+  // Again after keeping it: another run may have written that name meanwhile.
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    const platform::Outcome created = Create(name, platform::TextFile::IfNotEmpty::Refuse);
+    if (created.error != platform::kNotEmpty) return created;
+    platform::Outcome moved;
+    for (int number = 2; number <= kMostNumbers; ++number) {
+      kept_as = NumberedName(name, number);
+      if (platform::EntryExists(kept_as)) continue;
+      moved = platform::MoveFileNoReplace(name, kept_as);
+      // A name taken meanwhile: the next one.
+      if (moved.ok() || !platform::EntryExists(kept_as)) break;
+    }
+    if (!moved.ok()) return moved;
+  }
+  return {platform::kNotEmpty};
+}
+
 std::string RunLogName(const std::string& date_stamp) {
   return "FileFind" + date_stamp + ".txt";
+}
+
+std::string NumberedName(const std::string& name, int number) {
+  const std::size_t folder_end = name.find_last_of(platform::kSeparator) + 1;
+  const bool txt = name.size() >= folder_end + 4 + 1 && name.ends_with(".txt");
+  const std::size_t cut = txt ? name.size() - 4 : name.size();
+  return name.substr(0, cut) + "-" + std::to_string(number) + name.substr(cut);
 }
 
 }  // namespace qor

@@ -16,6 +16,12 @@ class RunLog {
   // IfNotEmpty::Refuse, leaves one that holds something as it is).
   platform::Outcome Create(const std::string& path, platform::TextFile::IfNotEmpty if_not_empty =
                                                         platform::TextFile::IfNotEmpty::Empty);
+  // Creates the log `name` for a new run; an earlier run's log of that name
+  // that holds something is first kept under the next free numbered name
+  // ("FileFind20210615-2.txt", -3, ...), which `kept_as` gets: no run's
+  // record is ever emptied. Where it cannot be kept, the error is the
+  // rename's, `kept_as` names where it was to go, and nothing is created.
+  platform::Outcome CreateKeepingEarlier(const std::string& name, std::string& kept_as);
   // Makes room in the log for `first_piece` and `rest_room` more bytes, then
   // appends `first_piece`. When the room cannot be had the log counts as
   // broken and nothing is appended, so that an entry is never begun that
@@ -71,5 +77,8 @@ class RunLog {
 
 // "FileFind" + DateStamp + ".txt".
 std::string RunLogName(const std::string& date_stamp);
+
+// `name` with "-<number>" before its ".txt" (or at its end).
+std::string NumberedName(const std::string& name, int number);
 
 }  // namespace qor

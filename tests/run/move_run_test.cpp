@@ -49,10 +49,48 @@ TEST_F(MoveRunTest, AddsTheDateFolderWhenTheBoxIsTickedOrGreyed) {
     EXPECT_TRUE(Exists(target_ + Native("20210615/") + name));
     if (LogKeepsSeparators()) {
       EXPECT_EQ(ReadFile(LogPath()), name + "      MOVED to   " + target_ + Native("20210615/\r\n"))
-          << "a second run with the same date replaces the log";
+          << "the newest run's log has the name";
     }
   }
   if (!LogKeepsSeparators()) GTEST_SKIP() << kSeparatorEscaped;
+}
+
+// A run with the date of an earlier one keeps the log's name; the earlier
+// log, the only record of where its files went, is kept under the next free
+// number. An empty one is simply used.
+TEST_F(MoveRunTest, AnEarlierRunsLogOfTheSameNameIsKeptUnderTheNextFreeNumber) {
+  const struct {
+    const char* label;
+    std::string earlier;  // what the log's name holds before the run
+    bool taken_2;         // "-2" is taken by another file
+    const char* kept_as;  // where the earlier log went, if anywhere
+  } cases[] = {
+      {"an empty one", "", false, nullptr},
+      {"an earlier log", "x.txt      MOVED to   /t/\r\n", false, "FileFind20210615-2.txt"},
+      {"-2 taken", "x.txt      MOVED to   /t/\r\n", true, "FileFind20210615-3.txt"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    for (const char* name : {"FileFind20210615-2.txt", "FileFind20210615-3.txt"}) {
+      std::filesystem::remove(work_.slash() + name);
+    }
+    WriteFile(LogPath(), c.earlier, 0);
+    if (c.taken_2) WriteFile(work_.slash() + "FileFind20210615-2.txt", "someone's", 0);
+    WriteFile(source_ + "a.txt", "a", UtcSeconds(2021, 6, 15));
+    window_.messages.clear();
+
+    EXPECT_EQ(RunMove(window_, params_), RunOutcome::Completed);
+
+    EXPECT_NE(ReadFile(LogPath()).find("a.txt"), std::string::npos) << "the newest run's";
+    if (c.kept_as != nullptr) {
+      EXPECT_EQ(ReadFile(work_.slash() + c.kept_as), c.earlier);
+    }
+    EXPECT_EQ(Exists(work_.slash() + "FileFind20210615-3.txt"), c.taken_2);
+    if (c.taken_2) {
+      EXPECT_EQ(ReadFile(work_.slash() + "FileFind20210615-2.txt"), "someone's");
+    }
+    std::filesystem::remove(target_ + "a.txt");
+  }
 }
 
 TEST_F(MoveRunTest, ARefusedStartChangesNothing) {

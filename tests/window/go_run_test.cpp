@@ -173,10 +173,13 @@ TEST_F(GoRun, TheDateFolderIsAddedWhenTickedOrGreyed) {
     PressGo();
 
     EXPECT_EQ(ReadFile(target_ + "20210615" + kSep + name), "x");
-    // A second run with the same date replaces the log of the first.
+    // A second run with the same date writes the log's name; the first
+    // run's log is kept beside it.
     EXPECT_EQ(ReadFile(LogPath()),
               name + "      MOVED to   " + target_ + "20210615" + kSep + "\r\n");
   }
+  const std::string first = LogPath().substr(0, LogPath().size() - 4) + "-2.txt";
+  EXPECT_EQ(ReadFile(first), "f1.txt      MOVED to   " + target_ + "20210615" + kSep + "\r\n");
 }
 
 TEST_F(GoRun, ARefusedStartChangesNothing) {
