@@ -105,13 +105,13 @@ RunOutcome RunMove(RunWindow& window, SearchParams& params) {
   std::string kept_as;
   if (const platform::Outcome created = log.CreateKeepingEarlier(log_name, kept_as);
       !created.ok()) {
-    const std::string why =
-        kept_as.empty() ? platform::ErrorText(created.error)
-                        : "the earlier log of that name cannot be kept as " + kept_as + ": " +
-                              platform::ErrorText(created.error);
-    window.ShowMessage(std::string("Run log cannot be created") + kLineBreak + full_path +
-                           kLineBreak + why,
-                       "Arrgh");
+    const std::string why = kept_as.empty()
+                                ? platform::ErrorText(created.error)
+                                : "the earlier log of that name cannot be kept as " + kept_as +
+                                      ": " + platform::ErrorText(created.error);
+    window.ShowMessage(
+        std::string("Run log cannot be created") + kLineBreak + full_path + kLineBreak + why,
+        "Arrgh");
     return RunOutcome::Refused;
   }
 
