@@ -7,6 +7,7 @@
 #include "cli/console_checks.h"
 #include "platform/files.h"
 #include "platform/path_compare.h"
+#include "platform/process.h"
 #include "platform/text_file.h"
 #include "run/log_escapes.h"
 #include "run/log_format.h"
@@ -83,6 +84,23 @@ bool CreateFree(RunLog& log, const std::string& first, int number, std::string& 
 }
 
 }  // namespace
+
+std::string AbsolutePath(const std::string& path) {
+  if (path.empty()) return path;
+  if (std::filesystem::path(std::u8string(path.begin(), path.end())).is_absolute()) return path;
+  const bool ends_with_separator = path.back() == platform::kSeparator;
+  std::string absolute = platform::RealPath(path);
+  if (absolute.empty()) {
+    absolute = platform::CurrentFolder();
+    if (absolute.empty()) return path;
+    if (absolute.back() != platform::kSeparator) absolute += platform::kSeparator;
+    absolute += path;
+  }
+  if (ends_with_separator && absolute.back() != platform::kSeparator) {
+    absolute += platform::kSeparator;
+  }
+  return absolute;
+}
 
 std::optional<std::string> OpenCommandLog(RunLog& log, const std::optional<std::string>& asked,
                                           const std::string& default_name,

@@ -23,4 +23,10 @@ std::optional<std::string> OpenCommandLog(RunLog& log, const std::optional<std::
                                           const std::string& default_name,
                                           const std::string& source);
 
+// `path` as an absolute path, with the separator at its end where it had
+// one, for records that must lead to the same place from anywhere: as given
+// where it is one, else as the system resolves it, else (not there yet)
+// below the current folder.
+std::string AbsolutePath(const std::string& path);
+
 }  // namespace qor::cli

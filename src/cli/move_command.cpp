@@ -1,8 +1,10 @@
 // qor-cli move: the window's run without the window.
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -64,6 +66,12 @@ std::optional<Choice> ReadWhen(const Options& options) {
                  ", the earliest date taken)");
       return std::nullopt;
     }
+    // Newer than 0 days would be after today, which no file is.
+    if (when == When::NewerThan && std::stoll(text) == 0) {
+      PrintError(name + " 0 can never match: it takes files last written after today; " +
+                 "give 1 or more (1: written today)");
+      return std::nullopt;
+    }
     // Older than N days: last written before the day N days ago; newer than
     // N days: after it.
     const Date reference = AddDays(today, -std::stoll(text));
@@ -100,7 +108,9 @@ constexpr std::size_t kListedFailures = 1000;
 // Reports the walk as it goes: file lines, progress and the bytes taken.
 class MoveReport : public WalkObserver {
  public:
-  MoveReport(Output& output, const SearchParams& params) : output_(output), params_(params) {}
+  // `header` goes before a preview's first line.
+  MoveReport(Output& output, const SearchParams& params, std::string header)
+      : output_(output), params_(params), header_(std::move(header)) {}
 
   void SetCounterLabel(int, const std::string&) override {}
   bool Yield() override { return !StopRequested(); }
@@ -122,7 +132,13 @@ class MoveReport : public WalkObserver {
     const std::string name = LogText(relative_name);
     if (!moved) Remember(relative_name, reason, failures_);
     if (params_.DryRun) {
-      output_.FileLine(moved ? "would move: " + name : "would fail: " + name + ": " + reason, true);
+      if (!header_said_) {
+        header_said_ = true;
+        output_.FileLine(header_, true);
+      }
+      output_.FileLine(moved ? "would move: " + name + " -> " + LogText(TargetOf(relative_name))
+                             : "would fail: " + name + ": " + reason,
+                       true);
     } else if (moved) {
       output_.FileLine("moved: " + name, false);
     } else {
@@ -170,8 +186,17 @@ class MoveReport : public WalkObserver {
     return json + "],\"" + key + "_left_out\":" + IntegerText(failures.left_out);
   }
 
+  // The folder the file `relative_name` goes to.
+  std::string TargetOf(const std::string& relative_name) const {
+    const std::size_t cut = relative_name.find_last_of(platform::kSeparator);
+    return params_.TargetPath +
+           (cut == std::string::npos ? std::string() : relative_name.substr(0, cut + 1));
+  }
+
   Output& output_;
   const SearchParams& params_;
+  const std::string header_;
+  bool header_said_ = false;
   std::int64_t moved_files_ = 0;
   std::uint64_t moved_bytes_ = 0;
   Failures failures_;
@@ -229,7 +254,9 @@ int Summarize(Output& output, const SearchParams& params, const MoveReport& repo
     human += "; the run log could not be written (" + platform::ErrorText(log.WriteError()) +
              "), no further file was taken";
   }
-  human += log_path ? "; log: " + LogText(*log_path) : "; nothing was changed";
+  human += log_path ? "; log: " + LogText(*log_path)
+           : dry    ? "; nothing was changed"
+                    : "; no file taken; no log written";
 
   std::string json =
       "{\"command\":\"move\",\"dry_run\":" + std::string(dry ? "true" : "false") +
@@ -248,10 +275,23 @@ int Summarize(Output& output, const SearchParams& params, const MoveReport& repo
       (params.JournalProblem.empty() ? std::string("null") : JsonString(params.JournalProblem)) +
       ",\"bytes\":" + std::to_string(report.moved_bytes()) +
       ",\"log_broken\":" + (log.IsBroken() ? "true" : "false") +
-      ",\"log\":" + (log_path ? JsonString(*log_path) : "null") +
-      ",\"seconds\":" + output.SecondsText() + ",\"exit_status\":" + IntegerText(status) + "}";
+      ",\"log\":" + (log_path ? JsonString(*log_path) : "null") + ",\"started\":\"" +
+      output.StartedText() + "\",\"ended\":\"" + Output::NowText() +
+      "\",\"seconds\":" + output.SecondsText() + ",\"exit_status\":" + IntegerText(status) + "}";
   output.Summary(human, json);
   return status;
+}
+
+// A log the run wrote nothing into goes, unless it was asked for by name: a
+// nightly run that found nothing leaves no empty file behind. False when it
+// stays.
+bool DropsEmptyLog(const RunLog& log, const std::optional<std::string>& asked,
+                   const std::string& path) {
+  if (asked || log.Mark().offset != 0) return false;
+  std::error_code error;
+  return std::filesystem::remove(std::filesystem::path(std::u8string(path.begin(), path.end())),
+                                 error) &&
+         !error;
 }
 
 }  // namespace
@@ -301,15 +341,24 @@ int MoveCommand(const Options& options) {
     return kRefused;
   }
 
+  // The log and the summary name the folders so that they lead there from
+  // anywhere (an undo started elsewhere, a reader of the JSON).
+  params.SourcePath = AbsolutePath(params.SourcePath);
+  params.TargetPath = AbsolutePath(params.TargetPath);
+
   RunLog log;
   std::optional<std::string> log_path;
   if (!params.DryRun) {
     log_path = OpenCommandLog(log, options.log, RunLogName(date_stamp), params.SourcePath);
     if (!log_path) return kRefused;
+    log_path = AbsolutePath(*log_path);
   }
 
   Output output(options.verbosity, options.json);
-  MoveReport report(output, params);
+  MoveReport report(output, params,
+                    std::string("files last written ") + CompareWord(params.CompareMode) + " " +
+                        DateText(date) + ", from " + LogText(params.SourcePath) + " to " +
+                        LogText(params.TargetPath) + ":");
   bool interrupted = false;
   std::string stopped_by;
   try {
@@ -322,6 +371,7 @@ int MoveCommand(const Options& options) {
   if (log_path) {
     log.Sync();
     log.Close();
+    if (DropsEmptyLog(log, options.log, *log_path)) log_path.reset();
   }
   if (!stopped_by.empty()) PrintError("the run stopped early: " + stopped_by);
   const int status = Summarize(output, params, report, date, log, log_path, interrupted);

@@ -123,7 +123,7 @@ class Parser {
     for (const WhenOption& option : kWhenOptions) {
       if (name != option.name) continue;
       if (options.when) {
-        result_.error = "give one of --on, --before, --after, --older-than, --newer-than";
+        result_.error = "give only one of --on, --before, --after, --older-than, --newer-than";
         return;
       }
       if (const auto text = take_value()) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "core/utf8.h"
+#include "platform/civil_days.h"
 #include "platform/console.h"
 
 namespace qor::cli {
@@ -25,6 +26,7 @@ Output::Output(Verbosity verbosity, bool json)
       json_(json),
       terminal_(platform::ErrorStreamIsTerminal()),
       start_(std::chrono::steady_clock::now()),
+      started_(std::chrono::system_clock::now()),
       last_progress_(start_) {}
 
 Output::~Output() {
@@ -93,6 +95,30 @@ std::int64_t Output::Milliseconds() const {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                start_)
       .count();
+}
+
+std::string Output::StartedText() const {
+  return UtcText(started_);
+}
+
+std::string Output::NowText() {
+  return UtcText(std::chrono::system_clock::now());
+}
+
+std::string UtcText(std::chrono::system_clock::time_point at) {
+  using std::chrono::milliseconds;
+  const std::int64_t ms = std::chrono::duration_cast<milliseconds>(at.time_since_epoch()).count();
+  const std::int64_t day_ms = 86400000;
+  const std::int64_t days = (ms >= 0 ? ms : ms - day_ms + 1) / day_ms;
+  const std::int64_t in_day = ms - days * day_ms;
+  const platform::CivilDate date = platform::CivilFromDays(days);
+  char buffer[48];
+  std::snprintf(buffer, sizeof buffer, "%04lld-%02d-%02dT%02lld:%02lld:%02lld.%03lldZ",
+                static_cast<long long>(date.year), date.month, date.day,
+                static_cast<long long>(in_day / 3600000),
+                static_cast<long long>(in_day / 60000 % 60),
+                static_cast<long long>(in_day / 1000 % 60), static_cast<long long>(in_day % 1000));
+  return buffer;
 }
 
 std::string Output::SecondsText() const {

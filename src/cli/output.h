@@ -37,6 +37,9 @@ class Output {
 
   // Since the command began, as "1.234".
   std::string SecondsText() const;
+  // When the command began, and now: ISO 8601 in UTC, "2026-12-09T16:40:05.123Z".
+  std::string StartedText() const;
+  static std::string NowText();
   std::int64_t Milliseconds() const;
 
  private:
@@ -48,10 +51,14 @@ class Output {
   bool terminal_;
   bool progress_shown_ = false;
   std::chrono::steady_clock::time_point start_;
+  std::chrono::system_clock::time_point started_;
   std::chrono::steady_clock::time_point last_progress_;
   std::string held_;  // file lines not yet written
   std::chrono::steady_clock::time_point held_since_;
 };
+
+// `at` as ISO 8601 in UTC, to the millisecond: "2026-12-09T16:40:05.123Z".
+std::string UtcText(std::chrono::system_clock::time_point at);
 
 // A byte count for people: "512 bytes", "4.2 MiB".
 std::string ByteText(std::uint64_t bytes);

@@ -97,7 +97,9 @@ class Undo {
     }
     if (outcome.ok()) {
       ++moved_;
-      output_.FileLine((options_.dry_run ? "would move back: " : "moved back: ") + shown,
+      output_.FileLine(options_.dry_run
+                           ? "would bring back: " + shown + " -> " + LogText(source_ + folder)
+                           : "moved back: " + shown,
                        options_.dry_run);
     } else {
       ++failed_;
@@ -166,7 +168,8 @@ int UndoCommand(const Options& options) {
     return kRefused;
   }
   const std::string& source_text = options.operands[1];
-  const std::string source = AddBackslash(source_text);
+  // Named in the log so that it leads there from anywhere.
+  const std::string source = AbsolutePath(AddBackslash(source_text));
   if (source_text.empty() || !platform::IsWellFormedPath(source_text)) {
     PrintError(CommandLineWords(source_text.empty() ? std::string("No Source path given")
                                                     : std::string("Source path contains errors") +
@@ -197,6 +200,7 @@ int UndoCommand(const Options& options) {
     }
     log_out = undo.OpenLog(options.log, DefaultUndoLog(log_in));
     if (!log_out) return kRefused;
+    log_out = AbsolutePath(*log_out);
   }
   // What a killed undo left in SOURCE is finished first.
   platform::Recovery recovery;
@@ -265,8 +269,9 @@ int UndoCommand(const Options& options) {
       ",\"failed\":" + IntegerText(undo.failed_) + ",\"skipped\":" + IntegerText(skipped) +
       ",\"damaged_entries\":" + IntegerText(refused) +
       ",\"log_broken\":" + (broken ? "true" : "false") +
-      ",\"log\":" + (log_out ? JsonString(*log_out) : "null") +
-      ",\"seconds\":" + output.SecondsText() + ",\"exit_status\":" + IntegerText(status) + "}";
+      ",\"log\":" + (log_out ? JsonString(*log_out) : "null") + ",\"started\":\"" +
+      output.StartedText() + "\",\"ended\":\"" + Output::NowText() +
+      "\",\"seconds\":" + output.SecondsText() + ",\"exit_status\":" + IntegerText(status) + "}";
   output.Summary(human, json);
   return status;
 }

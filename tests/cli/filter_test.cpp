@@ -98,7 +98,9 @@ TEST(CliFilterTest, PreviewRunAndLogTakeTheFilesThePatternsChooseAndSkipExcluded
     }
     std::vector<std::string> previewed;
     for (const std::string& line : Lines(preview.err)) {
-      if (line.starts_with("would move: ")) previewed.push_back(line.substr(12));
+      if (line.starts_with("would move: ")) {
+        previewed.push_back(line.substr(12, line.find(" -> ") - 12));
+      }
     }
     EXPECT_EQ(previewed, logged);
     std::set<std::string> expected;

@@ -70,8 +70,17 @@ TEST(CliMoveTest, PreviewListsExactlyWhatTheRunThenMovesAndChangesNothing) {
       failed.push_back(line.substr(0, line.find(kNotMoved)));
     }
   }
-  // Walk order is the listing's, the same for both runs.
-  EXPECT_EQ(WithPrefix(Lines(preview.out), "would move: "), moved);
+  // Walk order is the listing's, the same for both runs; each preview line
+  // says where its file goes, after a line that says what is taken.
+  std::vector<std::string> previewed;
+  for (const std::string& name : moved) {
+    previewed.push_back(name + " -> " + tree.target.slash() + "20210615/" +
+                        name.substr(0, name.rfind('/') + 1));
+  }
+  EXPECT_EQ(WithPrefix(Lines(preview.out), "would move: "), previewed);
+  EXPECT_EQ(Lines(preview.out).at(0), "files last written before 2021-06-15, from " +
+                                          tree.source.slash() + " to " + tree.target.slash() +
+                                          "20210615/:");
   EXPECT_EQ(failed, std::vector<std::string>{"taken.txt"});
   EXPECT_EQ(WithPrefix(Lines(preview.out), "would fail: "),
             std::vector<std::string>{"taken.txt: File exists"});
@@ -114,7 +123,8 @@ TEST(CliMoveTest, ARefusedStartSaysWhyInOneLineExitsTwoAndMovesNothing) {
       {{"move", src, tgt, "--on", "2021-01-01", "--log", src + "/sub/log.txt"},
        "lies inside SOURCE"},
       {{"move", src, tgt, "--on", "2021-06-20", "--date-folder"}, "leads into SOURCE"},
-      {{"move", src, tgt, "--on", "2021-01-01", "--before", "2021-01-01"}, "give one of"},
+      {{"move", src, tgt, "--on", "2021-01-01", "--before", "2021-01-01"}, "give only one of"},
+      {{"move", src, tgt, "--newer-than", "0"}, "--newer-than 0 can never match"},
       {{"move", src, tgt}, "say which files"},
       {{"move", src, "--on", "2021-01-01"}, "missing TARGET"},
       {{"move", src, tgt, "extra", "--on", "2021-01-01"}, "unexpected argument 'extra'"},
@@ -160,7 +170,9 @@ TEST(CliMoveTest, RunsAndUndosWithOneDateKeepEveryRecord) {
   WriteFile(tree.source.slash() + "later.txt", "later", UtcSeconds(2021, 6, 14, 8));
   const CliResult second = RunCli(run, tree.cwd.path());
   ASSERT_EQ(second.status, 0) << second.err;
-  EXPECT_NE(second.err.find("log: FileFind20210614-2.txt"), std::string::npos) << second.err;
+  EXPECT_NE(second.err.find("log: " + tree.cwd.slash() + "FileFind20210614-2.txt"),
+            std::string::npos)
+      << second.err;
   const std::string first_log = ReadFile(tree.cwd.slash() + "FileFind20210614.txt");
   EXPECT_NE(first_log.find("deep"), std::string::npos) << first_log;
   EXPECT_NE(ReadFile(tree.cwd.slash() + "FileFind20210614-2.txt").find("later.txt"),
@@ -171,7 +183,9 @@ TEST(CliMoveTest, RunsAndUndosWithOneDateKeepEveryRecord) {
   const CliResult fixed = RunCli(
       {"move", src, tgt, "--on", "2021-06-14", "--log", "FileFind20210614.txt"}, tree.cwd.path());
   EXPECT_EQ(fixed.status, 0) << fixed.err;
-  EXPECT_NE(fixed.err.find("log: FileFind20210614-3.txt"), std::string::npos) << fixed.err;
+  EXPECT_NE(fixed.err.find("log: " + tree.cwd.slash() + "FileFind20210614-3.txt"),
+            std::string::npos)
+      << fixed.err;
   EXPECT_EQ(ReadFile(tree.cwd.slash() + "FileFind20210614.txt"), first_log);
 
   // The second undo finds the files back already, and says so in a log of
@@ -183,11 +197,36 @@ TEST(CliMoveTest, RunsAndUndosWithOneDateKeepEveryRecord) {
   for (const auto& expected : undos) {
     const CliResult undo = RunCli({"undo", "FileFind20210614.txt", src}, tree.cwd.path());
     EXPECT_EQ(undo.status, expected.status) << undo.err;
-    EXPECT_NE(undo.err.find(std::string("log: ") + expected.log), std::string::npos) << undo.err;
+    EXPECT_NE(undo.err.find("log: " + tree.cwd.slash() + expected.log), std::string::npos)
+        << undo.err;
   }
   // The first undo's record still says what it moved back.
   EXPECT_NE(ReadFile(tree.cwd.slash() + "FileFind20210614-undo.txt").find(kMovedTo),
             std::string::npos);
+}
+
+// A run that took nothing leaves no empty log behind, unless one was asked
+// for by name.
+TEST(CliMoveTest, ARunThatTookNothingLeavesNoLogUnlessOneWasAskedFor) {
+  const struct {
+    std::vector<std::string> extra;
+    const char* log;  // left in the current folder, if any
+    const char* says;
+  } cases[] = {
+      {{}, nullptr, "; no file taken; no log written"},
+      {{"--log", "night.txt"}, "night.txt", "; log: "},
+  };
+  for (const auto& c : cases) {
+    MoveTree tree;
+    std::vector<std::string> args = {"move", tree.source.path(), tree.target.path(), "--on",
+                                     "1999-01-01"};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    const CliResult run = RunCli(args, tree.cwd.path());
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    EXPECT_EQ(NamesIn(tree.cwd.path()),
+              c.log == nullptr ? std::set<std::string>{} : std::set<std::string>{c.log});
+  }
 }
 
 // Under --quiet, a file that stayed is still named with its reason; with
@@ -206,12 +245,18 @@ TEST(CliMoveTest, AFileThatStaysReachesTheOperatorEvenWhenQuiet) {
   EXPECT_EQ(failed.err, "qor-cli: not moved: taken.txt: File exists\n");
   EXPECT_EQ(failed.out, "");
 
-  const CliResult json = RunCli(
-      {"move", src, tgt, "--on", "2021-01-01", "-q", "--date-folder", "--json"}, tree.cwd.path());
+  // Given relative to the current folder, named whole in the summary.
+  const std::string tgt_here = "../" + tgt.substr(tgt.rfind('/') + 1);
+  const CliResult json =
+      RunCli({"move", src, tgt_here, "--on", "2021-01-01", "-q", "--date-folder", "--json"},
+             tree.cwd.path());
   EXPECT_EQ(json.status, 1);
   for (const std::string& part :
-       {std::string("\"source\":\"") + src + "/\"", std::string("\"date\":\"2021-01-01\""),
-        std::string("\"compare\":\"on\""), std::string("\"log\":\"FileFind20210101-3.txt\""),
+       {std::string("\"source\":\"") + src + "/\"",
+        std::string("\"target\":\"") + tgt + "/20210101/\"", std::string("\"date\":\"2021-01-01\""),
+        std::string("\"compare\":\"on\""),
+        "\"log\":\"" + tree.cwd.slash() + "FileFind20210101-3.txt\"",
+        std::string("\"started\":\"20"), std::string("Z\",\"ended\":\"20"),
         std::string("\"failed_files\":[{\"path\":\"taken.txt\",\"reason\":\"File exists\"}]")}) {
     EXPECT_NE(json.out.find(part), std::string::npos) << part << " in " << json.out;
   }

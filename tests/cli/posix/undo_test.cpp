@@ -100,7 +100,7 @@ TEST(CliUndoTest, ConflictsAreLeftAloneAndReportedAndEntriesNotMovedAreSkipped) 
     EXPECT_EQ(FromJson(result->out, "[d['entries'], d['moved'], d['failed'], d['skipped']]"),
               "[6, 2, 2, 2]");
   }
-  EXPECT_EQ(FromJson(undo.out, "d['log']"), "FileFind20210101-undo.txt");
+  EXPECT_EQ(FromJson(undo.out, "d['log']"), cwd.slash() + "FileFind20210101-undo.txt");
   const LogLines undo_log = SplitLog(ReadFile(cwd.slash() + "FileFind20210101-undo.txt"));
   EXPECT_EQ(undo_log.lines.size(), 4u);
   EXPECT_EQ(std::count_if(undo_log.lines.begin(), undo_log.lines.end(),
@@ -123,7 +123,7 @@ TEST(CliUndoTest, TheMoveSummaryIsOneJsonObjectWhateverTheLogIsCalled) {
   EXPECT_EQ(
       FromJson(run.out, "[d['taken'], d['moved'], d['failed'], d['bytes'], d['exit_status']]"),
       "[2, 1, 1, 5, 1]");
-  EXPECT_EQ(FromJson(run.out, "d['log']"), log_name);
+  EXPECT_EQ(FromJson(run.out, "d['log']"), cwd.slash() + log_name);
   EXPECT_TRUE(Exists(cwd.slash() + log_name));
 }
 
