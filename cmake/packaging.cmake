@@ -78,13 +78,21 @@ endif()
 # Each entry is signed by whoever publishes the package.
 configure_file(${PROJECT_SOURCE_DIR}/resources/debian/changelog ${_gen}/changelog @ONLY)
 qor_gzip(${_gen}/changelog ${_gen}/changelog.gz)
-# The user guide, where Debian users look for it.
-qor_gzip(${PROJECT_SOURCE_DIR}/README.md ${_gen}/README.md.gz)
+# The user guide, where Debian users look for it; without its pictures,
+# which are not installed.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/README.md)
+file(READ ${PROJECT_SOURCE_DIR}/README.md _text)
+string(REGEX REPLACE "\n!\[[^]\n]*\]\([^)\n]*\)\n" "\n" _text "${_text}")
+file(WRITE ${_gen}/README.md "${_text}")
+qor_gzip(${_gen}/README.md ${_gen}/README.md.gz)
 add_custom_target(qor_install_files ALL DEPENDS ${_qor_gzipped})
 
 install(FILES ${_gen}/changelog.gz ${_gen}/README.md.gz
               ${PROJECT_SOURCE_DIR}/resources/debian/copyright
         DESTINATION share/doc/qor)
+install(FILES ${PROJECT_SOURCE_DIR}/resources/examples/qor-archive.service
+              ${PROJECT_SOURCE_DIR}/resources/examples/qor-archive.timer
+        DESTINATION share/doc/qor/examples)
 install(FILES ${PROJECT_SOURCE_DIR}/resources/bash-completion/qor-cli
         DESTINATION share/bash-completion/completions)
 

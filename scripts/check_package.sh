@@ -19,7 +19,8 @@ dpkg-deb -x "$deb" "$tmp/root"
 app_id=$(cd "$tmp/root/usr/share/metainfo" && ls -- *.metainfo.xml)
 expected=(usr/bin/qor usr/bin/qor-cli usr/share/applications/qor.desktop usr/share/doc/qor/changelog.gz
           usr/share/doc/qor/copyright usr/share/doc/qor/README.md.gz "usr/share/metainfo/$app_id"
-          usr/share/bash-completion/completions/qor-cli)
+          usr/share/bash-completion/completions/qor-cli usr/share/doc/qor/examples/qor-archive.service
+          usr/share/doc/qor/examples/qor-archive.timer)
 for size in 16 32 48 64 128 256; do
   expected+=("usr/share/icons/hicolor/${size}x${size}/apps/qor.png")
 done
@@ -72,6 +73,17 @@ for title in grrr uups Arrgh "Target create" "DONE moving" "Usage of QoR" "Searc
   zcat "$tmp/root/usr/share/man/man1/qor.1.gz" | grep "$title" >/dev/null || fail "man qor: no message titled $title"
 done
 zcat "$tmp/root/usr/share/doc/qor/README.md.gz" | grep '^## Uninstall' >/dev/null || fail "README.md: no Uninstall"
+# No picture that is not installed beside it.
+! zcat "$tmp/root/usr/share/doc/qor/README.md.gz" | grep '!\[' >/dev/null || fail "README.md: links a picture"
+
+# The example units as systemd reads them, with the program where the package
+# put it: any word of systemd-analyze is a fault.
+mkdir "$tmp/units"
+for unit in "$tmp"/root/usr/share/doc/qor/examples/*.{service,timer}; do
+  sed "s|/usr/bin/qor-cli|$tmp/root/usr/bin/qor-cli|" "$unit" >"$tmp/units/$(basename "$unit")"
+done
+said=$(systemd-analyze verify "$tmp"/units/* 2>&1) && [ -z "$said" ] ||
+  fail "systemd-analyze verify of the example units: $said"
 
 # The completion offers move's options after "move", with the helpers that
 # the bash-completion package would give it stood in for.

@@ -281,7 +281,8 @@ Options of move:
                        path below SOURCE; * and ? within a name, [a-z] [!a-z]
                        sets, ** any number of folders (**/cache/*.tmp);
                        letter case counts except on Windows
-  -n, --dry-run        change nothing: list what would move and what would fail
+  -n, --dry-run        change nothing: list what would move and where to, and
+                       what would fail
       --verify         read each copy made across file systems back and compare
                        it with its source before the source goes
       --jobs N         copies across file systems under way at once (1 to 64;
