@@ -5,6 +5,7 @@
 
 #include "window/qt/main_view.h"
 #include "window/qt/twips.h"
+#include "window/tool_tips.h"
 
 namespace qor {
 
@@ -145,6 +146,10 @@ void QtFormView::PlaceControls() {
     } else if (auto* button = qobject_cast<QAbstractButton*>(&control)) {
       button->setText(caption);
     }
+  }
+  for (std::size_t index = 0; index < kControlCount; ++index) {
+    const Control control = static_cast<Control>(index);
+    if (const char* tip = ToolTipOf(control)) Widget(control).setToolTip(QString::fromUtf8(tip));
   }
 }
 

@@ -66,6 +66,8 @@ class Win32FormView : public FormView {
   void RequestClose(CloseReason reason);
 
   void CreateControls();
+  // A tool tip for each control that has one (tool_tips.h).
+  void AddToolTips();
   // Places every control for `dpi_`, with the largest font that fits them.
   void LayOut();
   void LoadIcons();
@@ -90,6 +92,7 @@ class Win32FormView : public FormView {
   std::array<IconHandle, 3> large_icons_;
   int icon_frame_ = 0;
   HWND focus_before_deactivation_ = nullptr;
+  HWND tool_tips_ = nullptr;  // owned by window_
   bool closing_ = false;
   int open_messages_ = 0;
 };

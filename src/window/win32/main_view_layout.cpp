@@ -1,8 +1,14 @@
 // The controls of the window: created from the table, placed and given a
 // font for the DPI of the monitor that shows the window.
+#include <windows.h>
+// After windows.h, which it needs.
+#include <commctrl.h>
+
 #include <string>
 #include <vector>
 
+#include "platform/win32/wide.h"
+#include "window/tool_tips.h"
 #include "window/win32/control_table.h"
 #include "window/win32/dpi.h"
 #include "window/win32/main_view.h"
@@ -79,6 +85,31 @@ void Win32FormView::CreateControls() {
     if (IsClass(item, L"Edit")) ::SendMessageW(child, EM_SETLIMITTEXT, 0, 0);
   }
   SetValue(Control::optEqual0, 1);
+  AddToolTips();
+}
+
+void Win32FormView::AddToolTips() {
+  const INITCOMMONCONTROLSEX classes{sizeof classes, ICC_BAR_CLASSES};  // tool tips among them
+  ::InitCommonControlsEx(&classes);
+  // Owned by the window, and gone with it.
+  tool_tips_ =
+      ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                        WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
+                        CW_USEDEFAULT, CW_USEDEFAULT, window_.get(), nullptr, instance_, nullptr);
+  if (tool_tips_ == nullptr) return;  // the window works without them
+  for (std::size_t index = 0; index < kControlCount; ++index) {
+    const Control control = static_cast<Control>(index);
+    const char* tip = ToolTipOf(control);
+    if (tip == nullptr) continue;
+    std::wstring text = platform::Widen(tip);
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = window_.get();
+    tool.uId = reinterpret_cast<UINT_PTR>(Handle(control));
+    tool.lpszText = text.data();
+    ::SendMessageW(tool_tips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+  }
 }
 
 void Win32FormView::LoadIcons() {
@@ -103,6 +134,8 @@ void Win32FormView::LayOut() {
                    TwipsToPixels(item.height, dpi_), SWP_NOZORDER | SWP_NOACTIVATE);
   }
   FitFont();
+  // Long tips wrap, at a width that grows with the DPI.
+  if (tool_tips_ != nullptr) ::SendMessageW(tool_tips_, TTM_SETMAXTIPWIDTH, 0, Scaled(320, dpi_));
   for (const HWND child : children_) {
     ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), TRUE);
   }

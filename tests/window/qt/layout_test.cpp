@@ -99,6 +99,30 @@ TEST_F(WindowLayout, EveryControlHasItsKindCaptionAndPlace) {
   }
 }
 
+// The tool tips say what the captions cannot: how "<" and ">" compare, and
+// what each date box takes.
+TEST_F(WindowLayout, ComparisonsAndDateBoxesExplainThemselvesInToolTips) {
+  const struct {
+    const char* name;
+    const char* says;  // nullptr: no tip
+  } cases[] = {{"optEqual(1)", "each smaller"},
+               {"optEqual(2)", "each greater"},
+               {"txtDate(0)", "1 to 31"},
+               {"txtDate(1)", "1 to 12"},
+               {"txtDate(2)", "1990"},
+               {"optEqual(0)", nullptr},
+               {"btnGo", nullptr}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const QString tip = Find(window, c.name).toolTip();
+    if (c.says == nullptr) {
+      EXPECT_TRUE(tip.isEmpty()) << tip.toStdString();
+    } else {
+      EXPECT_TRUE(tip.contains(QString::fromLatin1(c.says))) << tip.toStdString();
+    }
+  }
+}
+
 TEST_F(WindowLayout, WindowHasFixedClientAreaAndCaption) {
   EXPECT_EQ(window.windowTitle(), QStringLiteral("Sorvane"));
   EXPECT_EQ(window.size(), QSize(436, 209));

@@ -98,6 +98,48 @@ class Win32View : public ::testing::Test {
   std::unique_ptr<frmMain> form_;
 };
 
+// The tool tips say what the captions cannot: how "<" and ">" compare, and
+// what each date box takes.
+TEST_F(Win32View, ComparisonsAndDateBoxesExplainThemselvesInToolTips) {
+  HWND tips = nullptr;
+  ::EnumThreadWindows(
+      ::GetCurrentThreadId(),
+      [](HWND window, LPARAM found) {
+        wchar_t name[64] = {};
+        ::GetClassNameW(window, name, 64);
+        if (std::wstring(name) != TOOLTIPS_CLASSW) return TRUE;
+        *reinterpret_cast<HWND*>(found) = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&tips));
+  ASSERT_NE(tips, nullptr);
+  const struct {
+    Control control;
+    const wchar_t* says;  // nullptr: no tip
+  } cases[] = {{Control::optEqual1, L"each smaller"},
+               {Control::optEqual2, L"each greater"},
+               {Control::txtDate0, L"1 to 31"},
+               {Control::txtDate1, L"1 to 12"},
+               {Control::txtDate2, L"1990"},
+               {Control::optEqual0, nullptr},
+               {Control::btnGo, nullptr}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.control));
+    wchar_t text[512] = {};
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.hwnd = view_->Window();
+    tool.uId = reinterpret_cast<UINT_PTR>(Item(c.control));
+    tool.lpszText = text;
+    const bool known = ::SendMessageW(tips, TTM_GETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&tool));
+    EXPECT_EQ(known, c.says != nullptr);
+    if (c.says == nullptr) continue;
+    tool.lpszText = text;
+    ::SendMessageW(tips, TTM_GETTEXTW, 512, reinterpret_cast<LPARAM>(&tool));
+    EXPECT_NE(std::wstring(text).find(c.says), std::wstring::npos);
+  }
+}
+
 TEST_F(Win32View, TabVisitsTheInputsWithTheSelectedOptionAsOneStop) {
   ExpectRound(Round(optEqual0));
   ::SendMessageW(Item(optEqual1), BM_CLICK, 0, 0);
