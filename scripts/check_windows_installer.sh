@@ -80,6 +80,16 @@ install() {
   shown=$(wine "$windows_folder\\qor-cli.exe" --version </dev/null 2>/dev/null | tr -d '\r') ||
     fail "the installed qor-cli.exe --version failed"
   [[ $shown == *"$version"* ]] || fail "qor-cli.exe --version shows '$shown', not $version"
+  # The guide is one for Windows users, as Notepad shows it: a byte-order
+  # mark, CR LF only, no build material, no picture.
+  local guide="$folder/user-guide.txt"
+  [ "$(head -c 3 "$guide" | od -An -tx1 | tr -d ' ')" = efbbbf ] || fail "user-guide.txt: no byte-order mark"
+  [ "$(tr -cd '\n' <"$guide" | wc -c)" = "$(grep -c $'\r$' "$guide")" ] || fail "user-guide.txt: a line not ended by CR LF"
+  ! grep -E 'apt-get|apt install|scripts/|build-win|Debian 12 machine|!\[|\]\(' "$guide" >/dev/null ||
+    fail "user-guide.txt holds Linux or build material: $(grep -E 'apt-get|apt install|scripts/|build-win|!\[|\]\(' "$guide" | head -3)"
+  for topic in schtasks 'qor-cli undo' '%APPDATA%' 'FileFind<yyyymmdd>.txt'; do
+    grep -F "$topic" "$guide" >/dev/null || fail "user-guide.txt: nothing on $topic"
+  done
   check_version_resource "$folder/qor.exe"
   check_version_resource "$folder/qor-cli.exe"
   path_entries | grep -qixF "$windows_folder" || fail "$windows_folder is not on PATH: $(path_entries)"

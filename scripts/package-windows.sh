@@ -29,8 +29,9 @@ for program in qor qor-cli; do
   x86_64-w64-mingw32-strip -o "$folder/$program.exe" "$build/src/$program.exe"
 done
 sed 's/$/\r/' "$root/LICENSE" >"$folder/LICENSE.txt"
-# The user guide is the README, with Windows' line ends for Notepad.
-sed 's/$/\r/' "$root/README.md" >"$folder/user-guide.txt"
+# The user guide for Windows users, sharing the README's text where they say
+# the same.
+python3 "$root/scripts/make_user_guide.py" "$version" "$folder/user-guide.txt"
 sed 's/$/\r/' >"$folder/README.txt" <<TEXT
 Sorvane (qor) $version for 64-bit Windows
 

@@ -35,6 +35,8 @@ RequestExecutionLevel admin
 !define ENVIRONMENT_KEY "SYSTEM\CurrentControlSet\Control\Session Manager\Environment"
 
 Name "Sorvane"
+Caption "Sorvane ${VERSION} Setup"
+UninstallCaption "Sorvane ${VERSION} Uninstall"
 OutFile "${OUTFILE}"
 InstallDir "$PROGRAMFILES64\qor"
 ; A second installation goes where the first one went.
@@ -54,9 +56,20 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (c) 2026 the qor authors.
 !define MUI_UNICON "${ICON}"
 !define MUI_ABORTWARNING
 
+!define MUI_WELCOMEPAGE_TEXT "This installs Sorvane ${VERSION} for every user of this computer: \
+qor.exe, the window that moves the files of a folder by the date they were last written, and \
+qor-cli.exe, the same move for the command line and the Task Scheduler.$\r$\n$\r$\n\
+Setup needs administrator rights. Click Next to continue."
+!insertmacro MUI_PAGE_WELCOME
+!insertmacro MUI_PAGE_LICENSE "${FILES}\LICENSE.txt"
 !insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
+; Shown only when setup asks its questions: a silent install starts nothing.
+!define MUI_FINISHPAGE_RUN
+!define MUI_FINISHPAGE_RUN_TEXT "Run Sorvane"
+!define MUI_FINISHPAGE_RUN_FUNCTION RunSorvane
+!insertmacro MUI_PAGE_FINISH
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
@@ -69,6 +82,14 @@ FunctionEnd
 
 Function un.onInit
   SetShellVarContext all
+FunctionEnd
+
+; Started in the profile folder, as the Start-menu entry starts it, so that
+; its run log goes there and not into Program Files.
+Function RunSorvane
+  SetOutPath "$PROFILE"
+  Exec '"$INSTDIR\qor.exe"'
+  SetOutPath "$INSTDIR"
 FunctionEnd
 
 Section "Sorvane" SectionProgram
@@ -141,6 +162,13 @@ Section "Put qor-cli on PATH" SectionPath
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "AddedToPath" 1
   SendMessage ${HWND_BROADCAST} ${WM_SETTINGCHANGE} 0 "STR:Environment" /TIMEOUT=5000
 SectionEnd
+
+!insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
+  !insertmacro MUI_DESCRIPTION_TEXT ${SectionProgram} \
+    "qor.exe (the window), qor-cli.exe, the user guide and the licence, with Sorvane in the Start menu."
+  !insertmacro MUI_DESCRIPTION_TEXT ${SectionPath} \
+    "Lets a console or a scheduled task start qor-cli by its name alone."
+!insertmacro MUI_FUNCTION_DESCRIPTION_END
 
 ; PathWithout: PATH and a folder on the stack (the folder on top); leaves
 ; PATH without every entry that names that folder, in any letter case and
