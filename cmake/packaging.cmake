@@ -82,7 +82,13 @@ qor_gzip(${_gen}/changelog ${_gen}/changelog.gz)
 # which are not installed.
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/README.md)
 file(READ ${PROJECT_SOURCE_DIR}/README.md _text)
-string(REGEX REPLACE "\n!\\[[^\n]*\\]\\([^\n]*\\)\n" "\n" _text "${_text}")
+# Whole lines: a line break put first lets the first line match too, and a
+# second pass takes the second of two pictures in a row.
+set(_text "\n${_text}")
+foreach(_pass 1 2)
+  string(REGEX REPLACE "\n!\\[[^\n]*\\]\\([^\n]*\\)\n" "\n" _text "${_text}")
+endforeach()
+string(SUBSTRING "${_text}" 1 -1 _text)
 file(WRITE ${_gen}/README.md "${_text}")
 qor_gzip(${_gen}/README.md ${_gen}/README.md.gz)
 add_custom_target(qor_install_files ALL DEPENDS ${_qor_gzipped})

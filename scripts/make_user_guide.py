@@ -23,19 +23,22 @@ def shared_parts(readme):
 
 def plain(markdown):
     lines = []
+    in_block = False
     for line in markdown.splitlines():
         if line.startswith("!["):
             continue  # no picture comes with the guide
         if line.startswith("```"):
-            continue  # the block's lines stay, indented below
+            in_block = not in_block  # the block's lines stay, indented
+            continue
+        if in_block:
+            lines.append("    " + line)
+            continue
         if line.startswith("|"):
-            cells = [c.strip() for c in line.strip("|").split("|")]
-            if set("".join(cells)) <= set("-: "):
-                continue
-            if cells[0] == "Title":
-                continue
-            lines.append(f"- {cells[0]}: {cells[1]}.")
-            lines.append(f"  {cells[2]}")
+            cells = [c.strip() for c in line.strip().strip("|").split("|")]
+            if set("".join(cells)) <= set("-: ") or cells[0] == "Title":
+                continue  # the rule under the head, and the head
+            lines.append(f"- {cells[0]}: " + ": ".join(cells[1:-1]) + ".")
+            lines.append(f"  {cells[-1]}")
             continue
         lines.append(line)
     text = "\n".join(lines)
@@ -58,9 +61,7 @@ def guide(version):
             out.append(plain(parts[m.group(1)]))
         else:
             out.append(line.replace("@VERSION@", version))
-    text = "\n".join(out) + "\n"
-    # Commands in the synopsis block read as in the README: indented.
-    return text
+    return "\n".join(out) + "\n"
 
 
 def main():

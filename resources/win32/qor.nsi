@@ -84,12 +84,11 @@ Function un.onInit
   SetShellVarContext all
 FunctionEnd
 
-; Started in the profile folder, as the Start-menu entry starts it, so that
-; its run log goes there and not into Program Files.
+; Started through the Start-menu entry by the desktop's shell: as the user
+; who is logged on, not with the setup's administrator rights, and in that
+; user's profile folder, where its run log goes.
 Function RunSorvane
-  SetOutPath "$PROFILE"
-  Exec '"$INSTDIR\qor.exe"'
-  SetOutPath "$INSTDIR"
+  Exec '"$WINDIR\explorer.exe" "$SMPROGRAMS\Sorvane.lnk"'
 FunctionEnd
 
 Section "Sorvane" SectionProgram

@@ -7,7 +7,6 @@
 #include "cli/console_checks.h"
 #include "platform/files.h"
 #include "platform/path_compare.h"
-#include "platform/process.h"
 #include "platform/text_file.h"
 #include "run/log_escapes.h"
 #include "run/log_format.h"
@@ -70,11 +69,15 @@ bool CannotCreate(const std::string& path, int error) {
 
 // Creates `first` or the first free numbered name after it; false after
 // saying why not.
-bool CreateFree(RunLog& log, const std::string& first, int number, std::string& path) {
+bool CreateFree(RunLog& log, const std::string& first, int number, std::string& path, bool* made) {
   for (; number <= kMostNumbers; ++number) {
     path = number == 1 ? first : NumberedName(first, number);
+    const bool there = platform::EntryExists(path);
     const platform::Outcome created = log.Create(path, platform::TextFile::IfNotEmpty::Refuse);
-    if (created.ok()) return true;
+    if (created.ok()) {
+      if (made != nullptr) *made = !there;
+      return true;
+    }
     // Held by another run, or holding a record: both stay as they are.
     if (created.error != platform::kNotEmpty && created.error != platform::kInUseByAnotherRun) {
       return CannotCreate(path, created.error);
@@ -87,14 +90,23 @@ bool CreateFree(RunLog& log, const std::string& first, int number, std::string& 
 
 std::string AbsolutePath(const std::string& path) {
   if (path.empty()) return path;
-  if (std::filesystem::path(std::u8string(path.begin(), path.end())).is_absolute()) return path;
+#ifdef _WIN32
+  const bool absolute_given = path.starts_with("\\\\") || (path.size() >= 3 && path[1] == ':' &&
+                                                           (path[2] == '\\' || path[2] == '/'));
+#else
+  const bool absolute_given = path.front() == '/';
+#endif
+  if (absolute_given) return path;
+  const std::filesystem::path given(std::u8string(path.begin(), path.end()));
   const bool ends_with_separator = path.back() == platform::kSeparator;
   std::string absolute = platform::RealPath(path);
   if (absolute.empty()) {
-    absolute = platform::CurrentFolder();
-    if (absolute.empty()) return path;
-    if (absolute.back() != platform::kSeparator) absolute += platform::kSeparator;
-    absolute += path;
+    // Not there yet (a preview's target): as the system would take it from
+    // here (on Windows also "C:folder" and "\\folder").
+    std::error_code error;
+    const std::u8string made = std::filesystem::absolute(given, error).u8string();
+    if (error || made.empty()) return path;
+    absolute.assign(made.begin(), made.end());
   }
   if (ends_with_separator && absolute.back() != platform::kSeparator) {
     absolute += platform::kSeparator;
@@ -104,10 +116,11 @@ std::string AbsolutePath(const std::string& path) {
 
 std::optional<std::string> OpenCommandLog(RunLog& log, const std::optional<std::string>& asked,
                                           const std::string& default_name,
-                                          const std::string& source) {
+                                          const std::string& source, bool* made) {
   std::string path;
+  if (made != nullptr) *made = false;
   if (!asked) {
-    if (!CreateFree(log, default_name, 1, path)) return std::nullopt;
+    if (!CreateFree(log, default_name, 1, path, made)) return std::nullopt;
     return path;
   }
   const std::string folder = RealFolderOf(*asked);
@@ -137,7 +150,7 @@ std::optional<std::string> OpenCommandLog(RunLog& log, const std::optional<std::
     CannotCreate(*asked, created.error);
     return std::nullopt;
   }
-  if (!CreateFree(log, *asked, 2, path)) return std::nullopt;
+  if (!CreateFree(log, *asked, 2, path, made)) return std::nullopt;
   return path;
 }
 

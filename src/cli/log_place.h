@@ -19,9 +19,11 @@ namespace qor::cli {
 //   folder, which keeps no record; so is a place inside `source` (the run
 //   would move or skip the log itself).
 // Returns the path written to, or nullopt after saying on stderr why not.
+// `made`, where given, tells whether no file of the log's name was there
+// before.
 std::optional<std::string> OpenCommandLog(RunLog& log, const std::optional<std::string>& asked,
                                           const std::string& default_name,
-                                          const std::string& source);
+                                          const std::string& source, bool* made = nullptr);
 
 // `path` as an absolute path, with the separator at its end where it had
 // one, for records that must lead to the same place from anywhere: as given

@@ -1,10 +1,8 @@
 // qor-cli move: the window's run without the window.
 
 #include <cstdint>
-#include <filesystem>
 #include <optional>
 #include <string>
-#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -282,18 +280,6 @@ int Summarize(Output& output, const SearchParams& params, const MoveReport& repo
   return status;
 }
 
-// A log the run wrote nothing into goes, unless it was asked for by name: a
-// nightly run that found nothing leaves no empty file behind. False when it
-// stays.
-bool DropsEmptyLog(const RunLog& log, const std::optional<std::string>& asked,
-                   const std::string& path) {
-  if (asked || log.Mark().offset != 0) return false;
-  std::error_code error;
-  return std::filesystem::remove(std::filesystem::path(std::u8string(path.begin(), path.end())),
-                                 error) &&
-         !error;
-}
-
 }  // namespace
 
 int MoveCommand(const Options& options) {
@@ -348,8 +334,10 @@ int MoveCommand(const Options& options) {
 
   RunLog log;
   std::optional<std::string> log_path;
+  bool log_made = false;  // no file of its name was there before
   if (!params.DryRun) {
-    log_path = OpenCommandLog(log, options.log, RunLogName(date_stamp), params.SourcePath);
+    log_path =
+        OpenCommandLog(log, options.log, RunLogName(date_stamp), params.SourcePath, &log_made);
     if (!log_path) return kRefused;
     log_path = AbsolutePath(*log_path);
   }
@@ -370,8 +358,14 @@ int MoveCommand(const Options& options) {
   }
   if (log_path) {
     log.Sync();
-    log.Close();
-    if (DropsEmptyLog(log, options.log, *log_path)) log_path.reset();
+    // A log the run made and wrote nothing into goes, unless it was asked
+    // for by name: a nightly run that found nothing leaves no empty file.
+    if (!options.log && log_made && params.MovedCount == 0 && params.RecoveredCount == 0 &&
+        !log.IsBroken() && log.CloseRemovingIfEmpty()) {
+      log_path.reset();
+    } else {
+      log.Close();
+    }
   }
   if (!stopped_by.empty()) PrintError("the run stopped early: " + stopped_by);
   const int status = Summarize(output, params, report, date, log, log_path, interrupted);

@@ -43,6 +43,10 @@ class TextFile {
   Outcome Sync();
   // Gives back the room reserved beyond what was written, then closes.
   Outcome Close();
+  // Closes the file and removes it, while it is still held, when nothing was
+  // written into it and its name still leads to it and to nothing written
+  // by anyone; true when it went. Otherwise it is closed and stays.
+  bool CloseRemovingIfEmpty();
   // The open file's identity, to tell it apart in a folder listing.
   FileIdentity Identity() const { return identity_; }
   // The bytes written so far; safe to ask from any thread.
@@ -57,6 +61,7 @@ class TextFile {
   std::uint64_t reserved_end_ = 0;          // room is allocated up to here
   std::uint64_t size_limit_ = 0;            // the process's file size limit
   std::string folder_;                      // the one that holds it, with its '/' (POSIX)
+  std::string path_;                        // as given to Create
   bool name_synced_ = false;
 };
 

@@ -109,21 +109,40 @@ platform::Outcome RunLog::Close() {
 platform::Outcome RunLog::CreateKeepingEarlier(const std::string& name, std::string& kept_as) {
   constexpr int kMostNumbers = 9999;
   kept_as.clear();
+  std::string kept;  // where an earlier log went
   // Again after keeping it: another run may have written that name meanwhile.
   for (int attempt = 0; attempt < 4; ++attempt) {
     const platform::Outcome created = Create(name, platform::TextFile::IfNotEmpty::Refuse);
-    if (created.error != platform::kNotEmpty) return created;
-    platform::Outcome moved;
-    for (int number = 2; number <= kMostNumbers; ++number) {
-      kept_as = NumberedName(name, number);
-      if (platform::EntryExists(kept_as)) continue;
-      moved = platform::MoveFileNoReplace(name, kept_as);
-      // A name taken meanwhile: the next one.
-      if (moved.ok() || !platform::EntryExists(kept_as)) break;
+    if (created.error != platform::kNotEmpty) {
+      if (created.ok()) kept_as = kept;
+      return created;
     }
-    if (!moved.ok()) return moved;
+    bool gone = false;
+    for (int number = 2; number <= kMostNumbers && !gone; ++number) {
+      const std::string aside = NumberedName(name, number);
+      if (platform::EntryExists(aside)) continue;
+      const platform::Outcome moved = platform::MoveFileNoReplace(name, aside);
+      if (moved.ok()) {
+        kept = aside;
+        gone = true;
+      } else if (!platform::EntryExists(name)) {
+        gone = true;  // another run kept it meanwhile
+      } else if (!platform::EntryExists(aside)) {
+        kept_as = aside;  // not taken meanwhile: it cannot go there
+        return moved;
+      }
+    }
+    if (!gone) {
+      kept_as = NumberedName(name, kMostNumbers);
+      return {EEXIST};  // every number is taken
+    }
   }
   return {platform::kNotEmpty};
+}
+
+bool RunLog::CloseRemovingIfEmpty() {
+  Flush();
+  return file_.CloseRemovingIfEmpty();
 }
 
 std::string RunLogName(const std::string& date_stamp) {

@@ -22,6 +22,9 @@ class RunLog {
   // record is ever emptied. Where it cannot be kept, the error is the
   // rename's, `kept_as` names where it was to go, and nothing is created.
   platform::Outcome CreateKeepingEarlier(const std::string& name, std::string& kept_as);
+  // Closes the log and removes it when nothing was ever written into it
+  // (TextFile::CloseRemovingIfEmpty); true when it went.
+  bool CloseRemovingIfEmpty();
   // Makes room in the log for `first_piece` and `rest_room` more bytes, then
   // appends `first_piece`. When the room cannot be had the log counts as
   // broken and nothing is appended, so that an entry is never begun that

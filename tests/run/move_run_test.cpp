@@ -85,6 +85,7 @@ TEST_F(MoveRunTest, AnEarlierRunsLogOfTheSameNameIsKeptUnderTheNextFreeNumber) {
     if (c.kept_as != nullptr) {
       EXPECT_EQ(ReadFile(work_.slash() + c.kept_as), c.earlier);
     }
+    EXPECT_EQ(Exists(work_.slash() + "FileFind20210615-2.txt"), c.kept_as != nullptr || c.taken_2);
     EXPECT_EQ(Exists(work_.slash() + "FileFind20210615-3.txt"), c.taken_2);
     if (c.taken_2) {
       EXPECT_EQ(ReadFile(work_.slash() + "FileFind20210615-2.txt"), "someone's");

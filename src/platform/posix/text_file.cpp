@@ -84,6 +84,7 @@ Outcome TextFile::Create(const std::string& path, IfNotEmpty if_not_empty) {
     return {errno};
   }
   fd_ = fd.Release();
+  path_ = path;
   const std::size_t slash = path.rfind('/');
   folder_ = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
   name_synced_ = false;
@@ -162,6 +163,18 @@ Outcome TextFile::Close() {
   }
   if (::close(fd) != 0 && error == 0) error = errno;
   return {error};
+}
+
+bool TextFile::CloseRemovingIfEmpty() {
+  bool removed = false;
+  struct stat by_handle, by_name;
+  if (fd_ >= 0 && is_regular_ && written_ == 0 && ::fstat(fd_, &by_handle) == 0 &&
+      by_handle.st_size == 0 && ::lstat(path_.c_str(), &by_name) == 0 &&
+      by_name.st_dev == by_handle.st_dev && by_name.st_ino == by_handle.st_ino) {
+    removed = ::unlink(path_.c_str()) == 0;
+  }
+  Close();
+  return removed;
 }
 
 }  // namespace qor::platform

@@ -276,10 +276,11 @@ void RunJournal::WriteLocked(std::string records) {
     return;
   }
   DWORD written = 0;
-  if (!::WriteFile(file_.get(), records.data(), static_cast<DWORD>(records.size()), &written,
-                   nullptr) ||
-      written != records.size()) {
-    Lose("it cannot be written", ::GetLastError());
+  const bool wrote = ::WriteFile(file_.get(), records.data(), static_cast<DWORD>(records.size()),
+                                 &written, nullptr) != 0;
+  if (!wrote || written != records.size()) {
+    // A short write sets no error of its own: the disk is full.
+    Lose("it cannot be written", wrote ? ERROR_DISK_FULL : ::GetLastError());
     return;
   }
   whole_ += records.size();

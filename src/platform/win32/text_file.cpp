@@ -82,6 +82,7 @@ Outcome TextFile::Create(const std::string& path, IfNotEmpty if_not_empty) {
   if (fd < 0) return {ERROR_TOO_MANY_OPEN_FILES};
   file.Release();  // the descriptor owns it now
   fd_ = fd;
+  path_ = path;
   identity_ = {info.dwVolumeSerialNumber,
                (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
   is_regular_ = is_disk_file;
@@ -157,6 +158,30 @@ Outcome TextFile::Close() {
   }
   if (::_close(fd) != 0 && error == 0) error = ERROR_WRITE_FAULT;
   return {error};
+}
+
+bool TextFile::CloseRemovingIfEmpty() {
+  const bool empty = fd_ >= 0 && is_regular_ && written_ == 0;
+  const FileIdentity identity = identity_;
+  Close();
+  if (!empty) return false;
+  // Opened again alone, without any sharing: a run that opened it meanwhile
+  // keeps it, and it goes only while it is still this very file, empty.
+  const Handle file(::CreateFileW(SystemPath(path_).c_str(), DELETE | FILE_READ_ATTRIBUTES, 0,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!file.IsValid() || !::GetFileInformationByHandle(file.get(), &info) ||
+      info.nFileSizeHigh != 0 || info.nFileSizeLow != 0 ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return false;
+  }
+  const FileIdentity now = {
+      info.dwVolumeSerialNumber,
+      (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+  if (!(now == identity)) return false;
+  FILE_DISPOSITION_INFO dispose{TRUE};
+  return ::SetFileInformationByHandle(file.get(), FileDispositionInfo, &dispose, sizeof dispose) !=
+         0;
 }
 
 }  // namespace qor::platform

@@ -210,14 +210,18 @@ TEST(CliMoveTest, RunsAndUndosWithOneDateKeepEveryRecord) {
 TEST(CliMoveTest, ARunThatTookNothingLeavesNoLogUnlessOneWasAskedFor) {
   const struct {
     std::vector<std::string> extra;
-    const char* log;  // left in the current folder, if any
+    const char* there;  // an empty file there before, if any
+    const char* log;    // left in the current folder, if any
     const char* says;
   } cases[] = {
-      {{}, nullptr, "; no file taken; no log written"},
-      {{"--log", "night.txt"}, "night.txt", "; log: "},
+      {{}, nullptr, nullptr, "; no file taken; no log written"},
+      {{"--log", "night.txt"}, nullptr, "night.txt", "; log: "},
+      // Not the run's own: it stays, and is the log.
+      {{}, "FileFind19990101.txt", "FileFind19990101.txt", "; log: "},
   };
   for (const auto& c : cases) {
     MoveTree tree;
+    if (c.there != nullptr) WriteFile(tree.cwd.slash() + c.there, "", UtcSeconds(2020, 1, 1));
     std::vector<std::string> args = {"move", tree.source.path(), tree.target.path(), "--on",
                                      "1999-01-01"};
     args.insert(args.end(), c.extra.begin(), c.extra.end());
