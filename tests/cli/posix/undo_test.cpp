@@ -86,6 +86,9 @@ TEST(CliUndoTest, ConflictsAreLeftAloneAndReportedAndEntriesNotMovedAreSkipped) 
   const CliResult preview = RunCli({"undo", log, source.path(), "-n", "--json"}, cwd.path());
   EXPECT_EQ(preview.status, 1) << preview.err;
   EXPECT_TRUE(Exists(target.slash() + "line\nbreak")) << "a preview moved a file";
+  EXPECT_NE(preview.err.find("would bring back: line\\x0Abreak -> " + source.slash() + "\n"),
+            std::string::npos)
+      << "each file with the folder it would go back to: " << preview.err;
   EXPECT_FALSE(Exists(cwd.slash() + "FileFind20210101-undo.txt"));
 
   const CliResult undo = RunCli({"undo", log, source.path(), "--json"}, cwd.path());
