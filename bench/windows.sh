@@ -25,8 +25,12 @@ q_drive=/dev/shm/qor-win-bench-$(id -u)
 disk=$WINEPREFIX/drive_c/qor-bench
 rm -rf "$q_drive" "$disk"
 mkdir -p "$q_drive" "$disk"
+# Q: as the tests map it comes back at the end.
+q_before=$(readlink "$WINEPREFIX/dosdevices/q:" || true)
 ln -sfn "$q_drive" "$WINEPREFIX/dosdevices/q:"
-trap 'rm -rf "$q_drive" "$disk"; wineserver -k 2>/dev/null || true' EXIT
+trap 'rm -rf "$q_drive" "$disk"; rm -f "$WINEPREFIX/dosdevices/q:"
+      [ -z "$q_before" ] || ln -sfn "$q_before" "$WINEPREFIX/dosdevices/q:"
+      wineserver -k 2>/dev/null || true' EXIT
 wineserver -p </dev/null >/dev/null 2>&1 || true
 
 make_files() {  # make_files FOLDER

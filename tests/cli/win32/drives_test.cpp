@@ -17,6 +17,22 @@ std::filesystem::file_time_type Modified(const std::string& path) {
   return std::filesystem::last_write_time(FsPath(path));
 }
 
+// A run that took nothing leaves no log; an empty file of the log's name that
+// was there before is not the run's and stays.
+TEST(CliDrivesTest, ARunThatTookNothingLeavesNoLogOfItsOwn) {
+  for (const bool there_before : {false, true}) {
+    SCOPED_TRACE(there_before);
+    TempFolder source, target, cwd;
+    WriteFile(source.slash() + "a.txt", "alpha", UtcSeconds(2020, 1, 2));
+    if (there_before) WriteFile(cwd.slash() + "FileFind19990101.txt", "", UtcSeconds(2020, 1, 2));
+    const CliResult run =
+        RunCli({"move", source.path(), target.path(), "--on", "1999-01-01"}, cwd.path());
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err.find("no log written") != std::string::npos, !there_before) << run.err;
+    EXPECT_EQ(NamesIn(cwd.path()).size(), there_before ? 1u : 0u);
+  }
+}
+
 TEST(CliDrivesTest, AMoveFromCToQAndItsUndoKeepNamesBytesAndTimes) {
   if (::GetDriveTypeW(L"Q:\\") == DRIVE_NO_ROOT_DIR) {
     GTEST_SKIP() << "no drive Q: here (scripts/test_windows.sh maps one onto another file system)";
