@@ -49,6 +49,10 @@
 // something or makes it durable (requests that come then wait), "frozen"
 // tells whether it stopped and before what, and the cut that follows fails
 // the waiting requests with EIO (their process is gone with the power).
+// "cut PID" also fails every later request of the process PID, until the
+// next freeze is armed: a request that process sent before the cut can
+// reach the layer only after it (the kernel had it queued when the process
+// was killed), and must not happen on the machine that came back.
 //
 // Options that make it behave as some network file systems do:
 //   no_rename_noreplace   a rename with RENAME_NOREPLACE fails with EINVAL;
@@ -152,8 +156,30 @@ struct Freeze {
   uint64_t at = 0;     // the step to freeze before; 0: none asked
   bool frozen = false;
   std::string before;  // the step it froze before: "OP PATH"
+  // The process that lost its power at the last cut ("cut PID"), until the
+  // next freeze is armed: the kernel may hand on a request it sent before
+  // the cut only after it, and that request must fail, not happen.
+  pid_t dead_process = 0;
 };
 Freeze freeze;
+
+// The process (thread group) the thread `tid` belongs to; 0 when unknown.
+pid_t process_of(pid_t tid) {
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%d/status", static_cast<int>(tid));
+  FILE* status = std::fopen(path, "re");
+  if (status == nullptr) return 0;
+  char line[256];
+  pid_t process = 0;
+  while (std::fgets(line, sizeof line, status) != nullptr) {
+    if (std::strncmp(line, "Tgid:", 5) == 0) {
+      process = static_cast<pid_t>(std::atoi(line + 5));
+      break;
+    }
+  }
+  std::fclose(status);
+  return process;
+}
 
 // How a request takes part in a freeze.
 enum class Kind { kLook, kStep, kHousekeeping };
@@ -177,6 +203,9 @@ class Request {
       if (freeze.frozen) {
         freeze.thawed.wait(lock, [] { return !freeze.frozen; });
         dead_ = true;
+      } else if (freeze.dead_process != 0) {
+        const fuse_context* caller = fuse_get_context();
+        dead_ = caller != nullptr && process_of(caller->pid) == freeze.dead_process;
       }
     }
     pthread_rwlock_rdlock(&g.gate);
@@ -527,7 +556,11 @@ int rebuild_folder(Rebuild& rebuild, int fd, const std::string& path, const Obje
 
 // Throws away all that is not durable and leaves the folder beneath as the
 // durable state describes it; answers what the control socket replies.
-std::string cut() {
+std::string cut(pid_t dead_process) {
+  {
+    std::lock_guard<std::mutex> lock(freeze.mutex);
+    freeze.dead_process = dead_process;
+  }
   pthread_rwlock_wrlock(&g.gate);
   std::string reply = "ok\n";
   {
@@ -577,9 +610,10 @@ std::string answer(const std::string& request) {
       return "error: freeze-after needs a number of steps from 1 on, and no freeze under way\n";
     }
     freeze.at = freeze.steps + n;
+    freeze.dead_process = 0;  // long gone: the run after the cut has ended
     return "armed\n";
   }
-  return "error: the commands are \"cut\", \"freeze-after N\", \"steps\" and \"frozen\"\n";
+  return "error: the commands are \"cut [PID]\", \"freeze-after N\", \"steps\" and \"frozen\"\n";
 }
 
 void serve_control() {
@@ -600,7 +634,14 @@ void serve_control() {
     while (!request.empty() && (request.back() == '\n' || request.back() == '\r')) {
       request.pop_back();
     }
-    const std::string reply = request == "cut" ? cut() : answer(request);
+    std::string reply;
+    if (request == "cut") {
+      reply = cut(0);
+    } else if (request.compare(0, 4, "cut ") == 0) {
+      reply = cut(static_cast<pid_t>(std::atoi(request.c_str() + 4)));
+    } else {
+      reply = answer(request);
+    }
     for (size_t done = 0; done < reply.size();) {
       const ssize_t n = write(client, reply.data() + done, reply.size() - done);
       if (n <= 0) break;

@@ -157,8 +157,9 @@ def ask(side, command):
         s.sendall(command.encode() + b"\n")
         return b"".join(iter(lambda: s.recv(4096), b"")).decode()
 
-def cut(side):
-    reply = ask(side, "cut")
+def cut(side, pid):
+    # The killed run's requests that reach the layer after the cut fail.
+    reply = ask(side, f"cut {pid}")
     if reply != "ok\n":
         sys.exit(f"the cut of {side} failed: {reply}")
 
@@ -410,7 +411,7 @@ for kind in chosen:
         if "full" in layers:
             shell("mount", "-o", f"remount,size={FULL_KIB + 4096}k", f"{work}/full-beneath")
         for l in layers:
-            cut(l)
+            cut(l, proc.pid)
         finish(proc, 60)
         for d in disks:
             bring_back(d)
