@@ -106,6 +106,17 @@ platform::Outcome RunLog::Close() {
   return closed;
 }
 
+namespace {
+
+// Whether another run holds the log `path` open for writing now.
+bool HeldByAnotherRun(const std::string& path) {
+  platform::TextFile probe;
+  return probe.Create(path, platform::TextFile::IfNotEmpty::Refuse).error ==
+         platform::kInUseByAnotherRun;
+}
+
+}  // namespace
+
 platform::Outcome RunLog::CreateKeepingEarlier(const std::string& name, std::string& kept_as) {
   constexpr int kMostNumbers = 9999;
   kept_as.clear();
@@ -122,6 +133,12 @@ platform::Outcome RunLog::CreateKeepingEarlier(const std::string& name, std::str
       const std::string aside = NumberedName(name, number);
       if (platform::EntryExists(aside)) continue;
       const platform::Outcome moved = platform::MoveFileNoReplace(name, aside);
+      if (moved.ok() && HeldByAnotherRun(aside)) {
+        // Another run made the name afresh meanwhile and writes there: its
+        // log goes back under its name, and this run does not start.
+        platform::MoveFileNoReplace(aside, name);
+        return {platform::kInUseByAnotherRun};
+      }
       if (moved.ok()) {
         kept = aside;
         gone = true;
