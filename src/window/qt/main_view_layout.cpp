@@ -149,7 +149,11 @@ void QtFormView::PlaceControls() {
   }
   for (std::size_t index = 0; index < kControlCount; ++index) {
     const Control control = static_cast<Control>(index);
-    if (const char* tip = ToolTipOf(control)) Widget(control).setToolTip(QString::fromUtf8(tip));
+    // As rich text, which a tool tip wraps at words instead of running on
+    // past the window's edge.
+    if (const char* tip = ToolTipOf(control)) {
+      Widget(control).setToolTip("<p>" + QString::fromUtf8(tip).toHtmlEscaped() + "</p>");
+    }
   }
 }
 
