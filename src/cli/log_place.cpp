@@ -97,14 +97,14 @@ std::string AbsolutePath(const std::string& path) {
   const bool absolute_given = path.front() == '/';
 #endif
   if (absolute_given) return path;
-  const std::filesystem::path given(std::u8string(path.begin(), path.end()));
   const bool ends_with_separator = path.back() == platform::kSeparator;
   std::string absolute = platform::RealPath(path);
   if (absolute.empty()) {
     // Not there yet (a preview's target): as the system would take it from
     // here (on Windows also "C:folder" and "\\folder").
     std::error_code error;
-    const std::u8string made = std::filesystem::absolute(given, error).u8string();
+    const std::u8string made =
+        std::filesystem::absolute(std::u8string(path.begin(), path.end()), error).u8string();
     if (error || made.empty()) return path;
     absolute.assign(made.begin(), made.end());
   }
