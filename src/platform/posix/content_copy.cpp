@@ -176,7 +176,8 @@ bool HoldsStartOf(int dir, const std::string& name, int source_dir, const std::s
   struct stat sc, so;
   if (!copy.IsValid() || !original.IsValid() || ::fstat(copy.get(), &sc) != 0 ||
       ::fstat(original.get(), &so) != 0 || !S_ISREG(sc.st_mode) || !S_ISREG(so.st_mode) ||
-      sc.st_uid != ::geteuid() || sc.st_nlink > 1 || sc.st_size > so.st_size) {
+      (sc.st_uid != ::geteuid() && sc.st_uid != so.st_uid) || sc.st_nlink > 1 ||
+      sc.st_size > so.st_size) {
     return false;
   }
   const bool start = SameBytes(original.get(), copy.get(), true);

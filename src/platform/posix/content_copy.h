@@ -44,9 +44,9 @@ int CopyContent(int in, int out, off_t size, Pacer& pacer);
 // time, the old one is put back.
 bool SameAsCopied(int a_dir, const std::string& a, int b_dir, const std::string& b);
 
-// Whether the regular file `name` in `dir`, this user's, holds nothing but
-// the first bytes (or all) of the regular file `source` in `source_dir`: a
-// copy begun under its own name that a kill cut short.
+// Whether the regular file `name` in `dir`, this user's or the source's
+// owner's, holds nothing but the first bytes (or all) of the regular file
+// `source` in `source_dir`: a copy that a kill or a power cut left short.
 bool HoldsStartOf(int dir, const std::string& name, int source_dir, const std::string& source);
 
 }  // namespace qor::platform

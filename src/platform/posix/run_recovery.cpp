@@ -158,6 +158,11 @@ class KilledRun {
   // different file; else back under its name. True when it went.
   bool RemoveOrPutBack(const JournalRecord& record, int source, const std::string& taken,
                        int target, bool& hidden);
+  // A copy the journal names that differs from its source `original` in
+  // `source`: removed when it holds only a part of its start (its bytes lost
+  // with the power), so that the next run moves the file afresh; else
+  // counted, and both stay.
+  void RemoveCutShort(const std::string& name, int target, int source, const std::string& original);
   // The entries of files in flight at the kill that left their source: the
   // last entry a log the journal names had begun, where a move of one file
   // system needs no record of its own. `done` are the files the records
@@ -251,13 +256,25 @@ bool KilledRun::RemoveOrPutBack(const JournalRecord& record, int source, const s
       ::unlinkat(source, taken.c_str(), 0) == 0) {
     return true;
   }
-  if (copy_there) ++recovery_.left;  // the source changed since: both stay
+  if (copy_there) RemoveCutShort(record.name, target, source, taken);
   if (RenameNoReplace(source, taken.c_str(), source, record.name.c_str()) != 0) {
     hidden = true;
     recovery_.hidden.push_back(journal_.source_root + record.source + taken);
     keep_ = true;
   }
   return false;
+}
+
+void KilledRun::RemoveCutShort(const std::string& name, int target, int source,
+                               const std::string& original) {
+  struct stat copy, of;
+  if (Stat(target, name, copy) && Stat(source, original, of) &&
+      IdentityFromStat(copy) != IdentityFromStat(of) && copy.st_size < of.st_size &&
+      HoldsStartOf(target, name, source, original)) {
+    ::unlinkat(target, name.c_str(), 0);
+    return;
+  }
+  ++recovery_.left;  // the source changed since: both stay
 }
 
 bool KilledRun::Renamed(int file, const JournalRecord& record, int source, int target) {
@@ -312,7 +329,7 @@ bool KilledRun::FinishMove(int file, const JournalRecord& record) {
     // its name (a name that was taken) never leaves its own name, also where
     // it could not get it back (rclone).
     if (!SameAsCopied(source.get(), record.name, target.get(), record.name)) {
-      ++recovery_.left;
+      RemoveCutShort(record.name, target.get(), source.get(), record.name);
       return false;
     }
     if (!TakeAway(file, record, source.get(), taken)) return false;

@@ -199,6 +199,45 @@ TEST_F(Recovery, ASourceChangedSinceItsCopyWasPlacedStaysWithTheCopy) {
   EXPECT_EQ(ReadFile(target_.slash() + "b"), "bytes of b");
 }
 
+// A power cut can keep a copy's name but not all its bytes, whatever the
+// run synced (a disk that lied): a copy that holds only the start of its
+// source goes, the source keeps its name and every byte, and the next run
+// moves it afresh.
+TEST_F(Recovery, ACopyCutShortGoesAndItsSourceStays) {
+  struct Case {
+    const char* label;
+    std::function<bool(const SyscallEvent&)> dies_at;
+    std::uintmax_t kept;  // the bytes of a's copy the cut kept
+  };
+  const Case cases[] = {
+      {"sources all there, a's copy empty", AtTheFirstSyncOnceACopyIsPlaced(), 0},
+      {"a under its private name, its copy empty",
+       [](const SyscallEvent& e) { return e.call == "unlink" && e.from.starts_with(kTakenPrefix); },
+       0},
+      {"a under its private name, its copy cut short",
+       [](const SyscallEvent& e) { return e.call == "unlink" && e.from.starts_with(kTakenPrefix); },
+       4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    ASSERT_NE(RunDyingAt(c.dies_at), -1);
+    std::filesystem::resize_file(target_.slash() + "a", c.kept);
+
+    FakeRecoveryLog log;
+    const platform::Recovery recovery = RecoverKilledRuns(target_.path(), log);
+
+    EXPECT_EQ(recovery.logged, 2u);
+    EXPECT_EQ(recovery.left, 0);
+    EXPECT_TRUE(recovery.hidden.empty());
+    EXPECT_EQ(NamesIn(target_.path()), (std::set<std::string>{"b", "c"}));
+    EXPECT_EQ(ReadFile(source_.slash() + "a"), "bytes of a");
+    for (const std::string name : {"b", "c"}) {
+      std::filesystem::remove(target_.slash() + name);
+      WriteFile(source_.slash() + name, "bytes of " + name, UtcSeconds(2020, 1, 1));
+    }
+  }
+}
+
 TEST_F(Recovery, ARunIntoADateFolderIsFinishedByARunOfAnotherDate) {
   date_folder_ = "20200101";
   ASSERT_NE(RunDyingAt(AtTheFirstSyncOnceACopyIsPlaced()), -1);
