@@ -184,6 +184,52 @@ pid_t process_of(pid_t tid) {
 // How a request takes part in a freeze.
 enum class Kind { kLook, kStep, kHousekeeping };
 
+// The last requests, in memory (a trace written as they come slows the
+// layer enough to hide the interleavings it is meant to show); "trace" hands
+// them out, oldest first, and starts afresh.
+struct Trace {
+  struct Entry {
+    uint64_t generation;
+    int64_t ns;
+    pid_t tid;
+    bool dead;
+    char op[16];
+    char path[112];
+  };
+  static constexpr size_t kSize = 1 << 16;
+  std::mutex mutex;
+  std::vector<Entry> entries = std::vector<Entry>(kSize);
+  uint64_t next = 0;
+  void add(const char* op, const char* path, pid_t tid, bool dead) {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    std::lock_guard<std::mutex> lock(mutex);
+    Entry& e = entries[next++ % kSize];
+    e.generation = g.generation;
+    e.ns = int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
+    e.tid = tid;
+    e.dead = dead;
+    std::snprintf(e.op, sizeof e.op, "%s", op);
+    std::snprintf(e.path, sizeof e.path, "%s", path != nullptr ? path : "");
+  }
+  std::string take() {
+    std::lock_guard<std::mutex> lock(mutex);
+    std::string text;
+    const uint64_t first = next > kSize ? next - kSize : 0;
+    for (uint64_t i = first; i < next; ++i) {
+      const Entry& e = entries[i % kSize];
+      char line[256];
+      std::snprintf(line, sizeof line, "%lld g%llu %d %s%s %s\n", static_cast<long long>(e.ns),
+                    static_cast<unsigned long long>(e.generation), static_cast<int>(e.tid),
+                    e.dead ? "DEAD " : "", e.op, e.path);
+      text += line;
+    }
+    next = 0;
+    return text;
+  }
+};
+Trace trace;
+
 class Request {
  public:
   // A look waits out a freeze, a step can start one; housekeeping (a close
@@ -194,6 +240,8 @@ class Request {
       while (clock_nanosleep(CLOCK_MONOTONIC, 0, &left, &left) == EINTR) {
       }
     }
+    const fuse_context* caller = fuse_get_context();
+    const pid_t tid = caller != nullptr ? caller->pid : 0;
     if (kind != Kind::kHousekeeping) {
       std::unique_lock<std::mutex> lock(freeze.mutex);
       if (kind == Kind::kStep && !freeze.frozen && ++freeze.steps == freeze.at) {
@@ -204,10 +252,10 @@ class Request {
         freeze.thawed.wait(lock, [] { return !freeze.frozen; });
         dead_ = true;
       } else if (freeze.dead_process != 0) {
-        const fuse_context* caller = fuse_get_context();
         dead_ = caller != nullptr && process_of(caller->pid) == freeze.dead_process;
       }
     }
+    trace.add(op, path, tid, dead_);
     pthread_rwlock_rdlock(&g.gate);
   }
   ~Request() { pthread_rwlock_unlock(&g.gate); }
@@ -221,8 +269,8 @@ class Request {
 };
 
 // Every request starts so; a step names itself for the freeze's answer.
-#define LOOK()                  \
-  Request request(Kind::kLook); \
+#define LOOK()                                  \
+  Request request(Kind::kLook, __func__, path); \
   if (request.dead()) return -EIO
 #define STEP(op, path)                    \
   Request request(Kind::kStep, op, path); \
@@ -557,6 +605,7 @@ int rebuild_folder(Rebuild& rebuild, int fd, const std::string& path, const Obje
 // Throws away all that is not durable and leaves the folder beneath as the
 // durable state describes it; answers what the control socket replies.
 std::string cut(pid_t dead_process) {
+  trace.add("CUT", std::to_string(dead_process).c_str(), 0, false);
   {
     std::lock_guard<std::mutex> lock(freeze.mutex);
     freeze.dead_process = dead_process;
@@ -635,7 +684,9 @@ void serve_control() {
       request.pop_back();
     }
     std::string reply;
-    if (request == "cut") {
+    if (request == "trace") {
+      reply = trace.take();
+    } else if (request == "cut") {
       reply = cut(0);
     } else if (request.compare(0, 4, "cut ") == 0) {
       reply = cut(static_cast<pid_t>(std::atoi(request.c_str() + 4)));
@@ -753,6 +804,7 @@ void keep_ctime(const struct stat& before, const char* now_at) {
 
 int layer_rename(const char* from, const char* to, unsigned int flags) {
   STEP("rename", from);
+  trace.add("rename-to", to, 0, false);
   if ((flags & ~unsigned{RENAME_NOREPLACE | RENAME_EXCHANGE}) != 0) return -EINVAL;  // whiteout
   if ((flags & RENAME_NOREPLACE) != 0 && g.no_rename_noreplace) return -EINVAL;
   std::lock_guard<std::mutex> lock(g.model);
@@ -826,7 +878,7 @@ int layer_open(const char* path, fuse_file_info* fi) {
   return opened(open(rel(path), fi->flags), path, fi);
 }
 
-int layer_read(const char*, char* buffer, size_t size, off_t offset, fuse_file_info* fi) {
+int layer_read(const char* path, char* buffer, size_t size, off_t offset, fuse_file_info* fi) {
   LOOK();
   const Handle* h = handle_of(fi);
   if (stale(h)) return -EIO;
@@ -867,13 +919,13 @@ int layer_statfs(const char* path, struct statvfs* st) {
 
 // Writes reach the folder beneath at once: a close (flush) has nothing to
 // hand on, and promises nothing either.
-int layer_flush(const char*, fuse_file_info*) {
-  Request request(Kind::kHousekeeping);
+int layer_flush(const char* path, fuse_file_info*) {
+  Request request(Kind::kHousekeeping, "flush", path);
   return 0;
 }
 
-int layer_release(const char*, fuse_file_info* fi) {
-  Request request(Kind::kHousekeeping);
+int layer_release(const char* path, fuse_file_info* fi) {
+  Request request(Kind::kHousekeeping, "release", path);
   Handle* h = handle_of(fi);
   close(h->fd);
   if (!stale(h)) {
@@ -942,8 +994,8 @@ int layer_opendir(const char* path, fuse_file_info* fi) {
   return 0;
 }
 
-int layer_readdir(const char*, void* buffer, fuse_fill_dir_t fill, off_t offset, fuse_file_info* fi,
-                  fuse_readdir_flags) {
+int layer_readdir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t offset,
+                  fuse_file_info* fi, fuse_readdir_flags) {
   LOOK();
   Dir& dir = *dir_of(fi);
   if (dir.generation != g.generation) return -EIO;
@@ -971,8 +1023,8 @@ int layer_readdir(const char*, void* buffer, fuse_fill_dir_t fill, off_t offset,
   }
 }
 
-int layer_releasedir(const char*, fuse_file_info* fi) {
-  Request request(Kind::kHousekeeping);
+int layer_releasedir(const char* path, fuse_file_info* fi) {
+  Request request(Kind::kHousekeeping, "releasedir", path);
   Dir* dir = dir_of(fi);
   closedir(dir->stream);
   delete dir;

@@ -382,6 +382,11 @@ for kind in chosen:
                     frozen = said[4:].strip()
                     # The power goes: the whole machine stops at once.
                     proc.send_signal(signal.SIGSTOP)
+                    try:  # the killed run's threads, to read a layer's trace by
+                        with open(f"{cut_dir}/killed.tids", "w") as f:
+                            f.write(" ".join(os.listdir(f"/proc/{proc.pid}/task")) + "\n")
+                    except OSError:
+                        pass
                     break
                 time.sleep(0.002)
         else:
@@ -498,6 +503,9 @@ for kind in chosen:
                 shutil.copytree(cut_dir, kept)
                 shutil.copytree(os.path.dirname(src), f"{kept}/source")
                 shutil.copytree(os.path.dirname(tgt), f"{kept}/target")
+                for l in layers:  # the layer's last requests, the cut among them
+                    with open(f"{kept}/trace-{l}.txt", "w") as f:
+                        f.write(ask(l, "trace"))
         clear(kind, n)
         if "full" in layers:
             shell("mount", "-o", f"remount,size={FULL_KIB}k", f"{work}/full-beneath")

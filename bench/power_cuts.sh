@@ -40,6 +40,9 @@
 #   of each finding. QOR_POWER_CUTS_TELL=1: a line per cut.
 # QOR_POWER_CUTS_BROKEN=copy-fsync|folder-fsync|early-removal: a build
 #   broken on purpose (bench/broken_sync.cpp), with which the loop must fail.
+# QOR_POWER_CUTS_LOAD: busy loops to run beside the loop (default 0), so that
+#   the run's threads and the layer's interleave as on a loaded machine;
+#   each is ended by its id at the end.
 # QOR_FORGETFUL_FS: the layer, for a qor-cli built without it.
 # Exit status 1 when a check failed or a rerun ended other than with 0 or 1;
 # 77 (skipped) without root, /dev/fuse or the layer. What was mounted, the
@@ -66,6 +69,7 @@ work=$(mktemp -d "${TMPDIR:-/var/tmp}/qor-power-cuts.XXXXXX")
 tmp=$(mktemp -d /dev/shm/qor-power-cuts.XXXXXX)
 declare -A layer_pid
 loop_pid=
+busy_pids=()
 writeback=
 xfssyncd=
 mounted() { grep -qs " $1 " /proc/mounts; }
@@ -88,6 +92,10 @@ cleanup() {
     kill -TERM "$loop_pid" 2>/dev/null || true
     wait "$loop_pid" 2>/dev/null || true
   fi
+  for pid in "${busy_pids[@]}"; do
+    kill -TERM "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
   # A qor-cli the loop left running (it writes each one's id before it waits).
   if [ -s "$work/cli.pid" ]; then
     pid=$(cat "$work/cli.pid")
@@ -182,6 +190,14 @@ if [ ${#disks[@]} -gt 0 ]; then
   fi
 fi
 export QOR_POWER_CUTS_DISKS_MOUNTED="${disks[*]}"
+
+# The load beside it: a shared build machine is seldom idle, and some
+# interleavings of the run's workers and the layer's show only then.
+for _ in $(seq "${QOR_POWER_CUTS_LOAD:-0}"); do
+  bash -c 'while :; do :; done' &
+  busy_pids+=($!)
+done
+[ ${#busy_pids[@]} -eq 0 ] || echo "with ${#busy_pids[@]} busy loops beside it"
 
 # In the background, so that an interrupt is heard at once (bash runs a trap
 # only once the command in the foreground has ended).
