@@ -52,7 +52,10 @@
 // "cut PID" also fails every later request of the process PID, until the
 // next freeze is armed: a request that process sent before the cut can
 // reach the layer only after it (the kernel had it queued when the process
-// was killed), and must not happen on the machine that came back.
+// was killed), and must not happen on the machine that came back. So does
+// any request that the layer let through before a cut but that reached the
+// folder beneath only after it (its thread kept from running on by the
+// machine's load): it fails with EIO, and "late" counts it.
 //
 // Options that make it behave as some network file systems do:
 //   no_rename_noreplace   a rename with RENAME_NOREPLACE fails with EINVAL;
@@ -60,7 +63,11 @@
 //                         systems do where there are no hard links);
 //   keep_ctime_on_rename  a renamed file keeps its change time (until
 //                         something else changes it);
-//   delay_us=N            every request waits N µs first, as on a share.
+//   delay_us=N            every request waits N µs first, as on a share;
+//   gap_us=N              every step waits up to N µs (at random) between
+//                         the freeze's check and the gate, as its thread may
+//                         on a loaded machine: the loop tries that interleaving
+//                         far more often then.
 // Mounting needs root; `umount MOUNTPOINT` ends it.
 #define FUSE_USE_VERSION 314
 
@@ -121,6 +128,7 @@ struct Live {
 
 struct Layer {
   timespec delay{};
+  int gap_us = 0;
   int folder = -1;  // the folder beneath, opened before the mount may hide it
   int shadow = -1;  // the durable bytes
   int control = -1;
@@ -160,6 +168,16 @@ struct Freeze {
   // next freeze is armed: the kernel may hand on a request it sent before
   // the cut only after it, and that request must fail, not happen.
   pid_t dead_process = 0;
+  // The cuts begun so far, and the requests that were let through before
+  // one began but reached the folder beneath only after it ("late").
+  uint64_t cuts = 0;
+  uint64_t late = 0;
+  // "hold-next": the next step let through waits right there, before the
+  // gate, until "let-go": as a thread of the layer that the machine's load
+  // kept from running on while a cut came and went.
+  bool hold_next = false;
+  bool holding = false;
+  std::condition_variable let_go;
 };
 Freeze freeze;
 
@@ -185,8 +203,8 @@ pid_t process_of(pid_t tid) {
 enum class Kind { kLook, kStep, kHousekeeping };
 
 // The last requests, in memory (a trace written as they come slows the
-// layer enough to hide the interleavings it is meant to show); "trace" hands
-// them out, oldest first, and starts afresh.
+// layer enough to hide the interleavings it is meant to show) since the
+// last freeze was armed; "trace" hands them out, oldest first.
 struct Trace {
   struct Entry {
     uint64_t generation;
@@ -211,6 +229,10 @@ struct Trace {
     e.dead = dead;
     std::snprintf(e.op, sizeof e.op, "%s", op);
     std::snprintf(e.path, sizeof e.path, "%s", path != nullptr ? path : "");
+  }
+  void clear() {
+    std::lock_guard<std::mutex> lock(mutex);
+    next = 0;
   }
   std::string take() {
     std::lock_guard<std::mutex> lock(mutex);
@@ -242,8 +264,10 @@ class Request {
     }
     const fuse_context* caller = fuse_get_context();
     const pid_t tid = caller != nullptr ? caller->pid : 0;
+    uint64_t cuts_seen = 0;
     if (kind != Kind::kHousekeeping) {
       std::unique_lock<std::mutex> lock(freeze.mutex);
+      cuts_seen = freeze.cuts;
       if (kind == Kind::kStep && !freeze.frozen && ++freeze.steps == freeze.at) {
         freeze.frozen = true;
         freeze.before = std::string(op) + " " + (path != nullptr ? path : "(open file)");
@@ -254,9 +278,31 @@ class Request {
       } else if (freeze.dead_process != 0) {
         dead_ = caller != nullptr && process_of(caller->pid) == freeze.dead_process;
       }
+      if (kind == Kind::kStep && !dead_ && freeze.hold_next) {
+        freeze.hold_next = false;
+        freeze.holding = true;
+        freeze.let_go.wait(lock, [] { return !freeze.holding; });
+      }
+    }
+    if (g.gap_us > 0 && kind == Kind::kStep) {
+      // As a thread that the machine's load keeps from running on between
+      // the freeze's check and the gate.
+      const long us = std::rand() % g.gap_us;
+      const timespec gap = {us / 1000000, (us % 1000000) * 1000L};
+      clock_nanosleep(CLOCK_MONOTONIC, 0, &gap, nullptr);
+    }
+    pthread_rwlock_rdlock(&g.gate);
+    if (kind != Kind::kHousekeeping && !dead_) {
+      // A request let through before a cut that waited for the gate while
+      // the cut held it would happen on the machine that came back: it came
+      // from the one that lost its power, and fails as the others do.
+      std::lock_guard<std::mutex> lock(freeze.mutex);
+      if (freeze.cuts != cuts_seen) {
+        dead_ = true;
+        ++freeze.late;
+      }
     }
     trace.add(op, path, tid, dead_);
-    pthread_rwlock_rdlock(&g.gate);
   }
   ~Request() { pthread_rwlock_unlock(&g.gate); }
   Request(const Request&) = delete;
@@ -609,6 +655,7 @@ std::string cut(pid_t dead_process) {
   {
     std::lock_guard<std::mutex> lock(freeze.mutex);
     freeze.dead_process = dead_process;
+    ++freeze.cuts;
   }
   pthread_rwlock_wrlock(&g.gate);
   std::string reply = "ok\n";
@@ -646,10 +693,23 @@ std::string cut(pid_t dead_process) {
 }
 
 // The control's commands but the cut: "freeze-after N" (N >= 1 steps from
-// now; "armed"), "steps" (counted so far), "frozen" ("no", or "yes OP PATH").
+// now; "armed"), "steps" (counted so far), "frozen" ("no", or "yes OP PATH"),
+// "late" (requests failed as late, see Request), "hold-next", "held" and
+// "let-go" (see Freeze), "trace" (see Trace).
 std::string answer(const std::string& request) {
   std::lock_guard<std::mutex> lock(freeze.mutex);
   if (request == "steps") return std::to_string(freeze.steps) + "\n";
+  if (request == "late") return std::to_string(freeze.late) + "\n";
+  if (request == "hold-next") {
+    freeze.hold_next = true;
+    return "armed\n";
+  }
+  if (request == "held") return freeze.holding ? "yes\n" : "no\n";
+  if (request == "let-go") {
+    freeze.holding = false;
+    freeze.let_go.notify_all();
+    return "ok\n";
+  }
   if (request == "frozen") return freeze.frozen ? "yes " + freeze.before + "\n" : "no\n";
   const std::string arm = "freeze-after ";
   if (request.compare(0, arm.size(), arm) == 0) {
@@ -660,9 +720,11 @@ std::string answer(const std::string& request) {
     }
     freeze.at = freeze.steps + n;
     freeze.dead_process = 0;  // long gone: the run after the cut has ended
+    trace.clear();            // a fresh run to trace
     return "armed\n";
   }
-  return "error: the commands are \"cut [PID]\", \"freeze-after N\", \"steps\" and \"frozen\"\n";
+  return "error: the commands are \"cut [PID]\", \"freeze-after N\", \"steps\", \"frozen\", "
+         "\"late\", \"hold-next\", \"held\", \"let-go\" and \"trace\"\n";
 }
 
 void serve_control() {
@@ -1084,6 +1146,7 @@ fuse_operations operations() {
 
 struct Options {
   int delay_us = 0;
+  int gap_us = 0;
   char* control = nullptr;
   char* shadow = nullptr;
   int no_rename_noreplace = 0;
@@ -1097,6 +1160,7 @@ enum { kHelp };
 
 const fuse_opt kOptions[] = {
     {"delay_us=%d", offsetof(Options, delay_us), 0},
+    {"gap_us=%d", offsetof(Options, gap_us), 0},
     {"control=%s", offsetof(Options, control), 0},
     {"shadow=%s", offsetof(Options, shadow), 0},
     {"no_rename_noreplace", offsetof(Options, no_rename_noreplace), 1},
@@ -1181,6 +1245,7 @@ int main(int argc, char* argv[]) {
   g.no_rename_noreplace = options.no_rename_noreplace != 0;
   g.no_links = options.no_links != 0;
   g.keep_ctime_on_rename = options.keep_ctime_on_rename != 0;
+  g.gap_us = options.gap_us;
   g.delay = {static_cast<time_t>(options.delay_us / 1000000),
              static_cast<long>(options.delay_us % 1000000) * 1000L};
   pthread_rwlockattr_t kind;

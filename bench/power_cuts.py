@@ -520,7 +520,10 @@ for r in rows:
           f" {r['unmoved']:7} | {r['unlogged']:8} | {r['log']:5} | {r['own']:8} | {r['both_cut']:14} |"
           f" {r['journals']:12} | {r['recovered']:15} | {r['failed']:12} | {r['steps']:14} | {r['done']:11} |"
           f" {r['seconds']:4.2f} s |")
+late = {side: int(ask(side, "late")) for side in sorted(LAYERS)}
 print()
+print("Requests let through before a cut that reached a layer only after it, failed (late): "
+      + ", ".join(f"{side} {n}" for side, n in late.items()))
 print("Steps cut before (the step the layer froze before: cuts):")
 for step, count in sorted(covered.items(), key=lambda kv: (-kv[1], kv[0])):
     print(f"  {step}: {count}")

@@ -130,6 +130,7 @@ mount_layer() {  # NAME [-o OPTIONS]
   shift
   mkdir -p "$work/$name" "$work/$name-beneath" "$work/$name-shadow"
   "$layer" -f -o "control=$work/$name.control,shadow=$work/$name-shadow" "$@" \
+    ${QOR_POWER_CUTS_GAP_US:+-o "gap_us=$QOR_POWER_CUTS_GAP_US"} \
     "$work/$name-beneath" "$work/$name" 2>"$work/$name.err" &
   layer_pid[$name]=$!
   for _ in $(seq 100); do
