@@ -64,10 +64,10 @@
 //   keep_ctime_on_rename  a renamed file keeps its change time (until
 //                         something else changes it);
 //   delay_us=N            every request waits N µs first, as on a share;
-//   gap_us=N              every step waits up to N µs (at random) between
-//                         the freeze's check and the gate, as its thread may
-//                         on a loaded machine: the loop tries that interleaving
-//                         far more often then.
+//   gap_us=N              one step in 32 waits up to N µs (at random)
+//                         between the freeze's check and the gate, as its
+//                         thread may on a loaded machine: the loop tries that
+//                         interleaving far more often then.
 // Mounting needs root; `umount MOUNTPOINT` ends it.
 #define FUSE_USE_VERSION 314
 
@@ -284,9 +284,9 @@ class Request {
         freeze.let_go.wait(lock, [] { return !freeze.holding; });
       }
     }
-    if (g.gap_us > 0 && kind == Kind::kStep) {
+    if (g.gap_us > 0 && kind == Kind::kStep && std::rand() % 32 == 0) {
       // As a thread that the machine's load keeps from running on between
-      // the freeze's check and the gate.
+      // the freeze's check and the gate, now and then.
       const long us = std::rand() % g.gap_us;
       const timespec gap = {us / 1000000, (us % 1000000) * 1000L};
       clock_nanosleep(CLOCK_MONOTONIC, 0, &gap, nullptr);
