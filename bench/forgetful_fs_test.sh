@@ -20,6 +20,11 @@ pid=
 # of mounts tells.
 mounted() { grep -qs " $work/mnt " /proc/mounts; }
 unmount() {
+  # A layer left frozen by a check that failed mid-freeze answers nothing:
+  # a cut thaws it, so that the umount does not wait for good.
+  if [ -n "$pid" ] && [ -S "$work/control" ]; then
+    timeout 20 "$layer" --cut "$work/control" >/dev/null 2>&1 || true
+  fi
   if mounted; then
     timeout 10 umount "$work/mnt" || umount -l "$work/mnt" || true
   fi

@@ -75,6 +75,11 @@ xfssyncd=
 mounted() { grep -qs " $1 " /proc/mounts; }
 unmount() {  # NAME
   local mnt=$work/$1
+  # A layer left frozen by a loop that was stopped mid-cut answers nothing,
+  # and the umount would wait for it for good: a cut thaws it first.
+  if [ -S "$work/$1.control" ] && [ -n "${layer_pid[$1]:-}" ]; then
+    timeout 20 "$layer" --cut "$work/$1.control" >/dev/null 2>&1 || true
+  fi
   if mounted "$mnt"; then
     timeout 10 umount "$mnt" || umount -l "$mnt" || true
   fi
