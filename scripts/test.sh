@@ -7,16 +7,23 @@
 # wine. Warnings are errors throughout.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
-bash scripts/build.sh build -DQOR_WERROR=ON
-(cd build && ctest --output-on-failure -j "$(nproc)")
-bash scripts/package.sh -DQOR_WERROR=ON
-bash scripts/check_package.sh dist/qor_*.deb
-bash scripts/fuzz.sh "${QOR_FUZZ_SECONDS:-10}"
-bash scripts/build.sh build-asan -DQOR_WERROR=ON -DQOR_SANITIZE=ON
-(cd build-asan && ctest --output-on-failure -j "$(nproc)")
-bash scripts/test_windows.sh -DQOR_WERROR=ON
+# Each step says how long it took, so that a slow test command shows where.
+step_started=$SECONDS
+step() {
+  "$@"
+  echo "test.sh: $* took $((SECONDS - step_started)) s" >&2
+  step_started=$SECONDS
+}
+step bash scripts/setup.sh
+step bash scripts/build.sh build -DQOR_WERROR=ON
+step bash -c 'cd build && exec ctest --output-on-failure -j "$(nproc)"'
+step bash scripts/package.sh -DQOR_WERROR=ON
+step bash scripts/check_package.sh dist/qor_*.deb
+step bash scripts/fuzz.sh "${QOR_FUZZ_SECONDS:-10}"
+step bash scripts/build.sh build-asan -DQOR_WERROR=ON -DQOR_SANITIZE=ON
+step bash -c 'cd build-asan && exec ctest --output-on-failure -j "$(nproc)"'
+step bash scripts/test_windows.sh -DQOR_WERROR=ON
 # The downloads from the build just tested: a Release build of its own would
 # add minutes and test nothing more.
-QOR_WINDOWS_BUILD=build-win bash scripts/package-windows.sh
-bash scripts/check_windows_installer.sh
+QOR_WINDOWS_BUILD=build-win step bash scripts/package-windows.sh
+step bash scripts/check_windows_installer.sh
