@@ -5,7 +5,7 @@ packages=(cmake g++ make pkg-config qt6-base-dev qt6-base-private-dev libgl-dev 
           xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core clang libclang-rt-14-dev
           locales python3-xlib dpkg-dev lintian desktop-file-utils appstream man-db
           g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 wine fonts-wine nsis
-          dosfstools fusefat libfuse3-dev openssh-server sshfs rclone xfsprogs systemd)
+          dosfstools fusefat libfuse3-dev libssl-dev openssh-server sshfs rclone xfsprogs systemd)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

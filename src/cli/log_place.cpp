@@ -78,8 +78,10 @@ bool CreateFree(RunLog& log, const std::string& first, int number, std::string& 
       if (made != nullptr) *made = !there;
       return true;
     }
-    // Held by another run, or holding a record: both stay as they are.
-    if (created.error != platform::kNotEmpty && created.error != platform::kInUseByAnotherRun) {
+    // Held by another run, holding a record, or not this user's: all stay
+    // as they are.
+    if (created.error != platform::kNotEmpty && created.error != platform::kInUseByAnotherRun &&
+        created.error != platform::kNotThisUsersFile) {
       return CannotCreate(path, created.error);
     }
   }

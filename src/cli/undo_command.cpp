@@ -155,10 +155,17 @@ class Undo {
 
 int UndoCommand(const Options& options) {
   const std::string& log_in = options.operands[0];
-  std::string text;
-  if (const platform::Outcome read = platform::ReadEntireFile(log_in, text); !read.ok()) {
-    PrintError("the log cannot be read: " + LogText(log_in) + ": " +
-               platform::ErrorText(read.error));
+  std::string text, why;
+  // A log is the list of what undo moves: one that someone else could have
+  // written could lead it to move anything of this user's.
+  if (const platform::Outcome read = platform::ReadOwnFile(log_in, text, why); !read.ok()) {
+    PrintError(read.error == platform::kNotThisUsersFile
+                   ? "the log " + LogText(log_in) + " could have been written by someone else (" +
+                         why +
+                         "); undo takes only a log no one else can have written: read it, and "
+                         "copy it into a folder of your own to undo it from there"
+                   : "the log cannot be read: " + LogText(log_in) + ": " +
+                         platform::ErrorText(read.error));
     return kRefused;
   }
   // The whole log is judged before anything is made.

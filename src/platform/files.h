@@ -35,6 +35,9 @@ inline constexpr int kFolderTookItsPlace = 0x10005;
 inline constexpr int kNotEmpty = 0x10006;
 // A copy read back before its source was to go was not the same.
 inline constexpr int kCopyDiffers = 0x10007;
+// A file that was to be written only if this user made it (anything else,
+// another user's file, a link or a pipe, under the name it was to have).
+inline constexpr int kNotThisUsersFile = 0x10008;
 
 // The text of one of the program's own failures above; null for any other
 // value.
@@ -207,8 +210,10 @@ class RecoveryLog {
  public:
   virtual ~RecoveryLog() = default;
   // Whether `entry` is a run log entry for the file `relative` (below its
-  // source folder) moved, exactly as the log writer writes one.
-  virtual bool IsEntryFor(const std::string& entry, const std::string& relative) const = 0;
+  // source folder) moved into the folder `target`, exactly as the log
+  // writer writes one.
+  virtual bool IsEntryFor(const std::string& entry, const std::string& relative,
+                          const std::string& target) const = 0;
   // The file whose entry `line` began, `line` being the last line of a
   // killed run's log, cut short before its ending: its place below the
   // source, and the entry that tells it moved into `target`. False when the

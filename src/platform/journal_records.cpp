@@ -13,7 +13,8 @@ namespace qor::platform {
 
 namespace {
 
-constexpr std::string_view kVersion = "2";
+constexpr std::string_view kVersion = "3";
+constexpr std::size_t kSealLength = 64;  // hexadecimal digits
 
 std::string Record(std::initializer_list<std::string_view> fields) {
   std::string record;
@@ -60,8 +61,9 @@ bool ReadDecimal(std::string_view text, std::uint64_t& value) {
   return error == std::errc() && end == text.data() + text.size();
 }
 
+// The fields of a record of `kind`, its seal not counted; 0 for none.
 std::size_t FieldsOf(std::string_view kind) {
-  if (kind == "R") return 5;
+  if (kind == "R") return 6;
   if (kind == "L") return 5;
   if (kind == "T") return 3;
   if (kind == "U") return 3;
@@ -131,11 +133,62 @@ bool TakeRecord(const std::vector<std::string_view>& fields, char separator, Jou
   return true;
 }
 
+std::string SealOf(const JournalKey& key, std::string_view chain, std::string_view record) {
+  std::string data;
+  data.reserve(chain.size() + 1 + record.size());
+  data.append(chain);
+  data.push_back('\0');
+  data.append(record);
+  const KeyedDigest digest = KeyedHash(key, data);
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string seal;
+  for (const unsigned char byte : digest) {
+    seal.push_back(kDigits[byte >> 4]);
+    seal.push_back(kDigits[byte & 15]);
+  }
+  return seal;
+}
+
+// Compared in a time that tells nothing of where they differ.
+bool SameSeal(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  unsigned char differ = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    differ |= static_cast<unsigned char>(a[i] ^ b[i]);
+  }
+  return differ == 0;
+}
+
 }  // namespace
+
+std::string SealRecords(const JournalKey& key, std::string_view records, std::string& chain,
+                        std::size_t* whole) {
+  std::string sealed;
+  sealed.reserve(records.size() + (records.size() / 32 + 1) * (kSealLength + 1));
+  std::size_t at = 0;
+  while (at < records.size()) {
+    const std::size_t kind_end = records.find('\0', at);
+    const std::size_t fields =
+        kind_end == std::string_view::npos ? 0 : FieldsOf(records.substr(at, kind_end - at));
+    std::size_t end = kind_end;
+    for (std::size_t field = 1; field < fields && end != std::string_view::npos; ++field) {
+      end = records.find('\0', end + 1);
+    }
+    if (fields == 0 || end == std::string_view::npos) break;  // none of ours: never written
+    const std::string_view record = records.substr(at, end + 1 - at);
+    chain = SealOf(key, chain, record);
+    sealed.append(record);
+    sealed.append(chain);
+    sealed.push_back('\0');
+    at = end + 1;
+  }
+  if (whole != nullptr) *whole = at;
+  return sealed;
+}
 
 std::string RootsRecord(std::string_view source_root, std::string_view target_root,
                         std::string_view below) {
-  return Record({"R", kVersion, source_root, target_root, below});
+  return Record({"R", kVersion, RandomName(""), source_root, target_root, below});
 }
 
 std::string LogRecord(const LogMark& log) {
@@ -218,7 +271,8 @@ bool IsRelativeFolder(std::string_view folder, char separator) {
   return true;
 }
 
-bool ReadJournal(std::string_view text, char separator, JournalText& journal, std::string& why) {
+bool ReadJournal(std::string_view text, char separator, const JournalKey& key, JournalText& journal,
+                 std::string& why) {
   journal = {};
   if (text.size() > kLargestJournal) {
     why = "larger than any journal";
@@ -226,6 +280,7 @@ bool ReadJournal(std::string_view text, char separator, JournalText& journal, st
   }
   std::vector<std::string_view> fields;
   std::size_t wanted = 0;
+  std::size_t begun = 0;  // where the record being read begins
   for (std::size_t at = 0; at < text.size();) {
     // Zero bytes only, where a record would begin: a power cut left the
     // journal's size on the disk and not the bytes of its last records,
@@ -233,26 +288,37 @@ bool ReadJournal(std::string_view text, char separator, JournalText& journal, st
     if (fields.empty() && text.find_first_not_of('\0', at) == std::string_view::npos) break;
     const std::size_t end = text.find('\0', at);
     if (end == std::string_view::npos) break;  // cut short by a kill
+    if (fields.empty()) begun = at;
     fields.push_back(text.substr(at, end - at));
     at = end + 1;
     if (fields.size() == 1) {
-      wanted = FieldsOf(fields[0]);
+      wanted = FieldsOf(fields[0]) + 1;  // its seal last
       const bool first = journal.source_root.empty();
-      if (wanted == 0 || first != (fields[0] == "R")) {
+      if (wanted == 1 || first != (fields[0] == "R")) {
         why = first ? "it does not begin as a journal" : "a record of an unknown kind";
         return false;
       }
     }
     if (fields.size() < wanted) continue;
+    const std::string_view seal = fields.back();
+    std::string chain =
+        SealOf(key, journal.chain, text.substr(begun, at - seal.size() - 1 - begun));
+    if (!SameSeal(seal, chain)) {
+      why = "it is not sealed with this user's journal key";
+      return false;
+    }
+    journal.chain = std::move(chain);
+    fields.pop_back();
     if (fields[0] == "R") {
-      if (fields[1] != kVersion || !IsAbsoluteFolder(fields[2], separator) ||
-          !IsAbsoluteFolder(fields[3], separator) || !IsRelativeFolder(fields[4], separator)) {
+      if (fields[1] != kVersion || !IsRandomName(fields[2], "") ||
+          !IsAbsoluteFolder(fields[3], separator) || !IsAbsoluteFolder(fields[4], separator) ||
+          !IsRelativeFolder(fields[5], separator)) {
         why = "its roots are not as written";
         return false;
       }
-      journal.source_root = fields[2];
-      journal.target_root = fields[3];
-      journal.below = fields[4];
+      journal.source_root = fields[3];
+      journal.target_root = fields[4];
+      journal.below = fields[5];
     } else if (!TakeRecord(fields, separator, journal, why)) {
       return false;
     }

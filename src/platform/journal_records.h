@@ -11,6 +11,13 @@
 // "a/b/", plain names only), so that a journal can never lead outside the
 // two. A later run acts on a journal only when all of it reads back exactly
 // as written here.
+//
+// Every record ends with its seal: HMAC-SHA-256, under this user's journal
+// key, of the seal of the record before it and of the record's own bytes, in
+// hexadecimal. The roots record holds a random number of its own, so that no
+// record can be forged, moved to another place in its journal or into
+// another journal, or a journal made for another folder, by anyone without
+// the key, whatever owners and modes a file system shows.
 
 #include <cstdint>
 #include <string>
@@ -19,6 +26,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/journal_key.h"
 
 namespace qor::platform {
 
@@ -27,6 +35,14 @@ inline constexpr std::string_view kJournalPrefix = ".qor-journal-";
 
 // A journal holds one batch of moves: anything larger is none of ours.
 inline constexpr std::uint64_t kLargestJournal = std::uint64_t{64} << 20;
+
+// Seals `records`, whole records as the functions below make them, as the
+// next ones of a journal: `chain` is the seal of the record before them
+// (empty before the roots), and becomes the last one's. `whole`, where
+// given, is set to the bytes of `records` sealed: a rest that is no whole
+// record is left out.
+std::string SealRecords(const JournalKey& key, std::string_view records, std::string& chain,
+                        std::size_t* whole = nullptr);
 
 // "R": the roots; first in every journal.
 std::string RootsRecord(std::string_view source_root, std::string_view target_root,
@@ -80,12 +96,15 @@ struct JournalText {
   std::vector<LogMark> logs;
   std::vector<JournalRecord> records;
   std::size_t whole = 0;  // the bytes of the whole records
+  std::string chain;      // the last whole record's seal
 };
 
-// Reads a journal written with `separator`; false, with why, when any part
-// of it is not as this program writes it. A last record cut short by a kill
-// is dropped: what it would have announced never began.
-bool ReadJournal(std::string_view text, char separator, JournalText& journal, std::string& why);
+// Reads a journal written with `separator` and sealed under `key`; false,
+// with why, when any part of it is not as this program writes it or not
+// sealed under that key. A last record cut short by a kill is dropped: what
+// it would have announced never began.
+bool ReadJournal(std::string_view text, char separator, const JournalKey& key, JournalText& journal,
+                 std::string& why);
 
 // The records that tell how far each move went: the last one of each file,
 // in the order of the journal; temporaries' records are not among them.

@@ -18,6 +18,8 @@ const char* OwnErrorText(int error) {
       return "the copy differs from the original";
     case kNotEmpty:
       return "it is not empty";
+    case kNotThisUsersFile:
+      return "another user's file, a link or no regular file stands there";
     default:
       return nullptr;
   }

@@ -23,8 +23,10 @@ class TextFile {
 
   // Creates the file, or empties an existing one; with IfNotEmpty::Refuse
   // an existing file that holds something is left as it is and the error is
-  // kNotEmpty. A symbolic link of that name is refused rather than followed,
-  // and a named pipe never blocks. The file stays locked against every other
+  // kNotEmpty. An existing file is used only when it is a regular file of
+  // this user's with no other name: anything else there (a link, a pipe,
+  // another user's file) is left as it is and the error is
+  // kNotThisUsersFile. Nothing here ever blocks. The file stays locked against every other
   // TextFile until Close; when another one holds it, the file is left
   // untouched and the error is kInUseByAnotherRun.
   Outcome Create(const std::string& path, IfNotEmpty if_not_empty = IfNotEmpty::Empty);
@@ -70,5 +72,11 @@ class TextFile {
 // UTF-16, whatever the code page.
 Outcome ReadEntireFile(const std::string& path, std::string& text,
                        std::size_t most = static_cast<std::size_t>(-1));
+
+// As ReadEntireFile, only when no one but this user, or the system's
+// administrators, can have written the file: a regular file with one name,
+// theirs, that no one else may write into, in a folder where no one else
+// may replace it. Else kNotThisUsersFile, and `why` says what was found.
+Outcome ReadOwnFile(const std::string& path, std::string& text, std::string& why);
 
 }  // namespace qor::platform

@@ -10,11 +10,30 @@
 
 namespace qor {
 
-bool RecoveryLogWriter::IsEntryFor(const std::string& entry, const std::string& relative) const {
+namespace {
+
+std::string_view WithoutSeparators(std::string_view path) {
+  while (path.size() > 1 && path.back() == platform::kSeparator) path.remove_suffix(1);
+  return path;
+}
+
+// Whether the folders `a` and `b` are one, as written or as the system
+// resolves them (a run given its target through a link).
+bool SameFolder(const std::string& a, const std::string& b) {
+  if (WithoutSeparators(a) == WithoutSeparators(b)) return true;
+  const std::string real = platform::RealPath(a);
+  return !real.empty() && real == platform::RealPath(b);
+}
+
+}  // namespace
+
+bool RecoveryLogWriter::IsEntryFor(const std::string& entry, const std::string& relative,
+                                   const std::string& target) const {
   const std::string line = entry + kLineBreak;
   const LogEntries read = ReadLogEntries(line);
   return read.entries.size() == 1 && read.entries[0].kind == LogEntry::Moved &&
-         read.entries[0].relative == relative && read.entries[0].text == entry;
+         read.entries[0].relative == relative && read.entries[0].text == entry &&
+         SameFolder(read.target, target);
 }
 
 bool RecoveryLogWriter::BegunEntry(const std::string& line, const std::string& target,
@@ -29,7 +48,7 @@ bool RecoveryLogWriter::BegunEntry(const std::string& line, const std::string& t
   if (!decoded || decoded->empty()) return false;
   relative = *decoded;
   entry = line + std::string(kMovedTo) + LogText(target);
-  return IsEntryFor(entry, relative);
+  return IsEntryFor(entry, relative, target);
 }
 
 bool RecoveryLogWriter::Write(const std::vector<std::string>& entries) {

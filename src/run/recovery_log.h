@@ -15,7 +15,8 @@ class RecoveryLogWriter : public platform::RecoveryLog {
  public:
   explicit RecoveryLogWriter(RunLog& log) : log_(log) {}
 
-  bool IsEntryFor(const std::string& entry, const std::string& relative) const override;
+  bool IsEntryFor(const std::string& entry, const std::string& relative,
+                  const std::string& target) const override;
   bool BegunEntry(const std::string& line, const std::string& target, std::string& relative,
                   std::string& entry) const override;
   platform::LogMark Mark() const override { return log_.Mark(); }

@@ -124,7 +124,10 @@ platform::Outcome RunLog::CreateKeepingEarlier(const std::string& name, std::str
   // Again after keeping it: another run may have written that name meanwhile.
   for (int attempt = 0; attempt < 4; ++attempt) {
     const platform::Outcome created = Create(name, platform::TextFile::IfNotEmpty::Refuse);
-    if (created.error != platform::kNotEmpty) {
+    // What is not this user's (a file someone else put there, a link, a
+    // pipe) goes aside as an earlier log would, where it can; else the run
+    // does not start.
+    if (created.error != platform::kNotEmpty && created.error != platform::kNotThisUsersFile) {
       if (created.ok()) kept_as = kept;
       return created;
     }

@@ -14,8 +14,10 @@ const std::string kTarget = std::string("t") + platform::kSeparator;
 const std::string kSub = std::string("sub") + platform::kSeparator;
 
 // A journal's entry is written into the run log only when it is one entry,
-// for the very file the journal's record names, as the walker writes it.
+// for the very file the journal's record names, into the journal's own
+// target folder, as the walker writes it.
 TEST(RecoveryLogTest, TakesOnlyAnEntryForTheRecordsOwnFile) {
+  const std::string elsewhere = std::string("key") + platform::kSeparator;
   const struct {
     const char* label;
     std::string entry, relative;
@@ -23,6 +25,8 @@ TEST(RecoveryLogTest, TakesOnlyAnEntryForTheRecordsOwnFile) {
   } cases[] = {
       {"as written", LogText(kSub + "a") + std::string(kMovedTo) + kTarget, kSub + "a", true},
       {"another file", LogText(kSub + "b") + std::string(kMovedTo) + kTarget, kSub + "a", false},
+      {"into another folder", "a" + std::string(kMovedTo) + elsewhere, "a", false},
+      {"into a folder below the target", "a" + std::string(kMovedTo) + kTarget + kSub, "a", false},
       {"a second line in it",
        "a" + std::string(kMovedTo) + kTarget + "\r\nkey" + std::string(kMovedTo) + kTarget, "a",
        false},
@@ -32,7 +36,7 @@ TEST(RecoveryLogTest, TakesOnlyAnEntryForTheRecordsOwnFile) {
   RunLog log;
   const RecoveryLogWriter writer(log);
   for (const auto& c : cases) {
-    EXPECT_EQ(writer.IsEntryFor(c.entry, c.relative), c.taken) << c.label;
+    EXPECT_EQ(writer.IsEntryFor(c.entry, c.relative, kTarget), c.taken) << c.label;
   }
 }
 

@@ -13,7 +13,9 @@ namespace qor::testing {
 
 class FakeRecoveryLog : public platform::RecoveryLog {
  public:
-  bool IsEntryFor(const std::string& entry, const std::string& relative) const override {
+  // The entry's folder is the real log's to judge (recovery_log_test).
+  bool IsEntryFor(const std::string& entry, const std::string& relative,
+                  const std::string& /*target*/) const override {
     for (const char c : entry) {
       if (static_cast<unsigned char>(c) < 0x20) return false;
     }
@@ -24,7 +26,7 @@ class FakeRecoveryLog : public platform::RecoveryLog {
     if (line.empty() || line.find("      ") != std::string::npos) return false;
     relative = line;
     entry = line + "      MOVED to   " + target;
-    return IsEntryFor(entry, relative);
+    return IsEntryFor(entry, relative, target);
   }
   platform::LogMark Mark() const override { return mark; }
   bool Write(const std::vector<std::string>& entries) override {

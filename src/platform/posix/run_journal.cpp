@@ -8,6 +8,7 @@
 
 #include <cerrno>
 
+#include "platform/journal_key.h"
 #include "platform/journal_records.h"
 #include "platform/posix/file_system_abilities.h"
 #include "platform/posix/identity.h"
@@ -109,19 +110,28 @@ bool RunJournal::Ready() {
     return false;
   }
   source_root_ = source;
+  std::string no_key;
+  key_ = UserJournalKey(no_key);
+  if (key_ == nullptr) {
+    Fail("this user's journal key cannot be read or made: " + no_key, 0);
+    return false;
+  }
   if (!Make()) {
     const int error = errno;
     Fail("it cannot be made in " + target_root_, error);
     if (!left_behind_.empty()) problem_ += "; " + left_behind_ + " could not be removed";
     return false;
   }
-  const std::string roots = RootsRecord(source_root_, target_root_, below_);
+  std::string chain;
+  const std::string roots =
+      SealRecords(*key_, RootsRecord(source_root_, target_root_, below_), chain);
   if (const int error = WriteAll(file_.get(), roots)) {
     Fail("it cannot be written", error);
     return false;
   }
   whole_ = static_cast<off_t>(roots.size());
   header_ = whole_;
+  chain_ = header_chain_ = chain;
   // Its name on the disk too, before anything it will name is done.
   if (::fsync(root_) != 0 && errno != EINVAL) {
     Fail("its name cannot be brought to the disk", errno);
@@ -181,6 +191,8 @@ void RunJournal::WriteLocked(std::string records) {
     records.insert(0, LogRecord(log_()));
     mark_due_ = false;
   }
+  std::string chain = chain_;
+  records = SealRecords(*key_, records, chain);
   if (static_cast<std::uint64_t>(whole_) + records.size() > kLargestJournal) {
     // Lost, not merely given up: the moves these records name must not go
     // on without them.
@@ -192,6 +204,7 @@ void RunJournal::WriteLocked(std::string records) {
     return;
   }
   whole_ += static_cast<off_t>(records.size());
+  chain_ = std::move(chain);
 }
 
 void RunJournal::Start() {
@@ -200,7 +213,10 @@ void RunJournal::Start() {
   mark_due_ = false;
   WriteLocked(LogRecord(log_()));
   // Kept through every batch: the log stays named while no batch is open.
-  if (!failed_) header_ = whole_;
+  if (!failed_) {
+    header_ = whole_;
+    header_chain_ = chain_;
+  }
 }
 
 std::string RunJournal::NextTemporary(int dir) {
@@ -319,6 +335,7 @@ void RunJournal::Clear() {
   if (!file_.IsValid() || failed_) return;
   if (::ftruncate(file_.get(), header_) == 0) {
     whole_ = header_;
+    chain_ = header_chain_;
     Reserve();  // cutting it short gave back its room
     return;
   }
@@ -335,6 +352,8 @@ void RunJournal::Renew() {
   const std::string old_name = name_;
   std::string header = RootsRecord(source_root_, target_root_, below_);
   if (log_) header += LogRecord(log_());
+  std::string chain;
+  header = SealRecords(*key_, header, chain);
   if (!Make()) {
     file_ = std::move(old);
     Fail("it can neither be emptied nor made afresh in " + target_root_, errno);
@@ -351,6 +370,7 @@ void RunJournal::Renew() {
     return;
   }
   whole_ = header_ = static_cast<off_t>(header.size());
+  chain_ = header_chain_ = std::move(chain);
   mark_due_ = false;
   if ((::fdatasync(file_.get()) != 0 && errno != EINVAL) ||
       (::fsync(root_) != 0 && errno != EINVAL)) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/journal_key.h"
 #include "platform/journal_records.h"
 #include "platform/posix/fd.h"
 
@@ -135,9 +136,12 @@ class RunJournal {
   std::string target_root_;
   std::string below_;
   std::function<LogMark()> log_;
-  bool mark_due_ = true;  // the log's place goes before the next records
-  off_t whole_ = 0;       // the size up to the last record written whole
-  off_t header_ = 0;      // the size of the roots record and the first mark
+  bool mark_due_ = true;             // the log's place goes before the next records
+  off_t whole_ = 0;                  // the size up to the last record written whole
+  off_t header_ = 0;                 // the size of the roots record and the first mark
+  const JournalKey* key_ = nullptr;  // this user's, read as the journal is made
+  std::string chain_;                // the seal of the last record written whole
+  std::string header_chain_;         // and of the header's last
   std::string problem_;
   std::string left_behind_;  // a journal in the making the server kept
   std::mutex mutex_;         // copies made side by side record their temporaries

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/journal_key.h"
 #include "platform/journal_records.h"
 #include "platform/path_parts.h"
 #include "platform/posix/content_copy.h"
@@ -130,7 +131,8 @@ bool CutLastLineOf(const LogMark& mark, std::string& line) {
 // One killed run's journal, read and checked; acted on by FinishItsMoves.
 class KilledRun {
  public:
-  KilledRun(RecoveryLog& log, Recovery& recovery) : log_(log), recovery_(recovery) {}
+  KilledRun(RecoveryLog& log, Recovery& recovery, const JournalKey& key)
+      : log_(log), recovery_(recovery), key_(key) {}
 
   // Checks the open journal `file`, locked, in the folder `holder`; false,
   // with why, when it is not this program's for that folder.
@@ -145,6 +147,10 @@ class KilledRun {
   }
 
  private:
+  // Appends `record`, sealed as the next of the journal; 0 or the errno.
+  int Append(int file, const std::string& record) {
+    return WriteAll(file, SealRecords(key_, record, journal_.chain));
+  }
   void RemoveTemporary(const JournalRecord& record);
   // A rename's record: whether it was made, its entry then due.
   bool Renamed(int file, const JournalRecord& record, int source, int target);
@@ -171,6 +177,7 @@ class KilledRun {
 
   RecoveryLog& log_;
   Recovery& recovery_;
+  const JournalKey& key_;
   std::string text_;
   JournalText journal_;
   Fd source_root_;
@@ -184,7 +191,7 @@ bool KilledRun::Read(int file, const FileIdentity& holder, std::string& why) {
     why = "it cannot be read whole";
     return false;
   }
-  if (!ReadJournal(text, '/', journal_, why)) return false;
+  if (!ReadJournal(text, '/', key_, journal_, why)) return false;
   if (journal_.source_root.empty()) return true;  // killed as it was made
   target_root_ = OpenFolder(journal_.target_root);
   source_root_ = OpenFolder(journal_.source_root);
@@ -211,7 +218,8 @@ bool KilledRun::Read(int file, const FileIdentity& holder, std::string& why) {
   }
   for (const JournalRecord& record : journal_.records) {
     if (record.kind != 'T' && record.kind != 'U' && record.kind != 'W' &&
-        !log_.IsEntryFor(record.entry, record.source + record.name)) {
+        !log_.IsEntryFor(record.entry, record.source + record.name,
+                         journal_.target_root + journal_.below)) {
       why = "a move's log entry is not as the run writes it";
       return false;
     }
@@ -232,8 +240,8 @@ bool KilledRun::TakeAway(int file, const JournalRecord& record, int source, std:
   JournalRecord took = record;
   for (int attempt = 0; attempt < 16; ++attempt) {
     took.taken = RandomName(kTakenPrefix);
-    if (WriteAll(file, TakingAwayRecord(took.source, took.target, took.name, took.entry,
-                                        took.taken)) != 0) {
+    if (Append(file, TakingAwayRecord(took.source, took.target, took.name, took.entry,
+                                      took.taken)) != 0) {
       return false;
     }
     const int error = RenameToFreshName(source, record.name.c_str(), took.taken.c_str());
@@ -389,7 +397,7 @@ bool KilledRun::FinishItsMoves(int file) {
   }
   // This run's log is named before anything is done, so that the entries it
   // writes are found by whoever finishes after a kill of this run.
-  if (WriteAll(file, LogRecord(log_.Mark())) != 0) return false;
+  if (Append(file, LogRecord(log_.Mark())) != 0) return false;
   for (const JournalRecord& record : journal_.records) {
     if (record.kind == 'T' || record.kind == 'U') RemoveTemporary(record);
   }
@@ -434,6 +442,10 @@ Recovery RecoverKilledRuns(const std::string& root, RecoveryLog& log) {
     }
   }
   const std::string shown = root.ends_with('/') ? root : root + '/';
+  // Only a journal sealed with this user's key is this user's run's,
+  // whatever owner and mode its file system shows.
+  std::string no_key;
+  const JournalKey* key = journals.empty() ? nullptr : UserJournalKey(no_key);
   for (const std::string& name : making) {
     // A run killed while it made its journal left it empty and unlocked.
     const Fd made(
@@ -466,8 +478,13 @@ Recovery RecoverKilledRuns(const std::string& root, RecoveryLog& log) {
       why = Stranger(st, folder.get());
     }
     if (why.empty() && ::flock(journal.get(), LOCK_EX | LOCK_NB) != 0) continue;  // a live run's
-    KilledRun run(log, recovery);
-    if (!why.empty() || !run.Read(journal.get(), holder, why)) {
+    if (why.empty() && key == nullptr) why = "this user's journal key cannot be read: " + no_key;
+    if (!why.empty()) {
+      recovery.refused.push_back({shown + name, why});
+      continue;
+    }
+    KilledRun run(log, recovery, *key);
+    if (!run.Read(journal.get(), holder, why)) {
       if (!why.empty()) recovery.refused.push_back({shown + name, why});
       continue;
     }

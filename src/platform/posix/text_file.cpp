@@ -60,9 +60,33 @@ TextFile::~TextFile() {
 
 Outcome TextFile::Create(const std::string& path, IfNotEmpty if_not_empty) {
   if (fd_ >= 0) Close();
+  // Made afresh, or else only a regular file of this user's with no other
+  // name: in a folder that others can write into (a shared working folder,
+  // /tmp) anyone could have put a file, a link or a pipe under the name,
+  // to read what the run writes, to write into it, or to hold it for good.
+  // Never waits on a pipe either: opened without blocking, and only a
+  // regular file is written into.
   Fd fd = OpenRetrying([&] {
-    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                  0666);
   });
+  if (!fd.IsValid() && errno == EEXIST) {
+    fd = OpenRetrying(
+        [&] { return ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC); });
+    if (!fd.IsValid() && (errno == ELOOP || errno == ENXIO || errno == EISDIR)) {
+      return {kNotThisUsersFile};
+    }
+    // A device only root can make (/dev/null, /dev/full) holds nothing
+    // anyone could read back or plant.
+    struct stat there;
+    const auto own = [&] {
+      return S_ISREG(there.st_mode) ? there.st_uid == ::geteuid() && there.st_nlink == 1
+                                    : S_ISCHR(there.st_mode) && there.st_uid == 0;
+    };
+    if (fd.IsValid() && (::fstat(fd.get(), &there) != 0 || !own())) {
+      return {kNotThisUsersFile};
+    }
+  }
   if (!fd.IsValid()) return {errno};
   // The lock comes before the emptying, so that a refused run leaves the
   // other run's file as it is. Where no lock can be had at all, nobody can

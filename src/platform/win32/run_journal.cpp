@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/journal_key.h"
 #include "platform/journal_records.h"
 #include "platform/path_parts.h"
 #include "platform/temporary_names.h"
@@ -64,6 +65,31 @@ std::string OpenToOthers(const ACL* dacl, PSID owner) {
     }
   }
   return {};
+}
+
+// Whether the access list `dacl` lets anyone but `owner`, the system and
+// the administrators change the file.
+bool ChangeableByOthers(const ACL* dacl, PSID owner) {
+  if (dacl == nullptr) return true;
+  constexpr DWORD kChange = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
+                            FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC | WRITE_OWNER |
+                            GENERIC_WRITE | GENERIC_ALL;
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    if (!::GetAce(const_cast<ACL*>(dacl), i, &ace)) return true;
+    const auto* header = static_cast<const ACE_HEADER*>(ace);
+    if ((header->AceFlags & INHERIT_ONLY_ACE) != 0 || header->AceType == ACCESS_DENIED_ACE_TYPE) {
+      continue;
+    }
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return true;
+    const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+    const PSID sid = const_cast<DWORD*>(&allowed->SidStart);
+    if ((allowed->Mask & kChange) != 0 && !::EqualSid(sid, owner) &&
+        !IsWellKnown(sid, WinLocalSystemSid) && !IsWellKnown(sid, WinBuiltinAdministratorsSid)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 // `path`'s folder below `root` (both "\\?\" form, `root` ending with "\")
@@ -189,11 +215,18 @@ bool RunJournal::Make() {
   source_final_ = source.IsValid() ? WithBackslash(FinalPath(source.get())) : std::wstring();
   const std::string source_text = RecordedFolder(source_final_);
   const std::string target_text = RecordedFolder(FinalPath(root_handle_));
-  const std::string roots = RootsRecord(source_text, target_text, below_);
-  JournalText read;
   std::string why;
+  key_ = UserJournalKey(why);
+  if (key_ == nullptr) {
+    Fail("this user's journal key cannot be read or made: " + why, 0);
+    return false;
+  }
+  std::string chain;
+  const std::string roots =
+      SealRecords(*key_, RootsRecord(source_text, target_text, below_), chain);
+  JournalText read;
   if (root_.empty() || source_text.empty() || target_text.empty() ||
-      !ReadJournal(roots, '\\', read, why) || read.source_root != source_text ||
+      !ReadJournal(roots, '\\', *key_, read, why) || read.source_root != source_text ||
       read.below != below_) {
     Fail("the folders' paths cannot be recorded", 0);
     return false;
@@ -227,6 +260,7 @@ bool RunJournal::Make() {
     return false;
   }
   whole_ = header_ = roots.size();
+  chain_ = header_chain_ = chain;
   kept_ = true;
   return true;
 }
@@ -271,6 +305,8 @@ void RunJournal::WriteLocked(std::string records) {
     if (!mark.path.empty()) records.insert(0, LogRecord(mark));
     mark_due_ = false;
   }
+  std::string chain = chain_;
+  records = SealRecords(*key_, records, chain);
   if (whole_ + records.size() > kLargestJournal) {
     Lose("a batch's records would make it larger than a journal may be", ERROR_FILE_TOO_LARGE);
     return;
@@ -284,6 +320,7 @@ void RunJournal::WriteLocked(std::string records) {
     return;
   }
   whole_ += records.size();
+  chain_ = std::move(chain);
 }
 
 void RunJournal::Start() {
@@ -293,7 +330,10 @@ void RunJournal::Start() {
   mark_due_ = false;
   if (!mark.path.empty()) WriteLocked(LogRecord(mark));
   // Kept when the journal starts afresh: the log is named there throughout.
-  if (!failed_) header_ = whole_;
+  if (!failed_) {
+    header_ = whole_;
+    header_chain_ = chain_;
+  }
 }
 
 void RunJournal::Temporary(const std::wstring& path) {
@@ -346,9 +386,35 @@ void RunJournal::Clear() {
   if (!file_.IsValid()) return;
   if (CutTo(header_)) {
     whole_ = header_;
+    chain_ = header_chain_;
   } else {
     Fail("it cannot be emptied", ::GetLastError());
   }
+}
+
+std::string WrittenByOthers(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (::GetFileType(file) != FILE_TYPE_DISK || !::GetFileInformationByHandle(file, &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    return "it is no regular file";
+  }
+  if (info.nNumberOfLinks != 1) return "it has further names, which others may have made";
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD error = ::GetSecurityInfo(file, SE_FILE_OBJECT,
+                                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                        &owner, nullptr, &dacl, nullptr, &descriptor);
+  const LocalMemory held(descriptor);
+  if (error != ERROR_SUCCESS) return "its owner cannot be read (" + ErrorText(error) + ")";
+  std::vector<BYTE> user = CurrentUser();
+  if (owner == nullptr || user.empty() ||
+      (!::EqualSid(owner, user.data()) && !IsWellKnown(owner, WinLocalSystemSid) &&
+       !IsWellKnown(owner, WinBuiltinAdministratorsSid))) {
+    return "another user owns it";
+  }
+  if (ChangeableByOthers(dacl, owner)) return "others may write into it";
+  return {};
 }
 
 }  // namespace qor::platform

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/files.h"
+#include "platform/journal_key.h"
 #include "platform/win32/owned_handle.h"
 
 namespace qor::platform {
@@ -25,6 +26,12 @@ Handle CreateJournalFile(const std::wstring& path);
 // no device), owned by this user, open to no other user, with no further
 // name, no larger than a journal. `file` needs read access.
 std::string Stranger(HANDLE file);
+
+// Why someone other than this user, the system or the administrators could
+// have written the open file `file` (READ_CONTROL): a file on a disk with
+// one name, owned by one of them, that no one else may change; empty when
+// no one could have.
+std::string WrittenByOthers(HANDLE file);
 
 class RunJournal {
  public:
@@ -85,11 +92,14 @@ class RunJournal {
   std::string source_root_;  // as given
   std::function<LogMark()> log_;
   std::string below_;
-  std::wstring source_given_;  // the source folder's path as given, "\\?\" form
-  std::wstring source_final_;  // and as the system names it now
-  bool mark_due_ = true;       // the log's place goes before the next records
-  std::uint64_t whole_ = 0;    // the size up to the last record written whole
-  std::uint64_t header_ = 0;   // the size of the roots, and the log's place at the start
+  std::wstring source_given_;        // the source folder's path as given, "\\?\" form
+  std::wstring source_final_;        // and as the system names it now
+  bool mark_due_ = true;             // the log's place goes before the next records
+  std::uint64_t whole_ = 0;          // the size up to the last record written whole
+  std::uint64_t header_ = 0;         // the size of the roots, and the log's place at the start
+  const JournalKey* key_ = nullptr;  // this user's, read as the journal is made
+  std::string chain_;                // the seal of the last record written whole
+  std::string header_chain_;         // and of the header's last
   std::string problem_;
   std::mutex mutex_;  // copies made side by side record their temporaries
   Handle file_;

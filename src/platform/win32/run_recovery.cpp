@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/journal_key.h"
 #include "platform/journal_records.h"
 #include "platform/path_parts.h"
 #include "platform/temporary_names.h"
@@ -221,7 +222,8 @@ bool CutLastLineOf(const LogMark& mark, std::string& line) {
 // One killed run's journal, read and checked; acted on by Finish.
 class KilledRun {
  public:
-  KilledRun(RecoveryLog& log, Recovery& recovery) : log_(log), recovery_(recovery) {}
+  KilledRun(RecoveryLog& log, Recovery& recovery, const JournalKey& key)
+      : log_(log), recovery_(recovery), key_(key) {}
 
   // Checks the open journal `file` in the folder whose identity is
   // `holder`; false, with why, when it is not this program's for that
@@ -242,6 +244,7 @@ class KilledRun {
 
   RecoveryLog& log_;
   Recovery& recovery_;
+  const JournalKey& key_;
   JournalText journal_;
   std::wstring source_root_, target_root_;  // "\\?\" form, ending with "\"
   Handle source_handle_, target_handle_;    // held while the journal is acted on
@@ -253,7 +256,7 @@ bool KilledRun::Read(HANDLE file, const FileIdentity& holder, std::string& why) 
     why = "it cannot be read whole";
     return false;
   }
-  if (!ReadJournal(text, '\\', journal_, why)) return false;
+  if (!ReadJournal(text, '\\', key_, journal_, why)) return false;
   if (journal_.source_root.empty()) return true;  // killed as it was made
   if (!IsWindowsFolder(journal_.below)) {
     why = "its roots are not as written";
@@ -290,7 +293,8 @@ bool KilledRun::Read(HANDLE file, const FileIdentity& holder, std::string& why) 
     return false;
   }
   for (const JournalRecord& record : journal_.records) {
-    if (record.kind != 'T' && !log_.IsEntryFor(record.entry, record.source + record.name)) {
+    if (record.kind != 'T' && !log_.IsEntryFor(record.entry, record.source + record.name,
+                                               journal_.target_root + journal_.below)) {
       why = "a move's log entry is not as the run writes it";
       return false;
     }
@@ -405,7 +409,7 @@ bool KilledRun::Finish(HANDLE file) {
   const LogMark mark = log_.Mark();
   if (!Seek(file, journal_.whole) || !::SetEndOfFile(file)) return false;
   if (!mark.path.empty()) {
-    const std::string record = LogRecord(mark);
+    const std::string record = SealRecords(key_, LogRecord(mark), journal_.chain);
     DWORD written = 0;
     if (!::WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr) ||
         written != record.size()) {
@@ -462,6 +466,10 @@ Recovery RecoverKilledRuns(const std::string& root, RecoveryLog& log) {
     } while (::FindNextFileW(search.get(), &data));
   }
   const std::string shown = root.ends_with('\\') || root.ends_with('/') ? root : root + '\\';
+  // Only a journal sealed with this user's key is this user's run's,
+  // whatever owner and access list its file system shows.
+  std::string no_key;
+  const JournalKey* key = journals.empty() ? nullptr : UserJournalKey(no_key);
   for (const auto& [name, attributes] : journals) {
     std::string why;
     Handle journal;
@@ -483,8 +491,13 @@ Recovery RecoverKilledRuns(const std::string& root, RecoveryLog& log) {
         why = Stranger(journal.get());
       }
     }
-    KilledRun run(log, recovery);
-    if (why.empty() && run.Read(journal.get(), identity, why) && run.Finish(journal.get())) {
+    if (why.empty() && key == nullptr) why = "this user's journal key cannot be read: " + no_key;
+    if (!why.empty()) {
+      recovery.refused.push_back({shown + Narrow(name), why});
+      continue;
+    }
+    KilledRun run(log, recovery, *key);
+    if (run.Read(journal.get(), identity, why) && run.Finish(journal.get())) {
       FILE_DISPOSITION_INFO dispose{TRUE};
       ::SetFileInformationByHandle(journal.get(), FileDispositionInfo, &dispose, sizeof dispose);
     } else if (!why.empty()) {

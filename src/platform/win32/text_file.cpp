@@ -8,6 +8,7 @@
 
 #include "platform/win32/listing.h"
 #include "platform/win32/owned_handle.h"
+#include "platform/win32/run_journal.h"
 #include "platform/win32/wide.h"
 
 namespace qor::platform {
@@ -61,12 +62,18 @@ Outcome TextFile::Create(const std::string& path, IfNotEmpty if_not_empty) {
   // another run writes is refused, before anything changes. Read sharing
   // only: a second writer, another run among them, is refused while this
   // one writes, and the file can be neither moved nor removed meanwhile.
-  Handle file(::CreateFileW(system_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                            nullptr));
+  Handle file(::CreateFileW(system_path.c_str(), GENERIC_WRITE | READ_CONTROL, FILE_SHARE_READ,
+                            nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file.IsValid()) {
     const int error = LastError();
     return {error == ERROR_SHARING_VIOLATION ? kInUseByAnotherRun : error};
+  }
+  // A file that was there already is written only when no one else can
+  // have made or changed it (a shared folder, a share): anything else under
+  // the name is left as it is.
+  if (::GetLastError() == ERROR_ALREADY_EXISTS && !WrittenByOthers(file.get()).empty()) {
+    return {kNotThisUsersFile};
   }
   const bool is_disk_file = ::GetFileType(file.get()) == FILE_TYPE_DISK;
   BY_HANDLE_FILE_INFORMATION info{};

@@ -3,13 +3,16 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
 #include "cli_runner.h"
 #include "platform/journal_records.h"
+#include "support/sealed_journal.h"
 
 namespace qor::testing {
 namespace {
@@ -51,9 +54,9 @@ TEST(CliJournalTest, AnUndoLogsTheFilesItFinishesForAKilledUndo) {
   WriteFile(source.slash() + "f", "bytes", UtcSeconds(2020, 1, 1));
   const std::string entry = "f      MOVED to   " + source.slash();
   Plant(source.slash() + ".qor-journal-0123456789ab",
-        platform::RootsRecord(platform::RealPath(target.path()) + "/",
-                              platform::RealPath(source.path()) + "/") +
-            platform::PlacingRecord("", "", "f", entry));
+        Sealed(platform::RootsRecord(platform::RealPath(target.path()) + "/",
+                                     platform::RealPath(source.path()) + "/") +
+               platform::PlacingRecord("", "", "f", entry)));
   WriteFile(cwd.slash() + "run.txt", "g      MOVED to   " + target.slash() + "\r\n",
             UtcSeconds(2020, 1, 1));
 
@@ -64,6 +67,59 @@ TEST(CliJournalTest, AnUndoLogsTheFilesItFinishesForAKilledUndo) {
   EXPECT_FALSE(std::filesystem::exists(target.slash() + "f"));
   EXPECT_EQ(ReadFile(source.slash() + "f"), "bytes");
   EXPECT_NE(ReadFile(cwd.slash() + "run-undo.txt").find(entry + "\r\n"), std::string::npos);
+}
+
+// A killed run's copy in place, its source still there: only a journal
+// sealed with this user's key, whose entry names the journal's own target,
+// is finished; anything else, whatever its file system shows, is left alone.
+TEST(CliJournalTest, OnlyAJournalSealedByThisUserNamingItsOwnTargetIsFinished) {
+  TempFolder elsewhere;
+  const std::string unsafe_config = elsewhere.slash() + "config";
+  std::filesystem::create_directories(unsafe_config + "/qor");
+  ::chmod((unsafe_config + "/qor").c_str(), 0777);
+  const struct {
+    const char* label;
+    bool own_target;
+    const char* config;  // XDG_CONFIG_HOME for the run; null: as it stands
+    bool finished;
+  } cases[] = {
+      {"as a run writes it", true, nullptr, true},
+      {"its entry naming another folder", false, nullptr, false},
+      {"no key this user alone can have written", true, unsafe_config.c_str(), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    TempFolder source, target, cwd;
+    WriteFile(source.slash() + "f", "bytes", UtcSeconds(2020, 1, 1));
+    WriteFile(target.slash() + "f", "bytes", UtcSeconds(2020, 1, 1));
+    const std::string into = c.own_target ? target.slash() : elsewhere.slash();
+    Plant(target.slash() + ".qor-journal-0123456789ab",
+          Sealed(platform::RootsRecord(platform::RealPath(source.path()) + "/",
+                                       platform::RealPath(target.path()) + "/") +
+                 platform::PlacingRecord("", "", "f", "f      MOVED to   " + into)));
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    const std::string kept = config == nullptr ? "" : config;
+    if (c.config != nullptr) ::setenv("XDG_CONFIG_HOME", c.config, 1);
+    const CliResult run =
+        RunCli({"move", source.path(), target.path(), "--on", "2020-01-01", "--log", "run.txt"},
+               cwd.path());
+    if (config == nullptr) {
+      ::unsetenv("XDG_CONFIG_HOME");
+    } else {
+      ::setenv("XDG_CONFIG_HOME", kept.c_str(), 1);
+    }
+
+    const std::string log = ReadFile(cwd.slash() + "run.txt");
+    EXPECT_EQ(std::filesystem::exists(source.slash() + "f"), !c.finished) << run.err;
+    EXPECT_EQ(ReadFile(target.slash() + "f"), "bytes");
+    EXPECT_EQ(log.find("MOVED to   " + elsewhere.slash()), std::string::npos) << log;
+    EXPECT_EQ(std::filesystem::exists(target.slash() + ".qor-journal-0123456789ab"), !c.finished);
+    if (c.config != nullptr) {
+      const std::size_t said = run.err.find("journal key");
+      EXPECT_NE(said, std::string::npos) << run.err;
+      EXPECT_EQ(run.err.find("journal key", said + 1), std::string::npos) << run.err;
+    }
+  }
 }
 
 }  // namespace

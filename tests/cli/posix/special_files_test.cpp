@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "cli_runner.h"
@@ -46,6 +48,63 @@ TEST(CliSpecialFileTest, ALogPlaceThatKeepsNoRecordIsRefusedAndNothingMoves) {
     }
   }
   ::close(reader);
+}
+
+// In a folder everyone may write into (a shared working folder, /tmp),
+// anything under the default log name was put there by someone: it is left
+// as it stands, and the run writes its log under the next free number,
+// never blocking on a pipe that its planter holds open and never reads.
+TEST(CliSpecialFileTest, WhatStandsUnderTheDefaultLogNameIsLeftAndTheNextNumberTaken) {
+  TempFolder victim;
+  const std::string precious = victim.slash() + "precious.txt";
+  WriteFile(precious, "keep me", UtcSeconds(2020, 1, 1));
+  int reader = -1;
+  const struct {
+    const char* label;
+    std::function<void(const std::string&)> plant;
+  } cases[] = {
+      {"a pipe held open",
+       [&](const std::string& path) {
+         ::mkfifo(path.c_str(), 0666);
+         reader = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+       }},
+      {"a link", [&](const std::string& path) { ::symlink(precious.c_str(), path.c_str()); }},
+      {"a second name of another file",
+       [&](const std::string& path) { ::link(precious.c_str(), path.c_str()); }},
+      {"another user's empty file",
+       [](const std::string& path) {
+         WriteFile(path, "", UtcSeconds(2020, 1, 1));
+         ::chown(path.c_str(), 1001, 1001);
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    if (std::string(c.label) == "another user's empty file" && ::geteuid() != 0) continue;
+    TempFolder source, target, cwd;
+    ::chmod(cwd.path().c_str(), 01777);
+    // More files than a pipe holds entries.
+    for (int i = 0; i < 1500; ++i) {
+      WriteFile(source.slash() + "file-with-a-long-name-" + std::to_string(i) + ".txt", "x",
+                UtcSeconds(2020, 1, 1));
+    }
+    const std::string planted = cwd.slash() + "FileFind20200101.txt";
+    c.plant(planted);
+    struct stat before;
+    ASSERT_EQ(::lstat(planted.c_str(), &before), 0);
+
+    const CliResult run =
+        RunCli({"move", source.path(), target.path(), "--on", "2020-01-01", "-q"}, cwd.path());
+
+    EXPECT_EQ(run.status, 0) << run.err;
+    struct stat after;
+    ASSERT_EQ(::lstat(planted.c_str(), &after), 0);
+    EXPECT_EQ(after.st_size, before.st_size);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(ReadFile(precious), "keep me");
+    EXPECT_NE(ReadFile(cwd.slash() + "FileFind20200101-2.txt").find("MOVED to"), std::string::npos);
+    if (reader >= 0) ::close(reader);
+    reader = -1;
+  }
 }
 
 TEST(CliSpecialFileTest, OneStopEndsAnUndoWaitingOnAPipeForItsLog) {

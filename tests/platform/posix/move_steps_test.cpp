@@ -21,6 +21,7 @@
 #include "copy_kind.h"
 #include "platform/batch_limits.h"
 #include "platform/files.h"
+#include "platform/journal_key.h"
 #include "platform/journal_records.h"
 #include "platform/move_batch.h"
 #include "platform/temporary_names.h"
@@ -56,6 +57,9 @@ class CrossMoveSteps : public ::testing::Test {
     for (const char* name : {"a", "b", "c"}) {
       WriteFile(source_.slash() + name, std::string("bytes of ") + name, UtcSeconds(2020, 1, 1));
     }
+    // Read (or made, and synced) once per process, before any step counts.
+    std::string why;
+    ASSERT_NE(UserJournalKey(why), nullptr) << why;
   }
 
   // Moves `names` through one batch into `relative` below the target.

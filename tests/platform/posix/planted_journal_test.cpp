@@ -10,10 +10,12 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/files.h"
 #include "platform/journal_records.h"
 #include "support/fake_recovery_log.h"
+#include "support/sealed_journal.h"
 #include "support/temp_tree.h"
 
 namespace qor::platform {
@@ -21,11 +23,13 @@ namespace {
 
 using qor::testing::FakeRecoveryLog;
 using qor::testing::ReadFile;
+using qor::testing::Sealed;
 using qor::testing::TempFolder;
 using qor::testing::UtcSeconds;
 using qor::testing::WriteFile;
 
 constexpr char kJournal[] = ".qor-journal-0123456789ab";
+constexpr char kTemporary[] = ".qor-part-0123456789ab";
 
 class PlantedJournal : public ::testing::Test {
  public:
@@ -43,9 +47,12 @@ class PlantedJournal : public ::testing::Test {
   std::string Roots() const { return RootsRecord(source_.slash(), target_.slash()); }
   std::string Placing() const { return PlacingRecord("", "", "f", Entry("f")); }
 
-  // Plants `text` as the journal, private to this user, then lets `change`
-  // alter it.
+  // Plants `text`, sealed as a run of this user seals it, as the journal,
+  // private to this user, then lets `change` alter it.
   void Plant(const std::string& text, const std::function<void(const std::string&)>& change) {
+    PlantAsIs(Sealed(text), change);
+  }
+  void PlantAsIs(const std::string& text, const std::function<void(const std::string&)>& change) {
     const std::string path = target_.slash() + kJournal;
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
     ASSERT_GE(fd, 0);
@@ -65,6 +72,19 @@ TEST_F(PlantedJournal, OnlyAJournalWhollyAsThisProgramWritesOneIsActedOn) {
     std::function<std::string(const PlantedJournal&)> text;
     std::function<void(const std::string&)> change;
     bool acted_on;
+    bool sealed = true;  // as a run of this user seals it; else as it stands
+  };
+  // What anyone who can write into the folder can make where the file
+  // system shows every file as the runner's, private (rclone, FAT): records
+  // sealed with a key of their own, or this user's records moved about.
+  JournalKey stranger;
+  stranger.bytes.fill(7);
+  // Each record sealed as the next of one journal.
+  const auto each = [](std::vector<std::string> records) {
+    std::string why, chain;
+    const JournalKey* key = UserJournalKey(why);
+    for (std::string& record : records) record = SealRecords(*key, record, chain);
+    return records;
   };
   const std::string other = source_.slash() + "elsewhere/";
   std::filesystem::create_directory(other);
@@ -158,11 +178,26 @@ TEST_F(PlantedJournal, OnlyAJournalWhollyAsThisProgramWritesOneIsActedOn) {
        false},
       {"another user's", [](const auto& t) { return t.Roots() + t.Placing(); },
        [](const std::string& path) { ::chown(path.c_str(), 1001, 1001); }, false},
+      {"sealed with another key",
+       [&](const auto& t) { return Sealed(t.Roots() + t.Placing(), &stranger); }, none, false,
+       false},
+      {"not sealed", [](const auto& t) { return t.Roots() + t.Placing(); }, none, false, false},
+      {"records in another order",
+       [&](const auto& t) {
+         const auto sealed = each({t.Roots(), TemporaryRecord("", kTemporary), t.Placing()});
+         return sealed[0] + sealed[2] + sealed[1];
+       },
+       none, false, false},
+      {"a record of another journal of these folders",
+       [&](const auto& t) {
+         return each({t.Roots()})[0] + each({t.Roots(), t.Placing()})[1];
+       },
+       none, false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     if (std::string(c.label) == "another user's" && ::geteuid() != 0) continue;
-    Plant(c.text(*this), c.change);
+    PlantAsIs(c.sealed ? Sealed(c.text(*this)) : c.text(*this), c.change);
 
     FakeRecoveryLog log;
     const Recovery recovery = RecoverKilledRuns(target_.path(), log);
@@ -212,7 +247,8 @@ TEST_F(PlantedJournal, ACopyBegunUnderItsNameGoesOnlyWhileItHoldsTheStartOfItsSo
   }
   Plant(records, {});
   FakeRecoveryLog log;
-  EXPECT_TRUE(RecoverKilledRuns(target_.path(), log).refused.empty());
+  const Recovery recovery = RecoverKilledRuns(target_.path(), log);
+  EXPECT_TRUE(recovery.refused.empty()) << recovery.refused[0].why;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(ReadFile(source_.slash() + c.name), c.source);

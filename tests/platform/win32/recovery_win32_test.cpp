@@ -23,6 +23,7 @@
 #include "platform/win32/test_seams.h"
 #include "platform/win32/wide.h"
 #include "support/fake_recovery_log.h"
+#include "support/sealed_journal.h"
 #include "support/temp_tree.h"
 
 namespace qor::platform {
@@ -253,8 +254,10 @@ TEST(RecoveryWin32Test, ALiveRunsJournalAndWorkAreNeverTouched) {
 }
 
 // Writes `text` into a new file `path`, private to this user, as a run
-// makes its journal.
-void PlantJournal(const std::string& path, const std::string& text) {
+// makes its journal, and sealed as a run of this user seals it unless `seal`
+// is false.
+void PlantJournal(const std::string& path, std::string text, bool seal = true) {
+  if (seal) text = testing::Sealed(text);
   const Handle file = CreateJournalFile(SystemPath(path));
   DWORD written = 0;
   ASSERT_TRUE(
@@ -303,13 +306,20 @@ TEST(RecoveryWin32Test, OnlyAJournalWhollyAsThisProgramWritesOneIsActedOn) {
   const std::string placing = PlacingRecord("", "", "f", Entry("f"));
   const std::string journal = target.slash() + kJournal;
   const auto none = [](const std::string&) {};
+  // Where a file system shows every file as the runner's (FAT, a share
+  // mounted for one user), only the seal tells whose a journal is.
+  JournalKey stranger;
+  stranger.bytes.fill(7);
   const struct {
     const char* label;
     std::string text;
     std::function<void(const std::string&)> change;
     bool acted_on;
+    bool sealed = true;
   } cases[] = {
       {"as a run writes it", roots + placing, none, true},
+      {"sealed with another key", testing::Sealed(roots + placing, &stranger), none, false, false},
+      {"not sealed", roots + placing, none, false, false},
       {"an absolute path in a record",
        roots + PlacingRecord(source_root, "", "f", Entry(source_root + "f")), none, false},
       {"a way up out of its roots", roots + PlacingRecord("..\\", "", "f", Entry("..\\f")), none,
@@ -356,7 +366,7 @@ TEST(RecoveryWin32Test, OnlyAJournalWhollyAsThisProgramWritesOneIsActedOn) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
-    PlantJournal(journal, c.text);
+    PlantJournal(journal, c.text, c.sealed);
     c.change(journal);
 
     FakeRecoveryLog log;
