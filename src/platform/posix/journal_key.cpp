@@ -8,10 +8,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <mutex>
 
 #include "platform/files.h"
-#include "platform/ini_location.h"
 #include "platform/posix/fd.h"
 #include "platform/posix/file_system_abilities.h"
 #include "platform/posix/write_all.h"
@@ -140,25 +138,6 @@ bool ReadOrMakeJournalKey(const std::string& folder, JournalKey& key, std::strin
   if (why.empty()) why = "it cannot be read";
   why = folder + "/" + std::string(kJournalKeyName) + ": " + why;
   return false;
-}
-
-const JournalKey* UserJournalKey(std::string& why) {
-  static std::once_flag once;
-  static JournalKey key;
-  static bool read = false;
-  static std::string problem;
-  std::call_once(once, [] {
-    const std::string config = UserConfigFolder();
-    read = !config.empty() && ReadOrMakeJournalKey(config + "/qor", key, problem);
-    if (config.empty()) problem = "no configuration folder is known";
-    // A system that cannot seal seals nothing: no journal is trusted then.
-    if (read && KeyedHash(key, {}) == KeyedDigest{}) {
-      read = false;
-      problem = "the system offers no HMAC-SHA-256";
-    }
-  });
-  why = problem;
-  return read ? &key : nullptr;
 }
 
 }  // namespace qor::platform

@@ -5,10 +5,7 @@
 #include <bcrypt.h>
 // clang-format on
 
-#include <mutex>
-
 #include "platform/files.h"
-#include "platform/ini_location.h"
 #include "platform/temporary_names.h"
 #include "platform/win32/listing.h"
 #include "platform/win32/run_journal.h"
@@ -125,25 +122,6 @@ bool ReadOrMakeJournalKey(const std::string& folder, JournalKey& key, std::strin
   if (why.empty()) why = "it cannot be read";
   why = folder + "\\" + std::string(kJournalKeyName) + ": " + why;
   return false;
-}
-
-const JournalKey* UserJournalKey(std::string& why) {
-  static std::once_flag once;
-  static JournalKey key;
-  static bool read = false;
-  static std::string problem;
-  std::call_once(once, [] {
-    const std::string config = UserConfigFolder();
-    read = !config.empty() && ReadOrMakeJournalKey(config + "\\qor", key, problem);
-    if (config.empty()) problem = "no configuration folder is known";
-    // A system that cannot seal seals nothing: no journal is trusted then.
-    if (read && KeyedHash(key, {}) == KeyedDigest{}) {
-      read = false;
-      problem = "the system offers no HMAC-SHA-256";
-    }
-  });
-  why = problem;
-  return read ? &key : nullptr;
 }
 
 }  // namespace qor::platform

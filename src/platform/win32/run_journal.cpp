@@ -39,14 +39,16 @@ bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) {
   return ::CreateWellKnownSid(type, nullptr, known, &size) && ::EqualSid(sid, known);
 }
 
-// Why others than `owner` may read or change a file with the access list
-// `dacl`, or empty when none may. The system itself and the machine's
-// administrators may do anything to any file anyway.
-std::string OpenToOthers(const ACL* dacl, PSID owner) {
+constexpr DWORD kChange = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
+                          FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE |
+                          GENERIC_ALL;
+constexpr DWORD kReadOrChange = kChange | FILE_READ_DATA | GENERIC_READ;
+
+// Why others than `owner` may read or change (`access`) a file with the
+// access list `dacl`, or empty when none may. The system itself and the
+// machine's administrators may do anything to any file anyway.
+std::string OpenToOthers(const ACL* dacl, PSID owner, DWORD access = kReadOrChange) {
   if (dacl == nullptr) return "open to every user";
-  constexpr DWORD kReadOrChange = FILE_READ_DATA | FILE_WRITE_DATA | FILE_APPEND_DATA |
-                                  FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC |
-                                  WRITE_OWNER | GENERIC_READ | GENERIC_WRITE | GENERIC_ALL;
   for (DWORD i = 0; i < dacl->AceCount; ++i) {
     void* ace = nullptr;
     if (!::GetAce(const_cast<ACL*>(dacl), i, &ace)) return "its access list cannot be read";
@@ -59,37 +61,12 @@ std::string OpenToOthers(const ACL* dacl, PSID owner) {
     if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return "readable or writable by others";
     const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
     const PSID sid = const_cast<DWORD*>(&allowed->SidStart);
-    if ((allowed->Mask & kReadOrChange) != 0 && !::EqualSid(sid, owner) &&
+    if ((allowed->Mask & access) != 0 && !::EqualSid(sid, owner) &&
         !IsWellKnown(sid, WinLocalSystemSid) && !IsWellKnown(sid, WinBuiltinAdministratorsSid)) {
       return "readable or writable by others";
     }
   }
   return {};
-}
-
-// Whether the access list `dacl` lets anyone but `owner`, the system and
-// the administrators change the file.
-bool ChangeableByOthers(const ACL* dacl, PSID owner) {
-  if (dacl == nullptr) return true;
-  constexpr DWORD kChange = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
-                            FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC | WRITE_OWNER |
-                            GENERIC_WRITE | GENERIC_ALL;
-  for (DWORD i = 0; i < dacl->AceCount; ++i) {
-    void* ace = nullptr;
-    if (!::GetAce(const_cast<ACL*>(dacl), i, &ace)) return true;
-    const auto* header = static_cast<const ACE_HEADER*>(ace);
-    if ((header->AceFlags & INHERIT_ONLY_ACE) != 0 || header->AceType == ACCESS_DENIED_ACE_TYPE) {
-      continue;
-    }
-    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return true;
-    const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-    const PSID sid = const_cast<DWORD*>(&allowed->SidStart);
-    if ((allowed->Mask & kChange) != 0 && !::EqualSid(sid, owner) &&
-        !IsWellKnown(sid, WinLocalSystemSid) && !IsWellKnown(sid, WinBuiltinAdministratorsSid)) {
-      return true;
-    }
-  }
-  return false;
 }
 
 // `path`'s folder below `root` (both "\\?\" form, `root` ending with "\")
@@ -117,6 +94,18 @@ bool HasControlBytes(std::string_view text) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
   }
   return false;
+}
+
+// The owner and access list of the open file `file` into `owner` and
+// `dacl`, kept alive by `held`; why not, or empty.
+std::string OwnerAndAccess(HANDLE file, PSID& owner, PACL& dacl, LocalMemory& held) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD error = ::GetSecurityInfo(file, SE_FILE_OBJECT,
+                                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                        &owner, nullptr, &dacl, nullptr, &descriptor);
+  held.Reset(descriptor);
+  if (error != ERROR_SUCCESS) return "its owner cannot be read (" + ErrorText(error) + ")";
+  return {};
 }
 
 void DeleteOpenJournal(HANDLE file) {
@@ -167,12 +156,8 @@ std::string Stranger(HANDLE file) {
   // is never trusted there.
   PSID owner = nullptr;
   PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  const DWORD error = ::GetSecurityInfo(file, SE_FILE_OBJECT,
-                                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                        &owner, nullptr, &dacl, nullptr, &descriptor);
-  const LocalMemory held(descriptor);
-  if (error != ERROR_SUCCESS) return "its owner cannot be read (" + ErrorText(error) + ")";
+  LocalMemory held;
+  if (std::string why = OwnerAndAccess(file, owner, dacl, held); !why.empty()) return why;
   std::vector<BYTE> user = CurrentUser();
   if (owner == nullptr || user.empty() || !::EqualSid(owner, user.data())) {
     return "owned by another user";
@@ -401,19 +386,15 @@ std::string WrittenByOthers(HANDLE file) {
   if (info.nNumberOfLinks != 1) return "it has further names, which others may have made";
   PSID owner = nullptr;
   PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  const DWORD error = ::GetSecurityInfo(file, SE_FILE_OBJECT,
-                                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                        &owner, nullptr, &dacl, nullptr, &descriptor);
-  const LocalMemory held(descriptor);
-  if (error != ERROR_SUCCESS) return "its owner cannot be read (" + ErrorText(error) + ")";
+  LocalMemory held;
+  if (std::string why = OwnerAndAccess(file, owner, dacl, held); !why.empty()) return why;
   std::vector<BYTE> user = CurrentUser();
   if (owner == nullptr || user.empty() ||
       (!::EqualSid(owner, user.data()) && !IsWellKnown(owner, WinLocalSystemSid) &&
        !IsWellKnown(owner, WinBuiltinAdministratorsSid))) {
     return "another user owns it";
   }
-  if (ChangeableByOthers(dacl, owner)) return "others may write into it";
+  if (!OpenToOthers(dacl, owner, kChange).empty()) return "others may write into it";
   return {};
 }
 
