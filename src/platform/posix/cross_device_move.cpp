@@ -6,7 +6,6 @@
 #include "platform/posix/cross_device_move.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,9 +13,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <map>
-#include <memory>
-#include <mutex>
 #include <vector>
 
 #include "platform/posix/attribute_copy.h"
@@ -229,45 +225,6 @@ void RemoveCopy(int dir, const std::string& name, const struct stat& copy) {
   }
 }
 
-// The sources this process holds locked, by identity: the names of one
-// file (hard links) share one lock, as a lock of the same process through
-// another open of the file would wait on the first.
-std::mutex held_mutex;
-std::map<std::pair<dev_t, ino_t>, std::weak_ptr<Fd>> held_sources;
-
-// Locks the open source `in` (`from` in `from_dir`, `source` its state)
-// against other runs into `held`; 0, or kInUseByAnotherRun where another
-// run holds it, or held it and moved it meanwhile (its name no longer leads
-// to it). Where the file system has no locks nothing can be told, and the
-// run goes on as before.
-int HoldSource(int in, int from_dir, const std::string& from, const struct stat& source,
-               std::shared_ptr<Fd>& held) {
-  const std::lock_guard lock(held_mutex);
-  std::weak_ptr<Fd>& slot = held_sources[{source.st_dev, source.st_ino}];
-  if ((held = slot.lock())) return 0;
-  int locked;
-  do {
-    locked = ::flock(in, LOCK_EX | LOCK_NB);
-  } while (locked != 0 && errno == EINTR);
-  if (locked != 0) {
-    held_sources.erase({source.st_dev, source.st_ino});
-    return errno == EWOULDBLOCK ? kInUseByAnotherRun : 0;
-  }
-  struct stat now;
-  if (::fstatat(from_dir, from.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
-      now.st_dev != source.st_dev || now.st_ino != source.st_ino) {
-    held_sources.erase({source.st_dev, source.st_ino});
-    return kInUseByAnotherRun;
-  }
-  // A second descriptor of the same open file keeps the lock for as long as
-  // any copy of this file needs it.
-  held = std::make_shared<Fd>(::fcntl(in, F_DUPFD_CLOEXEC, 0));
-  slot = held;
-  if (held_sources.size() > 4096)
-    std::erase_if(held_sources, [](const auto& s) { return s.second.expired(); });
-  return 0;
-}
-
 }  // namespace
 
 Outcome CrossCopy::Make(int from_dir, const std::string& from, int to_dir, const std::string& name,
@@ -299,10 +256,6 @@ Outcome CrossCopy::Make(int from_dir, const std::string& from, int to_dir, const
       return {kChangedDuringMove};
     }
     source = opened;
-    // Held from before its copy begins until it is gone or kept: another run
-    // of this program that reached it first is left to move it, rather than
-    // both copying it and both keeping their copies.
-    if (const int error = HoldSource(in.get(), from_dir, from, source, held_)) return {error};
   }
 
   Pacer pacer(keep_going);
