@@ -43,9 +43,6 @@
 # QOR_POWER_CUTS_LOAD: busy loops to run beside the loop (default 0), so that
 #   the run's threads and the layer's interleave as on a loaded machine;
 #   each is ended by its id at the end.
-# QOR_POWER_CUTS_LOADED_WHILE: the id of a process that loads the machine
-#   itself (the test command's sanitizer build); the busy loops begin only
-#   once it has ended.
 # QOR_FORGETFUL_FS: the layer, for a qor-cli built without it.
 # Exit status 1 when a check failed or a rerun ended other than with 0 or 1;
 # 77 (skipped) without root, /dev/fuse or the layer. What was mounted, the
@@ -203,11 +200,10 @@ export QOR_POWER_CUTS_DISKS_MOUNTED="${disks[*]}"
 # The load beside it: a shared build machine is seldom idle, and some
 # interleavings of the run's workers and the layer's show only then.
 for _ in $(seq "${QOR_POWER_CUTS_LOAD:-0}"); do
-  bash -c 'while [ -n "$1" ] && kill -0 "$1" 2>/dev/null; do sleep 1; done
-           while :; do :; done' busy "${QOR_POWER_CUTS_LOADED_WHILE:-}" &
+  bash -c 'while :; do :; done' &
   busy_pids+=($!)
 done
-[ ${#busy_pids[@]} -eq 0 ] || echo "with ${#busy_pids[@]} busy loops beside it${QOR_POWER_CUTS_LOADED_WHILE:+, once process $QOR_POWER_CUTS_LOADED_WHILE has ended}"
+[ ${#busy_pids[@]} -eq 0 ] || echo "with ${#busy_pids[@]} busy loops beside it"
 
 # In the background, so that an interrupt is heard at once (bash runs a trap
 # only once the command in the foreground has ended).
