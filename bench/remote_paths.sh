@@ -167,9 +167,12 @@ kill_try() {  # FILE_SYSTEM PATH SOURCE TARGET
   [ "$wrong" -eq 0 ] || problem+="$wrong not at the target with their bytes and time; "
   [ "$theirs" -eq 4 ] || problem+="$((4 - theirs)) taken names replaced or lost; "
   local logged
-  # Each log read on its own: the killed run's may end with a line cut short.
-  logged=$({ awk -F '      MOVED to' 'NF > 1 { print $1 }' "$work"/log-killed.txt \
-    "$work"/log-rerun.txt 2>/dev/null || true; } | sort | uniq -c | awk '$1 == 1' | wc -l)
+  # Each log read on its own: the killed run's may end with a line cut short,
+  # and a run killed before it made its log has none (mawk stops at a file
+  # it cannot open, and would read no log at all).
+  logged=$({ for log in "$work"/log-killed.txt "$work"/log-rerun.txt; do
+    [ -f "$log" ] && awk -F '      MOVED to' 'NF > 1 { print $1 }' "$log"
+  done || true; } | sort | uniq -c | awk '$1 == 1' | wc -l)
   [ "$logged" -eq 116 ] || problem+="$logged of 116 logged exactly once; "
   local ours
   ours=$(find "$src" "$tgt" -name '.qor-*' -printf '%f ' | cut -c1-80)
