@@ -23,11 +23,9 @@
 # last-write time and mode, at the target (those whose names are taken stay
 # at the source, the files at the target untouched; on the full disk some
 # stay); the newer ones untouched; nothing named .qor-* left; every moved
-# file named moved in a log (unlogged: a failure), and named once where the
-# copies go from one file system to another (log≠1: within one file system
-# counted, not failed, since a rename becomes durable in the system's own
-# time). Counted too: files at both places right after the cut, what the
-# rerun finished, and the steps cut before.
+# file named moved in a log (unlogged: a failure), and named once (log≠1:
+# a failure too). Counted too: files at both places right after the cut,
+# what the rerun finished, and the steps cut before.
 #
 #   bash bench/power_cuts.sh [BUILD_DIR [CUTS]]   (default: build, 20 cuts per kind)
 #

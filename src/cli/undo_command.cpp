@@ -114,6 +114,11 @@ class Undo {
     return OpenCommandLog(log_, asked, default_name, source_);
   }
   void CloseLog() {
+    // The files moved back on the disk before the log that names them.
+    if (const platform::Outcome synced = back_.SyncMoves(); !synced.ok()) {
+      output_.Problem("the files moved back may not be on the disk yet: " +
+                      platform::ErrorText(synced.error));
+    }
     log_.Sync();
     log_.Close();
   }

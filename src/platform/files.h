@@ -162,6 +162,10 @@ class TargetFolder {
   // finishes the move after a kill; without it nothing is recorded.
   Outcome MoveHere(const FolderListing& folder, const std::string& name,
                    const std::string& entry = {});
+  // The renames into it so far on the disk, with the folders they left:
+  // before a log that names them is brought there, else a power cut could
+  // undo moves that the log names. Success, or why they may not be.
+  Outcome SyncMoves();
   // The identity of `name` in the entered folder; false when it has none.
   bool IdentityOf(const std::string& name, FileIdentity& identity) const;
   // The run's source folder and its log, named in the run's journal: a

@@ -87,6 +87,10 @@ class MoveBatch {
   // Windows several. The order of the steps, and everything said above, stays as it is.
   void SetJobs(std::size_t jobs);
   // Completes every pending move; false when `keep_going` said to stop.
+  // Then the renames made so far go to the disk with every folder they
+  // changed, and `settled` hears of them as durable: a rename is on the
+  // disk in the system's own time, and only so can no power cut undo a move
+  // that the caller's record on the disk names.
   bool Finish();
   // Gives every pending move up: their copies and temporaries are removed,
   // their sources stay as they were, and no step of theirs is called.

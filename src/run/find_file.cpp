@@ -69,6 +69,13 @@ class Walker {
   // down and cut back on the way up.
   std::string JournalProblem() const { return target_.JournalProblem(); }
 
+  // After a stop: the moves still pending are given up, and those made are
+  // brought to the disk before the log that names them.
+  void GiveUp() {
+    batch_.Abandon();
+    batch_.Finish();
+  }
+
   WalkEnd Walk() {
     levels_.push_back({std::make_unique<platform::FolderListing>(path_), 0, {}, false});
     platform::FolderEntry entry;
@@ -366,6 +373,7 @@ WalkEnd FindFile(const std::string& path, SearchParams& params, RunLog& log, Wal
   }
   Walker walker(path, params, log, window);
   const WalkEnd end = walker.Walk();
+  if (end == WalkEnd::Abandoned) walker.GiveUp();
   params.JournalProblem = walker.JournalProblem();
   return end;
 }

@@ -70,6 +70,29 @@ struct TargetFolder::State {
   std::vector<Fd> made_in;
   // Syncs them; 0 or the errno.
   int SyncMadeFolders();
+  // The folders whose names the run's renames (and its removals of folders
+  // emptied by them) changed, until they are synced: a rename is on the disk
+  // only with both its folders, and a log on the disk must not name a move
+  // that a power cut would undo. A local disk is synced whole, once for
+  // all its folders; a share or FUSE file system, where no sync of the whole
+  // reaches the server, folder by folder, a few held at a time: those a
+  // file went into first, those it left after, so that a cut between leaves
+  // it under both names, never under none.
+  struct Changed {
+    FileIdentity folder;
+    bool whole;   // stands for every folder of its file system
+    bool gained;  // a file went into it
+    bool lost;    // a file or folder left it
+    Fd fd;
+  };
+  std::vector<Changed> changed;
+  int changed_error = 0;  // of a sync that made room, until the next is asked for
+  // Notes the folder `dir`, `identity`, among them: it `gained` a name, or
+  // lost one.
+  void Changes(int dir, const FileIdentity& identity, bool gained);
+  // Syncs them, after the journal that names the renames, and the folders
+  // made; 0 or the errno.
+  int SyncChangedFolders();
   Fd parent;  // the root's, when the journal lies there; outlives the journal
   std::unique_ptr<RunJournal> journal;  // made when the run first needs it
   std::string source_root;              // for the journal; none without it

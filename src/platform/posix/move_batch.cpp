@@ -13,6 +13,7 @@
 #include <memory>
 #include <new>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "platform/batch_limits.h"
@@ -192,9 +193,10 @@ struct MoveBatch::State {
 
   // Removes the folder `item` names when it is one and empty by now (one
   // that cannot go simply stays); whether it names a folder.
-  static bool RemovesFolder(const Item& item) {
+  bool RemovesFolder(const Item& item) {
     if (item.kind == Item::Kind::RemoveSubfolder) {
-      ::unlinkat(item.from->fd(), item.name.c_str(), AT_REMOVEDIR);
+      if (::unlinkat(item.from->fd(), item.name.c_str(), AT_REMOVEDIR) == 0)
+        Changed(*item.from, false);
     } else if (item.kind == Item::Kind::RemoveFolder) {
       ::rmdir(item.name.c_str());
     } else {
@@ -216,7 +218,29 @@ struct MoveBatch::State {
   void RenameLogLater();
   // Both end so: what the caller holds of their record goes to the file,
   // or to the disk when `durable`, and then the journal lets go of them.
-  void LetGo(bool durable, bool journal_may_let_go);
+  // Where `durable` tells of the renames so far too (`settles_renames`),
+  // the journal lets go of them as well, once the caller's record is on the
+  // disk, whether or not it may let go of the batch.
+  void LetGo(bool durable, bool journal_may_let_go, RunJournal* journal,
+             bool settles_renames = false);
+  // The target whose folders renames (and the removals of folders they
+  // emptied) changed since those were last synced: a rename is on the disk
+  // in the system's own time, and a power cut could undo a move that the
+  // record the caller brought to the disk names. They are synced once,
+  // before the caller's record goes to the disk: where copies end a batch,
+  // and where the moves end (Finish).
+  TargetFolder::State* changed = nullptr;
+  void Changed(const SharedFolder& folder, bool gained) {
+    if (changed != nullptr && folder.error() == 0) {
+      changed->Changes(folder.fd(), folder.identity(), gained);
+    }
+  }
+  // Syncs them; false, the journal stopped and saying why, where a sync
+  // failed.
+  bool ChangesDurable();
+  // Every rename so far on the disk, and the caller's record of them too.
+  void Settle();
+  bool CommitPending() { return !Pending() || Commit(); }
   // Folder removals waiting for the batch.
   std::size_t removals_waiting = 0;
   void Clear() {
@@ -435,22 +459,41 @@ bool MoveBatch::State::RemovalsDurable() {
   return durable;
 }
 
-void MoveBatch::State::LetGo(bool durable, bool journal_may_let_go) {
+void MoveBatch::State::LetGo(bool durable, bool journal_may_let_go, RunJournal* journal,
+                             bool settles_renames) {
   const bool logged = !settled || settled(durable);
-  RunJournal* journal = Journal();
-  if (journal == nullptr || !journal_may_let_go) return;
-  if (logged) {
-    // A rename's record names a file a later run can find done or not.
-    if (durable) {
-      journal->Clear();
-    } else {
-      journal->ClearWhenLarge();
-    }
-  } else {
+  if (journal == nullptr) return;
+  if (logged && durable && settles_renames) journal->RenamesSettled();
+  if (!journal_may_let_go) return;
+  if (!logged) {
     // Moves made whose entries the log would not take: the next run logs
     // them from the journal.
     journal->Keep();
+  } else if (durable) {
+    journal->Clear();
   }
+}
+
+// Renames not settled keep their records until then; where their folders
+// could not be synced the journal stays too, for a later run to look at.
+bool MoveBatch::State::ChangesDurable() {
+  TargetFolder::State* in = std::exchange(changed, nullptr);
+  if (in == nullptr) return true;
+  RunJournal* journal = in->journal.get();
+  if (const int error = in->SyncChangedFolders()) {
+    if (journal != nullptr) {
+      journal->Stop("the folders of files renamed cannot be brought to the disk", error);
+      journal->Keep();
+    }
+    return false;
+  }
+  return true;
+}
+
+void MoveBatch::State::Settle() {
+  if (changed == nullptr) return;
+  RunJournal* journal = changed->journal.get();
+  LetGo(ChangesDurable(), true, journal, true);
 }
 
 // Renames the way of a single file: each entry begun before its rename.
@@ -461,6 +504,10 @@ void MoveBatch::State::RenameOneByOne() {
         item.outcome =
             MoveListedFileAt(item.from->fd(), item.name, item.to->fd(), item.name, &item.placed,
                              item.journal, item.steps.entry, item.from->identity().device);
+      }
+      if (item.outcome.ok()) {
+        Changed(*item.to, true);
+        Changed(*item.from, false);
       }
       item.steps.end(item.outcome, item.placed);
     }
@@ -493,17 +540,18 @@ void MoveBatch::State::RenameLogLater() {
   for (Item& item : items) {
     if (item.kind == Item::Kind::Rename) item.begun = item.steps.begin_later();
   }
-  RunJournal* journal = Journal();
-  journal->HoldClear(true);
   InLanes([](const Item& item) { return item.kind == Item::Kind::Rename && item.begun; },
           [](Item& item) {
             item.outcome =
                 MoveListedFileAt(item.from->fd(), item.name, item.to->fd(), item.name, &item.placed,
                                  item.journal, item.steps.entry, item.from->identity().device);
           });
-  journal->HoldClear(false);
   for (Item& item : items) {
     if (!RemovesFolder(item) && item.begun) {
+      if (item.outcome.ok()) {
+        Changed(*item.to, true);
+        Changed(*item.from, false);
+      }
       item.steps.end(item.outcome, item.placed);
     }
   }
@@ -521,13 +569,16 @@ bool MoveBatch::State::Commit() {
         }
       }
     }
+    changed = target;
+    RunJournal* journal = Journal();
     if (RecordRenames()) {
       RenameLogLater();
-      LetGo(false, true);
+      LetGo(false, true, journal);
     } else {
       RenameOneByOne();
-      LetGo(false, false);
+      LetGo(false, false, journal);
     }
+    if (journal != nullptr && journal->RenamesLarge()) Settle();
     Clear();
     return true;
   }
@@ -540,7 +591,9 @@ bool MoveBatch::State::Commit() {
   RecordTakingAway();
   RemoveSources();
   const bool durable = RemovalsDurable();
-  LetGo(true, durable);
+  // The caller's record goes to the disk: the renames it names before.
+  const bool renames = changed != nullptr;
+  LetGo(ChangesDurable(), durable, Journal(), renames);
   Clear();
   return true;
 }
@@ -573,14 +626,14 @@ bool MoveBatch::Move(const FolderListing& folder, const std::string& name,
   const FolderListing::State& from = *folder.state_;
   TargetFolder::State& to = *target.state_;
   if (from.fd < 0 || !to.entered) {
-    if (!Finish()) return false;
+    if (!state.CommitPending()) return false;
     if (steps.begin()) steps.end({EBADF}, {});
     return true;
   }
   const bool rename = from.identity.device == to.CurrentIdentity().device;
   // A batch is of renames or of copies: the other kind waits for it.
   if (rename ? state.CopiesPending() : state.RenamesPending()) {
-    if (!Finish()) return false;
+    if (!state.CommitPending()) return false;
   }
   std::shared_ptr<SharedFolder> from_folder = state.Share(state.last_from, from.fd, from.identity);
   std::shared_ptr<SharedFolder> to_folder =
@@ -610,7 +663,7 @@ bool MoveBatch::Move(const FolderListing& folder, const std::string& name,
     state.expected += item.steps.size;
     if (shared_error == 0 && !state.StartCopy(item, jobs)) return false;
   }
-  return !state.Full(jobs) || Finish();
+  return !state.Full(jobs) || state.CommitPending();
 }
 
 bool MoveBatch::State::StartCopy(Item& item, std::size_t jobs_now) {
@@ -645,9 +698,11 @@ bool MoveBatch::RemoveEmptySubfolder(const FolderListing& parent, const std::str
   State& state = *state_;
   // Each waiting removal holds its folder open: a walk back up a deep tree
   // would run out of descriptors.
-  if (++state.removals_waiting > kRemovalsWaiting && !Finish()) return false;
+  if (++state.removals_waiting > kRemovalsWaiting && !state.CommitPending()) return false;
   if (!state.Pending()) {
-    parent.RemoveEmptySubfolder(name);
+    if (parent.RemoveEmptySubfolder(name).ok() && state.changed != nullptr) {
+      state.changed->Changes(parent.state_->fd, parent.state_->identity, false);
+    }
     return true;
   }
   State::Item item;
@@ -684,7 +739,9 @@ void MoveBatch::SetJobs(std::size_t jobs) {
 }
 
 bool MoveBatch::Finish() {
-  return !state_->Pending() || state_->Commit();
+  if (!state_->CommitPending()) return false;
+  state_->Settle();
+  return true;
 }
 
 void MoveBatch::Abandon() {

@@ -168,6 +168,11 @@ void RunJournal::Lose(const std::string& why, int error) {
   }
 }
 
+void RunJournal::Stop(const std::string& why, int error) {
+  const std::lock_guard lock(mutex_);
+  Fail(why, error);
+}
+
 std::string RunJournal::Problem() {
   const std::lock_guard lock(mutex_);
   return problem_;
@@ -299,6 +304,7 @@ void RunJournal::Renaming(int from_dir, int to_dir, const std::string& name,
     held_to_ = to_dir;
   }
   held_ += RenamingRecord(held_source_, held_target_, name, entry, identity);
+  renames_unsettled_ = true;
 }
 
 bool RunJournal::WriteHeld() {
@@ -307,12 +313,18 @@ bool RunJournal::WriteHeld() {
   return Writable();
 }
 
-void RunJournal::ClearWhenLarge() {
-  {
-    const std::lock_guard lock(mutex_);
-    if (whole_ - header_ < kJournalRoom / 2) return;
-  }
-  Clear();
+void RunJournal::RenamesSettled() {
+  const std::lock_guard lock(mutex_);
+  renames_unsettled_ = false;
+}
+
+bool RunJournal::RenamesLarge() {
+  // Settling costs a sync of the file system, the log and this journal:
+  // once at the run's end, or per a hundred thousand files and more (half
+  // of what a journal may hold).
+  constexpr off_t kRenamesSettleAt = static_cast<off_t>(kLargestJournal / 2);
+  const std::lock_guard lock(mutex_);
+  return renames_unsettled_ && whole_ - header_ >= kRenamesSettleAt;
 }
 
 void RunJournal::Keep() {
@@ -320,14 +332,9 @@ void RunJournal::Keep() {
   keep_ = true;
 }
 
-void RunJournal::HoldClear(bool hold) {
-  const std::lock_guard lock(mutex_);
-  hold_clear_ = hold;
-}
-
 void RunJournal::Clear() {
   const std::lock_guard lock(mutex_);
-  if (hold_clear_ || keep_) return;
+  if (renames_unsettled_ || keep_) return;
   held_.clear();
   held_from_ = held_to_ = -1;
   temporaries_.clear();  // no longer recorded

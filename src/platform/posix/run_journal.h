@@ -78,22 +78,23 @@ class RunJournal {
   bool SyncLog();
   // Why no journal is kept, empty while one is.
   std::string Problem();
+  // Stops keeping the journal, for `why` (with `error`), which Problem tells.
+  void Stop(const std::string& why, int error);
   // Everything recorded so far has been dealt with: the journal starts
-  // afresh, so that it stays as small as one batch.
+  // afresh, so that it stays as small as one batch. Not while it names
+  // renames that are not settled.
   void Clear();
   // What the journal names can no longer be dealt with by this run (the
   // run log would not take the entries of moves made): from now on it is
   // never emptied, and it stays when the run ends, for a later run to
   // finish.
   void Keep();
-  // As Clear, for moves whose records a later run can tell done from not
-  // done by what it finds (renames): only once the records have grown past
-  // half the room kept for a batch, as emptying the journal costs more than
-  // writing it.
-  void ClearWhenLarge();
-  // While held, Clear waits: a batch of renames lets go of its moves only
-  // once all of them are over, also where one of them went as a copy.
-  void HoldClear(bool hold);
+  // The renames recorded since they last settled are on the disk, and so
+  // are the log's entries of them: Clear may let go of them.
+  void RenamesSettled();
+  // Whether the records of renames not settled have grown so large that
+  // they should settle now, rather than at the run's end.
+  bool RenamesLarge();
   // Bring what was recorded to the disk (on the root's file system a batch's
   // sync does it too), the records held with it; answers Lost().
   int Sync();
@@ -150,7 +151,10 @@ class RunJournal {
   bool failed_ = false;  // no journal kept any more: the moves go on without
   bool kept_ = false;    // it was made and named the roots
   bool log_name_synced_ = false;
-  bool hold_clear_ = false;
+  // Renames are recorded whose log entries may not be on the disk yet, nor
+  // they themselves: a power cut may leave them either way, and only these
+  // records tell a later run which were made.
+  bool renames_unsettled_ = false;
   bool keep_ = false;  // as Keep()
   int lost_ = 0;       // as Lost()
   std::string held_;

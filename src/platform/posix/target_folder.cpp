@@ -8,11 +8,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <utility>
 
 #include "platform/files.h"
 #include "platform/path_parts.h"
 #include "platform/posix/cross_device_move.h"
+#include "platform/posix/file_system_abilities.h"
 #include "platform/posix/identity.h"
 #include "platform/posix/listing_state.h"
 
@@ -68,6 +71,54 @@ Outcome TargetFolder::State::Down(const std::string& name) {
   names.push_back(name);
   identities.push_back(IdentityFromStat(st));
   return {};
+}
+
+void TargetFolder::State::Changes(int dir, const FileIdentity& identity, bool gained) {
+  for (Changed& known : changed) {
+    if (known.whole && known.folder.device == identity.device) return;
+    if (known.folder == identity) {
+      (gained ? known.gained : known.lost) = true;
+      return;
+    }
+  }
+  const bool whole = !IsRemote(dir);
+  constexpr std::size_t kHeldAtMost = 64;
+  if (!whole && static_cast<std::size_t>(std::count_if(
+                    changed.begin(), changed.end(), [](const Changed& c) { return !c.whole; })) >=
+                    kHeldAtMost) {
+    const int error = SyncChangedFolders();
+    if (changed_error == 0) changed_error = error;
+  }
+  changed.push_back({identity, whole, gained, !gained, Fd(::fcntl(dir, F_DUPFD_CLOEXEC, 0))});
+}
+
+int TargetFolder::State::SyncChangedFolders() {
+  int error = std::exchange(changed_error, 0);
+  if (changed.empty()) return error;
+  if (journal) {
+    if (const int lost = journal->Sync(); error == 0) error = lost;
+  }
+  if (const int made = SyncMadeFolders(); error == 0) error = made;
+  const auto sync = [&error](const Changed& folder) {
+    if (!folder.fd.IsValid()) {
+      if (error == 0) error = EBADF;
+      return;
+    }
+    const int synced = folder.whole ? ::syncfs(folder.fd.get()) : ::fsync(folder.fd.get());
+    // A folder the run removed since is gone with its names: its parent,
+    // noted when it went, holds the change.
+    if (synced != 0 && errno != EINVAL && errno != ENOENT && error == 0) error = errno;
+  };
+  // What a file went into, then what it left (one that did both, where the
+  // target lies inside the source, with the latter).
+  for (const Changed& folder : changed) {
+    if (folder.whole || (folder.gained && !folder.lost)) sync(folder);
+  }
+  for (const Changed& folder : changed) {
+    if (!folder.whole && folder.lost) sync(folder);
+  }
+  changed.clear();
+  return error;
 }
 
 int TargetFolder::State::SyncMadeFolders() {
@@ -139,8 +190,23 @@ Outcome TargetFolder::MoveHere(const FolderListing& folder, const std::string& n
   if (!state_->entered) return {EBADF};
   if (folder.state_->fd < 0) return {EBADF};
   if (const int error = state_->SyncMadeFolders()) return {error};
-  return MoveAt(folder.state_->fd, name, state_->Current(), name, nullptr, state_->Journal(),
-                entry);
+  const FileIdentity from = folder.state_->identity, to = state_->CurrentIdentity();
+  // A move across file systems brings the log to the disk before its journal
+  // lets go: the renames the log names before it go there first.
+  if (from.device != to.device) {
+    if (const int error = state_->SyncChangedFolders()) return {error};
+  }
+  const Outcome moved =
+      MoveAt(folder.state_->fd, name, state_->Current(), name, nullptr, state_->Journal(), entry);
+  if (moved.ok() && from.device == to.device) {
+    state_->Changes(state_->Current(), to, true);
+    state_->Changes(folder.state_->fd, from, false);
+  }
+  return moved;
+}
+
+Outcome TargetFolder::SyncMoves() {
+  return {state_->SyncChangedFolders()};
 }
 
 void TargetFolder::KeepJournal(const std::string& source_root, std::function<LogMark()> log,

@@ -164,6 +164,12 @@ Outcome TargetFolder::MoveHere(const FolderListing& folder, const std::string& n
   return MoveIntoTarget(*state_, *folder.state_, name, entry);
 }
 
+Outcome TargetFolder::SyncMoves() {
+  // NTFS writes its changes of names to its own log in their order: the
+  // flush that brings the run log to the disk brings the renames before it.
+  return {};
+}
+
 void TargetFolder::KeepJournal(const std::string& source_root, std::function<LogMark()> log,
                                bool in_parent) {
   state_->source_root = source_root;

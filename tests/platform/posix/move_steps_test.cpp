@@ -510,6 +510,77 @@ TEST(SameSystemMoveSteps, AFolderSwappedInJustBeforeTheRenameIsPutBack) {
   EXPECT_EQ(NamesIn(target.path()), std::set<std::string>{});
 }
 
+// Renames are on the disk in the system's own time: before the caller hears
+// that a batch of them is durable (and brings its log there), the journal
+// naming them is synced, then the file system, or on a share each folder a
+// file went into, and only then each folder it left: a power cut between
+// leaves a file under both names, never under none, nor a log naming a move
+// that the cut undid.
+TEST(SameSystemMoveSteps, RenamesAreOnTheDiskBeforeTheCallerHearsThemDurable) {
+  for (const bool remote : {false, true}) {
+    SCOPED_TRACE(remote ? "on a share" : "on a local disk");
+    TempFolder source, target;
+    std::filesystem::create_directory(source.slash() + "sub");
+    for (const char* name : {"sub/a", "sub/b"}) {
+      WriteFile(source.slash() + name, name, UtcSeconds(2020, 1, 1));
+    }
+    std::string why;
+    ASSERT_NE(UserJournalKey(why), nullptr) << why;
+    SyscallSeam seam;
+    seam.remote = remote;
+    std::vector<std::pair<bool, std::size_t>> heard;  // durable, events by then
+    {
+      FolderListing root(source.path());
+      FolderListing sub(root, "sub");
+      TargetFolder into(target.path());
+      into.KeepJournal(source.path(), [] { return LogMark{}; });
+      ASSERT_TRUE(into.Enter("sub/").ok());
+      MoveBatch batch([] { return true; });
+      batch.WhenSettled([&](bool durable) {
+        heard.emplace_back(durable, seam.Events().size());
+        return true;
+      });
+      for (const char* name : {"a", "b"}) {
+        MoveBatch::Steps steps;
+        steps.entry = std::string("sub/") + name + "      MOVED to   " + target.slash();
+        steps.begin = steps.begin_later = [] { return true; };
+        steps.end = [](Outcome outcome, FileIdentity) { EXPECT_TRUE(outcome.ok()); };
+        ASSERT_TRUE(batch.Move(sub, name, into, std::move(steps)));
+      }
+      ASSERT_TRUE(batch.Finish());
+    }
+    ASSERT_FALSE(heard.empty());
+    ASSERT_TRUE(heard.back().first) << "the renames were never heard of as durable";
+    const std::vector<SyscallEvent> events = seam.Events();
+    long last_rename = -1, journal_synced = -1, whole_synced = -1;
+    std::vector<std::pair<long, std::string>> folders_synced;
+    for (long i = 0; i < static_cast<long>(heard.back().second); ++i) {
+      const SyscallEvent& e = events[static_cast<std::size_t>(i)];
+      if (e.call == "rename" && (e.from == "a" || e.from == "b")) last_rename = i;
+      if (last_rename < 0) continue;
+      if (e.call == "fdatasync" && journal_synced < 0) journal_synced = i;
+      if (e.call == "syncfs") whole_synced = i;
+      if (e.call == "fsync" && e.from == "folder") folders_synced.emplace_back(i, e.to);
+    }
+    ASSERT_GE(last_rename, 0);
+    if (!remote) {
+      EXPECT_GT(whole_synced, journal_synced);
+      EXPECT_GT(journal_synced, last_rename);
+      continue;
+    }
+    const auto synced_at = [&](const std::string& folder) {
+      for (const auto& [at, path] : folders_synced) {
+        if (std::filesystem::equivalent(path, folder)) return at;
+      }
+      return -1L;
+    };
+    const long gained = synced_at(target.slash() + "sub"), lost = synced_at(source.slash() + "sub");
+    EXPECT_GT(journal_synced, last_rename);
+    EXPECT_GT(gained, journal_synced) << "the folder the files went into";
+    EXPECT_GT(lost, gained) << "the folder they left, after";
+  }
+}
+
 TEST(TargetFolderSteps, OnlyPlainNamesAreSteppedInto) {
   TempFolder parent;
   const std::string root = parent.slash() + "root";

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <string>
 #include <string_view>
 
 namespace qor::testing {
@@ -71,8 +72,21 @@ extern "C" int syncfs(int fd) {
 extern "C" int fsync(int fd) {
   struct stat st;
   const bool folder = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
-  Seen({"fsync", folder ? "folder" : "", {}});
+  std::string path;
+  if (folder) {
+    char link[64], target[4096];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t length = ::readlink(link, target, sizeof target);
+    if (length > 0) path.assign(target, static_cast<std::size_t>(length));
+  }
+  Seen({"fsync", folder ? "folder" : "", path});
   static const auto real = Real<int (*)(int)>("fsync");
+  return real(fd);
+}
+
+extern "C" int fdatasync(int fd) {
+  Seen({"fdatasync", {}, {}});
+  static const auto real = Real<int (*)(int)>("fdatasync");
   return real(fd);
 }
 

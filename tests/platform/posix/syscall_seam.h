@@ -15,11 +15,11 @@
 namespace qor::testing {
 
 struct SyscallEvent {
-  // "syncfs", "fsync", "rename", "link", "unlink", "times" (a copy's times
-  // set), or "stat" of a name of ours
+  // "syncfs", "fsync", "fdatasync", "rename", "link", "unlink", "times" (a
+  // copy's times set), or "stat" of a name of ours
   std::string call;
   std::string from;  // the name renamed or removed; "folder" for a folder's sync
-  std::string to;    // the new name of a rename
+  std::string to;    // the new name of a rename; the folder's path for its sync
 };
 
 // A question for SyscallSeam::before that is yes at the first sync after a
