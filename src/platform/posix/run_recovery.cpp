@@ -82,6 +82,34 @@ std::string Stranger(const struct stat& st, int folder) {
   return {};
 }
 
+// The log `mark` names, opened with `flags`: at its path, or where a later
+// run put it aside in the same folder (the window keeps an earlier log of
+// the day's name under a number), found by its identity. Invalid when it is
+// gone or is no plain file.
+Fd OpenLog(const LogMark& mark, int flags) {
+  if (mark.path.empty()) return Fd();
+  flags |= O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  const auto is_it = [&mark](const Fd& log) {
+    struct stat st;
+    return log.IsValid() && ::fstat(log.get(), &st) == 0 && S_ISREG(st.st_mode) &&
+           IdentityFromStat(st) == mark.identity;
+  };
+  Fd log(::open(mark.path.c_str(), flags));
+  if (is_it(log)) return log;
+  const std::size_t slash = mark.path.rfind('/');
+  Fd folder(::open(slash == 0 ? "/" : mark.path.substr(0, slash).c_str(),
+                   O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const Dir dir(folder.IsValid() ? ::fdopendir(folder.get()) : nullptr);
+  if (dir == nullptr) return Fd();
+  const int at = folder.Release();
+  while (const struct dirent* d = ::readdir(dir.get())) {
+    if (d->d_ino != mark.identity.inode) continue;
+    log = Fd(::openat(at, d->d_name, flags));
+    if (is_it(log)) return log;
+  }
+  return Fd();
+}
+
 // The complete lines of the logs a journal names, each read from where the
 // journal's last batch began in it.
 std::unordered_set<std::string> LoggedLines(const std::vector<LogMark>& marks) {
@@ -92,13 +120,11 @@ std::unordered_set<std::string> LoggedLines(const std::vector<LogMark>& marks) {
   }
   std::unordered_set<std::string> lines;
   for (const auto& [identity, mark] : logs) {
-    if (mark.path.empty()) continue;  // the run's log could not be named
-    const Fd log(::open(mark.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const Fd log = OpenLog(mark, O_RDONLY);
     struct stat st;
-    if (!log.IsValid() || ::fstat(log.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        IdentityFromStat(st) != mark.identity ||
+    if (!log.IsValid() || ::fstat(log.get(), &st) != 0 ||
         static_cast<std::uint64_t>(st.st_size) <= mark.offset) {
-      continue;  // gone or replaced: none of its entries can be counted on
+      continue;  // gone: none of its entries can be counted on
     }
     const off_t from = static_cast<off_t>(LoggedSince(mark.offset));
     if (::lseek(log.get(), from, SEEK_SET) != from) continue;
@@ -114,18 +140,36 @@ std::unordered_set<std::string> LoggedLines(const std::vector<LogMark>& marks) {
 // line end, as a kill leaves the entry of the file in flight; false when
 // the log ends with a whole line, or is gone or replaced.
 bool CutLastLineOf(const LogMark& mark, std::string& line) {
-  if (mark.path.empty()) return false;
-  const Fd log(::open(mark.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  const Fd log = OpenLog(mark, O_RDONLY);
   struct stat st;
-  if (!log.IsValid() || ::fstat(log.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-      IdentityFromStat(st) != mark.identity || st.st_size == 0) {
-    return false;
-  }
+  if (!log.IsValid() || ::fstat(log.get(), &st) != 0 || st.st_size == 0) return false;
   const auto size = static_cast<std::uint64_t>(st.st_size);
   const off_t from = static_cast<off_t>(size > kLogTail ? size - kLogTail : 0);
   if (::lseek(log.get(), from, SEEK_SET) != from) return false;
   std::string text;
   return ReadBounded(log.get(), kLogTail, text) && CutLastLine(text, from == 0, line);
+}
+
+// The last line of the log `mark` names, cut short by a kill, goes once
+// every move of the killed run is logged whole: the piece is no entry (a
+// reader takes it for a file not dealt with), and a person reading it would
+// take a move logged here again for one logged twice. Not while a living
+// run writes the log (its lock), nor anything but that piece.
+void DropCutLastLine(const LogMark& mark) {
+  const Fd log = OpenLog(mark, O_RDWR);
+  struct stat st;
+  if (!log.IsValid() || ::flock(log.get(), LOCK_EX | LOCK_NB) != 0 ||
+      ::fstat(log.get(), &st) != 0 || st.st_size == 0) {
+    return;
+  }
+  const auto size = static_cast<std::uint64_t>(st.st_size);
+  const off_t from = static_cast<off_t>(size > kLogTail ? size - kLogTail : 0);
+  std::string text, line;
+  if (::lseek(log.get(), from, SEEK_SET) != from || !ReadBounded(log.get(), kLogTail, text) ||
+      !CutLastLine(text, from == 0, line)) {
+    return;
+  }
+  if (::ftruncate(log.get(), static_cast<off_t>(size - line.size())) == 0) ::fsync(log.get());
 }
 
 // One killed run's journal, read and checked; acted on by FinishItsMoves.
@@ -419,7 +463,9 @@ bool KilledRun::FinishItsMoves(int file) {
   }
   if (!entries.empty() && !log_.Write(entries)) return false;
   recovery_.logged += entries.size();
-  return !keep_;
+  if (keep_) return false;
+  for (const LogMark& mark : journal_.logs) DropCutLastLine(mark);
+  return true;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -304,28 +305,45 @@ TEST_F(Recovery, ARunThatCanKeepNoJournalMovesAllAndSaysSo) {
 }
 
 // A batch of renames on one file system, killed after its journal named
-// them and before their entries reached the log: the next run logs exactly
-// the renames that were made, and only where its file is still the one
-// renamed.
+// them and before (or while) their entries reached the log: the next run
+// logs exactly the renames that were made and that the killed run's log
+// lacks, wherever a later run put that log, and only where its file is
+// still the one renamed; a piece of an entry the kill cut short goes.
 TEST(RenameRecovery, TheNextRunLogsTheRenamesAKillLeftUnlogged) {
   struct Case {
     const char* label;
     int dies_at_rename;  // 0: after every rename, as the log is written
     bool replaced;       // "a" at its new name is another file since
+    std::size_t whole;   // the entries the killed log holds whole
+    bool cut;            // and a piece of the next
+    bool aside;          // a later run's log took its name, it has another
     std::size_t logged;
   };
   const Case cases[] = {
-      {"before the first rename", 1, false, 0},
-      {"before the third rename", 3, false, 2},
-      {"before the log write", 0, false, 3},
-      {"before the log write, a replaced since", 0, true, 2},
+      {"before the first rename", 1, false, 0, false, false, 0},
+      {"before the third rename", 3, false, 0, false, false, 2},
+      {"before the log write", 0, false, 0, false, false, 3},
+      {"before the log write, a replaced since", 0, true, 0, false, false, 2},
+      {"in the log write", 0, false, 1, true, false, 2},
+      {"in the log write, its log put aside", 0, false, 2, false, true, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    TempFolder source("/dev/shm"), target("/dev/shm");
+    TempFolder source("/dev/shm"), target("/dev/shm"), logs("/dev/shm");
     for (const std::string& name : kNames) {
       WriteFile(source.slash() + name, "bytes of " + name, UtcSeconds(2020, 1, 1));
     }
+    const std::string killed_log = logs.slash() + "run.log";
+    WriteFile(killed_log, "", UtcSeconds(2020, 1, 1));
+    struct stat log_st;
+    ASSERT_EQ(::stat(killed_log.c_str(), &log_st), 0);
+    const LogMark log_mark{
+        killed_log,
+        {static_cast<std::uint64_t>(log_st.st_dev), static_cast<std::uint64_t>(log_st.st_ino)},
+        0};
+    const auto entry_of = [&](const std::string& name) {
+      return name + "      MOVED to   " + target.slash();
+    };
     const pid_t child = ::fork();
     if (child == 0) {
       SyscallSeam seam;
@@ -335,7 +353,7 @@ TEST(RenameRecovery, TheNextRunLogsTheRenamesAKillLeftUnlogged) {
       };
       FolderListing listing(source.path());
       TargetFolder to(target.path());
-      to.KeepJournal(source.path(), [] { return FakeRecoveryLog().mark; });
+      to.KeepJournal(source.path(), [&] { return log_mark; });
       if (!to.Enter("").ok()) ::_exit(1);
       MoveBatch batch([] { return true; });
       batch.SetJobs(1);
@@ -347,7 +365,7 @@ TEST(RenameRecovery, TheNextRunLogsTheRenamesAKillLeftUnlogged) {
         steps.begin = [] { return false; };  // never: every entry follows its rename
         steps.begin_later = [] { return true; };
         steps.end = [](Outcome, FileIdentity) {};
-        steps.entry = name + "      MOVED to   " + target.slash();
+        steps.entry = entry_of(name);
         steps.identity = {static_cast<std::uint64_t>(st.st_dev),
                           static_cast<std::uint64_t>(st.st_ino)};
         batch.Move(listing, name, to, std::move(steps));
@@ -362,11 +380,25 @@ TEST(RenameRecovery, TheNextRunLogsTheRenamesAKillLeftUnlogged) {
       std::filesystem::remove(target.slash() + "a");
       WriteFile(target.slash() + "a", "bytes of a", UtcSeconds(2020, 1, 1));
     }
+    std::string whole;
+    for (std::size_t i = 0; i < c.whole; ++i) whole += entry_of(kNames[i]) + "\r\n";
+    const std::string cut = c.cut ? entry_of(kNames[c.whole]) : "";
+    {
+      std::ofstream out(killed_log, std::ios::binary | std::ios::app);
+      out << whole << cut.substr(0, cut.size() - 3);
+    }
+    std::string kept_at = killed_log;
+    if (c.aside) {
+      kept_at = logs.slash() + "run-2.log";
+      std::filesystem::rename(killed_log, kept_at);
+      WriteFile(killed_log, "", UtcSeconds(2020, 1, 1));
+    }
 
     FakeRecoveryLog log;
     const platform::Recovery recovery = RecoverKilledRuns(target.path(), log);
 
     EXPECT_EQ(recovery.logged, c.logged);
+    EXPECT_EQ(ReadFile(kept_at), whole) << "the killed run's log, whole entries only";
     ASSERT_EQ(log.written.size(), c.logged);
     for (const std::string& entry : log.written) {
       EXPECT_TRUE(std::filesystem::exists(target.slash() + entry.substr(0, 1))) << entry;
