@@ -69,7 +69,7 @@ std::size_t FieldsOf(std::string_view kind) {
   if (kind == "U") return 3;
   if (kind == "P") return 5;
   if (kind == "K") return 6;
-  if (kind == "W") return 4;
+  if (kind == "W" || kind == "X") return 4;
   if (kind == "N") return 7;
   return 0;
 }
@@ -101,7 +101,7 @@ bool TakeRecord(const std::vector<std::string_view>& fields, char separator, Jou
     journal.records.push_back(std::move(record));
     return true;
   }
-  if (kind == 'W') {
+  if (kind == 'W' || kind == 'X') {
     record.source = fields[1];
     record.target = fields[2];
     record.name = fields[3];
@@ -206,6 +206,11 @@ std::string SourceTemporaryRecord(std::string_view folder, std::string_view name
 
 std::string WritingRecord(std::string_view source, std::string_view target, std::string_view name) {
   return Record({"W", source, target, name});
+}
+
+std::string NameTakenRecord(std::string_view source, std::string_view target,
+                            std::string_view name) {
+  return Record({"X", source, target, name});
 }
 
 std::string PlacingRecord(std::string_view source, std::string_view target, std::string_view name,

@@ -61,6 +61,10 @@ std::string SourceTemporaryRecord(std::string_view folder, std::string_view name
 // neither rename without replacing nor link: the name is made exclusively
 // and written into.
 std::string WritingRecord(std::string_view source, std::string_view target, std::string_view name);
+// "X": after "W", the name was found taken when the copy was to be made:
+// what stands under it is not the copy.
+std::string NameTakenRecord(std::string_view source, std::string_view target,
+                            std::string_view name);
 // "P": the copy `name` in `target` (below the target root) is about to be
 // put in place while its source, of the same name in `source` (below the
 // source root), still exists; `entry` is the run log's entry.
@@ -78,7 +82,7 @@ std::string RenamingRecord(std::string_view source, std::string_view target, std
                            std::string_view entry, const FileIdentity& identity);
 
 // One record read back: "T" has `target` and `name`, "U" `source` and
-// `name`, "W" all three, "P" all but `taken`, "N" as "P" and `identity`.
+// `name`, "W" and "X" all three, "P" all but `taken`, "N" as "P" and `identity`.
 struct JournalRecord {
   char kind = 0;
   std::string source;  // folder below the source root

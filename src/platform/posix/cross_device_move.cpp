@@ -303,7 +303,12 @@ Outcome CrossCopy::MakeInPlace(int from_dir, const std::string& from, int in, in
                                RunJournal* journal) {
   // Named in the journal before it is made: what a kill leaves of it, the
   // next run removes (only while it holds nothing but the start of the
-  // source, which is then still there).
+  // source, which is then still there). A name taken already is never
+  // named so: the file under it (an empty one holds the start of any
+  // source) is someone else's.
+  struct stat taken;
+  if (::fstatat(to_dir, name.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0) return {EEXIST};
+  if (errno != ENOENT) return {errno};
   if (journal != nullptr) {
     journal->Writing(from_dir, to_dir, name);
     journal->WriteHeld();
@@ -313,6 +318,11 @@ Outcome CrossCopy::MakeInPlace(int from_dir, const std::string& from, int in, in
   const int error = S_ISREG(source_.st_mode)
                         ? CopyRegularFile(from_dir, in, source_, to_dir, name, sync, pacer, copy_)
                         : CopySymbolicLink(from_dir, from, source_, to_dir, name);
+  if (error == EEXIST && journal != nullptr) {
+    // Taken since it was looked at: what stands there is not this copy.
+    journal->NameTaken(from_dir, to_dir, name);
+    journal->WriteHeld();
+  }
   if (error != 0) return {error};
   in_place_ = placed_ = true;
   if (copy_.st_ino == 0 && ::fstatat(to_dir, name.c_str(), &copy_, AT_SYMLINK_NOFOLLOW) != 0) {

@@ -279,6 +279,12 @@ void RunJournal::Writing(int from_dir, int to_dir, const std::string& name) {
   if (FoldersOf(from_dir, to_dir, source, target)) held_ += WritingRecord(source, target, name);
 }
 
+void RunJournal::NameTaken(int from_dir, int to_dir, const std::string& name) {
+  const std::lock_guard lock(mutex_);
+  std::string source, target;
+  if (FoldersOf(from_dir, to_dir, source, target)) held_ += NameTakenRecord(source, target, name);
+}
+
 bool RunJournal::SyncLog() {
   const std::lock_guard lock(mutex_);
   if (!log_) return true;

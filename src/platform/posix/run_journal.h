@@ -64,6 +64,9 @@ class RunJournal {
   // `to_dir`, where the file system can neither rename without replacing
   // nor link. Held until WriteHeld or Sync.
   void Writing(int from_dir, int to_dir, const std::string& name);
+  // After Writing: the name was taken when the copy was to be made. Held
+  // until WriteHeld or Sync.
+  void NameTaken(int from_dir, int to_dir, const std::string& name);
   // Before the file `name` in `from_dir`, `identity`, is renamed to `name`
   // in `to_dir` on the same file system, its log entry `entry` written only
   // after. Held until WriteHeld or Sync.

@@ -261,7 +261,7 @@ bool KilledRun::Read(int file, const FileIdentity& holder, std::string& why) {
     return false;
   }
   for (const JournalRecord& record : journal_.records) {
-    if (record.kind != 'T' && record.kind != 'U' && record.kind != 'W' &&
+    if (record.kind != 'T' && record.kind != 'U' && record.kind != 'W' && record.kind != 'X' &&
         !log_.IsEntryFor(record.entry, record.source + record.name,
                          journal_.target_root + journal_.below)) {
       why = "a move's log entry is not as the run writes it";
@@ -357,6 +357,7 @@ bool KilledRun::FinishMove(int file, const JournalRecord& record) {
   struct stat st;
   const bool copy_there = Stat(target.get(), record.name, st);
   bool hidden = false;
+  if (record.kind == 'X') return false;  // the file under its name is another's
   if (record.kind == 'W') {
     // A copy begun under its own name: it goes while it holds nothing but
     // the start of its source, which stays.

@@ -263,7 +263,7 @@ bool KilledRun::Read(HANDLE file, const FileIdentity& holder, std::string& why) 
     return false;
   }
   for (const JournalRecord& record : journal_.records) {
-    if (record.kind == 'K' || record.kind == 'W' || record.kind == 'U' || record.kind == 'N') {
+    if (record.kind == 'K' || record.kind == 'W' || record.kind == 'X' || record.kind == 'U' || record.kind == 'N') {
       why = "a record of a kind this system never writes";
       return false;
     }

@@ -232,18 +232,21 @@ TEST_F(PlantedJournal, ACopyBegunUnderItsNameGoesOnlyWhileItHoldsTheStartOfItsSo
     const char* source;
     const char* copy;
     bool goes;
+    bool name_taken = false;  // the run found the name taken when it made the copy
   };
   const Case cases[] = {
       {"cut short", "0123456789", "01234", true},
       {"whole", "0123456789", "0123456789", true},
       {"other bytes", "0123456789", "01x34", false},
       {"longer than its source", "0123", "01234", false},
+      {"another's empty file", "0123456789", "", false, true},
   };
   std::string records = Roots();
   for (const Case& c : cases) {
     WriteFile(source_.slash() + c.name, c.source, UtcSeconds(2020, 1, 1));
     WriteFile(target_.slash() + c.name, c.copy, UtcSeconds(2020, 1, 1));
     records += WritingRecord("", "", c.name);
+    if (c.name_taken) records += NameTakenRecord("", "", c.name);
   }
   Plant(records, {});
   FakeRecoveryLog log;
