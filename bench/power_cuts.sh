@@ -11,8 +11,9 @@
 # once (the worst case for a move across file systems).
 # One cut: a fresh tree (QOR_POWER_CUTS_FILES old files of a few KiB in
 # several folders, last written in 2020, with modes of their own, made
-# durable; a few of their names already taken at the target by other files;
-# a few newer files that must stay), `qor-cli move -r SRC TGT --before
+# durable; a few of their names already taken at the target by other files,
+# half of them empty, which holds the start of any file; a few newer files
+# that must stay), `qor-cli move -r SRC TGT --before
 # 2021-01-01` started; on a layer it stops right before a random step of the
 # run (freeze-after N), on a disk it is stopped (SIGSTOP) at a random moment
 # and the disk's image taken; then the power goes: the layers forget what was

@@ -31,16 +31,19 @@ if [ ${#targets[@]} -eq 0 ]; then
   exit 1
 fi
 
-failed=0
-summary=()
-for file in "${targets[@]}"; do
+# One target: built, then run; what it found goes to its folder's summary.
+fuzz_one() {
+  local file=$1 name dir sources corpora runs
   name=$(basename "$file" _fuzz.cpp)
   dir=$out/$name
   mkdir -p "$dir/corpus"
+  rm -f "$dir/summary"
   read -r -a sources <<<"$(sed -n 's|^// fuzz-sources:||p' "$file" | tr '\n' ' ')"
   echo "== $name: building"
-  "$cxx" "${flags[@]}" -o "$dir/fuzzer" "$file" "${sources[@]/#/$root/}"
-
+  if ! "$cxx" "${flags[@]}" -o "$dir/fuzzer" "$file" "${sources[@]/#/$root/}"; then
+    echo "$name: FAILED to build" >"$dir/summary"
+    return
+  fi
   corpora=("$dir/corpus")
   [ -d "$root/tests/fuzz/${name}_seeds" ] && corpora+=("$root/tests/fuzz/${name}_seeds")
   echo "== $name: running for $seconds s"
@@ -48,12 +51,32 @@ for file in "${targets[@]}"; do
       "$dir/fuzzer" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
       -artifact_prefix="$dir/" "${corpora[@]}" >"$dir/output.txt" 2>&1; then
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$dir/output.txt" | tail -1)
-    summary+=("$name: ${runs:-?} executions in $seconds s, no finding")
+    echo "$name: ${runs:-?} executions in $seconds s, no finding" >"$dir/summary"
   else
-    failed=1
     tail -n 60 "$dir/output.txt"
-    summary+=("$name: FAILED, see $dir/output.txt and the crash-* file beside it")
+    echo "$name: FAILED, see $dir/output.txt and the crash-* file beside it" >"$dir/summary"
   fi
+}
+
+# A fuzzer runs on one core: as many targets at once as there are cores.
+running=0
+for file in "${targets[@]}"; do
+  if [ "$running" -ge "$(nproc)" ]; then
+    wait -n || true
+    running=$((running - 1))
+  fi
+  fuzz_one "$file" &
+  running=$((running + 1))
+done
+wait
+
+failed=0
+summary=()
+for file in "${targets[@]}"; do
+  name=$(basename "$file" _fuzz.cpp)
+  line=$(cat "$out/$name/summary" 2>/dev/null || echo "$name: FAILED, it gave no outcome")
+  summary+=("$line")
+  [[ $line == *FAILED* ]] && failed=1
 done
 
 echo "== fuzzing summary"
