@@ -228,6 +228,9 @@ int Summarize(Output& output, const SearchParams& params, const MoveReport& repo
     human += dry ? ", " + IntegerText(params.FailedCount) + " would fail (name taken)"
                  : ", " + IntegerText(params.FailedCount) + " could not be moved";
   }
+  if (params.HeldByAnotherRun > 0) {
+    human += ", " + IntegerText(params.HeldByAnotherRun) + " held by another run (left to it)";
+  }
   if (params.LeftHidden > 0) {
     human += " (" + IntegerText(params.LeftHidden) +
              " left under a hidden name beside their own; see the log)";
@@ -266,6 +269,7 @@ int Summarize(Output& output, const SearchParams& params, const MoveReport& repo
       ",\"taken\":" + IntegerText(params.MovedCount) +
       ",\"moved\":" + IntegerText(report.moved_files()) +
       ",\"failed\":" + IntegerText(params.FailedCount) +
+      ",\"held_by_another_run\":" + IntegerText(params.HeldByAnotherRun) +
       ",\"unread_folders\":" + IntegerText(params.UnreadFolders) + "," + report.FailuresJson() +
       "," + report.UnreadJson() + ",\"recovered\":" + IntegerText(params.RecoveredCount) +
       ",\"journals_left_alone\":" + IntegerText(params.JournalsRefused) +

@@ -317,7 +317,9 @@ class Walker {
     } else {
       log_.EndEntry(ending.text);
     }
-    if (!moved.ok()) {
+    if (moved.error == platform::kInUseByAnotherRun) {
+      ++params_.HeldByAnotherRun;
+    } else if (!moved.ok()) {
       ++params_.FailedCount;
       if (!moved.kept_as.empty()) ++params_.LeftHidden;
     } else if (remember_moves_) {

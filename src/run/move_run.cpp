@@ -24,6 +24,11 @@ std::string ClosingMessage(const SearchParams& params, const RunLog& log,
     text += kLineBreak;
     text += IntegerText(params.FailedCount) + " of them could not be moved; see " + log_path;
   }
+  if (params.HeldByAnotherRun > 0) {
+    text += kLineBreak;
+    text += IntegerText(params.HeldByAnotherRun) +
+            " of them were being moved by another run, and are left to it";
+  }
   if (params.LeftHidden > 0) {
     text += kLineBreak;
     text += IntegerText(params.LeftHidden) +
@@ -119,6 +124,7 @@ RunOutcome RunMove(RunWindow& window, SearchParams& params) {
   window.SetRunActive(true);
   for (int label = 0; label < 3; ++label) window.SetCounterLabel(label, "0");
   params.MovedCount = 0;
+  params.HeldByAnotherRun = 0;
   params.MovedKB = 0;
   params.SearchedCount = 0;
   params.FailedCount = 0;

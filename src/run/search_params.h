@@ -34,6 +34,9 @@ struct SearchParams {
   // Taken files whose move failed; counted in MovedCount as well, so the
   // final message can tell how many did not move.
   std::int32_t FailedCount = 0;
+  // Taken files that another run of this program was moving already: left
+  // to it (counted in MovedCount, not in FailedCount).
+  std::int32_t HeldByAnotherRun = 0;
   // Walked folders that could not be listed, or not to their end: files in
   // them may match but were not seen.
   std::int32_t UnreadFolders = 0;

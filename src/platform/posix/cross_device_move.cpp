@@ -6,6 +6,7 @@
 #include "platform/posix/cross_device_move.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +14,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 #include "platform/posix/attribute_copy.h"
@@ -157,7 +161,7 @@ bool IsUnchanged(int dir, const std::string& taken, const struct stat& source) {
 Outcome RemoveSourceIfUnchanged(int from_dir, const std::string& from, const struct stat& source,
                                 OwnChanges* own, RunJournal* journal, int to_dir,
                                 const std::string& name, const std::string& entry,
-                                const std::string& recorded) {
+                                const std::string& recorded, std::shared_ptr<Fd>& held) {
   // A change of the status (a write, truncation and rewrite to the same
   // size and time) shows in the change time until the rename below, which
   // sets it itself; so does the run's own removal of another of its names.
@@ -191,6 +195,10 @@ Outcome RemoveSourceIfUnchanged(int from_dir, const std::string& from, const str
     error = RenameToFreshName(from_dir, from.c_str(), taken.c_str());
   }
   if (error != 0) return {error};
+  // Its name no longer leads to it: another run that reaches the name now
+  // leaves it, and the file is not held open through its removal (on a
+  // share without a cache an open file can outlive it).
+  held.reset();
   if (IsUnchanged(from_dir, taken, source)) {
     // A file with further names lives on: held, so that the change time
     // this removal gives it can be known.
@@ -225,6 +233,45 @@ void RemoveCopy(int dir, const std::string& name, const struct stat& copy) {
   }
 }
 
+// The sources this process holds locked, by identity: the names of one
+// file (hard links) share one lock, as a lock of the same process through
+// another open of the file would wait on the first.
+std::mutex held_mutex;
+std::map<std::pair<dev_t, ino_t>, std::weak_ptr<Fd>> held_sources;
+
+// Locks the open source `in` (`from` in `from_dir`, `source` its state)
+// against other runs into `held`; 0, or kInUseByAnotherRun where another
+// run holds it, or held it and moved it meanwhile (its name no longer leads
+// to it). Where the file system has no locks nothing can be told, and the
+// run goes on as before.
+int HoldSource(int in, int from_dir, const std::string& from, const struct stat& source,
+               std::shared_ptr<Fd>& held) {
+  const std::lock_guard lock(held_mutex);
+  std::weak_ptr<Fd>& slot = held_sources[{source.st_dev, source.st_ino}];
+  if ((held = slot.lock())) return 0;
+  int locked;
+  do {
+    locked = ::flock(in, LOCK_EX | LOCK_NB);
+  } while (locked != 0 && errno == EINTR);
+  if (locked != 0) {
+    held_sources.erase({source.st_dev, source.st_ino});
+    return errno == EWOULDBLOCK ? kInUseByAnotherRun : 0;
+  }
+  struct stat now;
+  if (::fstatat(from_dir, from.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+      now.st_dev != source.st_dev || now.st_ino != source.st_ino) {
+    held_sources.erase({source.st_dev, source.st_ino});
+    return kInUseByAnotherRun;
+  }
+  // A second descriptor of the same open file keeps the lock for as long as
+  // any copy of this file needs it.
+  held = std::make_shared<Fd>(::fcntl(in, F_DUPFD_CLOEXEC, 0));
+  slot = held;
+  if (held_sources.size() > 4096)
+    std::erase_if(held_sources, [](const auto& s) { return s.second.expired(); });
+  return 0;
+}
+
 }  // namespace
 
 Outcome CrossCopy::Make(int from_dir, const std::string& from, int to_dir, const std::string& name,
@@ -256,6 +303,10 @@ Outcome CrossCopy::Make(int from_dir, const std::string& from, int to_dir, const
       return {kChangedDuringMove};
     }
     source = opened;
+    // Held from before its copy begins until it is gone or kept: another run
+    // of this program that reached it first is left to move it, rather than
+    // both copying it and both keeping their copies.
+    if (const int error = HoldSource(in.get(), from_dir, from, source, held_)) return {error};
   }
 
   Pacer pacer(keep_going);
@@ -368,7 +419,7 @@ Outcome CrossCopy::RemoveSource(int from_dir, const std::string& from, int to_di
                                 const std::string& name, OwnChanges* own, RunJournal* journal,
                                 const std::string& entry) {
   Outcome removed = RemoveSourceIfUnchanged(from_dir, from, source_, own, journal, to_dir, name,
-                                            entry, std::exchange(taken_, {}));
+                                            entry, std::exchange(taken_, {}), held_);
   // Someone else removed the source while its copy stood in place, durable:
   // the copy is all there is of the file now, and it stays.
   if (removed.error == ENOENT && removed.kept_as.empty()) removed = {};

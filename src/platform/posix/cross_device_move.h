@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -101,6 +102,7 @@ class CrossCopy {
   struct stat source_ {};
   struct stat copy_ {};
   Fd unnamed_;
+  std::shared_ptr<Fd> held_;  // the source's lock against other runs, while this one needs it
   std::string temp_;
   std::string taken_;  // recorded already
   bool placed_ = false;
