@@ -34,14 +34,28 @@ bool CanCreateFileIn(const std::string& folder) {
   return ::access(folder.c_str(), W_OK | X_OK) == 0;
 }
 
-std::string UserConfigFolder() {
-  // A relative value is to be ignored, as the XDG base directory rules say.
-  if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && config[0] == '/') {
-    return WithoutTrailingSlashes(config);
+namespace {
+
+// $`variable` where it is an absolute path (a relative value is to be
+// ignored, as the XDG base directory rules say), else `below_home` in the
+// home folder.
+std::string XdgFolder(const char* variable, const char* below_home) {
+  if (const char* set = std::getenv(variable); set != nullptr && set[0] == '/') {
+    return WithoutTrailingSlashes(set);
   }
   const std::string home = HomeFolder();
   if (home.empty()) return {};
-  return WithoutTrailingSlashes(home) + "/.config";
+  return WithoutTrailingSlashes(home) + below_home;
+}
+
+}  // namespace
+
+std::string UserConfigFolder() {
+  return XdgFolder("XDG_CONFIG_HOME", "/.config");
+}
+
+std::string UserStateFolder() {
+  return XdgFolder("XDG_STATE_HOME", "/.local/state");
 }
 
 }  // namespace qor::platform

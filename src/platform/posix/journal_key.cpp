@@ -10,8 +10,10 @@
 #include <cerrno>
 
 #include "platform/files.h"
+#include "platform/ini_location.h"
 #include "platform/posix/fd.h"
 #include "platform/posix/file_system_abilities.h"
+#include "platform/posix/run_journal.h"
 #include "platform/posix/write_all.h"
 #include "platform/temporary_names.h"
 
@@ -138,6 +140,54 @@ bool ReadOrMakeJournalKey(const std::string& folder, JournalKey& key, std::strin
   if (why.empty()) why = "it cannot be read";
   why = folder + "/" + std::string(kJournalKeyName) + ": " + why;
   return false;
+}
+
+Fd UserJournalFolder(std::string& why, bool make) {
+  why.clear();
+  const std::string state = UserStateFolder();
+  if (state.empty()) {
+    why = "no folder for this user's state is known";
+    return Fd();
+  }
+  if (make) {
+    // The folders above are made where missing, as any program's state
+    // would; the program's own below them must be this user's alone.
+    for (std::size_t slash = state.find('/', 1);; slash = state.find('/', slash + 1)) {
+      const std::string folder = state.substr(0, slash);
+      if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        why = folder + " cannot be made (" + ErrorText(errno) + ")";
+        return Fd();
+      }
+      if (slash == std::string::npos) break;
+    }
+  }
+  const Fd above(::open(state.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!above.IsValid()) {
+    if (make || errno != ENOENT) why = state + " cannot be opened (" + ErrorText(errno) + ")";
+    return Fd();
+  }
+  Fd folder;
+  if (make) {
+    Fd own = OwnFolder(above.get(), "qor", why);
+    if (own.IsValid()) folder = OwnFolder(own.get(), "journals", why);
+  } else {
+    const Fd program(::openat(above.get(), "qor", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    Fd own(program.IsValid() ? ::openat(program.get(), "journals",
+                                        O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
+                             : -1);
+    struct stat st;
+    if (!own.IsValid() || ::fstat(own.get(), &st) != 0) {
+      if (errno != ENOENT) why = "qor/journals cannot be opened (" + ErrorText(errno) + ")";
+      return Fd();
+    }
+    if (st.st_uid != ::geteuid() || (st.st_mode & 022) != 0) {
+      why = "qor/journals is not this user's alone";
+      return Fd();
+    }
+    folder = std::move(own);
+  }
+  if (!why.empty()) why = state + "/" + why;
+  return folder;
 }
 
 }  // namespace qor::platform

@@ -50,7 +50,7 @@ RunJournal::~RunJournal() {
   // and keeps it. What a run that opens it meanwhile finds is the roots only,
   // nothing to act on.
   file_.Reset();
-  ::unlinkat(root_, name_.c_str(), 0);
+  ::unlinkat(Holder(), name_.c_str(), 0);
 }
 
 Fd MakeJournalFile(int root, std::string& name, std::string& left_behind) {
@@ -87,8 +87,22 @@ Fd MakeJournalFile(int root, std::string& name, std::string& left_behind) {
 
 bool RunJournal::Make() {
   std::string name, left_behind;
-  Fd file = MakeJournalFile(root_, name, left_behind);
+  Fd file = MakeJournalFile(Holder(), name, left_behind);
   if (!left_behind.empty()) left_behind_ = target_root_ + left_behind;
+  if (!file.IsValid() && !own_folder_.IsValid() &&
+      (errno == EACCES || errno == EPERM || errno == EROFS)) {
+    // A target folder that takes no file of ours (its subfolders may take
+    // the moved files): the journal goes into this user's own folder for
+    // them, where a later run into this target looks too.
+    const int refused = errno;
+    std::string why;
+    own_folder_ = UserJournalFolder(why);
+    if (!own_folder_.IsValid()) {
+      errno = refused;
+      return false;
+    }
+    file = MakeJournalFile(own_folder_.get(), name, left_behind);
+  }
   if (!file.IsValid()) return false;
   file_ = std::move(file);
   name_ = name;
@@ -133,7 +147,7 @@ bool RunJournal::Ready() {
   header_ = whole_;
   chain_ = header_chain_ = chain;
   // Its name on the disk too, before anything it will name is done.
-  if (::fsync(root_) != 0 && errno != EINVAL) {
+  if (::fsync(Holder()) != 0 && errno != EINVAL) {
     Fail("its name cannot be brought to the disk", errno);
     return false;
   }
@@ -353,7 +367,7 @@ void RunJournal::Clear() {
     return;
   }
   const int error = errno;
-  if (AbilitiesOf(root_).truncate) {
+  if (AbilitiesOf(Holder()).truncate) {
     Fail("it cannot be emptied", error);
   } else {
     Renew();  // rclone without its cache, for one
@@ -376,7 +390,7 @@ void RunJournal::Renew() {
     // The old one stays the journal; the new one, named like a journal but
     // holding a part of a record, goes.
     file_.Reset();
-    ::unlinkat(root_, name_.c_str(), 0);
+    ::unlinkat(Holder(), name_.c_str(), 0);
     file_ = std::move(old);
     name_ = old_name;
     Fail("it cannot be made afresh", error);
@@ -386,12 +400,12 @@ void RunJournal::Renew() {
   chain_ = header_chain_ = std::move(chain);
   mark_due_ = false;
   if ((::fdatasync(file_.get()) != 0 && errno != EINVAL) ||
-      (::fsync(root_) != 0 && errno != EINVAL)) {
+      (::fsync(Holder()) != 0 && errno != EINVAL)) {
     Fail("it cannot be brought to the disk afresh", errno);
   }
   // Closed before it is removed (see the destructor).
   old.Reset();
-  ::unlinkat(root_, old_name.c_str(), 0);
+  ::unlinkat(Holder(), old_name.c_str(), 0);
 }
 
 int RunJournal::Sync() {

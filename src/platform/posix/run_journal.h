@@ -32,6 +32,12 @@ inline constexpr std::string_view kNewJournalPrefix = ".qor-journal-new-";
 // gets the name of one in the making that the file system would not remove.
 Fd MakeJournalFile(int root, std::string& name, std::string& left_behind);
 
+// This user's own folder for the journals of runs into a target folder that
+// takes none ($XDG_STATE_HOME/qor/journals/, made private where missing),
+// opened; invalid, with why, where it cannot be had. With `make` false it
+// is only opened where it exists (a missing one gives why "").
+Fd UserJournalFolder(std::string& why, bool make = true);
+
 class RunJournal {
  public:
   // The journal of this run in the folder `root`, made when first written;
@@ -135,7 +141,11 @@ class RunJournal {
   // Whether records written now reach the file. The mutex is held.
   bool Writable() const { return file_.IsValid() && !failed_ && lost_ == 0; }
 
+  // The folder that holds the journal: the target root, or this user's own.
+  int Holder() const { return own_folder_.IsValid() ? own_folder_.get() : root_; }
+
   int root_;
+  Fd own_folder_;            // this user's journal folder, where the target root takes none
   std::string source_root_;  // as given; made canonical with the journal
   std::string target_root_;
   std::string below_;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/ini_location.h"
 #include "platform/journal_key.h"
 #include "platform/journal_records.h"
 #include "platform/path_parts.h"
@@ -32,6 +33,9 @@
 namespace qor::platform {
 
 namespace {
+
+// Why a journal is not acted on when it is another target folder's.
+constexpr char kAnotherFolder[] = "it was made for another folder";
 
 Fd OpenFolder(const std::string& path) {
   return OpenRetrying([&] { return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
@@ -242,7 +246,7 @@ bool KilledRun::Read(int file, const FileIdentity& holder, std::string& why) {
   struct stat target, source;
   if (!target_root_.IsValid() || ::fstat(target_root_.get(), &target) != 0 ||
       IdentityFromStat(target) != holder) {
-    why = "it was made for another folder";
+    why = kAnotherFolder;
     return false;
   }
   if (!source_root_.IsValid() || ::fstat(source_root_.get(), &source) != 0) {
@@ -471,24 +475,26 @@ bool KilledRun::FinishItsMoves(int file) {
 
 }  // namespace
 
-Recovery RecoverKilledRuns(const std::string& root, RecoveryLog& log) {
-  Recovery recovery;
-  const Fd folder = OpenFolder(root);
+namespace {
+
+// The killed runs' journals in `folder` (shown as `shown`), those for the
+// target folder `holder`: where `own` (this user's journal folder), the
+// journals of runs into other folders are not this run's to finish, and
+// stay without a word.
+void RecoverIn(const Fd& folder, const std::string& shown, const FileIdentity& holder, bool own,
+               RecoveryLog& log, Recovery& recovery) {
   struct stat st;
-  if (!folder.IsValid() || ::fstat(folder.get(), &st) != 0) return recovery;
-  const FileIdentity holder = IdentityFromStat(st);
   std::vector<std::string> journals, making;
   {
     Fd listing(::openat(folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     const Dir dir(listing.IsValid() ? ::fdopendir(listing.get()) : nullptr);
-    if (dir == nullptr) return recovery;
+    if (dir == nullptr) return;
     listing.Release();
     while (const struct dirent* d = ::readdir(dir.get())) {
       if (IsRandomName(d->d_name, kJournalPrefix)) journals.emplace_back(d->d_name);
       if (IsRandomName(d->d_name, kNewJournalPrefix)) making.emplace_back(d->d_name);
     }
   }
-  const std::string shown = root.ends_with('/') ? root : root + '/';
   // Only a journal sealed with this user's key is this user's run's,
   // whatever owner and mode its file system shows.
   std::string no_key;
@@ -532,7 +538,9 @@ Recovery RecoverKilledRuns(const std::string& root, RecoveryLog& log) {
     }
     KilledRun run(log, recovery, *key);
     if (!run.Read(journal.get(), holder, why)) {
-      if (!why.empty()) recovery.refused.push_back({shown + name, why});
+      if (!why.empty() && !(own && why == kAnotherFolder)) {
+        recovery.refused.push_back({shown + name, why});
+      }
       continue;
     }
     // Each journal is closed before it is removed: rclone without its cache
@@ -558,6 +566,24 @@ Recovery RecoverKilledRuns(const std::string& root, RecoveryLog& log) {
     const bool finished = run.FinishItsMoves(carried.get());
     carried.Reset();  // closed before it is removed (rclone)
     if (finished) ::unlinkat(folder.get(), fresh.c_str(), 0);
+  }
+}
+
+}  // namespace
+
+Recovery RecoverKilledRuns(const std::string& root, RecoveryLog& log) {
+  Recovery recovery;
+  const Fd folder = OpenFolder(root);
+  struct stat st;
+  if (!folder.IsValid() || ::fstat(folder.get(), &st) != 0) return recovery;
+  const FileIdentity holder = IdentityFromStat(st);
+  RecoverIn(folder, root.ends_with('/') ? root : root + '/', holder, false, log, recovery);
+  // And those a run into this folder kept in this user's own folder, as the
+  // folder took none.
+  std::string why;
+  const Fd own = UserJournalFolder(why, false);
+  if (own.IsValid() && ::fstat(own.get(), &st) == 0 && IdentityFromStat(st) != holder) {
+    RecoverIn(own, UserStateFolder() + "/qor/journals/", holder, true, log, recovery);
   }
   return recovery;
 }

@@ -48,6 +48,14 @@ class Recovery : public ::testing::Test {
     for (const std::string& name : kNames) {
       WriteFile(source_.slash() + name, "bytes of " + name, UtcSeconds(2020, 1, 1));
     }
+    ::setenv("XDG_STATE_HOME", state_.path().c_str(), 1);
+  }
+  void TearDown() override { ::unsetenv("XDG_STATE_HOME"); }
+
+  // The journals in this user's own folder for them.
+  std::set<std::string> OwnJournals() const {
+    const std::string own = state_.slash() + "qor/journals";
+    return std::filesystem::exists(own) ? NamesIn(own) : std::set<std::string>{};
   }
 
   // Starts moving every file through one batch; `finish` false leaves the
@@ -72,6 +80,16 @@ class Recovery : public ::testing::Test {
       seam.before = [&](const SyscallEvent& e) {
         if (dies_at(e)) ::_exit(9);
       };
+      // A target folder that takes no journal (as one writable only below
+      // its root would, for another user).
+      if (refuse_journal_) {
+        seam.fail = [in_target = true](const SyscallEvent& e) mutable {
+          const bool refuse =
+              in_target && e.call == "rename" && e.from.starts_with(".qor-journal-new-");
+          in_target = in_target && !refuse;  // the next one is made elsewhere
+          return refuse ? EACCES : 0;
+        };
+      }
       FolderListing listing(source_.path());
       TargetFolder target(target_.slash() + date_folder_);
       target.KeepJournal(
@@ -104,7 +122,9 @@ class Recovery : public ::testing::Test {
 
   TempFolder source_{BuildParent()};
   TempFolder target_{"/dev/shm"};
-  std::string date_folder_;  // below target_, where the files go
+  TempFolder state_{"/dev/shm"};  // this user's state folder
+  std::string date_folder_;       // below target_, where the files go
+  bool refuse_journal_ = false;   // the target folder takes no journal
 };
 
 TEST_F(Recovery, AKillAtAnyStepIsFinishedByTheNextRunAndLeavesNothingOfItsOwn) {
@@ -129,37 +149,52 @@ TEST_F(Recovery, AKillAtAnyStepIsFinishedByTheNextRunAndLeavesNothingOfItsOwn) {
        3},
   };
   // Copies held open without a name leave nothing behind; temporary names
-  // are what the recovery removes.
-  for (const bool unnamed : {true, false})
-    for (const Case& c : cases) {
-      SCOPED_TRACE(std::string(c.label) + (unnamed ? ", unnamed copies" : ", named temporaries"));
-      const CopyKind kind(unnamed);
-      const int status = RunDyingAt(c.dies_at);
-      ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9) << "the run did not die there";
-      if (unnamed) {
+  // are what the recovery removes. A target folder that takes no journal
+  // has it kept in this user's own folder, where the next run finds it.
+  for (const bool refused : {false, true})
+    for (const bool unnamed : {true, false})
+      for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.label) + (unnamed ? ", unnamed copies" : ", named temporaries") +
+                     (refused ? ", the journal in the user's own folder" : ""));
+        const CopyKind kind(unnamed);
+        refuse_journal_ = refused;
+        const int status = RunDyingAt(c.dies_at);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9) << "the run did not die there";
+        EXPECT_EQ(OwnJournals().size(), refused ? 1u : 0u);
+        if (refused) {
+          // Not a run into another folder's to finish, nor a stranger to it.
+          const TempFolder other("/dev/shm");
+          FakeRecoveryLog elsewhere;
+          const platform::Recovery none = RecoverKilledRuns(other.path(), elsewhere);
+          EXPECT_TRUE(none.refused.empty() && elsewhere.written.empty());
+          EXPECT_EQ(OwnJournals().size(), 1u);
+        }
+        if (unnamed) {
+          for (const std::string& name : NamesIn(target_.path())) {
+            EXPECT_FALSE(name.starts_with(kTemporaryPrefix)) << "a kill left a temporary: " << name;
+          }
+        }
+
+        FakeRecoveryLog log;
+        const platform::Recovery recovery = RecoverKilledRuns(target_.path(), log);
+
+        EXPECT_EQ(recovery.logged, c.finished);
+        EXPECT_EQ(log.written.size(), c.finished);
+        EXPECT_EQ(recovery.left, 0);
+        EXPECT_TRUE(recovery.refused.empty());
+        EXPECT_EQ(OwnJournals(), std::set<std::string>{});
+        ExpectEachFileOnce();
+        for (const std::string& entry : log.written) {
+          EXPECT_EQ(entry.find("      MOVED to   "), 1u) << entry;
+        }
+        // Back to the start for the next case.
         for (const std::string& name : NamesIn(target_.path())) {
-          EXPECT_FALSE(name.starts_with(kTemporaryPrefix)) << "a kill left a temporary: " << name;
+          std::filesystem::remove(target_.slash() + name);
+        }
+        for (const std::string& name : kNames) {
+          WriteFile(source_.slash() + name, "bytes of " + name, UtcSeconds(2020, 1, 1));
         }
       }
-
-      FakeRecoveryLog log;
-      const platform::Recovery recovery = RecoverKilledRuns(target_.path(), log);
-
-      EXPECT_EQ(recovery.logged, c.finished);
-      EXPECT_EQ(log.written.size(), c.finished);
-      EXPECT_EQ(recovery.left, 0);
-      ExpectEachFileOnce();
-      for (const std::string& entry : log.written) {
-        EXPECT_EQ(entry.find("      MOVED to   "), 1u) << entry;
-      }
-      // Back to the start for the next case.
-      for (const std::string& name : NamesIn(target_.path())) {
-        std::filesystem::remove(target_.slash() + name);
-      }
-      for (const std::string& name : kNames) {
-        WriteFile(source_.slash() + name, "bytes of " + name, UtcSeconds(2020, 1, 1));
-      }
-    }
 }
 
 TEST_F(Recovery, ALiveRunsWorkIsNeverTouched) {

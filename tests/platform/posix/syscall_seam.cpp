@@ -30,6 +30,15 @@ void Seen(const SyscallEvent& event) {
   in_hook = false;
 }
 
+int Failing(const SyscallEvent& event) {
+  SyscallSeam* seam = SyscallSeam::Active();
+  if (seam == nullptr || in_hook || !seam->fail) return 0;
+  in_hook = true;
+  const int error = seam->fail(event);
+  in_hook = false;
+  return error;
+}
+
 template <typename Function>
 Function Real(const char* name) {
   return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
@@ -93,6 +102,10 @@ extern "C" int fdatasync(int fd) {
 extern "C" int renameat2(int from_dir, const char* from, int to_dir, const char* to,
                          unsigned int flags) {
   Seen({"rename", from, to});
+  if (const int error = qor::testing::Failing({"rename", from, to})) {
+    errno = error;
+    return -1;
+  }
   static const auto real = Real<int (*)(int, const char*, int, const char*, unsigned)>("renameat2");
   return real(from_dir, from, to_dir, to, flags);
 }

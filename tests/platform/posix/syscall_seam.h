@@ -45,6 +45,8 @@ class SyscallSeam {
   std::function<void(const SyscallEvent&)> before;
   // Every file system says it is FUSE, as a share mounted through it would.
   bool remote = false;
+  // A rename this answers with an error number fails with it, untried.
+  std::function<int(const SyscallEvent&)> fail;
 
   // The seam at work, or nullptr.
   static SyscallSeam* Active();
@@ -57,5 +59,7 @@ class SyscallSeam {
 
 // Hands a call to the seam at work, if any.
 void Seen(const SyscallEvent& event);
+// The error the seam at work fails the call with; 0 to make it.
+int Failing(const SyscallEvent& event);
 
 }  // namespace qor::testing
