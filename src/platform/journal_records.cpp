@@ -13,7 +13,7 @@ namespace qor::platform {
 
 namespace {
 
-constexpr std::string_view kVersion = "3";
+constexpr std::string_view kVersion = "4";
 constexpr std::size_t kSealLength = 64;  // hexadecimal digits
 
 std::string Record(std::initializer_list<std::string_view> fields) {
@@ -67,7 +67,7 @@ std::size_t FieldsOf(std::string_view kind) {
   if (kind == "L") return 5;
   if (kind == "T") return 3;
   if (kind == "U") return 3;
-  if (kind == "P") return 5;
+  if (kind == "P") return 7;
   if (kind == "K") return 6;
   if (kind == "W" || kind == "X") return 4;
   if (kind == "N") return 7;
@@ -118,8 +118,8 @@ bool TakeRecord(const std::vector<std::string_view>& fields, char separator, Jou
   record.name = fields[3];
   record.entry = fields[4];
   if (kind == 'K') record.taken = fields[5];
-  if (kind == 'N' && (!ReadDecimal(fields[5], record.identity.device) ||
-                      !ReadDecimal(fields[6], record.identity.inode))) {
+  if ((kind == 'N' || kind == 'P') && (!ReadDecimal(fields[5], record.identity.device) ||
+                                       !ReadDecimal(fields[6], record.identity.inode))) {
     why = "a rename's record is not as written";
     return false;
   }
@@ -214,8 +214,8 @@ std::string NameTakenRecord(std::string_view source, std::string_view target,
 }
 
 std::string PlacingRecord(std::string_view source, std::string_view target, std::string_view name,
-                          std::string_view entry) {
-  return Record({"P", source, target, name, entry});
+                          std::string_view entry, const FileIdentity& copy) {
+  return Record({"P", source, target, name, entry, Decimal(copy.device), Decimal(copy.inode)});
 }
 
 std::string TakingAwayRecord(std::string_view source, std::string_view target,

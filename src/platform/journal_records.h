@@ -65,11 +65,12 @@ std::string WritingRecord(std::string_view source, std::string_view target, std:
 // what stands under it is not the copy.
 std::string NameTakenRecord(std::string_view source, std::string_view target,
                             std::string_view name);
-// "P": the copy `name` in `target` (below the target root) is about to be
-// put in place while its source, of the same name in `source` (below the
-// source root), still exists; `entry` is the run log's entry.
+// "P": the copy `name` in `target` (below the target root), `copy` on its
+// file system (0 where not known), is about to be put in place while its
+// source, of the same name in `source` (below the source root), still
+// exists; `entry` is the run log's entry.
 std::string PlacingRecord(std::string_view source, std::string_view target, std::string_view name,
-                          std::string_view entry);
+                          std::string_view entry, const FileIdentity& copy = {});
 // "K": as "P", the source about to be renamed to `taken`.
 std::string TakingAwayRecord(std::string_view source, std::string_view target,
                              std::string_view name, std::string_view entry, std::string_view taken);
@@ -82,7 +83,8 @@ std::string RenamingRecord(std::string_view source, std::string_view target, std
                            std::string_view entry, const FileIdentity& identity);
 
 // One record read back: "T" has `target` and `name`, "U" `source` and
-// `name`, "W" and "X" all three, "P" all but `taken`, "N" as "P" and `identity`.
+// `name`, "W" and "X" all three, "P" and "N" all but `taken`, "K" all but
+// `identity`.
 struct JournalRecord {
   char kind = 0;
   std::string source;  // folder below the source root

@@ -473,7 +473,7 @@ Outcome MoveAcrossFileSystems(int from_dir, const std::string& from, int to_dir,
     return made;
   }
   if (journal != nullptr) {
-    journal->Placing(from_dir, to_dir, name, entry);
+    journal->Placing(from_dir, to_dir, name, entry, copy.PlacedIdentity());
     if (const int lost = journal->Sync()) {
       copy.Discard(to_dir, name);
       return {lost};

@@ -321,7 +321,8 @@ bool MoveBatch::State::MakeEveryCopy() {
 bool MoveBatch::State::MakeCopiesDurable() {
   for (Item& item : items) {
     if (item.CopyPending() && item.journal != nullptr) {
-      item.journal->Placing(item.from->fd(), item.to->fd(), item.name, item.steps.entry);
+      item.journal->Placing(item.from->fd(), item.to->fd(), item.name, item.steps.entry,
+                            item.copy.PlacedIdentity());
     }
   }
   std::vector<std::uint64_t> synced_systems;

@@ -270,11 +270,11 @@ bool RunJournal::FoldersOf(int from_dir, int to_dir, std::string& source, std::s
 }
 
 void RunJournal::Placing(int from_dir, int to_dir, const std::string& name,
-                         const std::string& entry) {
+                         const std::string& entry, const FileIdentity& copy) {
   const std::lock_guard lock(mutex_);
   std::string source, target;
   if (FoldersOf(from_dir, to_dir, source, target)) {
-    held_ += PlacingRecord(source, target, name, entry);
+    held_ += PlacingRecord(source, target, name, entry, copy);
   }
 }
 

@@ -58,10 +58,11 @@ class RunJournal {
   // target root or the source root), recorded already. Names are recorded several at a time, each
   // folder's apart: on a share each write to the journal is a round trip.
   std::string NextTemporary(int dir);
-  // Before the copy `name` in `to_dir` is put in place while its source of
-  // the same name in `from_dir` still exists; `entry` is the run log's entry
-  // for the file once it has moved. Held until WriteHeld or Sync.
-  void Placing(int from_dir, int to_dir, const std::string& name, const std::string& entry);
+  // Before the copy `name` in `to_dir` (`copy` on its file system) is put in
+  // place while its source of the same name in `from_dir` still exists;
+  // `entry` is the run log's entry for the file once it has moved. Held until WriteHeld or Sync.
+  void Placing(int from_dir, int to_dir, const std::string& name, const std::string& entry,
+               const FileIdentity& copy);
   // Before the source `name` in `from_dir` is renamed to `taken`, its copy
   // being `name` in `to_dir`. Held until WriteHeld or Sync.
   void TakingAway(int from_dir, const std::string& taken, int to_dir, const std::string& name,

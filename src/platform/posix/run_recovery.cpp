@@ -212,11 +212,18 @@ class KilledRun {
   // different file; else back under its name. True when it went.
   bool RemoveOrPutBack(const JournalRecord& record, int source, const std::string& taken,
                        int target, bool& hidden);
-  // A copy the journal names that differs from its source `original` in
-  // `source`: removed when it holds only a part of its start (its bytes lost
-  // with the power), so that the next run moves the file afresh; else
-  // counted, and both stay.
-  void RemoveCutShort(const std::string& name, int target, int source, const std::string& original);
+  // A copy the journal names (`record`'s) that differs from its source
+  // `original` in `source`: removed when it holds only a part of its start
+  // (its bytes lost with the power) and is sure to be the copy the run made,
+  // so that the next run moves the file afresh; else counted, and both stay.
+  // A file that another put under the name first (an empty one holds the
+  // start of any file) is never removed.
+  void RemoveCutShort(const JournalRecord& record, int target, int source,
+                      const std::string& original);
+  // Whether the file `copy` under `record`'s name is the run's own copy: one
+  // written under its own name where that name was free, or the one placed
+  // there, by its identity where the file system keeps identities.
+  bool MadeByTheRun(const JournalRecord& record, int target, const struct stat& copy) const;
   // The entries of files in flight at the kill that left their source: the
   // last entry a log the journal names had begun, where a move of one file
   // system needs no record of its own. `done` are the files the records
@@ -230,6 +237,10 @@ class KilledRun {
   JournalText journal_;
   Fd source_root_;
   Fd target_root_;
+  // By source folder and name: the copies written under their own name,
+  // and the identities of those put in place.
+  std::set<std::pair<std::string, std::string>> written_in_place_;
+  std::map<std::pair<std::string, std::string>, FileIdentity> placed_;
   bool keep_ = false;  // a source is left hidden: the journal stays with it
 };
 
@@ -312,7 +323,7 @@ bool KilledRun::RemoveOrPutBack(const JournalRecord& record, int source, const s
       ::unlinkat(source, taken.c_str(), 0) == 0) {
     return true;
   }
-  if (copy_there) RemoveCutShort(record.name, target, source, taken);
+  if (copy_there) RemoveCutShort(record, target, source, taken);
   if (RenameNoReplace(source, taken.c_str(), source, record.name.c_str()) != 0) {
     hidden = true;
     recovery_.hidden.push_back(journal_.source_root + record.source + taken);
@@ -321,12 +332,23 @@ bool KilledRun::RemoveOrPutBack(const JournalRecord& record, int source, const s
   return false;
 }
 
-void KilledRun::RemoveCutShort(const std::string& name, int target, int source,
+bool KilledRun::MadeByTheRun(const JournalRecord& record, int target,
+                             const struct stat& copy) const {
+  const std::pair<std::string, std::string> file{record.source, record.name};
+  if (written_in_place_.count(file) != 0) return true;
+  const auto placed = placed_.find(file);
+  return placed != placed_.end() && placed->second.inode != 0 &&
+         KnownAbilitiesOf(target).stable_identity && !IsRemote(target) &&
+         placed->second == IdentityFromStat(copy);
+}
+
+void KilledRun::RemoveCutShort(const JournalRecord& record, int target, int source,
                                const std::string& original) {
+  const std::string& name = record.name;
   struct stat copy, of;
   if (Stat(target, name, copy) && Stat(source, original, of) &&
       IdentityFromStat(copy) != IdentityFromStat(of) && copy.st_size < of.st_size &&
-      HoldsStartOf(target, name, source, original)) {
+      MadeByTheRun(record, target, copy) && HoldsStartOf(target, name, source, original)) {
     ::unlinkat(target, name.c_str(), 0);
     return;
   }
@@ -365,7 +387,8 @@ bool KilledRun::FinishMove(int file, const JournalRecord& record) {
   if (record.kind == 'W') {
     // A copy begun under its own name: it goes while it holds nothing but
     // the start of its source, which stays.
-    if (copy_there && HoldsStartOf(target.get(), record.name, source.get(), record.name)) {
+    if (copy_there && MadeByTheRun(record, target.get(), st) &&
+        HoldsStartOf(target.get(), record.name, source.get(), record.name)) {
       ::unlinkat(target.get(), record.name.c_str(), 0);
     }
     return false;
@@ -386,7 +409,7 @@ bool KilledRun::FinishMove(int file, const JournalRecord& record) {
     // its name (a name that was taken) never leaves its own name, also where
     // it could not get it back (rclone).
     if (!SameAsCopied(source.get(), record.name, target.get(), record.name)) {
-      RemoveCutShort(record.name, target.get(), source.get(), record.name);
+      RemoveCutShort(record, target.get(), source.get(), record.name);
       return false;
     }
     if (!TakeAway(file, record, source.get(), taken)) return false;
@@ -449,6 +472,12 @@ bool KilledRun::FinishItsMoves(int file) {
   if (Append(file, LogRecord(log_.Mark())) != 0) return false;
   for (const JournalRecord& record : journal_.records) {
     if (record.kind == 'T' || record.kind == 'U') RemoveTemporary(record);
+  }
+  for (const JournalRecord& record : journal_.records) {
+    const std::pair<std::string, std::string> file{record.source, record.name};
+    if (record.kind == 'W') written_in_place_.insert(file);
+    if (record.kind == 'X') written_in_place_.erase(file);
+    if (record.kind == 'P') placed_[file] = record.identity;
   }
   // A move's last record tells how far it went.
   std::vector<std::string> moved;

@@ -238,35 +238,45 @@ TEST_F(Recovery, ASourceChangedSinceItsCopyWasPlacedStaysWithTheCopy) {
 // A power cut can keep a copy's name but not all its bytes, whatever the
 // run synced (a disk that lied): a copy that holds only the start of its
 // source goes, the source keeps its name and every byte, and the next run
-// moves it afresh.
+// moves it afresh. Another's file under that name (an empty one holds the
+// start of any file) stays.
 TEST_F(Recovery, ACopyCutShortGoesAndItsSourceStays) {
+  const auto at_taken = [](const SyscallEvent& e) {
+    return e.call == "unlink" && e.from.starts_with(kTakenPrefix);
+  };
   struct Case {
     const char* label;
     std::function<bool(const SyscallEvent&)> dies_at;
-    std::uintmax_t kept;  // the bytes of a's copy the cut kept
+    std::uintmax_t kept;   // the bytes of a's copy the cut kept
+    bool another = false;  // an empty file of another's under a's name instead
   };
   const Case cases[] = {
       {"sources all there, a's copy empty", AtTheFirstSyncOnceACopyIsPlaced(), 0},
-      {"a under its private name, its copy empty",
-       [](const SyscallEvent& e) { return e.call == "unlink" && e.from.starts_with(kTakenPrefix); },
-       0},
-      {"a under its private name, its copy cut short",
-       [](const SyscallEvent& e) { return e.call == "unlink" && e.from.starts_with(kTakenPrefix); },
-       4},
+      {"a under its private name, its copy empty", at_taken, 0},
+      {"a under its private name, its copy cut short", at_taken, 4},
+      {"sources all there, another's empty file under a's name", AtTheFirstSyncOnceACopyIsPlaced(),
+       0, true},
+      {"a under its private name, another's empty file under its name", at_taken, 0, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     ASSERT_NE(RunDyingAt(c.dies_at), -1);
     std::filesystem::resize_file(target_.slash() + "a", c.kept);
+    if (c.another) {
+      std::filesystem::remove(target_.slash() + "a");
+      WriteFile(target_.slash() + "a", "", UtcSeconds(2019, 1, 1));
+    }
 
     FakeRecoveryLog log;
     const platform::Recovery recovery = RecoverKilledRuns(target_.path(), log);
 
     EXPECT_EQ(recovery.logged, 2u);
-    EXPECT_EQ(recovery.left, 0);
+    EXPECT_EQ(recovery.left, c.another ? 1 : 0);
     EXPECT_TRUE(recovery.hidden.empty());
-    EXPECT_EQ(NamesIn(target_.path()), (std::set<std::string>{"b", "c"}));
+    EXPECT_EQ(NamesIn(target_.path()), c.another ? (std::set<std::string>{"a", "b", "c"})
+                                                 : (std::set<std::string>{"b", "c"}));
     EXPECT_EQ(ReadFile(source_.slash() + "a"), "bytes of a");
+    std::filesystem::remove(target_.slash() + "a");
     for (const std::string name : {"b", "c"}) {
       std::filesystem::remove(target_.slash() + name);
       WriteFile(source_.slash() + name, "bytes of " + name, UtcSeconds(2020, 1, 1));

@@ -49,7 +49,8 @@ TEST(RunJournalTest, KeepsRoomForABatchOnADiskThatFillsAndIsLostOnlyBeyondIt) {
         const std::string name = "file-" + std::to_string(i) + std::string(200, 'n');
         journal.Placing(from, root, name,
                         c.entry_size != 0 ? std::string(c.entry_size, 'e')
-                                          : name + "      MOVED to   " + disk.slash());
+                                          : name + "      MOVED to   " + disk.slash(),
+                        FileIdentity{1, i + 1});
       }
       EXPECT_EQ(journal.Sync(), c.lost);
       EXPECT_EQ(journal.Lost(), c.lost);
