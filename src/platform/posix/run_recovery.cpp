@@ -28,6 +28,7 @@
 #include "platform/posix/listing_state.h"
 #include "platform/posix/run_journal.h"
 #include "platform/posix/write_all.h"
+#include "platform/recovery_logs.h"
 #include "platform/temporary_names.h"
 
 namespace qor::platform {
@@ -87,9 +88,8 @@ std::string Stranger(const struct stat& st, int folder) {
 }
 
 // The log `mark` names, opened with `flags`: at its path, or where a later
-// run put it aside in the same folder (the window keeps an earlier log of
-// the day's name under a number), found by its identity. Invalid when it is
-// gone or is no plain file.
+// run put it aside in the same folder, found by its identity. Invalid when
+// it is gone or is no plain file.
 Fd OpenLog(const LogMark& mark, int flags) {
   if (mark.path.empty()) return Fd();
   flags |= O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
@@ -114,67 +114,46 @@ Fd OpenLog(const LogMark& mark, int flags) {
   return Fd();
 }
 
-// The complete lines of the logs a journal names, each read from where the
-// journal's last batch began in it.
-std::unordered_set<std::string> LoggedLines(const std::vector<LogMark>& marks) {
-  std::map<std::pair<std::uint64_t, std::uint64_t>, LogMark> logs;
-  for (const LogMark& mark : marks) {
-    LogMark& latest = logs[{mark.identity.device, mark.identity.inode}];
-    if (latest.path.empty() || mark.offset > latest.offset) latest = mark;
-  }
-  std::unordered_set<std::string> lines;
-  for (const auto& [identity, mark] : logs) {
-    const Fd log = OpenLog(mark, O_RDONLY);
-    struct stat st;
-    if (!log.IsValid() || ::fstat(log.get(), &st) != 0 ||
-        static_cast<std::uint64_t>(st.st_size) <= mark.offset) {
-      continue;  // gone: none of its entries can be counted on
-    }
-    const off_t from = static_cast<off_t>(LoggedSince(mark.offset));
-    if (::lseek(log.get(), from, SEEK_SET) != from) continue;
-    std::string text;
-    ReadBounded(log.get(), kLargestLogPart, text);
-    AddWholeLines(text, from == 0, static_cast<std::size_t>(mark.offset - LoggedSince(mark.offset)),
-                  lines);
-  }
-  return lines;
-}
+}  // namespace
 
-// The last line of the log `mark` names when it was cut short before its
-// line end, as a kill leaves the entry of the file in flight; false when
-// the log ends with a whole line, or is gone or replaced.
-bool CutLastLineOf(const LogMark& mark, std::string& line) {
-  const Fd log = OpenLog(mark, O_RDONLY);
-  struct stat st;
-  if (!log.IsValid() || ::fstat(log.get(), &st) != 0 || st.st_size == 0) return false;
-  const auto size = static_cast<std::uint64_t>(st.st_size);
-  const off_t from = static_cast<off_t>(size > kLogTail ? size - kLogTail : 0);
-  if (::lseek(log.get(), from, SEEK_SET) != from) return false;
-  std::string text;
-  return ReadBounded(log.get(), kLogTail, text) && CutLastLine(text, from == 0, line);
-}
+struct LogFile::State {
+  Fd log;
+  std::uint64_t size = 0;
+};
 
-// The last line of the log `mark` names, cut short by a kill, goes once
-// every move of the killed run is logged whole: the piece is no entry (a
-// reader takes it for a file not dealt with), and a person reading it would
-// take a move logged here again for one logged twice. Not while a living
-// run writes the log (its lock), nor anything but that piece.
-void DropCutLastLine(const LogMark& mark) {
-  const Fd log = OpenLog(mark, O_RDWR);
+LogFile::LogFile(const LogMark& mark, bool to_cut) : state_(std::make_unique<State>()) {
+  Fd log = OpenLog(mark, to_cut ? O_RDWR : O_RDONLY);
   struct stat st;
-  if (!log.IsValid() || ::flock(log.get(), LOCK_EX | LOCK_NB) != 0 ||
-      ::fstat(log.get(), &st) != 0 || st.st_size == 0) {
+  if (!log.IsValid() || (to_cut && ::flock(log.get(), LOCK_EX | LOCK_NB) != 0) ||
+      ::fstat(log.get(), &st) != 0) {
     return;
   }
-  const auto size = static_cast<std::uint64_t>(st.st_size);
-  const off_t from = static_cast<off_t>(size > kLogTail ? size - kLogTail : 0);
-  std::string text, line;
-  if (::lseek(log.get(), from, SEEK_SET) != from || !ReadBounded(log.get(), kLogTail, text) ||
-      !CutLastLine(text, from == 0, line)) {
-    return;
-  }
-  if (::ftruncate(log.get(), static_cast<off_t>(size - line.size())) == 0) ::fsync(log.get());
+  state_->log = std::move(log);
+  state_->size = static_cast<std::uint64_t>(st.st_size);
 }
+
+LogFile::~LogFile() = default;
+
+bool LogFile::IsOpen() const {
+  return state_->log.IsValid();
+}
+
+std::uint64_t LogFile::Size() const {
+  return state_->size;
+}
+
+bool LogFile::Read(std::uint64_t from, std::uint64_t most, std::string& text) {
+  const off_t at = static_cast<off_t>(from);
+  return IsOpen() && ::lseek(state_->log.get(), at, SEEK_SET) == at &&
+         ReadBounded(state_->log.get(), most, text);
+}
+
+bool LogFile::CutTo(std::uint64_t size) {
+  return IsOpen() && ::ftruncate(state_->log.get(), static_cast<off_t>(size)) == 0 &&
+         ::fsync(state_->log.get()) == 0;
+}
+
+namespace {
 
 // One killed run's journal, read and checked; acted on by FinishItsMoves.
 class KilledRun {

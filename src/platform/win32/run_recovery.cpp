@@ -17,6 +17,7 @@
 #include "platform/journal_key.h"
 #include "platform/journal_records.h"
 #include "platform/path_parts.h"
+#include "platform/recovery_logs.h"
 #include "platform/temporary_names.h"
 #include "platform/win32/cross_volume_move.h"
 #include "platform/win32/listing.h"
@@ -170,54 +171,79 @@ bool Seek(HANDLE file, std::uint64_t offset) {
   return ::SetFilePointerEx(file, at, nullptr, FILE_BEGIN);
 }
 
-// The log `mark` names, opened to be read, and its size; invalid when it is
-// gone or replaced: none of its entries can be counted on then.
-Handle OpenLog(const LogMark& mark, std::uint64_t& size) {
+// The log `mark` names, opened to be read (and, `to_cut`, written, where no
+// living run writes it: the run log is shared for reading only), at its
+// path or found by its identity in the same folder; invalid when it is gone
+// or is no plain file.
+Handle OpenLog(const LogMark& mark, bool to_cut) {
   const std::wstring path = LongPath(mark.path);
   if (path.empty()) return Handle();
-  // Without following a link or waiting on a pipe.
-  Handle log(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN,
-                           nullptr));
-  FILE_BASIC_INFO basic;
-  FILE_STANDARD_INFO standard;
-  if (!log.IsValid() || ::GetFileType(log.get()) != FILE_TYPE_DISK ||
-      !ReadInfo(log.get(), basic, standard) ||
-      (basic.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
-      HandleIdentity(log.get()) != mark.identity) {
-    return Handle();
-  }
-  size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
+  const auto open = [&](const std::wstring& name) {
+    // Without following a link or waiting on a pipe.
+    Handle log(::CreateFileW(name.c_str(), GENERIC_READ | (to_cut ? GENERIC_WRITE : 0),
+                             FILE_SHARE_READ | (to_cut ? 0 : FILE_SHARE_WRITE), nullptr,
+                             OPEN_EXISTING,
+                             FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    FILE_BASIC_INFO basic;
+    FILE_STANDARD_INFO standard;
+    if (!log.IsValid() || ::GetFileType(log.get()) != FILE_TYPE_DISK ||
+        !ReadInfo(log.get(), basic, standard) ||
+        (basic.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+        HandleIdentity(log.get()) != mark.identity) {
+      return Handle();
+    }
+    return log;
+  };
+  if (Handle log = open(path); log.IsValid()) return log;
+  const std::wstring folder = path.substr(0, path.rfind(L'\\') + 1);
+  WIN32_FIND_DATAW found;
+  const HANDLE search = ::FindFirstFileExW((folder + L"*").c_str(), FindExInfoBasic, &found,
+                                           FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) return Handle();
+  Handle log;
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+      log = open(folder + found.cFileName);
+  } while (!log.IsValid() && ::FindNextFileW(search, &found));
+  ::FindClose(search);
   return log;
 }
 
-// The complete lines of the logs a journal names, each read from where the
-// journal's moves began in it.
-std::unordered_set<std::string> LoggedLines(const std::vector<LogMark>& logs) {
-  std::unordered_set<std::string> lines;
-  for (const LogMark& mark : logs) {
-    std::uint64_t size = 0;
-    const Handle log = OpenLog(mark, size);
-    const std::uint64_t from = LoggedSince(mark.offset);
-    if (!log.IsValid() || size <= mark.offset || !Seek(log.get(), from)) continue;
-    std::string text;
-    ReadBounded(log.get(), kLargestLogPart, text);
-    AddWholeLines(text, from == 0, static_cast<std::size_t>(mark.offset - from), lines);
-  }
-  return lines;
+}  // namespace
+
+struct LogFile::State {
+  Handle log;
+  std::uint64_t size = 0;
+};
+
+LogFile::LogFile(const LogMark& mark, bool to_cut) : state_(std::make_unique<State>()) {
+  Handle log = OpenLog(mark, to_cut);
+  LARGE_INTEGER size;
+  if (!log.IsValid() || !::GetFileSizeEx(log.get(), &size)) return;
+  state_->log = std::move(log);
+  state_->size = static_cast<std::uint64_t>(size.QuadPart);
 }
 
-// The last line of the log `mark` names when it was cut short before its
-// line end, as a kill leaves the entry of the file in flight; false when
-// the log ends with a whole line, or is gone or replaced.
-bool CutLastLineOf(const LogMark& mark, std::string& line) {
-  std::uint64_t size = 0;
-  const Handle log = OpenLog(mark, size);
-  const std::uint64_t from = size > kLogTail ? size - kLogTail : 0;
-  std::string text;
-  return log.IsValid() && size != 0 && Seek(log.get(), from) &&
-         ReadBounded(log.get(), kLogTail, text) && CutLastLine(text, from == 0, line);
+LogFile::~LogFile() = default;
+
+bool LogFile::IsOpen() const {
+  return state_->log.IsValid();
 }
+
+std::uint64_t LogFile::Size() const {
+  return state_->size;
+}
+
+bool LogFile::Read(std::uint64_t from, std::uint64_t most, std::string& text) {
+  return IsOpen() && Seek(state_->log.get(), from) && ReadBounded(state_->log.get(), most, text);
+}
+
+bool LogFile::CutTo(std::uint64_t size) {
+  return IsOpen() && Seek(state_->log.get(), size) && ::SetEndOfFile(state_->log.get()) &&
+         ::FlushFileBuffers(state_->log.get());
+}
+
+namespace {
 
 // One killed run's journal, read and checked; acted on by Finish.
 class KilledRun {
@@ -263,7 +289,8 @@ bool KilledRun::Read(HANDLE file, const FileIdentity& holder, std::string& why) 
     return false;
   }
   for (const JournalRecord& record : journal_.records) {
-    if (record.kind == 'K' || record.kind == 'W' || record.kind == 'X' || record.kind == 'U' || record.kind == 'N') {
+    if (record.kind == 'K' || record.kind == 'W' || record.kind == 'X' || record.kind == 'U' ||
+        record.kind == 'N') {
       why = "a record of a kind this system never writes";
       return false;
     }
@@ -437,6 +464,7 @@ bool KilledRun::Finish(HANDLE file) {
   }
   if (!entries.empty() && !log_.Write(entries)) return false;
   recovery_.logged += entries.size();
+  for (const LogMark& logged_in : journal_.logs) DropCutLastLine(logged_in);
   return true;
 }
 

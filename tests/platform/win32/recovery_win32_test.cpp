@@ -97,12 +97,17 @@ bool RunAsKilledChild() {
 }
 [[maybe_unused]] const bool kChild = RunAsKilledChild();
 
+// The killed child's log.
+std::string KilledLog() {
+  static const TempFolder logs;
+  return logs.slash() + "log.txt";
+}
+
 // Runs the killed child, moving `files` files, and gives its exit code.
 DWORD RunKilledAt(Step step, const std::string& from, const std::string& to, int files = 1,
                   int at = 1, const std::string& date = {}) {
-  static const TempFolder logs;
   ::SetEnvironmentVariableW(L"QOR_KILL_DATE", Widen(date).c_str());
-  ::SetEnvironmentVariableW(L"QOR_KILL_LOG", Widen(logs.slash() + "log.txt").c_str());
+  ::SetEnvironmentVariableW(L"QOR_KILL_LOG", Widen(KilledLog()).c_str());
   ::SetEnvironmentVariableW(L"QOR_KILL_FILES", std::to_wstring(files).c_str());
   ::SetEnvironmentVariableW(L"QOR_KILL_AT", std::to_wstring(at).c_str());
   ::SetEnvironmentVariableW(L"QOR_KILL_STEP", std::to_wstring(static_cast<int>(step)).c_str());
@@ -179,12 +184,17 @@ TEST(RecoveryWin32Test, AKillWithinABatchIsFinishedByTheNextRun) {
   if (::GetDriveTypeW(L"Q:\\") == DRIVE_NO_ROOT_DIR) GTEST_SKIP() << "no Q: drive";
   // Four files: the first moves alone, the other three in one batch. The
   // kill comes at the `at`-th time of `step`. The killed run logged each
-  // move it ended; the recovery logs the others that left their source.
+  // move it ended; the recovery logs the others that left their source,
+  // also where a later run put the killed run's log aside (the window keeps
+  // an earlier log of the day's name under a number), and then drops the
+  // piece of an entry a kill cut short at its end.
   const struct {
     Step step;
     int at;
     std::vector<std::string> logged;  // by the recovery
     std::set<std::string> in_target;  // afterwards
+    bool aside = false;               // the killed log renamed, another in its place
+    bool cut = false;                 // the killed log ends with a piece of an entry
   } cases[] = {
       {Step::Copied, 3, {}, {"f1.txt"}},
       {Step::Placing, 3, {Entry("f2.txt")}, {"f1.txt", "f2.txt"}},
@@ -196,6 +206,12 @@ TEST(RecoveryWin32Test, AKillWithinABatchIsFinishedByTheNextRun) {
        3,
        {Entry("f3.txt"), Entry("f4.txt")},
        {"f1.txt", "f2.txt", "f3.txt", "f4.txt"}},
+      {Step::Removed,
+       3,
+       {Entry("f3.txt"), Entry("f4.txt")},
+       {"f1.txt", "f2.txt", "f3.txt", "f4.txt"},
+       true,
+       true},
   };
   const std::vector<std::string> names = KilledRunsFiles(4);
   for (const auto& c : cases) {
@@ -206,11 +222,23 @@ TEST(RecoveryWin32Test, AKillWithinABatchIsFinishedByTheNextRun) {
       WriteFile(source.slash() + name, "whole " + name, UtcSeconds(2021, 6, 15));
     }
     ASSERT_EQ(RunKilledAt(c.step, source.path(), target.path(), 4, c.at), kKilled);
+    std::string killed_log = KilledLog();
+    if (c.cut) {
+      WriteFile(killed_log, ReadFile(killed_log) + Entry("f3").substr(0, 5),
+                UtcSeconds(2021, 6, 15));
+    }
+    if (c.aside) {
+      const std::string aside = killed_log.substr(0, killed_log.size() - 4) + "-2.txt";
+      ASSERT_TRUE(::MoveFileW(Widen(killed_log).c_str(), Widen(aside).c_str()));
+      WriteFile(killed_log, "", UtcSeconds(2021, 6, 15));
+      killed_log = aside;
+    }
 
     FakeRecoveryLog log;
     const Recovery recovery = RecoverKilledRuns(target.path(), log);
 
     EXPECT_EQ(log.written, c.logged);
+    EXPECT_TRUE(ReadFile(killed_log).ends_with("\r\n")) << "the piece of an entry stays";
     EXPECT_EQ(recovery.logged, c.logged.size());
     EXPECT_EQ(recovery.left, 0);
     EXPECT_TRUE(recovery.refused.empty());
