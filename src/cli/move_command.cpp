@@ -54,25 +54,30 @@ std::optional<Choice> ReadWhen(const Options& options) {
   const platform::CalendarDate now = platform::Today();
   const Date today{now.year, now.month, now.day};
   if (when == When::OlderThan || when == When::NewerThan) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
-      PrintError(name + ": '" + LogText(text) + "' is not a whole number of days");
+    // Days, with "d" after them or not, or weeks with "w".
+    const bool weeks = text.ends_with('w');
+    const std::string number = text.substr(0, text.size() - (weeks || text.ends_with('d')));
+    if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos) {
+      PrintError(name + ": '" + LogText(text) + "' is not a whole number of days (90, 90d, or 13w" +
+                 " for weeks)");
       return std::nullopt;
     }
     const std::int64_t most = DayNumber(today) - DayNumber(kEarliest);
-    if (text.size() > 9 || std::stoll(text) > most) {
+    const std::int64_t days = number.size() > 9 ? most + 1 : std::stoll(number) * (weeks ? 7 : 1);
+    if (days > most) {
       PrintError(name + ": at most " + IntegerText(most) + " days (back to " + DateText(kEarliest) +
                  ", the earliest date taken)");
       return std::nullopt;
     }
     // Newer than 0 days would be after today, which no file is.
-    if (when == When::NewerThan && std::stoll(text) == 0) {
+    if (when == When::NewerThan && days == 0) {
       PrintError(name + " 0 can never match: it takes files last written after today; " +
                  "give 1 or more (1: written today)");
       return std::nullopt;
     }
     // Older than N days: last written before the day N days ago; newer than
     // N days: after it.
-    const Date reference = AddDays(today, -std::stoll(text));
+    const Date reference = AddDays(today, -days);
     return Choice{reference, when == When::OlderThan ? kCompareBefore : kCompareAfter};
   }
   const std::optional<Date> date = ParseDate(text);
@@ -311,6 +316,9 @@ int MoveCommand(const Options& options) {
   params.VerifyCopies = options.verify;
   params.Jobs = options.jobs;
   if (!options.filter.empty()) params.Filter = &options.filter;
+  if (options.min_size) params.MinSize = *options.min_size;
+  if (options.max_size) params.MaxSize = *options.max_size;
+  params.MaxDepth = options.max_depth;
 
   if (!params.DryRun) {
     if (const platform::Outcome made = platform::MakeSureFolderPathExists(params.TargetPath);

@@ -49,7 +49,26 @@ bool MoveOnly(std::string_view name) {
     if (name == option.name) return true;
   }
   return name == "--recursive" || name == "--date-folder" || name == "--remove-empty" ||
-         name == "--verify" || name == "--jobs";
+         name == "--verify" || name == "--jobs" || name == "--min-size" || name == "--max-size" ||
+         name == "--max-depth";
+}
+
+// A size as given: a whole number of bytes, or of KiB, MiB, GiB or TiB with
+// k, M, G or T after it (1k = 1024 bytes); nothing when it is none.
+std::optional<std::uint64_t> ReadSize(const std::string& text) {
+  std::size_t digits = 0;
+  while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') ++digits;
+  if (digits == 0 || digits > 15 || text.size() > digits + 1) return std::nullopt;
+  int shift = 0;
+  if (text.size() > digits) {
+    const std::string_view units = "kMGT";
+    const std::size_t unit = units.find(text[digits] == 'K' ? 'k' : text[digits]);
+    if (unit == std::string_view::npos) return std::nullopt;
+    shift = 10 * static_cast<int>(unit + 1);
+  }
+  const std::uint64_t number = std::stoull(text.substr(0, digits));
+  if (number > (UINT64_MAX >> shift)) return std::nullopt;
+  return number << shift;
 }
 
 // The copies under way at once that --jobs may ask for.
@@ -144,6 +163,31 @@ class Parser {
       if (const auto text = take_value()) options.log = *text;
       return;
     }
+    if (name == "--min-size" || name == "--max-size") {
+      if (const auto text = take_value()) {
+        const std::optional<std::uint64_t> size = ReadSize(*text);
+        if (!size) {
+          result_.error = name + ": '" + LogText(*text) +
+                          "' is not a size (bytes, or a whole number with k, M, G or T: 500k)";
+        } else {
+          (name == "--min-size" ? options.min_size : options.max_size) = size;
+        }
+      }
+      return;
+    }
+    if (name == "--max-depth") {
+      if (const auto text = take_value()) {
+        const bool digits = !text->empty() && text->size() <= 4 &&
+                            text->find_first_not_of("0123456789") == std::string::npos;
+        if (!digits) {
+          result_.error = name + ": '" + LogText(*text) + "' is not a whole number of folders";
+        } else {
+          options.max_depth = std::stoi(*text);
+          options.recursive = true;
+        }
+      }
+      return;
+    }
     if (name == "--jobs") {
       if (const auto text = take_value()) {
         std::size_t jobs = 0;
@@ -231,6 +275,9 @@ class Parser {
     if (options.command == Command::Move && !options.when) {
       return Fail("say which files: --on, --before, --after, --older-than or --newer-than");
     }
+    if (options.min_size && options.max_size && *options.min_size > *options.max_size) {
+      return Fail("--min-size is larger than --max-size: no file could be taken");
+    }
     return result_;
   }
 
@@ -266,6 +313,7 @@ WHEN, exactly one of:
       --after DATE        last written on a later day
       --older-than DAYS   last written more than DAYS days before today
       --newer-than DAYS   last written fewer than DAYS days before today
+                          (DAYS: 90, 90d or 13w for weeks)
   --before and --after compare whole calendar dates: --before 2021-06-15
   takes a file of 2020-12-20 (the window's "<" does not, as it compares
   year, month and day each on its own).
@@ -281,6 +329,11 @@ Options of move:
                        path below SOURCE; * and ? within a name, [a-z] [!a-z]
                        sets, ** any number of folders (**/cache/*.tmp);
                        letter case counts except on Windows
+      --min-size SIZE  take only files of at least SIZE bytes; SIZE may end
+      --max-size SIZE  take only files of at most SIZE bytes;  with k, M, G or
+                       T (1k = 1024 bytes): --max-size 500M
+      --max-depth N    go at most N folders deep below SOURCE (0: SOURCE's own
+                       files); implies -r
   -n, --dry-run        change nothing: list what would move and where to, and
                        what would fail
       --verify         read each copy made across file systems back and compare

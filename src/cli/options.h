@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,7 +21,7 @@ struct Options {
   Command command = Command::Help;
   std::vector<std::string> operands;
   std::optional<When> when;
-  std::string when_value;  // the DATE or DAYS as given
+  std::string when_value;  // the DATE or DAYS as given (90, 90d, 13w)
   bool recursive = false;
   bool date_folder = false;
   bool remove_empty = false;
@@ -29,7 +30,9 @@ struct Options {
   bool verify = false;
   std::size_t jobs = 0;  // --jobs; 0: chosen by the file systems
   std::optional<std::string> log;
-  NameFilter filter;  // --include, --exclude, --exclude-dir
+  NameFilter filter;                                // --include, --exclude, --exclude-dir
+  std::optional<std::uint64_t> min_size, max_size;  // --min-size, --max-size, in bytes
+  int max_depth = -1;                               // --max-depth; -1: none
   Verbosity verbosity = Verbosity::Normal;
 };
 

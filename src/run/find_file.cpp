@@ -199,7 +199,7 @@ class Walker {
       // it would lose every record written after.
     } else if (remember_moves_ && moved_.count(entry.identity) != 0) {
       // Moved by this run already, into a part of the source not yet walked.
-    } else if (IsTaken(params_, entry.year, entry.month, entry.day) && Chosen(entry.name)) {
+    } else if (IsTaken(params_, entry.year, entry.month, entry.day) && Chosen(entry)) {
       if (params_.DryRun) {
         PreviewTakenFile(entry);
       } else {
@@ -210,15 +210,20 @@ class Walker {
     return WalkEnd::Finished;
   }
 
-  // A folder the filter keeps the walk out of is never opened; its entry
-  // still counts as searched.
+  // A folder the filter or the depth keeps the walk out of is never opened;
+  // its entry still counts as searched.
   bool Enters(const std::string& name) const {
+    if (params_.MaxDepth >= 0 && levels_.size() > static_cast<std::size_t>(params_.MaxDepth)) {
+      return false;
+    }
     return params_.Filter == nullptr || params_.Filter->EntersFolder(RelativeFolder() + name);
   }
-  // A file the filter refuses is passed over like one of another date.
-  bool Chosen(const std::string& name) const {
+  // A file the filter or its size refuses is passed over like one of
+  // another date.
+  bool Chosen(const platform::FolderEntry& entry) const {
+    if (entry.size < params_.MinSize || entry.size > params_.MaxSize) return false;
     return params_.Filter == nullptr ||
-           params_.Filter->TakesFile(RelativeFolder() + TrimAtNull(name));
+           params_.Filter->TakesFile(RelativeFolder() + TrimAtNull(entry.name));
   }
 
   // A dry run's taken file: counted as a move would count it, and reported

@@ -74,6 +74,12 @@ struct SearchParams {
   // Which files are taken and which folders entered, by name or path below
   // the source; none: every one.
   const NameFilter* Filter = nullptr;
+  // Only files of these sizes in bytes (both taken) are taken.
+  std::uint64_t MinSize = 0;
+  std::uint64_t MaxSize = UINT64_MAX;
+  // With Recurse, how many folders deep below the source the walk goes; -1:
+  // all the way.
+  std::int32_t MaxDepth = -1;
 };
 
 }  // namespace qor

@@ -1,5 +1,6 @@
-// qor-cli move's name filters through the real binary: the preview, the run
-// and its log take the same files, and an excluded folder is never opened.
+// qor-cli move's name, size and depth filters through the real binary: the
+// preview, the run and its log take the same files, and an excluded folder
+// is never opened.
 
 #include <gtest/gtest.h>
 
@@ -15,14 +16,18 @@
 namespace qor::testing {
 namespace {
 
-const char* const kFiles[] = {"old.txt",       "old.tmp",   "Thumbs.db",
-                              "Notes.TXT",     "a/old.txt", "a/cache/c.txt",
-                              "b/cache/d.txt", "b/e.log",   "b/deep/f.txt"};
+const struct {
+  const char* path;
+  std::size_t size;
+} kFiles[] = {{"old.txt", 1},          {"old.tmp", 3000},   {"Thumbs.db", 2048},
+              {"Notes.TXT", 100},      {"a/old.txt", 5000}, {"a/cache/c.txt", 1},
+              {"b/cache/d.txt", 2047}, {"b/e.log", 4096},   {"b/deep/f.txt", 1}};
 
 struct FilterTree {
   FilterTree() {
-    for (const char* file : kFiles) {
-      WriteFile(source.slash() + Native(file), "x", UtcSeconds(2020, 1, 1));
+    for (const auto& file : kFiles) {
+      WriteFile(source.slash() + Native(file.path), std::string(file.size, 'x'),
+                UtcSeconds(2020, 1, 1));
     }
   }
   // Runs over the tree, a preview when `extra` holds "-n".
@@ -67,6 +72,14 @@ TEST(CliFilterTest, PreviewRunAndLogTakeTheFilesThePatternsChooseAndSkipExcluded
       {{"--include", "*.t??", "--exclude", "a/**", "--exclude", "[tN]*"},
        {"old.txt", "old.tmp", "b/cache/d.txt", "b/deep/f.txt"},
        {}},
+      {{"--min-size", "2k"}, {"old.tmp", "Thumbs.db", "a/old.txt", "b/e.log"}, {}},
+      {{"--max-size", "2047"},
+       {"old.txt", "Notes.TXT", "a/cache/c.txt", "b/cache/d.txt", "b/deep/f.txt"},
+       {}},
+      {{"--min-size", "3000", "--max-size", "4K", "--include", "*.log"}, {"b/e.log"}, {}},
+      {{"--max-depth", "1"},
+       {"old.txt", "old.tmp", "Thumbs.db", "Notes.TXT", "a/old.txt", "b/e.log"},
+       {"a/cache", "b/cache", "b/deep"}},
   };
   // What the unfiltered walk searches, and what each folder holds.
   const FilterTree whole;
