@@ -924,6 +924,9 @@ int opened(int fd, const char* path, fuse_file_info* fi) {
   fstat(fd, &st);
   {
     std::lock_guard<std::mutex> lock(g.model);
+    // A file made now is new: nothing of a file that had its number before
+    // is its own.
+    if ((fi->flags & O_EXCL) != 0) g.live.erase(st.st_ino);
     ++g.live[st.st_ino].opens;
   }
   fi->fh = reinterpret_cast<uint64_t>(new Handle{fd, g.generation, st.st_ino, path});
@@ -989,9 +992,16 @@ int layer_flush(const char* path, fuse_file_info*) {
 int layer_release(const char* path, fuse_file_info* fi) {
   Request request(Kind::kHousekeeping, "release", path);
   Handle* h = handle_of(fi);
+  // Closed under the model's lock: the last descriptor of a file without
+  // names frees its number beneath, and a file made meanwhile under that
+  // number (ext4 hands it out again at once) must not find this one's state.
+  // Closed first and counted after, that file inherited the state (its
+  // durable object, "unnamed"), and its own release then dropped it while
+  // the file still had its name: its bytes, made durable by an fsync, were
+  // not the ones its name led to after a cut (a copy came back empty).
+  std::lock_guard<std::mutex> lock(g.model);
   close(h->fd);
   if (!stale(h)) {
-    std::lock_guard<std::mutex> lock(g.model);
     const auto found = g.live.find(h->ino);
     if (found != g.live.end() && --found->second.opens <= 0) {
       const Live& live = found->second;
