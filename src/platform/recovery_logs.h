@@ -27,8 +27,8 @@ class LogFile {
   LogFile(const LogFile&) = delete;
   LogFile& operator=(const LogFile&) = delete;
 
-  bool IsOpen() const;
-  std::uint64_t Size() const;
+  bool IsOpen() const { return open_; }
+  std::uint64_t Size() const { return size_; }
   // Up to `most` bytes from `from` on, appended to `text`; false when a read
   // failed or there were more.
   bool Read(std::uint64_t from, std::uint64_t most, std::string& text);
@@ -36,8 +36,10 @@ class LogFile {
   bool CutTo(std::uint64_t size);
 
  private:
-  struct State;
+  struct State;  // the system's handle of it
   std::unique_ptr<State> state_;
+  bool open_ = false;
+  std::uint64_t size_ = 0;
 };
 
 // The complete lines of the logs a journal names, each log read once, from

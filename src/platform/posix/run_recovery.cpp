@@ -118,7 +118,6 @@ Fd OpenLog(const LogMark& mark, int flags) {
 
 struct LogFile::State {
   Fd log;
-  std::uint64_t size = 0;
 };
 
 LogFile::LogFile(const LogMark& mark, bool to_cut) : state_(std::make_unique<State>()) {
@@ -129,18 +128,11 @@ LogFile::LogFile(const LogMark& mark, bool to_cut) : state_(std::make_unique<Sta
     return;
   }
   state_->log = std::move(log);
-  state_->size = static_cast<std::uint64_t>(st.st_size);
+  open_ = true;
+  size_ = static_cast<std::uint64_t>(st.st_size);
 }
 
 LogFile::~LogFile() = default;
-
-bool LogFile::IsOpen() const {
-  return state_->log.IsValid();
-}
-
-std::uint64_t LogFile::Size() const {
-  return state_->size;
-}
 
 bool LogFile::Read(std::uint64_t from, std::uint64_t most, std::string& text) {
   const off_t at = static_cast<off_t>(from);

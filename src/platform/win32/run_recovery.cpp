@@ -213,7 +213,6 @@ Handle OpenLog(const LogMark& mark, bool to_cut) {
 
 struct LogFile::State {
   Handle log;
-  std::uint64_t size = 0;
 };
 
 LogFile::LogFile(const LogMark& mark, bool to_cut) : state_(std::make_unique<State>()) {
@@ -221,18 +220,11 @@ LogFile::LogFile(const LogMark& mark, bool to_cut) : state_(std::make_unique<Sta
   LARGE_INTEGER size;
   if (!log.IsValid() || !::GetFileSizeEx(log.get(), &size)) return;
   state_->log = std::move(log);
-  state_->size = static_cast<std::uint64_t>(size.QuadPart);
+  open_ = true;
+  size_ = static_cast<std::uint64_t>(size.QuadPart);
 }
 
 LogFile::~LogFile() = default;
-
-bool LogFile::IsOpen() const {
-  return state_->log.IsValid();
-}
-
-std::uint64_t LogFile::Size() const {
-  return state_->size;
-}
 
 bool LogFile::Read(std::uint64_t from, std::uint64_t most, std::string& text) {
   return IsOpen() && Seek(state_->log.get(), from) && ReadBounded(state_->log.get(), most, text);
