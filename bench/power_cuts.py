@@ -204,10 +204,17 @@ def bring_back(disk):
     it was, and its file system's journal replays."""
     mnt = f"{work}/{disk}"
     shell("umount", mnt)
-    for device in shell("losetup", "-j", image(disk)).splitlines():
-        shell("losetup", "-d", device.split(":")[0])
+    was = [line.split(":")[0] for line in shell("losetup", "-j", image(disk)).splitlines()]
+    for device in was:
+        shell("losetup", "-d", device)
     os.replace(image(disk) + ".cut", image(disk))
-    device = shell("losetup", "--direct-io=on", "-f", "--show", image(disk))
+    # On the device it had, as a machine's disk comes back: under another
+    # one (a loop beside this one took it meanwhile) the file system's
+    # device number changes, which a run's journal records with each file.
+    device = was[0] if was else ""
+    if not device or subprocess.run(["losetup", "--direct-io=on", device, image(disk)],
+                                    capture_output=True, timeout=120).returncode != 0:
+        device = shell("losetup", "--direct-io=on", "-f", "--show", image(disk))
     shell("mount", *(["-o", "commit=600"] if disk.startswith("ext4") else []), device, mnt)
 
 def steps(side):
