@@ -22,15 +22,16 @@ namespace qor::platform {
 namespace {
 
 // A folder this user owns and no one else may write into, opened; made
-// (0700) where it is missing.
-Fd OwnFolder(int at, const char* name, std::string& why) {
-  if (::mkdirat(at, name, 0700) != 0 && errno != EEXIST) {
+// (0700) where it is missing and `make` (else missing gives why "").
+Fd OwnFolder(int at, const char* name, std::string& why, bool make = true) {
+  if (make && ::mkdirat(at, name, 0700) != 0 && errno != EEXIST) {
     why = std::string(name) + " cannot be made (" + ErrorText(errno) + ")";
     return Fd();
   }
   Fd folder(::openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   struct stat st;
   if (!folder.IsValid() || ::fstat(folder.get(), &st) != 0) {
+    if (!make && errno == ENOENT) return Fd();
     why = std::string(name) + " cannot be opened (" + ErrorText(errno) + ")";
     return Fd();
   }
@@ -166,26 +167,8 @@ Fd UserJournalFolder(std::string& why, bool make) {
     if (make || errno != ENOENT) why = state + " cannot be opened (" + ErrorText(errno) + ")";
     return Fd();
   }
-  Fd folder;
-  if (make) {
-    Fd own = OwnFolder(above.get(), "qor", why);
-    if (own.IsValid()) folder = OwnFolder(own.get(), "journals", why);
-  } else {
-    const Fd program(::openat(above.get(), "qor", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    Fd own(program.IsValid() ? ::openat(program.get(), "journals",
-                                        O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
-                             : -1);
-    struct stat st;
-    if (!own.IsValid() || ::fstat(own.get(), &st) != 0) {
-      if (errno != ENOENT) why = "qor/journals cannot be opened (" + ErrorText(errno) + ")";
-      return Fd();
-    }
-    if (st.st_uid != ::geteuid() || (st.st_mode & 022) != 0) {
-      why = "qor/journals is not this user's alone";
-      return Fd();
-    }
-    folder = std::move(own);
-  }
+  const Fd program = OwnFolder(above.get(), "qor", why, make);
+  Fd folder = program.IsValid() ? OwnFolder(program.get(), "journals", why, make) : Fd();
   if (!why.empty()) why = state + "/" + why;
   return folder;
 }
