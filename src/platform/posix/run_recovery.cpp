@@ -88,7 +88,8 @@ std::string Stranger(const struct stat& st, int folder) {
 }
 
 // The log `mark` names, opened with `flags`: at its path, or where a later
-// run put it aside in the same folder, found by its identity. Invalid when
+// run put it aside in the same folder, found by its number there (the
+// folder names its disk: a restart may number the disk anew). Invalid when
 // it is gone or is no plain file.
 Fd OpenLog(const LogMark& mark, int flags) {
   if (mark.path.empty()) return Fd();
@@ -96,7 +97,7 @@ Fd OpenLog(const LogMark& mark, int flags) {
   const auto is_it = [&mark](const Fd& log) {
     struct stat st;
     return log.IsValid() && ::fstat(log.get(), &st) == 0 && S_ISREG(st.st_mode) &&
-           IdentityFromStat(st) == mark.identity;
+           IsFileHere(mark.identity, st);
   };
   Fd log(::open(mark.path.c_str(), flags));
   if (is_it(log)) return log;
@@ -333,7 +334,7 @@ bool KilledRun::Renamed(int file, const JournalRecord& record, int source, int t
   // link or a copy where it cannot rename without replacing.
   const bool remote = IsRemote(target);
   if (!Stat(source, record.name, left)) {
-    return errno == ENOENT && (remote || IdentityFromStat(there) == record.identity);
+    return errno == ENOENT && (remote || IsFileHere(record.identity, there));
   }
   // Under both names, each numbered on its own: a move by a hard link and
   // the removal of the old name, killed between the two. Finished as a copy

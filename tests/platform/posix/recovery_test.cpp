@@ -353,7 +353,8 @@ TEST_F(Recovery, ARunThatCanKeepNoJournalMovesAllAndSaysSo) {
 // them and before (or while) their entries reached the log: the next run
 // logs exactly the renames that were made and that the killed run's log
 // lacks, wherever a later run put that log, and only where its file is
-// still the one renamed; a piece of an entry the kill cut short goes.
+// still the one renamed, also where a restart numbered its disk anew; a
+// piece of an entry the kill cut short goes.
 TEST(RenameRecovery, TheNextRunLogsTheRenamesAKillLeftUnlogged) {
   struct Case {
     const char* label;
@@ -362,15 +363,18 @@ TEST(RenameRecovery, TheNextRunLogsTheRenamesAKillLeftUnlogged) {
     std::size_t whole;   // the entries the killed log holds whole
     bool cut;            // and a piece of the next
     bool aside;          // a later run's log took its name, it has another
+    bool renumbered;     // the disk had another device number at the kill
     std::size_t logged;
   };
   const Case cases[] = {
-      {"before the first rename", 1, false, 0, false, false, 0},
-      {"before the third rename", 3, false, 0, false, false, 2},
-      {"before the log write", 0, false, 0, false, false, 3},
-      {"before the log write, a replaced since", 0, true, 0, false, false, 2},
-      {"in the log write", 0, false, 1, true, false, 2},
-      {"in the log write, its log put aside", 0, false, 2, false, true, 1},
+      {"before the first rename", 1, false, 0, false, false, false, 0},
+      {"before the third rename", 3, false, 0, false, false, false, 2},
+      {"before the log write", 0, false, 0, false, false, false, 3},
+      {"before the log write, a replaced since", 0, true, 0, false, false, false, 2},
+      {"in the log write", 0, false, 1, true, false, false, 2},
+      {"in the log write, its log put aside", 0, false, 2, false, true, false, 1},
+      {"in the log write, the disk numbered anew", 0, false, 1, true, false, true, 2},
+      {"its log put aside, the disk numbered anew", 0, false, 2, false, true, true, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -382,10 +386,11 @@ TEST(RenameRecovery, TheNextRunLogsTheRenamesAKillLeftUnlogged) {
     WriteFile(killed_log, "", UtcSeconds(2020, 1, 1));
     struct stat log_st;
     ASSERT_EQ(::stat(killed_log.c_str(), &log_st), 0);
-    const LogMark log_mark{
-        killed_log,
-        {static_cast<std::uint64_t>(log_st.st_dev), static_cast<std::uint64_t>(log_st.st_ino)},
-        0};
+    const std::uint64_t renumbered = c.renumbered ? 1 : 0;
+    const LogMark log_mark{killed_log,
+                           {static_cast<std::uint64_t>(log_st.st_dev) + renumbered,
+                            static_cast<std::uint64_t>(log_st.st_ino)},
+                           0};
     const auto entry_of = [&](const std::string& name) {
       return name + "      MOVED to   " + target.slash();
     };
@@ -411,7 +416,7 @@ TEST(RenameRecovery, TheNextRunLogsTheRenamesAKillLeftUnlogged) {
         steps.begin_later = [] { return true; };
         steps.end = [](Outcome, FileIdentity) {};
         steps.entry = entry_of(name);
-        steps.identity = {static_cast<std::uint64_t>(st.st_dev),
+        steps.identity = {static_cast<std::uint64_t>(st.st_dev) + renumbered,
                           static_cast<std::uint64_t>(st.st_ino)};
         batch.Move(listing, name, to, std::move(steps));
       }
