@@ -1,6 +1,9 @@
 #include "platform/win32/cross_volume_move.h"
 
 #include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -120,6 +123,65 @@ int CheckCopy(const Facts& source, const Facts& copied) {
   return copied.size != source.size || apart > kCoarsestWriteTime ? kChangedDuringMove : 0;
 }
 
+// Whether the open `file` was deleted, its name perhaps still shown until
+// the last handle to it closes.
+bool DeletePending(HANDLE file) {
+  FILE_STANDARD_INFO standard{};
+  return ::GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) &&
+         standard.DeletePending;
+}
+
+OVERLAPPED HoldRange() {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(kHeldByte);
+  at.OffsetHigh = static_cast<DWORD>(kHeldByte >> 32);
+  return at;
+}
+
+// The sources this process holds against other runs, by identity: the
+// names of one file (hard links) share one hold, as a lock taken again
+// through another handle would find the first in its way.
+std::mutex held_mutex;
+std::map<std::pair<std::uint64_t, std::uint64_t>, std::weak_ptr<Handle>> held_sources;
+
+// Holds `from` (`identity`, open for its copy) against other runs of this
+// program into `held`, through a handle that lets anyone else read, write
+// and delete, so that the removal of the source later meets no hold of its
+// own; 0, or kInUseByAnotherRun where another run holds it, or held it and
+// moved it meanwhile (its name no longer leads to it). Where the file
+// system keeps no locks nothing can be told, and the move goes on.
+int HoldSource(const std::wstring& from, const FileIdentity& identity,
+               std::shared_ptr<Handle>& held) {
+  const std::lock_guard lock(held_mutex);
+  const std::pair<std::uint64_t, std::uint64_t> key{identity.device, identity.inode};
+  std::weak_ptr<Handle>& slot = held_sources[key];
+  if ((held = slot.lock())) return 0;
+  auto hold = std::make_shared<Handle>(::CreateFileW(
+      from.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  Facts now;
+  if (!hold->IsValid() || ReadFacts(hold->get(), now) != 0 || now.identity != identity) {
+    held_sources.erase(key);
+    return kInUseByAnotherRun;
+  }
+  OVERLAPPED at = HoldRange();
+  if (!::LockFileEx(hold->get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                    &at)) {
+    held_sources.erase(key);
+    return ::GetLastError() == ERROR_LOCK_VIOLATION ? kInUseByAnotherRun : 0;
+  }
+  if (DeletePending(hold->get())) {
+    held_sources.erase(key);
+    return kInUseByAnotherRun;
+  }
+  held = std::move(hold);
+  slot = held;
+  if (held_sources.size() > 4096) {
+    std::erase_if(held_sources, [](const auto& s) { return s.second.expired(); });
+  }
+  return 0;
+}
+
 thread_local CopyProgressCheck* current_check = nullptr;
 thread_local const std::atomic<bool>* current_cancel = nullptr;
 
@@ -136,6 +198,21 @@ void Step(test_seams::AcrossVolumesStep step) {
 }
 
 }  // namespace
+
+bool HeldByAnotherRun(const std::wstring& from) {
+  const Handle probe(::CreateFileW(
+      from.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  OVERLAPPED at = HoldRange();
+  if (!probe.IsValid()) return false;
+  if (::LockFileEx(probe.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                   &at)) {
+    at = HoldRange();
+    ::UnlockFileEx(probe.get(), 0, 1, 0, &at);
+    return false;
+  }
+  return ::GetLastError() == ERROR_LOCK_VIOLATION;
+}
 
 Handle OpenToDelete(const std::wstring& path, DWORD share) {
   return Handle(::CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
@@ -226,10 +303,19 @@ Outcome VolumeCopy::Make(const std::wstring& from, const std::wstring& to, RunJo
   // writing now (being saved) is not moved at all.
   source_.Reset(::CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!source_.IsValid()) return {LastError()};
-  if (const int error = ReadFacts(source_.get(), before_)) {
+  if (!source_.IsValid()) {
+    const int error = LastError();
+    return {error == ERROR_SHARING_VIOLATION && HeldByAnotherRun(from) ? kInUseByAnotherRun
+                                                                       : error};
+  }
+  int held = ReadFacts(source_.get(), before_);
+  // Held from before its copy begins until it is gone or kept: another run
+  // of this program that reached it first is left to move it, rather than
+  // both copying it and both keeping their copies.
+  if (held == 0) held = HoldSource(from, before_.identity, held_);
+  if (held != 0) {
     source_.Reset();
-    return {error};
+    return {held};
   }
   // A folder put in the file's place since the listing is never copied
   // whole; only a link to a folder goes, as the link.
@@ -340,15 +426,20 @@ Outcome VolumeCopy::RemoveSource() {
   source_.Reset();
   Step(test_seams::AcrossVolumesStep::Placed);
   const Handle taken = OpenToDelete(from_, FILE_SHARE_READ);
-  if (!taken.IsValid() && ::GetLastError() == ERROR_FILE_NOT_FOUND) {
+  const int opened = taken.IsValid() ? 0 : LastError();
+  if (opened == ERROR_FILE_NOT_FOUND ||
+      (opened != 0 && held_ != nullptr && DeletePending(held_->get()))) {
     // Someone else removed the source while its copy stood in place,
-    // durable: the copy is all there is of the file now, and it stays.
+    // durable (no run of this program can have: this one holds it; its name
+    // may show until the hold lets go): the copy may be all there is of the
+    // file now, and it stays.
     placed_ = false;
+    held_.reset();
     Step(test_seams::AcrossVolumesStep::Removed);
     return {};
   }
   Facts now;
-  int failed = taken.IsValid() ? ReadFacts(taken.get(), now) : LastError();
+  int failed = taken.IsValid() ? ReadFacts(taken.get(), now) : opened;
   if (failed == 0 && now != before_) failed = kChangedDuringMove;
   if (failed == 0) failed = DeleteOpenFile(taken.get(), now.attributes);
   if (failed != 0) {
@@ -356,6 +447,7 @@ Outcome VolumeCopy::RemoveSource() {
     return {failed};
   }
   placed_ = false;  // the copy is the file now
+  held_.reset();
   Step(test_seams::AcrossVolumesStep::Removed);
   return {};
 }
@@ -366,6 +458,7 @@ void VolumeCopy::Discard() {
   temporary_.clear();
   placed_ = false;
   source_.Reset();
+  held_.reset();
 }
 
 Outcome MoveAcrossVolumes(const std::wstring& from, const std::wstring& to, RunJournal* journal,

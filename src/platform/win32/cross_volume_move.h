@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "platform/files.h"
@@ -24,6 +25,11 @@ namespace qor::platform {
 // log's `entry`; it is cleared however the move ends.
 Outcome MoveAcrossVolumes(const std::wstring& from, const std::wstring& to,
                           RunJournal* journal = nullptr, const std::string& entry = {});
+
+// The byte of a source that a run locks (LockFileEx) from before its copy
+// begins until it is gone or kept, so that another run leaves the file to
+// it: far past any end, where no reader or writer of the file meets it.
+inline constexpr std::uint64_t kHeldByte = 0x7FFFFFFFFFFFFFFE;
 
 // What must stay the same between the start of the copy and the removal of
 // the source for the source to be the file that was copied, unchanged.
@@ -72,6 +78,7 @@ class VolumeCopy {
  private:
   std::wstring from_, to_, temporary_;
   Handle source_;
+  std::shared_ptr<Handle> held_;  // locked against other runs, shared by its names
   Facts before_;
   FileIdentity copy_;
   bool placed_ = false;
@@ -84,6 +91,11 @@ int FlushFolder(const std::wstring& folder);
 // FAT keeps the last write to 2 seconds, exFAT to 10 milliseconds: a copy
 // there carries its source's time rounded to that, in 100-ns ticks.
 inline constexpr std::uint64_t kCoarsestWriteTime = 2 * 10'000'000;
+
+// Whether another run of this program holds `from` (kHeldByte locked), as
+// a sharing violation may tell: a run removing its source has it open to
+// delete for a moment, which keeps others from opening or renaming it.
+bool HeldByAnotherRun(const std::wstring& from);
 
 // Opens `path` itself (never what a link leads to) to delete it.
 Handle OpenToDelete(const std::wstring& path, DWORD share);

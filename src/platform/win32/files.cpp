@@ -70,6 +70,8 @@ Outcome MoveSystemPaths(const std::wstring& from, const std::wstring& to, RunJou
       if (across != nullptr) *across = true;
       return MoveAcrossVolumes(from, to, journal, entry);
     }
+    // Not a failure of this run: the file is left to the run that has it.
+    if (error == ERROR_SHARING_VIOLATION && HeldByAnotherRun(from)) return {kInUseByAnotherRun};
     return {error};
   }
   // A folder put in the file's place between the check and the rename went

@@ -11,6 +11,8 @@
 #include "platform/files.h"
 #include "platform/move_batch.h"
 #include "platform/text_file.h"
+#include "platform/win32/cross_volume_move.h"
+#include "platform/win32/owned_handle.h"
 #include "platform/win32/wine.h"
 #include "support/fake_recovery_log.h"
 #include "support/temp_tree.h"
@@ -189,20 +191,46 @@ TEST(TextFileWin32Test, ReservedRoomIsAllocatedAheadAndGivenBackAtClose) {
   EXPECT_GE(reserved.AllocationSize.QuadPart, 7 + kRoom);
 }
 
-TEST(MoveWin32SafetyTest, ASourceOpenForWritingIsNotMovedAcrossDrives) {
+// A source open for writing (being saved) is not moved; one that another
+// run holds, from before its copy until its removal, is left to that run.
+TEST(MoveWin32SafetyTest, ASourceInUseOrHeldByAnotherRunIsNotMovedAcrossDrives) {
   if (::GetDriveTypeW(L"Q:\\") == DRIVE_NO_ROOT_DIR) GTEST_SKIP() << "no Q: drive";
-  TempFolder from, to("Q:");
-  const std::string source = from.slash() + "saving.txt";
-  WriteFile(source, "being saved", UtcSeconds(2021, 6, 15));
-  const HANDLE writer = OpenWide(source, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
-  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  struct Case {
+    const char* label;
+    DWORD access, share;  // the other's open
+    bool holds;           // and the run's lock in it
+    int error;
+  };
+  const Case cases[] = {
+      {"open for writing", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, false,
+       ERROR_SHARING_VIOLATION},
+      {"held by another run", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+       true, kInUseByAnotherRun},
+      {"open to delete by the run holding it", DELETE, FILE_SHARE_READ, true, kInUseByAnotherRun},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    TempFolder from, to("Q:");
+    const std::string source = from.slash() + "saving.txt";
+    WriteFile(source, "being saved", UtcSeconds(2021, 6, 15));
+    Outcome moved;
+    {
+      const Handle other(OpenWide(source, c.access, c.share));
+      ASSERT_TRUE(other.IsValid());
+      const Handle hold(
+          OpenWide(source, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
+      OVERLAPPED at{};
+      at.Offset = static_cast<DWORD>(kHeldByte);
+      at.OffsetHigh = static_cast<DWORD>(kHeldByte >> 32);
+      ASSERT_TRUE(!c.holds || ::LockFileEx(hold.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at));
 
-  const Outcome moved = MoveFileNoReplace(source, to.slash() + "saving.txt");
-  ::CloseHandle(writer);
+      moved = MoveFileNoReplace(source, to.slash() + "saving.txt");
+    }
 
-  EXPECT_EQ(moved.error, ERROR_SHARING_VIOLATION);
-  EXPECT_EQ(ReadFile(source), "being saved");
-  EXPECT_TRUE(NamesIn(to.path()).empty()) << "neither copy nor temporary left";
+    EXPECT_EQ(moved.error, c.error) << ErrorText(moved.error);
+    EXPECT_EQ(ReadFile(source), "being saved");
+    EXPECT_TRUE(NamesIn(to.path()).empty()) << "neither copy nor temporary left";
+  }
 }
 
 TEST(MoveBatchWin32Test, StepsComeInOrderAndAMoveGivenUpLeavesItsSource) {
