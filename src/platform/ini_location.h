@@ -12,8 +12,8 @@ bool CanCreateFileIn(const std::string& folder);
 // separator; empty when no such folder is known.
 std::string UserConfigFolder();
 
-// The user's folder for state kept between runs (Linux): $XDG_STATE_HOME,
-// or ~/.local/state, as above.
+// The user's folder for state kept between runs: $XDG_STATE_HOME, or
+// ~/.local/state, as above; %LOCALAPPDATA% on Windows.
 std::string UserStateFolder();
 
 }  // namespace qor::platform

@@ -32,6 +32,10 @@ namespace qor::platform {
 
 // The name every journal begins with; the rest is random.
 inline constexpr std::string_view kJournalPrefix = ".qor-journal-";
+// Why a journal is not acted on when it is another target folder's: in
+// this user's own folder, where the journals of runs into every target
+// folder lie, it is passed over without a word.
+inline constexpr char kAnotherFolder[] = "it was made for another folder";
 
 // A journal holds one batch of moves: anything larger is none of ours.
 inline constexpr std::uint64_t kLargestJournal = std::uint64_t{64} << 20;

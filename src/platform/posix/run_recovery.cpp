@@ -35,9 +35,6 @@ namespace qor::platform {
 
 namespace {
 
-// Why a journal is not acted on when it is another target folder's.
-constexpr char kAnotherFolder[] = "it was made for another folder";
-
 Fd OpenFolder(const std::string& path) {
   return OpenRetrying([&] { return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
 }

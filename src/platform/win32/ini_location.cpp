@@ -18,13 +18,15 @@ bool CanCreateFileIn(const std::string& folder) {
   return file.IsValid();
 }
 
-std::string UserConfigFolder() {
-  // %APPDATA%, the user's roaming application data; a relative value is
-  // ignored, as on Linux.
-  const DWORD size = ::GetEnvironmentVariableW(L"APPDATA", nullptr, 0);
+namespace {
+
+// The absolute folder the environment variable `name` gives, without a
+// trailing separator; empty when unset or relative.
+std::string EnvironmentFolder(const wchar_t* name) {
+  const DWORD size = ::GetEnvironmentVariableW(name, nullptr, 0);
   if (size == 0) return {};
   std::wstring folder(size, L'\0');
-  const DWORD length = ::GetEnvironmentVariableW(L"APPDATA", folder.data(), size);
+  const DWORD length = ::GetEnvironmentVariableW(name, folder.data(), size);
   if (length == 0 || length >= size) return {};
   folder.resize(length);
   const bool absolute = (folder.size() >= 3 && folder[1] == L':' && folder[2] == L'\\') ||
@@ -32,6 +34,19 @@ std::string UserConfigFolder() {
   if (!absolute) return {};
   while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
   return Narrow(folder);
+}
+
+}  // namespace
+
+std::string UserConfigFolder() {
+  // The user's roaming application data; a relative value is ignored, as
+  // on Linux.
+  return EnvironmentFolder(L"APPDATA");
+}
+
+std::string UserStateFolder() {
+  // What stays on this machine: the user's local application data.
+  return EnvironmentFolder(L"LOCALAPPDATA");
 }
 
 }  // namespace qor::platform

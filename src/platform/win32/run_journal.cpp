@@ -5,11 +5,13 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/ini_location.h"
 #include "platform/journal_key.h"
 #include "platform/journal_records.h"
 #include "platform/path_parts.h"
 #include "platform/temporary_names.h"
 #include "platform/win32/listing.h"
+#include "platform/win32/test_seams.h"
 #include "platform/win32/wide.h"
 
 namespace qor::platform {
@@ -113,30 +115,95 @@ void DeleteOpenJournal(HANDLE file) {
   ::SetFileInformationByHandle(file, FileDispositionInfo, &dispose, sizeof dispose);
 }
 
+// What a file or folder of this user's alone is made with: the user its
+// owner, whether the process runs elevated or not, and its access list
+// naming the user alone, not what the folder above passes on.
+class UserAlone {
+ public:
+  UserAlone() : user_(CurrentUser()) {
+    if (user_.empty()) return;
+    const PSID sid = user_.data();
+    list_.resize((sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + ::GetLengthSid(sid)) / sizeof(DWORD) +
+                 1);
+    const auto acl = reinterpret_cast<ACL*>(list_.data());
+    made_ = ::InitializeAcl(acl, static_cast<DWORD>(list_.size() * sizeof(DWORD)), ACL_REVISION) &&
+            ::AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, sid) &&
+            ::InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
+            ::SetSecurityDescriptorOwner(&descriptor_, sid, FALSE) &&
+            ::SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE) &&
+            ::SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+  }
+  // Null when the user or the list cannot be known.
+  SECURITY_ATTRIBUTES* Attributes() { return made_ ? &attributes_ : nullptr; }
+
+ private:
+  std::vector<BYTE> user_;
+  std::vector<DWORD> list_;
+  SECURITY_DESCRIPTOR descriptor_{};
+  SECURITY_ATTRIBUTES attributes_{sizeof attributes_, &descriptor_, FALSE};
+  bool made_ = false;
+};
+
 }  // namespace
 
 Handle CreateJournalFile(const std::wstring& path) {
-  // Its owner is the user, whether the process runs elevated or not, and
-  // its access list names the user alone, not what the folder passes on: a
-  // later run trusts nothing else.
-  std::vector<BYTE> user = CurrentUser();
-  if (user.empty()) return Handle();
-  const PSID sid = user.data();
-  std::vector<DWORD> list(
-      (sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + ::GetLengthSid(sid)) / sizeof(DWORD) + 1);
-  const auto acl = reinterpret_cast<ACL*>(list.data());
-  SECURITY_DESCRIPTOR descriptor;
-  if (!::InitializeAcl(acl, static_cast<DWORD>(list.size() * sizeof(DWORD)), ACL_REVISION) ||
-      !::AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, sid) ||
-      !::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
-      !::SetSecurityDescriptorOwner(&descriptor, sid, FALSE) ||
-      !::SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE) ||
-      !::SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
-    return Handle();
+  // A later run trusts nothing else.
+  UserAlone alone;
+  if (alone.Attributes() == nullptr) return Handle();
+  return Handle(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0,
+                              alone.Attributes(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+std::wstring UserJournalFolder(std::string& why, bool make) {
+  why.clear();
+  const std::string state = UserStateFolder();
+  if (state.empty()) {
+    why = "no folder for this user's local application data is known";
+    return {};
   }
-  SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
-  return Handle(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, &attributes,
-                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // Each of the program's folders there this user's alone, made so where
+  // missing; a folder another could change, or a link, is not used.
+  std::wstring folder = WithBackslash(SystemPath(state));
+  std::string shown = state;
+  for (const char* name : {"qor", "journals"}) {
+    folder += Widen(name) + L"\\";
+    shown += std::string("\\") + name;
+    if (make && !::CreateDirectoryW(folder.c_str(), UserAlone().Attributes()) &&
+        ::GetLastError() != ERROR_ALREADY_EXISTS) {
+      why = shown + " cannot be made (" + ErrorText(LastError()) + ")";
+      return {};
+    }
+    const Handle opened(::CreateFileW(folder.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                      nullptr));
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    LocalMemory held;
+    std::vector<BYTE> user = CurrentUser();
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!opened.IsValid()) {
+      const DWORD error = ::GetLastError();
+      if (make || (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)) {
+        why = shown + " cannot be opened (" + ErrorText(LastError()) + ")";
+      }
+      return {};
+    }
+    if (!::GetFileInformationByHandle(opened.get(), &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      why = shown + " is a link";
+    } else if (std::string owned = OwnerAndAccess(opened.get(), owner, dacl, held);
+               !owned.empty()) {
+      why = shown + ": " + owned;
+    } else if (owner == nullptr || user.empty() || !::EqualSid(owner, user.data())) {
+      why = shown + " is owned by another user";
+    } else if (std::string open = OpenToOthers(dacl, owner, kChange); !open.empty()) {
+      why =
+          shown + " is " + (open == "readable or writable by others" ? "writable by others" : open);
+    }
+    if (!why.empty()) return {};
+  }
+  return folder;
 }
 
 std::string Stranger(HANDLE file) {
@@ -218,13 +285,37 @@ bool RunJournal::Make() {
   }
   // Made and held in one step, without sharing: no other run ever opens it
   // while this one lives, and so never takes it for a killed run's.
-  Handle file;
-  for (int attempt = 0; attempt < 16 && !file.IsValid(); ++attempt) {
-    file = CreateJournalFile(root_ + Widen(RandomName(kJournalPrefix)));
-    if (!file.IsValid() && ::GetLastError() != ERROR_FILE_EXISTS) break;
+  const auto make_in = [](const std::wstring& folder) {
+    Handle file;
+    for (int attempt = 0; attempt < 16 && !file.IsValid(); ++attempt) {
+      const std::wstring path = folder + Widen(RandomName(kJournalPrefix));
+      const DWORD refused = test_seams::journal_refused != nullptr
+                                ? test_seams::journal_refused(folder)
+                                : ERROR_SUCCESS;
+      if (refused != ERROR_SUCCESS) {
+        ::SetLastError(refused);
+        break;
+      }
+      file = CreateJournalFile(path);
+      if (!file.IsValid() && ::GetLastError() != ERROR_FILE_EXISTS) break;
+    }
+    return file;
+  };
+  Handle file = make_in(root_);
+  DWORD error = ::GetLastError();
+  if (!file.IsValid() && (error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT)) {
+    // A target folder that takes no file of ours (its subfolders may take
+    // the moved files): the journal goes into this user's own folder for
+    // them, where a later run into this target looks too.
+    std::string no_folder;
+    const std::wstring own = UserJournalFolder(no_folder);
+    if (!own.empty()) {
+      file = make_in(own);
+      error = ::GetLastError();
+    }
   }
   if (!file.IsValid()) {
-    Fail("it cannot be made in " + target_text, ::GetLastError());
+    Fail("it cannot be made in " + target_text, error);
     return false;
   }
   // What a later run checks before it trusts a journal: where the target's

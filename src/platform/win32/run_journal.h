@@ -2,7 +2,8 @@
 
 // A run's journal on Windows: what the run made that a kill would leave
 // behind (temporaries, and copies in place whose source is still there). It
-// lies in the run's target folder, held open without any sharing for as long
+// lies in the run's target folder (in this user's own folder where that
+// takes no file of the program's), held open without any sharing for as long
 // as the run lives, and goes when the run ends; a journal that opens is a
 // killed run's, and the next run that writes there finishes its work.
 
@@ -20,6 +21,13 @@ namespace qor::platform {
 // without sharing, owned by the user the process runs as and open to that
 // user alone. Invalid, with the system's error, when it cannot be.
 Handle CreateJournalFile(const std::wstring& path);
+
+// This user's own folder for the journals of runs into target folders that
+// take no file of the program's: %LOCALAPPDATA%\qor\journals\ ("\\?\" form,
+// ending with "\"), made where missing when `make`, each folder of the
+// program's there this user's alone. Empty, with why (empty when it is only
+// missing and not to be made), when it cannot be used.
+std::wstring UserJournalFolder(std::string& why, bool make = true);
 
 // Why the open file `file` cannot be a journal that a run of this user
 // made, or empty when it may be one: a file on a disk (no folder, no link,

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/ini_location.h"
 #include "platform/journal_key.h"
 #include "platform/journal_records.h"
 #include "platform/path_parts.h"
@@ -296,7 +297,7 @@ bool KilledRun::Read(HANDLE file, const FileIdentity& holder, std::string& why) 
   source_root_ = LongPath(journal_.source_root);
   if (!target_root_.empty()) target_handle_ = OpenFolder(target_root_, true);
   if (!target_handle_.IsValid() || HandleIdentity(target_handle_.get()) != holder) {
-    why = "it was made for another folder";
+    why = kAnotherFolder;
     return false;
   }
   if (!source_root_.empty()) source_handle_ = OpenFolder(source_root_, true);
@@ -462,30 +463,27 @@ bool KilledRun::Finish(HANDLE file) {
 
 }  // namespace
 
-Recovery RecoverKilledRuns(const std::string& root, RecoveryLog& log) {
-  Recovery recovery;
-  const std::wstring given = WithBackslash(SystemPath(root));
-  if (given.empty()) return recovery;
-  // The folder is held against renaming while its journals are read, and
-  // named as the system names it, so that no path below leads elsewhere.
-  const Handle holder = OpenFolder(given, true);
-  const FileIdentity identity = holder.IsValid() ? HandleIdentity(holder.get()) : FileIdentity{};
-  const std::wstring folder = holder.IsValid() ? WithBackslash(FinalPath(holder.get())) : L"";
-  if (identity == FileIdentity{} || folder.empty()) return recovery;
+namespace {
+
+// The killed runs' journals in `folder` (shown as `shown`), those for the
+// target folder `identity`: where `own` (this user's journal folder), the
+// journals of runs into other folders are not this run's to finish, and
+// stay without a word.
+void RecoverIn(const std::wstring& folder, const std::string& shown, const FileIdentity& identity,
+               bool own, RecoveryLog& log, Recovery& recovery) {
   std::vector<std::pair<std::wstring, DWORD>> journals;
   {
     WIN32_FIND_DATAW data;
     const std::wstring pattern = folder + Widen(kJournalPrefix) + L"*";
     const SearchHandle search(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
                                                  FindExSearchNameMatch, nullptr, 0));
-    if (!search.IsValid()) return recovery;
+    if (!search.IsValid()) return;
     do {
       if (IsRandomName(Narrow(data.cFileName), kJournalPrefix)) {
         journals.emplace_back(data.cFileName, data.dwFileAttributes);
       }
     } while (::FindNextFileW(search.get(), &data));
   }
-  const std::string shown = root.ends_with('\\') || root.ends_with('/') ? root : root + '\\';
   // Only a journal sealed with this user's key is this user's run's,
   // whatever owner and access list its file system shows.
   std::string no_key;
@@ -520,9 +518,33 @@ Recovery RecoverKilledRuns(const std::string& root, RecoveryLog& log) {
     if (run.Read(journal.get(), identity, why) && run.Finish(journal.get())) {
       FILE_DISPOSITION_INFO dispose{TRUE};
       ::SetFileInformationByHandle(journal.get(), FileDispositionInfo, &dispose, sizeof dispose);
-    } else if (!why.empty()) {
+    } else if (!why.empty() && !(own && why == kAnotherFolder)) {
       recovery.refused.push_back({shown + Narrow(name), why});
     }
+  }
+}
+
+}  // namespace
+
+Recovery RecoverKilledRuns(const std::string& root, RecoveryLog& log) {
+  Recovery recovery;
+  const std::wstring given = WithBackslash(SystemPath(root));
+  if (given.empty()) return recovery;
+  // The folder is held against renaming while its journals are read, and
+  // named as the system names it, so that no path below leads elsewhere.
+  const Handle holder = OpenFolder(given, true);
+  const FileIdentity identity = holder.IsValid() ? HandleIdentity(holder.get()) : FileIdentity{};
+  const std::wstring folder = holder.IsValid() ? WithBackslash(FinalPath(holder.get())) : L"";
+  if (identity == FileIdentity{} || folder.empty()) return recovery;
+  const std::string shown = root.ends_with('\\') || root.ends_with('/') ? root : root + '\\';
+  RecoverIn(folder, shown, identity, false, log, recovery);
+  // And those a run into this folder kept in this user's own folder, as the
+  // folder took none.
+  std::string why;
+  const std::wstring own = UserJournalFolder(why, false);
+  const Handle own_handle = own.empty() ? Handle() : OpenFolder(own, false);
+  if (own_handle.IsValid() && HandleIdentity(own_handle.get()) != identity) {
+    RecoverIn(own, UserStateFolder() + "\\qor\\journals\\", identity, true, log, recovery);
   }
   return recovery;
 }

@@ -23,4 +23,8 @@ inline CopyFileFunction copy_file = nullptr;
 enum class AcrossVolumesStep { Copied, Placing, Placed, Removed };
 inline void (*across_volumes_step)(AcrossVolumesStep step) = nullptr;
 
+// Asked before a run's journal is made in `folder`: an error to take for
+// the system's answer there (a folder that takes no file), or 0.
+inline DWORD (*journal_refused)(const std::wstring& folder) = nullptr;
+
 }  // namespace qor::platform::test_seams

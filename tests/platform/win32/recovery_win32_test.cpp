@@ -71,6 +71,12 @@ bool RunAsKilledChild() {
       ::TerminateProcess(::GetCurrentProcess(), kKilled);
     }
   };
+  // A target folder that takes no file of the program's.
+  if (!Variable("QOR_KILL_REFUSED").empty()) {
+    test_seams::journal_refused = [](const std::wstring& folder) -> DWORD {
+      return folder.find(L"\\qor\\journals\\") == std::wstring::npos ? ERROR_ACCESS_DENIED : 0;
+    };
+  }
   static TextFile log;
   const std::string log_path = Variable("QOR_KILL_LOG");
   if (!log.Create(log_path).ok()) ::ExitProcess(1);
@@ -105,7 +111,8 @@ std::string KilledLog() {
 
 // Runs the killed child, moving `files` files, and gives its exit code.
 DWORD RunKilledAt(Step step, const std::string& from, const std::string& to, int files = 1,
-                  int at = 1, const std::string& date = {}) {
+                  int at = 1, const std::string& date = {}, bool refused = false) {
+  ::SetEnvironmentVariableW(L"QOR_KILL_REFUSED", refused ? L"1" : nullptr);
   ::SetEnvironmentVariableW(L"QOR_KILL_DATE", Widen(date).c_str());
   ::SetEnvironmentVariableW(L"QOR_KILL_LOG", Widen(KilledLog()).c_str());
   ::SetEnvironmentVariableW(L"QOR_KILL_FILES", std::to_wstring(files).c_str());
@@ -136,22 +143,29 @@ TEST(RecoveryWin32Test, AKillAtEveryStepIsFinishedByTheNextRunAndLeavesNothingOf
   const struct {
     Step step;
     bool changed;  // the source is written to after the kill
-  } cases[] = {{Step::Copied, false},
-               {Step::Placing, false},
-               {Step::Placed, false},
-               {Step::Placed, true},
-               {Step::Removed, false}};
+    bool refused;  // the target folder took no journal: it is in the user's own folder
+  } cases[] = {{Step::Copied, false, false},  {Step::Placing, false, false},
+               {Step::Placed, false, false},  {Step::Placed, true, false},
+               {Step::Removed, false, false}, {Step::Placing, false, true},
+               {Step::Placed, false, true}};
+  // This user's own folder, the journals' where a target folder takes none.
+  const TempFolder local;
+  ::SetEnvironmentVariableW(L"LOCALAPPDATA", Widen(local.path()).c_str());
+  const std::string own = local.slash() + "qor\\journals";
   // A run into a date folder keeps its journal in the folder above, where a
   // run of any other date finds it.
   for (const std::string date : {"", "20210615"}) {
     for (const auto& c : cases) {
-      SCOPED_TRACE(std::to_string(static_cast<int>(c.step)) + " " + date);
+      SCOPED_TRACE(std::to_string(static_cast<int>(c.step)) + " " + date +
+                   (c.refused ? " refused" : ""));
       TempFolder source, target("Q:");
       const std::string top = date.empty() ? "sub" : date;
       const std::string into = target.slash() + (date.empty() ? "" : date + "\\");
       WriteFile(source.slash() + "f.txt", "whole file", UtcSeconds(2021, 6, 15));
-      ASSERT_EQ(RunKilledAt(c.step, source.path(), target.path(), 1, 1, date), kKilled);
-      ASSERT_EQ(NamesIn(target.path()).size(), 2u) << "the killed run's journal is left";
+      ASSERT_EQ(RunKilledAt(c.step, source.path(), target.path(), 1, 1, date, c.refused), kKilled);
+      ASSERT_EQ(NamesIn(target.path()).size(), c.refused ? 1u : 2u)
+          << "the killed run's journal is left";
+      ASSERT_EQ(NamesIn(own).size(), c.refused ? 1u : 0u) << "in the user's own folder";
       if (c.changed) WriteFile(source.slash() + "f.txt", "changed ...", UtcSeconds(2021, 6, 15));
 
       FakeRecoveryLog log;
@@ -166,6 +180,7 @@ TEST(RecoveryWin32Test, AKillAtEveryStepIsFinishedByTheNextRunAndLeavesNothingOf
       EXPECT_EQ(recovery.left, c.changed ? 1 : 0);
       EXPECT_TRUE(recovery.refused.empty());
       EXPECT_EQ(NamesIn(target.path()), std::set<std::string>{top}) << "the journal went";
+      EXPECT_TRUE(NamesIn(own).empty()) << "the journal went";
       std::set<std::string> everywhere = NamesIn(into + "sub");
       for (const std::string& name : NamesIn(source.path())) everywhere.insert("source " + name);
       if (c.changed) {
