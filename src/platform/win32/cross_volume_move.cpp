@@ -185,11 +185,13 @@ int HoldSource(const std::wstring& from, const FileIdentity& identity,
 thread_local CopyProgressCheck* current_check = nullptr;
 thread_local const std::atomic<bool>* current_cancel = nullptr;
 
-// Whatever way a move ends, what it recorded is dealt with.
+// A move that fails has dealt with what it recorded: its copy is gone, its
+// source stays. One made is let go of by its caller once its log holds it.
 struct ClearAtEnd {
   RunJournal* journal;
+  bool made = false;
   ~ClearAtEnd() {
-    if (journal != nullptr) journal->Clear();
+    if (journal != nullptr && !made) journal->Clear();
   }
 };
 
@@ -463,7 +465,7 @@ void VolumeCopy::Discard() {
 
 Outcome MoveAcrossVolumes(const std::wstring& from, const std::wstring& to, RunJournal* journal,
                           const std::string& entry) {
-  const ClearAtEnd clear{journal};
+  ClearAtEnd clear{journal};
   VolumeCopy copy;
   if (Outcome made = copy.Make(from, to, journal); !made.ok()) return made;
   if (const int failed = copy.Flush()) return {failed};
@@ -480,7 +482,9 @@ Outcome MoveAcrossVolumes(const std::wstring& from, const std::wstring& to, RunJ
     if (const int failed = copy.Verify()) return {failed};
   }
   // Only now, with the copy in place and on disk, does the source go.
-  return copy.RemoveSource();
+  const Outcome removed = copy.RemoveSource();
+  clear.made = removed.ok();
+  return removed;
 }
 
 }  // namespace qor::platform

@@ -22,7 +22,8 @@ namespace qor::platform {
 // any failure the temporary (and a renamed copy) is removed and the source is
 // left as it was. Both paths are in "\\?\" form. `journal`, when given,
 // records each step a kill could leave half done, the placed copy with the
-// log's `entry`; it is cleared however the move ends.
+// log's `entry`; it is cleared when the move fails, and once the log holds
+// a move made, by the caller.
 Outcome MoveAcrossVolumes(const std::wstring& from, const std::wstring& to,
                           RunJournal* journal = nullptr, const std::string& entry = {});
 

@@ -277,8 +277,10 @@ bool MoveBatch::State::Commit() {
   // gone: nothing the journal names is pending any more.
   const bool logged = !settled || settled(true);
   for (const Item& item : items) {
-    if (item.journal != nullptr && logged) {
-      item.journal->Clear();
+    if (item.journal != nullptr) {
+      // Moves made whose entries the log would not take: the next run logs
+      // them from the journal.
+      logged ? item.journal->Clear() : item.journal->Keep();
       break;
     }
   }
@@ -348,8 +350,13 @@ bool MoveBatch::Move(const FolderListing& folder, const std::string& name,
     if (moved.ok() && !target.IdentityOf(name, identity)) identity = {};
     // An entry begun is always ended, a copy broken off too: its source stayed.
     if (steps.end) steps.end(moved, identity);
-    // The move is done in full: its record goes now.
-    if (state.settled) state.settled(true);
+    // The move is done in full: its record goes once the log holds it;
+    // where the log would not take it, the journal keeps it for a later run
+    // to log.
+    const bool logged = !state.settled || state.settled(true);
+    if (RunJournal* journal = steps.entry.empty() || !across ? nullptr : place.journal) {
+      logged ? journal->Clear() : journal->Keep();
+    }
     // The run ends on what was thrown, its log true up to here.
     if (failure) std::rethrow_exception(failure);
     return !stopped;

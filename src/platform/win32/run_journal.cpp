@@ -246,7 +246,13 @@ RunJournal::RunJournal(std::wstring root, HANDLE root_handle, std::string source
       below_(std::move(below)) {}
 
 RunJournal::~RunJournal() {
-  if (file_.IsValid()) DeleteOpenJournal(file_.get());
+  // Kept, it stays for a later run to finish: closed, no longer held.
+  if (file_.IsValid() && !keep_) DeleteOpenJournal(file_.get());
+}
+
+void RunJournal::Keep() {
+  const std::lock_guard lock(mutex_);
+  keep_ = true;
 }
 
 bool RunJournal::Ready() {
@@ -457,6 +463,7 @@ int RunJournal::Lost() {
 
 void RunJournal::Clear() {
   const std::lock_guard lock(mutex_);
+  if (keep_) return;
   held_.clear();
   mark_due_ = true;
   if (!file_.IsValid()) return;

@@ -50,7 +50,7 @@ class RunJournal {
   // where the run log stands.
   RunJournal(std::wstring root, HANDLE root_handle, std::string source_root,
              std::function<LogMark()> log, std::string below = {});
-  // The run is over: what it recorded has been dealt with.
+  // The run is over: what it recorded has been dealt with, unless kept.
   ~RunJournal();
   RunJournal(const RunJournal&) = delete;
   RunJournal& operator=(const RunJournal&) = delete;
@@ -77,8 +77,13 @@ class RunJournal {
   // goes on without one, and says so).
   int Lost();
   // Everything recorded so far has been dealt with: the journal starts
-  // afresh, so that it stays as small as one batch.
+  // afresh, so that it stays as small as one batch. Not once kept.
   void Clear();
+  // What the journal names can no longer be dealt with by this run (the
+  // run log would not take the entries of moves made): from now on it is
+  // never emptied, and it stays when the run ends, for a later run to
+  // finish.
+  void Keep();
   // Why no journal is kept, empty while one is.
   std::string Problem();
 
@@ -114,6 +119,7 @@ class RunJournal {
   bool failed_ = false;  // no journal kept any more: the moves go on without
   bool kept_ = false;    // it was made and named the roots
   int lost_ = 0;         // as Lost()
+  bool keep_ = false;    // as Keep()
   std::string held_;
 };
 

@@ -161,7 +161,13 @@ bool PlaceInTarget(TargetFolder::State& target, const std::string& name, TargetP
 
 Outcome TargetFolder::MoveHere(const FolderListing& folder, const std::string& name,
                                const std::string& entry) {
-  return MoveIntoTarget(*state_, *folder.state_, name, entry);
+  bool across = false;
+  const Outcome moved = MoveIntoTarget(*state_, *folder.state_, name, entry, &across);
+  // Let go of at once: the caller syncs its log only at its end.
+  if (RunJournal* journal = entry.empty() || !across ? nullptr : state_->Journal()) {
+    journal->Clear();
+  }
+  return moved;
 }
 
 Outcome TargetFolder::SyncMoves() {

@@ -437,6 +437,39 @@ TEST(RecoveryWin32Test, OnlyAJournalWhollyAsThisProgramWritesOneIsActedOn) {
   }
 }
 
+// Where the log would not take the entries of moves made across volumes,
+// the journal keeps naming them past the run's end, the first move (made
+// alone) too: the next run logs them.
+TEST(RecoveryWin32Test, AJournalKeepsTheMovesTheCallerCouldNotRecord) {
+  if (::GetDriveTypeW(L"Q:\\") == DRIVE_NO_ROOT_DIR) GTEST_SKIP() << "no Q: drive";
+  const std::vector<std::string> names = KilledRunsFiles(3);
+  for (const bool recorded : {true, false}) {
+    SCOPED_TRACE(recorded ? "recorded" : "not recorded");
+    TempFolder source, target("Q:");
+    for (const std::string& name : names) WriteFile(source.slash() + name, name, 0);
+    {
+      TargetFolder into(target.path());
+      into.KeepJournal(source.path(), [] { return LogMark{}; });
+      ASSERT_TRUE(into.Enter("").ok());
+      const FolderListing listing(source.path());
+      MoveBatch batch([] { return true; });
+      batch.WhenSettled([recorded](bool) { return recorded; });
+      for (const std::string& name : names) {
+        batch.Move(listing, name, into, {{}, [](Outcome, FileIdentity) {}, Entry(name)});
+      }
+      ASSERT_TRUE(batch.Finish());
+    }
+
+    FakeRecoveryLog log;
+    const Recovery recovery = RecoverKilledRuns(target.path(), log);
+
+    EXPECT_EQ(log.written.size(), recorded ? 0u : names.size());
+    EXPECT_EQ(NamesIn(target.path()), std::set<std::string>(names.begin(), names.end()))
+        << "the moves made, and no journal left";
+    EXPECT_TRUE(NamesIn(source.path()).empty());
+  }
+}
+
 TEST(RecoveryWin32Test, ARunThatCannotRecordItsMovesSaysWhyAndMovesOn) {
   if (::GetDriveTypeW(L"Q:\\") == DRIVE_NO_ROOT_DIR) GTEST_SKIP() << "no Q: drive";
   TempFolder source, target("Q:"), elsewhere;
