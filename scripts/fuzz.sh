@@ -16,7 +16,7 @@ seconds=${1:-20}
 shift || true
 out=${QOR_FUZZ_DIR:-$root/build-fuzz}
 cxx=${QOR_FUZZ_CXX:-clang++}
-flags=(-std=c++20 -g -O1 -fno-omit-frame-pointer -Wall -Wextra -Wpedantic -Werror
+flags=(-std=c++20 -g1 -O1 -fno-omit-frame-pointer -Wall -Wextra -Wpedantic -Werror
        -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -I"$root/src")
 
 targets=()

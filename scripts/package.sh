@@ -6,7 +6,9 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-pkg
 export CPPFLAGS=${CPPFLAGS-$(dpkg-buildflags --get CPPFLAGS)}
-export CXXFLAGS=${CXXFLAGS-$(dpkg-buildflags --get CXXFLAGS)}
+# Without Debian's -g: the package's programs are stripped, so debug
+# information would be compiled only to be thrown away.
+export CXXFLAGS=${CXXFLAGS-$(dpkg-buildflags --get CXXFLAGS | sed -E 's/(^| )-g( |$)/ /')}
 export LDFLAGS=${LDFLAGS-$(dpkg-buildflags --get LDFLAGS)}
 # CMake takes no CPPFLAGS of its own.
 export CXXFLAGS="$CPPFLAGS $CXXFLAGS"
