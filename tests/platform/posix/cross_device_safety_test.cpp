@@ -86,7 +86,7 @@ TEST(CrossDeviceSafetyTest, AFileSavedAgainDuringTheCopyKeepsItsNewVersion) {
     // Large enough that the copy and its sync take a while.
     TempFolder from("/dev/shm"), to(BuildParent());
     const std::string source = from.slash() + "video.bin";
-    WriteFile(source, std::string(256 << 20, 'v'), UtcSeconds(2020, 3, 3));
+    WriteFile(source, std::string(32 << 20, 'v'), UtcSeconds(2020, 3, 3));
 
     auto changer = std::async(std::launch::async, [&] {
       const bool copying = AwaitCopy(to.path());
