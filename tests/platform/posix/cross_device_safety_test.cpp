@@ -201,12 +201,12 @@ TEST(CrossDeviceSafetyTest, KeepsOwnerGroupAndModeWhateverTheyAre) {
 }
 
 TEST(CrossDeviceSafetyTest, KeepsTheHolesOfASparseFile) {
-  // 64 MiB with two small islands of data, onto 1 MiB of room.
+  // 16 MiB with two small islands of data, onto 1 MiB of room.
   MountedFolder small("tmpfs", "size=1m");
   if (!small.mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here (not root?)";
   TempFolder from(BuildParent());
   const std::string source = from.slash() + "disk.img";
-  const off_t size = 64 << 20;
+  const off_t size = 16 << 20;
   {
     const int fd = ::open(source.c_str(), O_WRONLY | O_CREAT, 0644);
     ASSERT_GE(fd, 0);
