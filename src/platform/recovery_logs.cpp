@@ -49,10 +49,7 @@ void DropCutLastLine(const LogMark& mark) {
   LogFile log(mark, true);
   std::string text, line;
   std::uint64_t from = 0;
-  // The piece of the run the journal tells of begins at its mark or later:
-  // one before it is not that run's.
-  if (ReadTail(log, text, from) && CutLastLine(text, from == 0, line) &&
-      log.Size() - line.size() >= mark.offset) {
+  if (ReadTail(log, text, from) && CutLastLine(text, from == 0, line)) {
     log.CutTo(log.Size() - line.size());
   }
 }

@@ -86,15 +86,17 @@ std::string Stranger(const struct stat& st, int folder) {
 
 // The log `mark` names, opened with `flags`: at its path, or where a later
 // run put it aside in the same folder, found by its number there (the
-// folder names its disk: a restart may number the disk anew). Invalid when
-// it is gone or is no plain file.
+// folder names its disk: a restart may number the disk anew). To be
+// written (cut), only where its disk's number is the recorded one too.
+// Invalid when it is gone or is no plain file.
 Fd OpenLog(const LogMark& mark, int flags) {
   if (mark.path.empty()) return Fd();
+  const bool to_write = (flags & O_ACCMODE) != O_RDONLY;
   flags |= O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-  const auto is_it = [&mark](const Fd& log) {
+  const auto is_it = [&mark, to_write](const Fd& log) {
     struct stat st;
     return log.IsValid() && ::fstat(log.get(), &st) == 0 && S_ISREG(st.st_mode) &&
-           IsFileHere(mark.identity, st);
+           (to_write ? IdentityFromStat(st) == mark.identity : IsFileHere(mark.identity, st));
   };
   Fd log(::open(mark.path.c_str(), flags));
   if (is_it(log)) return log;

@@ -167,8 +167,9 @@ int HoldSource(const std::wstring& from, const FileIdentity& identity,
   OVERLAPPED at = HoldRange();
   if (!::LockFileEx(hold->get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
                     &at)) {
+    const DWORD error = ::GetLastError();
     held_sources.erase(key);
-    return ::GetLastError() == ERROR_LOCK_VIOLATION ? kInUseByAnotherRun : 0;
+    return error == ERROR_LOCK_VIOLATION ? kInUseByAnotherRun : 0;
   }
   if (DeletePending(hold->get())) {
     held_sources.erase(key);
@@ -439,6 +440,14 @@ Outcome VolumeCopy::RemoveSource() {
     held_.reset();
     Step(test_seams::AcrossVolumesStep::Removed);
     return {};
+  }
+  if (opened != 0 && ::GetFileAttributesW(from_.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    // Neither to be opened nor seen under its name (deleted by another
+    // where the system tells no pending deletion): the copy may be all
+    // there is of the file, and stays; the move is not called made.
+    placed_ = false;
+    held_.reset();
+    return {opened};
   }
   Facts now;
   int failed = taken.IsValid() ? ReadFacts(taken.get(), now) : opened;

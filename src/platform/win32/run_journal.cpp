@@ -177,18 +177,18 @@ std::wstring UserJournalFolder(std::string& why, bool make) {
                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                       nullptr));
+    if (!opened.IsValid()) {
+      const DWORD error = ::GetLastError();
+      if (make || (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)) {
+        why = shown + " cannot be opened (" + ErrorText(static_cast<int>(error)) + ")";
+      }
+      return {};
+    }
     PSID owner = nullptr;
     PACL dacl = nullptr;
     LocalMemory held;
     std::vector<BYTE> user = CurrentUser();
     BY_HANDLE_FILE_INFORMATION info;
-    if (!opened.IsValid()) {
-      const DWORD error = ::GetLastError();
-      if (make || (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)) {
-        why = shown + " cannot be opened (" + ErrorText(LastError()) + ")";
-      }
-      return {};
-    }
     if (!::GetFileInformationByHandle(opened.get(), &info) ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
       why = shown + " is a link";
@@ -307,13 +307,13 @@ bool RunJournal::Make() {
     }
     return file;
   };
+  std::string no_folder;  // why this user's own folder cannot take it
   Handle file = make_in(root_);
   DWORD error = ::GetLastError();
   if (!file.IsValid() && (error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT)) {
     // A target folder that takes no file of ours (its subfolders may take
     // the moved files): the journal goes into this user's own folder for
     // them, where a later run into this target looks too.
-    std::string no_folder;
     const std::wstring own = UserJournalFolder(no_folder);
     if (!own.empty()) {
       file = make_in(own);
@@ -321,7 +321,8 @@ bool RunJournal::Make() {
     }
   }
   if (!file.IsValid()) {
-    Fail("it cannot be made in " + target_text, error);
+    Fail("it cannot be made in " + target_text + (no_folder.empty() ? "" : ", nor in " + no_folder),
+         error);
     return false;
   }
   // What a later run checks before it trusts a journal: where the target's
